@@ -1,0 +1,243 @@
+#include "QtSerialPort.h"
+
+#include "LineSettings.h"
+#include "SerialError.h"
+
+#include <QElapsedTimer>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
+
+namespace quobin {
+
+namespace {
+
+// How long a close may wait for queued output to leave (a device holding
+// XOFF could otherwise keep it forever).
+constexpr int kDrainLimitMsecs = 2000;
+
+[[noreturn]] void fail(const QString &what, const QSerialPort &port)
+{
+    throw SerialError((what + QStringLiteral(": ") + port.errorString()).toStdString());
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort(std::function<QString(qint16)> portNameFor)
+    : m_portNameFor(std::move(portNameFor))
+{
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    try {
+        setPortOpen(false);
+    } catch (const SerialError &) {
+        // The port goes away with this object either way.
+    }
+}
+
+void QtSerialPort::setCommPort(qint16 number)
+{
+    if (m_port.isOpen())
+        throw SerialError("the port number cannot change while the port is open");
+    if (number < 1)
+        throw SerialError("no serial port number " + std::to_string(number));
+    m_commPort = number;
+}
+
+void QtSerialPort::setSettings(const QString &settings)
+{
+    const LineSettings line = LineSettings::parse(settings);
+    if (!m_port.setBaudRate(line.baud) || !m_port.setParity(line.parity)
+        || !m_port.setDataBits(line.dataBits) || !m_port.setStopBits(line.stopBits))
+        fail(QStringLiteral("cannot apply line settings ") + settings, m_port);
+}
+
+void QtSerialPort::setHandshaking(qint32 handshake)
+{
+    if (handshake != NoHandshake && handshake != XonXoff)
+        throw SerialError("unknown handshaking " + std::to_string(handshake));
+    m_handshake = handshake;
+    if (!m_port.setFlowControl(handshake == XonXoff ? QSerialPort::SoftwareControl
+                                                     : QSerialPort::NoFlowControl))
+        fail(QStringLiteral("cannot set flow control"), m_port);
+    if (m_port.isOpen())
+        onlyXonResumes();
+}
+
+void QtSerialPort::setPortOpen(bool open)
+{
+    if (!open) {
+        if (!m_port.isOpen())
+            return;
+        drainOutput();
+        m_port.close();
+        return;
+    }
+    if (m_port.isOpen())
+        throw SerialError("the port is already open");
+    m_port.setPortName(m_portNameFor(m_commPort));
+    m_port.clearError();
+    if (!m_port.open(QIODevice::ReadWrite))
+        fail(QStringLiteral("cannot open ") + m_port.portName(), m_port);
+    onlyXonResumes();
+    requestLowLatency();
+}
+
+bool QtSerialPort::portOpen() const
+{
+    return m_port.isOpen();
+}
+
+void QtSerialPort::output(const QByteArray &bytes)
+{
+    requireOpen();
+    if (m_port.write(bytes) != bytes.size())
+        fail(QStringLiteral("cannot write"), m_port);
+    pushOutput();
+}
+
+QByteArray QtSerialPort::input()
+{
+    pullFromKernel();
+    return m_port.readAll();
+}
+
+qint16 QtSerialPort::inBufferCount()
+{
+    pullFromKernel();
+    return qint16(qMin<qint64>(m_port.bytesAvailable(), 32767));
+}
+
+void QtSerialPort::waitForInput(int msecs)
+{
+    pullFromKernel();
+    if (m_port.bytesAvailable() > 0)
+        return;
+    if (!m_port.waitForReadyRead(msecs)) {
+        throwIfVanished();
+        m_port.clearError();
+    }
+}
+
+void QtSerialPort::requireOpen() const
+{
+    if (!m_port.isOpen())
+        throw SerialError("the port is not open");
+}
+
+void QtSerialPort::throwIfVanished()
+{
+    if (m_port.error() == QSerialPort::ResourceError)
+        fail(QStringLiteral("the device is gone"), m_port);
+}
+
+// Qt moves bytes from the kernel into its own buffer only from its event loop
+// or its blocking waits. Take in whatever the kernel holds, without blocking,
+// so that a read sees every byte that has arrived.
+void QtSerialPort::pullFromKernel()
+{
+    requireOpen();
+    throwIfVanished();
+    pushOutput();
+#ifdef Q_OS_UNIX
+    const int fd = int(m_port.handle());
+    for (;;) {
+        int waiting = 0;
+        if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0)
+            break;
+        if (!m_port.waitForReadyRead(0)) {
+            throwIfVanished();
+            m_port.clearError();
+            break;
+        }
+    }
+#endif
+}
+
+// write() only queues. Hand the queue to the device whenever it can take it;
+// flushing while the device holds XOFF would report a false error, so the
+// descriptor is asked first.
+void QtSerialPort::pushOutput()
+{
+    if (m_port.bytesToWrite() == 0)
+        return;
+#ifdef Q_OS_UNIX
+    pollfd writable{int(m_port.handle()), POLLOUT, 0};
+    if (::poll(&writable, 1, 0) != 1 || !(writable.revents & POLLOUT))
+        return;
+#endif
+    m_port.flush();
+    if (m_port.error() == QSerialPort::WriteError)
+        m_port.clearError();
+    throwIfVanished();
+}
+
+// A close right after a write would drop what is still queued: wait, with a
+// bound, until it has left.
+void QtSerialPort::drainOutput()
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (m_port.bytesToWrite() > 0 && elapsed.elapsed() < kDrainLimitMsecs) {
+        if (!m_port.waitForBytesWritten(int(kDrainLimitMsecs - elapsed.elapsed()))) {
+            if (m_port.error() == QSerialPort::ResourceError)
+                return;
+            m_port.clearError();
+        }
+    }
+#ifdef Q_OS_UNIX
+    const int fd = int(m_port.handle());
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            break;
+        if (elapsed.elapsed() >= kDrainLimitMsecs)
+            break;
+        ::usleep(1000);
+    }
+#endif
+}
+
+// Qt's software flow control also sets IXANY, which lets any received
+// character restart output held by XOFF. The controller expects only XON to
+// do that.
+void QtSerialPort::onlyXonResumes()
+{
+#ifdef Q_OS_UNIX
+    const int fd = int(m_port.handle());
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        throw SerialError("cannot read the line settings of the port");
+    if (tio.c_iflag & IXANY) {
+        tio.c_iflag &= ~tcflag_t(IXANY);
+        if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+            throw SerialError("cannot set the flow control of the port");
+    }
+#endif
+}
+
+// Each line's answer is a single byte; a USB adapter that batches input for
+// 16 ms would cap the upload far below the wire speed. Drivers that cannot
+// do this simply refuse, which is fine.
+void QtSerialPort::requestLowLatency()
+{
+#ifdef Q_OS_LINUX
+    const int fd = int(m_port.handle());
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
+#endif
+}
+
+} // namespace quobin

@@ -1,0 +1,88 @@
+#include "Waits.h"
+
+#include "Clock.h"
+#include "SerialPort.h"
+
+namespace quobin {
+
+namespace {
+
+// A wait with no clock of its own still wakes now and then, so that it
+// never depends on a single wake-up arriving.
+constexpr int kUntimedBlockMsecs = 1000;
+
+bool requested(const WaitHooks &hooks)
+{
+    return hooks.cancelRequested && hooks.cancelRequested();
+}
+
+} // namespace
+
+Waits::Waits(SerialPort &port, Clock &clock) : m_port(port), m_clock(clock) {}
+
+bool Waits::containsAny(const QByteArray &text, const QByteArray &markers)
+{
+    for (const char marker : markers) {
+        if (text.contains(marker))
+            return true;
+    }
+    return false;
+}
+
+void Waits::idle(const WaitHooks &hooks, int maxBlockMsecs)
+{
+    if (hooks.letEventsRun)
+        hooks.letEventsRun(maxBlockMsecs);
+    else if (maxBlockMsecs > 0)
+        m_port.waitForInput(maxBlockMsecs);
+}
+
+WaitEnd Waits::forFirstByte(qint64 startTime, int limitSeconds, QByteArray &response,
+                            const WaitHooks &hooks)
+{
+    for (;;) {
+        const bool inTime = m_clock.now() - startTime < limitSeconds;
+        const bool nothingWaiting = m_port.inBufferCount() == 0;
+        if (!inTime || !nothingWaiting)
+            break;
+        if (requested(hooks))
+            return WaitEnd::Cancelled;
+        idle(hooks, m_clock.msecsToNextSecond());
+    }
+    if (m_port.inBufferCount() > 0)
+        response += m_port.input();
+    return WaitEnd::Ended;
+}
+
+void Waits::collectUntilMarker(qint64 startTime, int limitSeconds, QByteArray &response,
+                               const QByteArray &markers, const WaitHooks &hooks)
+{
+    for (;;) {
+        const qint64 now = m_clock.now();
+        const bool noMarker = !containsAny(response, markers);
+        const bool notCancelled = !requested(hooks);
+        const bool inTime = now - startTime < limitSeconds;
+        if (!noMarker || !notCancelled || !inTime)
+            return;
+        const QByteArray arrived = m_port.input();
+        response += arrived;
+        // Block only when the read brought nothing: what it brought may
+        // already hold a marker, which the next pass must see at once.
+        idle(hooks, arrived.isEmpty() ? m_clock.msecsToNextSecond() : 0);
+    }
+}
+
+WaitEnd Waits::forMarker(char marker, QByteArray &response, const WaitHooks &hooks)
+{
+    while (!response.contains(marker)) {
+        while (m_port.inBufferCount() == 0) {
+            if (requested(hooks))
+                return WaitEnd::Cancelled;
+            idle(hooks, kUntimedBlockMsecs);
+        }
+        response += m_port.input();
+    }
+    return WaitEnd::Ended;
+}
+
+} // namespace quobin
