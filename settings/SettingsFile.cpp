@@ -170,9 +170,15 @@ void writeSettingsFile(const QString &path, const StoredSettings &settings)
     // the target only once everything is written and synced, so a failure at
     // any point leaves the old file as it was. Writing in place when the
     // temporary file cannot be created would give that up: never allow it.
+    //
+    // Unbuffered: with a write buffer, a write that comes up short (disk
+    // full, file-size limit) fails only inside the flush at commit time, and
+    // QSaveFile (Qt 6.4) does not count a failed flush as an error; it would
+    // rename the short file over the old one. Written directly, the short
+    // count shows here and the temporary file is discarded.
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw SettingsError(describe(path, file.errorString()));
     const QByteArray content = formatSettings(settings);
     if (file.write(content) != content.size()) {
