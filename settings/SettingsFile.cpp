@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <limits>
 
@@ -14,6 +15,16 @@ const char settingsFileName[] = "quobin.ini";
 std::string describe(const QString &path, const QString &what)
 {
     return QStringLiteral("%1: %2").arg(path, what).toStdString();
+}
+
+// UTF-8 to text, keeping a leading U+FEFF (QString::fromUtf8 would drop it,
+// and a path that begins with one would not read back as it was written).
+QString decodeUtf8(const char *bytes, qsizetype size)
+{
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless
+                               | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes, size));
 }
 
 // Walks the file content one field at a time.
@@ -64,7 +75,7 @@ public:
             while (!endOfField())
                 ++m_pos;
             skipSeparator();
-            return QString::fromUtf8(m_data.constData() + start, close - start);
+            return decodeUtf8(m_data.constData() + start, close - start);
         }
         const qsizetype start = m_pos;
         while (!endOfField())
@@ -73,7 +84,7 @@ public:
         while (end > start && isBlank(m_data[end - 1]))
             --end;
         skipSeparator();
-        return QString::fromUtf8(m_data.constData() + start, end - start);
+        return decodeUtf8(m_data.constData() + start, end - start);
     }
 
 private:

@@ -183,6 +183,8 @@ void TestSettingsFile::formatThenParseGivesTheSameSettings_data()
     QTest::newRow("blanks around path") << settings(7, 9, QStringLiteral("  spaced  "));
     QTest::newRow("non-ASCII path")
         << settings(3, 4, QStringLiteral("/home/zoë/固件/Überprüfung 😀.hex"));
+    QTest::newRow("path starting with U+FEFF") << settings(0, 5, QStringLiteral("\uFEFFfw.hex"));
+    QTest::newRow("path with line breaks") << settings(0, 5, QStringLiteral("a\r\nb\rc\n"));
     QTest::newRow("limits") << settings(-32768, 32767, QStringLiteral("x"));
     QTest::newRow("no selection") << settings(-1, -1, QStringLiteral("/tmp/a.hex"));
 }
