@@ -23,6 +23,8 @@ public:
     int inputCalls = 0;
     // Called on every look at the receive buffer; may add to `waiting`.
     std::function<void(ScriptedPort &)> onPoll;
+    // Called after every write, with what was written; may add to `waiting`.
+    std::function<void(ScriptedPort &, const QByteArray &)> onOutput;
     // Makes the named operation throw SerialError.
     QString failOn;
 
@@ -39,6 +41,8 @@ public:
     {
         record("output " + QString::fromLatin1(bytes));
         written += bytes;
+        if (onOutput)
+            onOutput(*this, bytes);
     }
     QByteArray input() override
     {
