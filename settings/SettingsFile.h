@@ -28,8 +28,32 @@ QString settingsFilePath(const QString &programFolder);
 
 // The content of a settings file: three fields, each ended by a comma or a
 // line end; a field that starts with a double quote runs to the next one.
+//
+// The reader follows the classic sequential-file rules, read strictly:
+// - A line ends at CR LF, a lone LF or a lone CR.
+// - Fields 1 and 2 are decimal numbers: blanks (spaces, tabs), an optional
+//   "-", one or more digits, blanks. Anything else (empty, "+1", "1.0",
+//   "0x10", "1 2", a quoted number) is not a number and fails, as does a
+//   value outside -32768..32767.
+// - Field 3, when it starts (after blanks) with a double quote, is the text
+//   up to the next double quote, line breaks included; the rest of its line
+//   is skipped. A missing closing quote fails. An unquoted field 3 is the
+//   rest of its line up to a comma, without surrounding blanks.
+// - A file that ends before a field starts fails; anything after field 3 is
+//   ignored. A UTF-8 byte-order mark at the very start is skipped.
+// - The path is decoded as UTF-8 (ASCII byte for byte; invalid bytes become
+//   U+FFFD).
+// The positions are not checked against the lists; see isListPosition.
 StoredSettings parseSettings(const QByteArray &content);       // throws SettingsError
+
+// Three lines, each ended by CR LF: the two positions in decimal and the path
+// between double quotes, in UTF-8, unescaped. A path holding a double quote
+// is written as it stands and does not read back whole.
 QByteArray formatSettings(const StoredSettings &settings);
+
+// True when pos selects an entry of a list of count entries or is -1 (no
+// selection).
+bool isListPosition(qint16 pos, int count);
 
 StoredSettings readSettingsFile(const QString &path);          // throws SettingsError
 // Replaces the file only once the new content is whole on disk.

@@ -1,19 +1,292 @@
 #include "UploadProcedure.h"
 
 #include "Clock.h"
+#include "ClosePortIfOpen.h"
+#include "Counter16.h"
 #include "SerialPort.h"
 #include "UploadWindow.h"
+#include "VersionNumber.h"
+
+#include <exception>
 
 namespace quobin {
 
+namespace {
+
+// The controller's main code switches to its bootloader on this command.
+const QByteArray kMainCodeCommand = QByteArrayLiteral("4*730562\r");
+const QByteArray kReadyRequest = QByteArrayLiteral("@&$");
+const QString kMainCodeSettings = QStringLiteral("9600,n,8,1");
+const QString kBootloaderSettings = QStringLiteral("57600,n,8,1");
+
+constexpr int kSettleMsecs = 200;       // pause around the main-code command
+constexpr int kAnswerLimitSeconds = 3;  // every timed wait for the controller
+constexpr qint16 kHandshakeTries = 3;
+constexpr qint16 kSendsPerLine = 3;
+
+// Bootloaders from this version on resend a line after a checksum error or
+// no answer, and a line with no answer needs the operator's word.
+constexpr float kResendingVersion = 1.28f;
+
+// Every character that ends the wait for a line's answer.
+const QByteArray kAnswerMarkers = QByteArrayLiteral("%~#@-");
+
+bool accepted(const QByteArray &answer)
+{
+    return answer.contains('~') || answer.contains('@');
+}
+
+} // namespace
+
 UploadProcedure::UploadProcedure(UploadWindow &window, SerialPort &port, Clock &clock)
-    : m_window(window), m_port(port), m_clock(clock)
+    : m_window(window), m_port(port), m_clock(clock), m_waits(port, clock)
 {
 }
 
 void UploadProcedure::run()
 {
-    // Being written.
+    if (m_window.firmwarePath().size() < 2) {
+        m_window.showPlainBox(QStringLiteral("Select Update file to upload."));
+        m_window.focusBrowse();
+        return;
+    }
+    try {
+        m_stage = Stage::PortSetup;
+        m_window.setBusyState();
+        m_window.setStatus(QStringLiteral("Initializing the com port"));
+        if (switchToBootloader() == Flow::Continue && awaitBootloader() == Flow::Continue
+            && handshake() == Flow::Continue && openFirmwareFile() == Flow::Continue) {
+            countLines();
+            if (sendLines() == Flow::Continue)
+                finishAtEndOfFile();
+        }
+        cleanUp();
+    } catch (const std::exception &) {
+        handleFailure();
+    }
+}
+
+// The main code listens at 9600 baud without flow control; the bootloader it
+// starts talks at 57600 baud with XON/XOFF.
+UploadProcedure::Flow UploadProcedure::switchToBootloader()
+{
+    if (m_port.portOpen())
+        m_port.setPortOpen(false);
+
+    m_port.setHandshaking(SerialPort::NoHandshake);
+    m_port.setSettings(kMainCodeSettings);
+    m_port.setCommPort(checkedAdd(0, m_window.comPortPosition() + 1));
+    m_port.setPortOpen(true);
+    m_clock.sleep(kSettleMsecs);
+    m_port.output(QByteArrayLiteral("\r"));
+    m_clock.sleep(kSettleMsecs);
+    m_port.output(kMainCodeCommand);
+    m_port.setPortOpen(false);
+
+    m_port.setHandshaking(SerialPort::XonXoff);
+    m_port.setSettings(kBootloaderSettings);
+    m_port.setPortOpen(true);
+    return Flow::Continue;
+}
+
+// The operator resets the controller; its bootloader then announces itself
+// with "^". Whatever was waiting before cannot count as that.
+UploadProcedure::Flow UploadProcedure::awaitBootloader()
+{
+    m_stage = Stage::Transfer;
+    m_port.input();
+    m_response.clear();
+    m_window.setStatus(QStringLiteral("Waiting for Bootloader Active Character...Reset target..."));
+    if (m_waits.forMarker('^', m_response, watchingOperator()) == WaitEnd::Cancelled)
+        return Flow::Stop;
+    return Flow::Continue;
+}
+
+UploadProcedure::Flow UploadProcedure::handshake()
+{
+    qint16 handshakeTries = 0;
+    // Whatever came with the "^", a "?" included, does not answer a request.
+    m_response.clear();
+    while (!m_response.contains('?') && handshakeTries < kHandshakeTries) {
+        if (m_window.cancelRequested())
+            return Flow::Stop;
+        m_window.setStatus(QStringLiteral("Requesting Bootloader Ready.  Try #")
+                           + QString::number(handshakeTries + 1));
+        m_response += m_port.input();
+        m_port.output(kReadyRequest);
+        const qint64 startTime = m_clock.now();
+        if (m_waits.forFirstByte(startTime, kAnswerLimitSeconds, m_response, watchingOperator())
+            == WaitEnd::Cancelled)
+            return Flow::Stop;
+        handshakeTries = checkedAdd(handshakeTries, 1);
+        m_window.letEventsRun();
+    }
+    if (!m_response.contains('?')) {
+        m_window.showPlainBox(QStringLiteral("No response from Vantor"));
+        return Flow::Stop;
+    }
+    const qsizetype versionAt = m_response.indexOf('V');
+    if (versionAt >= 0) {
+        m_response = m_response.mid(versionAt + 1);
+        m_bootloaderVersion = readVersionNumber(m_response);
+    } else {
+        m_bootloaderVersion = 0.0f;
+    }
+    return Flow::Continue;
+}
+
+UploadProcedure::Flow UploadProcedure::openFirmwareFile()
+{
+    m_stage = Stage::FileOpening;
+    const QString path = m_window.firmwarePath();
+    m_window.setStatus(QStringLiteral("Opening the file ") + path + QStringLiteral("."));
+    m_file.open(path);
+    m_stage = Stage::Transfer;
+    return Flow::Continue;
+}
+
+// Counts every line, blank ones included, so that the count shown starts at
+// the lines still to come after the first.
+void UploadProcedure::countLines()
+{
+    qint16 lines = 0;
+    while (!m_file.atEnd()) {
+        m_file.readLine();
+        lines = checkedAdd(lines, 1);
+    }
+    setLinesRemaining(checkedAdd(lines, -1));
+    m_totalLines = m_linesRemaining;
+    m_window.setTotalLines(m_totalLines);
+    m_file.rewind();
+
+    m_window.setStatus(QStringLiteral("Sending Firmware File - lines remaining "));
+    m_window.setCountText(QString::number(m_linesRemaining));
+    m_window.showCount();
+    m_window.setCountRefreshRunning(true);
+}
+
+UploadProcedure::Flow UploadProcedure::sendLines()
+{
+    while (!m_file.atEnd()) {
+        if (m_window.cancelRequested())
+            return Flow::Stop;
+        const QByteArray lineText = m_file.readLine();
+        if (!lineText.isEmpty()) {
+            if (sendAndJudge(lineText) == Flow::Stop)
+                return Flow::Stop;
+            setLinesRemaining(checkedAdd(m_linesRemaining, -1));
+        }
+        m_window.letEventsRun();
+    }
+    return Flow::Continue;
+}
+
+// Sends one line as it stands in the file and judges the bootloader's
+// one-character answer; a line that still fails is put to the operator.
+UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
+{
+    const bool resending = !(m_bootloaderVersion < kResendingVersion);
+    qint16 tries = 0;
+    while (tries < kSendsPerLine) {
+        m_port.output(lineText);
+        m_response = m_port.input();
+        const qint64 startTime = m_clock.now();
+        m_waits.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response, kAnswerMarkers,
+                                   watchingOperator());
+        if (m_response.contains('%') || accepted(m_response) || !resending)
+            tries = kSendsPerLine;
+        else
+            tries = checkedAdd(tries, 1);
+    }
+
+    const QString lineNumber = QString::number(int(m_totalLines) - int(m_linesRemaining) + 1);
+    QString question;
+    if (m_response.contains('-'))
+        question = QStringLiteral("Checksum error at line ");
+    else if (m_response.contains('%'))
+        question = QStringLiteral("Error writing to flash at line ");
+    else if (!accepted(m_response) && resending)
+        question = QStringLiteral("Did not receive a response after sending line ");
+    else
+        return Flow::Continue;
+
+    if (!m_window.askYesNo(question + lineNumber + QStringLiteral(". Continue with download?")))
+        return Flow::Stop;
+    m_response.clear();
+    return Flow::Continue;
+}
+
+// The bootloader confirms the whole image with "@", often as the answer to
+// the last line. This short wait runs no events: the operator waits for it.
+void UploadProcedure::finishAtEndOfFile()
+{
+    m_window.setCountText(QStringLiteral("0"));
+    m_window.setCountRefreshRunning(false);
+    const qint64 startTime = m_clock.now();
+    m_waits.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response,
+                               QByteArrayLiteral("@"), WaitHooks{});
+    if (m_response.contains('@'))
+        m_window.showPlainBox(QStringLiteral("Update File successfully uploaded."));
+    else
+        m_window.showPlainBox(QStringLiteral(
+            "Error encountered while uploading file.  No response from bootloader at end of file."));
+}
+
+void UploadProcedure::cleanUp()
+{
+    m_file.close();
+    m_stage = Stage::Closing;
+    m_window.setCountRefreshRunning(false);
+    ClosePortIfOpen(m_port);
+    m_window.setIdleState();
+}
+
+// The one place where a failure becomes the operator's message. Each stage
+// has its own text and its own way of leaving things tidy.
+void UploadProcedure::handleFailure()
+{
+    try {
+        switch (m_stage) {
+        case Stage::PortSetup:
+            // The port stays as the failure left it; the next upload closes it.
+            m_window.showWarningBox(QStringLiteral("Error encountered while accessing the com port."));
+            break;
+        case Stage::FileOpening:
+            ClosePortIfOpen(m_port);
+            m_file.close();
+            m_window.showWarningBox(QStringLiteral("Error opening ") + m_window.firmwarePath()
+                                    + QStringLiteral("."));
+            break;
+        case Stage::Transfer:
+            m_window.showWarningBox(
+                QStringLiteral("Error encountered while uploading the firmware file."));
+            m_file.close();
+            ClosePortIfOpen(m_port);
+            break;
+        case Stage::Closing:
+            m_window.showWarningBox(QStringLiteral("Error encountered while closing the com port."));
+            break;
+        }
+        m_window.setCountRefreshRunning(false);
+        m_window.setIdleState();
+    } catch (const std::exception &) {
+        // The window itself is failing; leave at least the port closed and
+        // the file released.
+        m_file.close();
+        ClosePortIfOpen(m_port);
+    }
+}
+
+void UploadProcedure::setLinesRemaining(qint16 lines)
+{
+    m_linesRemaining = lines;
+    m_window.setLinesRemaining(lines);
+}
+
+WaitHooks UploadProcedure::watchingOperator()
+{
+    return WaitHooks{[this] { return m_window.cancelRequested(); },
+                     [this](int maxBlockMsecs) { m_window.letEventsRun(maxBlockMsecs); }};
 }
 
 } // namespace quobin

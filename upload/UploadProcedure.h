@@ -1,5 +1,12 @@
 #pragma once
 
+#include "FirmwareFile.h"
+#include "Waits.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
 namespace quobin {
 
 class Clock;
@@ -10,15 +17,48 @@ class UploadWindow;
 // controller into its bootloader, the handshake, the line-by-line transfer
 // of the firmware file and the verdict. run() returns when the upload has
 // ended in any way; the window is idle again by then.
+//
+// Every failure is an exception raised where it happens. The procedure keeps
+// one current stage, and handleFailure() turns a failure into that stage's
+// one message and clean-up.
 class UploadProcedure {
 public:
     UploadProcedure(UploadWindow &window, SerialPort &port, Clock &clock);
     void run();
 
+    // The bootloader version read in the handshake; 0 when none was reported.
+    float bootloaderVersion() const { return m_bootloaderVersion; }
+
 private:
+    enum class Stage { PortSetup, Transfer, FileOpening, Closing };
+    // How the upload's normal flow ended: on to the clean-up either way.
+    enum class Flow { Continue, Stop };
+
+    Flow switchToBootloader();
+    Flow awaitBootloader();
+    Flow handshake();
+    Flow openFirmwareFile();
+    void countLines();
+    Flow sendLines();
+    Flow sendAndJudge(const QByteArray &lineText);
+    void finishAtEndOfFile();
+    void cleanUp();
+    void handleFailure();
+
+    void setLinesRemaining(qint16 lines);
+    WaitHooks watchingOperator();
+
     UploadWindow &m_window;
     SerialPort &m_port;
     Clock &m_clock;
+    Waits m_waits;
+    FirmwareFile m_file;
+
+    Stage m_stage = Stage::PortSetup;
+    QByteArray m_response;
+    float m_bootloaderVersion = 0.0f;
+    qint16 m_linesRemaining = 0;
+    qint16 m_totalLines = 0;
 };
 
 } // namespace quobin

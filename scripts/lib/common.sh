@@ -1,0 +1,36 @@
+# Shared by the scripts: where the project is, and installing what it needs.
+# shellcheck shell=bash
+
+QUOBIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+# What building and testing need on Debian 12.
+QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins)
+# What the tests and the screenshots need besides.
+QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool)
+
+# ensure_packages PKG...: installs the Debian packages that are missing.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Quobin needs these Debian packages: ${missing[*]}" >&2
+        echo "Install them as root:  sudo apt-get install -y ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing ${missing[*]} ..."
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+    local dir="$1"
+    shift
+    cmake -S "$QUOBIN_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}

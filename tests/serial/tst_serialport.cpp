@@ -1,0 +1,199 @@
+#include "ClosePortIfOpen.h"
+#include "PortNames.h"
+#include "Pty.h"
+#include "QtSerialPort.h"
+#include "ScriptedPort.h"
+#include "SerialError.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quobin;
+using namespace quobin::testing;
+
+namespace {
+
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+
+// Polls the port, without any event loop, until `count` bytes are waiting.
+bool waitUntilWaiting(SerialPort &port, int count, int timeoutMsecs = 2000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMsecs) {
+        if (port.inBufferCount() >= count)
+            return true;
+        port.waitForInput(20);
+    }
+    return false;
+}
+
+} // namespace
+
+// The real serial layer, on a pseudo-terminal whose far end the test plays.
+class SerialPortTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Pty> m_pty;
+    std::unique_ptr<QtSerialPort> m_port;
+
+    void openAt(const QString &settings, qint32 handshake)
+    {
+        m_port->setHandshaking(handshake);
+        m_port->setSettings(settings);
+        m_port->setCommPort(1);
+        m_port->setPortOpen(true);
+    }
+
+private slots:
+    void init()
+    {
+        m_pty = std::make_unique<Pty>();
+        const QString path = m_pty->path();
+        m_port = std::make_unique<QtSerialPort>([path](qint16) { return path; });
+    }
+    void cleanup()
+    {
+        m_port.reset();
+        m_pty.reset();
+    }
+
+    void opensWithTheLineSettingsAndFlowControlAsked()
+    {
+        openAt("9600,n,8,1", SerialPort::NoHandshake);
+        termios t = m_pty->slaveSettings();
+        QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+        QVERIFY(!(t.c_iflag & (IXON | IXOFF)));
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QVERIFY(!(t.c_cflag & (PARENB | CSTOPB)));
+        m_port->setPortOpen(false);
+
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        t = m_pty->slaveSettings();
+        QCOMPARE(cfgetospeed(&t), speed_t(B57600));
+        QVERIFY(t.c_iflag & IXON);
+        QVERIFY(t.c_iflag & IXOFF);
+        // Only XON may resume held output.
+        QVERIFY(!(t.c_iflag & IXANY));
+    }
+
+    void refusesBadSettingsNumbersAndStates()
+    {
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->setSettings("9600,n,8"));
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->setSettings("fast,n,8,1"));
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->setSettings("9600,x,8,1"));
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->setHandshaking(2));
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->setCommPort(0));
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->output("x"));
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->input());
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->setPortOpen(true));
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->setCommPort(2));
+    }
+
+    void openingAMissingDeviceFails()
+    {
+        QtSerialPort port([](qint16) { return QStringLiteral("/dev/quobin-no-such-port"); });
+        port.setSettings("9600,n,8,1");
+        QVERIFY_THROWS_EXCEPTION(SerialError, port.setPortOpen(true));
+        QVERIFY(!port.portOpen());
+    }
+
+    void aCloseRightAfterAWriteLosesNothing()
+    {
+        openAt("9600,n,8,1", SerialPort::NoHandshake);
+        const QByteArray command = QByteArray(4000, 'x') + "4*730562\r";
+        m_port->output(command);
+        m_port->setPortOpen(false);
+        QCOMPARE(m_pty->read(command.size()), command);
+    }
+
+    void bytesAreSeenWithoutAnEventLoopInOrder()
+    {
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        QCOMPARE(m_port->inBufferCount(), qint16(0));
+        QCOMPARE(m_port->input(), QByteArray());
+        m_pty->write("^?V1");
+        QVERIFY(waitUntilWaiting(*m_port, 4));
+        m_pty->write(".28");
+        QVERIFY(waitUntilWaiting(*m_port, 7));
+        QCOMPARE(m_port->inBufferCount(), qint16(7));
+        QCOMPARE(m_port->input(), QByteArray("^?V1.28"));
+        QCOMPARE(m_port->inBufferCount(), qint16(0));
+    }
+
+    void xoffHoldsOutputUntilXonAndNothingElseResumesIt()
+    {
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        m_pty->write(QByteArray(1, kXoff));
+        QTest::qWait(50);
+        m_port->input();
+        m_port->output(":00000001FF");
+        QCOMPARE(m_pty->read(1, 300), QByteArray());
+        m_pty->write("~");
+        QVERIFY(waitUntilWaiting(*m_port, 1));
+        QCOMPARE(m_pty->read(1, 300), QByteArray());
+        m_pty->write(QByteArray(1, kXon));
+        m_port->waitForInput(50);
+        QCOMPARE(m_pty->read(11), QByteArray(":00000001FF"));
+        // Flow-control characters never reach the reader.
+        QCOMPARE(m_port->input(), QByteArray("~"));
+    }
+
+    void aVanishedDeviceRaisesInsteadOfSpinning()
+    {
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        m_pty->hangUp();
+        QElapsedTimer timer;
+        timer.start();
+        bool raised = false;
+        try {
+            for (int i = 0; i < 100; ++i)
+                m_port->waitForInput(50);
+        } catch (const SerialError &) {
+            raised = true;
+        }
+        QVERIFY(raised);
+        QVERIFY(timer.elapsed() < 1000);
+    }
+
+    void closePortIfOpenNeverFails()
+    {
+        ClosePortIfOpen(*m_port);
+        QVERIFY(!m_port->portOpen());
+        openAt("9600,n,8,1", SerialPort::NoHandshake);
+        ClosePortIfOpen(*m_port);
+        QVERIFY(!m_port->portOpen());
+
+        ScriptedPort refusing;
+        refusing.open = true;
+        refusing.failOn = "close";
+        ClosePortIfOpen(refusing);
+        QCOMPARE(refusing.log, QStringList{"close"});
+    }
+
+    void comPortNumbersFindTheirDevice()
+    {
+        QTemporaryDir folder;
+        QVERIFY(QFile::link(m_pty->path(), folder.filePath("com3")));
+        QCOMPARE(portNameFor(3, folder.path()), m_pty->path());
+        QCOMPARE(portNameFor(1, folder.path()), QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(portNameFor(8, folder.path()), QStringLiteral("/dev/ttyS7"));
+        QVERIFY_THROWS_EXCEPTION(SerialError, portNameFor(0, folder.path()));
+        QVERIFY_THROWS_EXCEPTION(SerialError, portNameFor(-1, folder.path()));
+
+        // A link whose device has gone still names the link, and opening fails.
+        QVERIFY(QFile::link("/dev/quobin-gone", folder.filePath("com4")));
+        QtSerialPort port([&](qint16 n) { return portNameFor(n, folder.path()); });
+        port.setCommPort(4);
+        QVERIFY_THROWS_EXCEPTION(SerialError, port.setPortOpen(true));
+    }
+};
+
+QTEST_GUILESS_MAIN(SerialPortTest)
+#include "tst_serialport.moc"

@@ -1,0 +1,138 @@
+#include "Counter16.h"
+#include "FirmwareFile.h"
+#include "VersionNumber.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+
+using namespace quobin;
+
+// The small parts the upload is built from: the version reader, the 16-bit
+// counters and the line reader of the firmware file.
+class UploadPartsTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_folder;
+
+    QString fileWith(const QByteArray &content)
+    {
+        static int n = 0;
+        const QString path = m_folder.filePath(QStringLiteral("f%1.hex").arg(++n));
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+        return path;
+    }
+
+    QList<QByteArray> linesOf(const QByteArray &content)
+    {
+        FirmwareFile file;
+        file.open(fileWith(content));
+        QList<QByteArray> lines;
+        while (!file.atEnd())
+            lines << file.readLine();
+        return lines;
+    }
+
+private slots:
+    void versionNumbers_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<float>("expected");
+        QTest::newRow("plain") << QByteArray("1.28") << 1.28f;
+        QTest::newRow("trailing text") << QByteArray("1.28\r\n?~") << 1.28f;
+        QTest::newRow("letter first") << QByteArray("x1.28") << 0.0f;
+        QTest::newRow("empty") << QByteArray() << 0.0f;
+        QTest::newRow("blanks anywhere") << QByteArray(" 1 .\t2\n8") << 1.28f;
+        QTest::newRow("sign") << QByteArray("-2.5") << -2.5f;
+        QTest::newRow("plus") << QByteArray("+3") << 3.0f;
+        QTest::newRow("double sign") << QByteArray("--3") << 0.0f;
+        QTest::newRow("fraction only") << QByteArray(".5x") << 0.5f;
+        QTest::newRow("dot alone") << QByteArray(".") << 0.0f;
+        QTest::newRow("exponent E") << QByteArray("1.5E2") << 150.0f;
+        QTest::newRow("exponent D") << QByteArray("1.5D-1") << 0.15f;
+        QTest::newRow("exponent without digits") << QByteArray("2E") << 2.0f;
+        QTest::newRow("second dot stops") << QByteArray("1.2.3") << 1.2f;
+        QTest::newRow("hex") << QByteArray("&H10") << 16.0f;
+        QTest::newRow("hex lower") << QByteArray("&hff") << 255.0f;
+        QTest::newRow("hex 16-bit negative") << QByteArray("&HFFFF") << -1.0f;
+        QTest::newRow("hex 32-bit") << QByteArray("&H10000") << 65536.0f;
+        QTest::newRow("octal") << QByteArray("&O17") << 15.0f;
+        QTest::newRow("octal stops at 8") << QByteArray("&O78") << 7.0f;
+        QTest::newRow("ampersand alone") << QByteArray("&") << 0.0f;
+    }
+    void versionNumbers()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(float, expected);
+        QCOMPARE(readVersionNumber(text), expected);
+    }
+
+    void versionNumbersAreSinglePrecision()
+    {
+        // The limit that selects resending is compared in single precision:
+        // 1.28 read from the wire equals the constant exactly.
+        const float read = readVersionNumber("1.28");
+        QVERIFY(!(read < 1.28f));
+        QVERIFY(readVersionNumber("1.2799999") < 1.28f);
+        QCOMPARE(double(read), double(1.28f));
+        QVERIFY(double(read) != 1.28);
+    }
+
+    void versionNumbersTooLargeAreFailures()
+    {
+        QVERIFY_THROWS_EXCEPTION(VersionNumberError, readVersionNumber("1E39"));
+        QVERIFY_THROWS_EXCEPTION(VersionNumberError, readVersionNumber("1E400"));
+        QVERIFY_THROWS_EXCEPTION(VersionNumberError, readVersionNumber("&H1FFFFFFFF"));
+        QCOMPARE(readVersionNumber("3.4E38"), 3.4e38f);
+    }
+
+    void countersFailInsteadOfWrapping()
+    {
+        QCOMPARE(checkedAdd(32766, 1), qint16(32767));
+        QVERIFY_THROWS_EXCEPTION(CounterOverflow, checkedAdd(32767, 1));
+        QCOMPARE(checkedAdd(0, -1), qint16(-1));
+        QVERIFY_THROWS_EXCEPTION(CounterOverflow, checkedAdd(-32768, -1));
+    }
+
+    void linesEndAtAnyLineEnd()
+    {
+        QCOMPARE(linesOf("a\r\nb\r\n"), (QList<QByteArray>{"a", "b"}));
+        QCOMPARE(linesOf("a\nb"), (QList<QByteArray>{"a", "b"}));
+        QCOMPARE(linesOf("a\rb\r"), (QList<QByteArray>{"a", "b"}));
+        QCOMPARE(linesOf("a\r\n\r\n\nb"), (QList<QByteArray>{"a", "", "", "b"}));
+        QCOMPARE(linesOf(""), QList<QByteArray>{});
+        QCOMPARE(linesOf("\r\n"), QList<QByteArray>{""});
+    }
+
+    void linesKeepTheirBytes()
+    {
+        const QByteArray odd = QByteArray("\x00\xff\xc3\xa9 \t:", 7);
+        QCOMPARE(linesOf(odd + "\r\n" + odd), (QList<QByteArray>{odd, odd}));
+    }
+
+    void aRewoundFileReadsFromTheFirstLineAgain()
+    {
+        FirmwareFile file;
+        file.open(fileWith("one\r\ntwo\r\n"));
+        QCOMPARE(file.readLine(), QByteArray("one"));
+        QCOMPARE(file.readLine(), QByteArray("two"));
+        QVERIFY(file.atEnd());
+        file.rewind();
+        QCOMPARE(file.readLine(), QByteArray("one"));
+    }
+
+    void missingFilesAndFoldersCannotBeOpened()
+    {
+        FirmwareFile file;
+        QVERIFY_THROWS_EXCEPTION(FirmwareFileError, file.open(m_folder.filePath("none.hex")));
+        QVERIFY_THROWS_EXCEPTION(FirmwareFileError, file.open(m_folder.path()));
+        QVERIFY(!file.isOpen());
+    }
+};
+
+QTEST_GUILESS_MAIN(UploadPartsTest)
+#include "tst_upload_parts.moc"
