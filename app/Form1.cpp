@@ -25,10 +25,10 @@ namespace {
 // The title of the settings file's boxes.
 const QString applicationTitle = QStringLiteral("Vantor Quobin");
 
-// A list takes a position from -1 (no selection) to its last index.
+// A list refuses a position it does not have.
 void setListPosition(QComboBox *list, qint16 position)
 {
-    if (position < -1 || position >= list->count())
+    if (!isListPosition(position, list->count()))
         throw SettingsError("list position " + std::to_string(position) + " out of range");
     list->setCurrentIndex(position);
 }
