@@ -1,0 +1,313 @@
+#include "Form1.h"
+
+#include "FileDialog.h"
+#include "FileDropLineEdit.h"
+#include "MessageBoxes.h"
+#include "SerialPort.h"
+#include "SettingsFile.h"
+#include "UploadProcedure.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+#include <exception>
+
+namespace quobin {
+
+namespace {
+
+// The title of the settings file's boxes.
+const QString applicationTitle = QStringLiteral("Vantor Quobin");
+
+// A list refuses a position it does not have.
+void setListPosition(QComboBox *list, qint16 position)
+{
+    if (!isListPosition(position, list->count()))
+        throw SettingsError("list position " + std::to_string(position) + " out of range");
+    list->setCurrentIndex(position);
+}
+
+} // namespace
+
+Form1::Form1(Form1Services services, const QString &settingsPath, ProgramVersion version,
+             QWidget *parent)
+    : QWidget(parent), m_services(services), m_settingsPath(settingsPath), Timer3(new QTimer(this))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(designCaption);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/quobin.ico")));
+    ui = buildForm1Layout(this);
+
+    Timer3->setObjectName(QStringLiteral("Timer3"));
+    Timer3->setInterval(1000);
+    m_wakeTimer.setSingleShot(true);
+    m_wakeTimer.setTimerType(Qt::PreciseTimer);
+
+    connect(ui.Command6, &QPushButton::clicked, this, &Form1::RunUpload);
+    connect(ui.Command4, &QPushButton::clicked, this, &Form1::Cancel);
+    connect(ui.Command1, &QPushButton::clicked, this, &Form1::Browse);
+    connect(ui.Command3, &QPushButton::clicked, this, &Form1::Exit);
+    connect(ui.Text1, &FileDropLineEdit::filesDropped, this, [this](const QStringList &paths) {
+        for (const QString &path : paths)
+            ui.Text1->setText(path);
+    });
+    connect(Timer3, &QTimer::timeout, this, &Form1::RefreshCount);
+
+    // Start-up: the versioned caption, then the settings, all before the
+    // window is first shown.
+    setWindowTitle(captionFor(version));
+    LoadSettings(m_settingsPath);
+}
+
+Form1::~Form1() = default;
+
+// ---- Settings -------------------------------------------------------------
+
+void Form1::LoadSettings(const QString &path)
+{
+    try {
+        const StoredSettings settings = readSettingsFile(path);
+        setListPosition(ui.Combo1, settings.comPortPosition);
+        setListPosition(ui.Combo2, settings.baudRatePosition);
+        ui.Text1->setText(settings.firmwarePath);
+    } catch (const std::exception &) {
+        m_services.boxes.warning(boxParent(), applicationTitle,
+                                 QStringLiteral("An error occured while loading file ") + path
+                                     + QStringLiteral(".")
+                                     + QStringLiteral(" The default settings will be loaded instead."));
+        SetDefaults();
+    }
+}
+
+void Form1::SaveSettings(const QString &path)
+{
+    StoredSettings settings;
+    settings.comPortPosition = static_cast<qint16>(ui.Combo1->currentIndex());
+    settings.baudRatePosition = static_cast<qint16>(ui.Combo2->currentIndex());
+    settings.firmwarePath = ui.Text1->text();
+    try {
+        writeSettingsFile(path, settings);
+    } catch (const std::exception &) {
+        m_services.boxes.warning(boxParent(), applicationTitle,
+                                 QStringLiteral("An error occured while saving file ") + path);
+    }
+}
+
+void Form1::SetDefaults()
+{
+    ui.Combo1->setCurrentIndex(0);
+    ui.Combo2->setCurrentIndex(5);
+    ui.Text1->setText(QString());
+}
+
+// ---- Commands -------------------------------------------------------------
+
+void Form1::RunUpload()
+{
+    m_uploadRunning = true;
+    struct Finished {
+        Form1 *window;
+        ~Finished() { window->m_uploadRunning = false; }
+    } finished{this};
+    UploadProcedure(*this, m_services.port, m_services.clock).run();
+    // The window is still whole here: a close request during the upload was
+    // only noted. Carry it out now.
+    if (m_closePending) {
+        m_uploadRunning = false;
+        close();
+    }
+}
+
+void Form1::Cancel()
+{
+    m_cancelRequested = true;
+    ui.Command4->setEnabled(false);
+}
+
+void Form1::Browse()
+{
+    // Any failure of the dialog ends the command silently. A cancelled
+    // dialog counts as one: the path box keeps what it held.
+    QString chosen;
+    try {
+        chosen = m_services.fileDialog.openFile(
+            this, QStringLiteral("Select File to Upload"),
+            {QStringLiteral("Update Files (*.hex)"), QStringLiteral("Binary Files (*.bin)")},
+            QStringLiteral("hex"));
+    } catch (const std::exception &) {
+        return;
+    }
+    if (!chosen.isEmpty())
+        ui.Text1->setText(QDir::toNativeSeparators(chosen));
+}
+
+void Form1::Exit()
+{
+    if (close())
+        emit exitRequested();
+}
+
+void Form1::RefreshCount()
+{
+    ui.Label14->setText(QString::number(m_linesRemaining));
+}
+
+// ---- Shut-down ------------------------------------------------------------
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (m_uploadRunning) {
+        // Closing ends the upload as Cancel does, without any further box;
+        // the window closes for real once the upload has returned.
+        m_closePending = true;
+        Cancel();
+        event->ignore();
+        return;
+    }
+    ShutDown();
+    event->accept();
+}
+
+void Form1::ShutDown()
+{
+    try {
+        if (m_services.port.portOpen())
+            m_services.port.setPortOpen(false);
+    } catch (const std::exception &) {
+        // The port is going away with the program; the settings are saved regardless.
+    }
+    SaveSettings(m_settingsPath);
+}
+
+QWidget *Form1::boxParent()
+{
+    // Before the window is first shown a box stands on its own.
+    return isVisible() ? this : nullptr;
+}
+
+// ---- The window as the upload sees it --------------------------------------
+
+QString Form1::firmwarePath() const
+{
+    return ui.Text1->text();
+}
+
+int Form1::comPortPosition() const
+{
+    return ui.Combo1->currentIndex();
+}
+
+void Form1::setStatus(const QString &text)
+{
+    ui.Label2->setText(text);
+}
+
+void Form1::setCountText(const QString &text)
+{
+    ui.Label14->setText(text);
+}
+
+void Form1::showCount()
+{
+    ui.Label14->show();
+    ui.Label14->raise();
+}
+
+void Form1::setCountRefreshRunning(bool running)
+{
+    if (running)
+        Timer3->start();
+    else
+        Timer3->stop();
+}
+
+void Form1::setLinesRemaining(qint16 lines)
+{
+    m_linesRemaining = lines;
+}
+
+void Form1::setTotalLines(qint16 lines)
+{
+    m_totalLines = lines;
+}
+
+void Form1::setBusyState()
+{
+    ui.Command1->setEnabled(false);
+    ui.Command3->setEnabled(false);
+    ui.Command6->setEnabled(false);
+    ui.Text1->setEnabled(false);
+    ui.Label2->setText(QString());
+    m_cancelRequested = false;
+    ui.Command4->show();
+    ui.Command4->setEnabled(true);
+    ui.Command4->raise();
+    ui.Command6->hide();
+    ui.Combo1->setEnabled(false);
+    ui.Combo2->setEnabled(false);
+}
+
+void Form1::setIdleState()
+{
+    ui.Label14->hide();
+    ui.Command6->show();
+    ui.Command4->hide();
+    ui.Command1->setEnabled(true);
+    ui.Command3->setEnabled(true);
+    ui.Command6->setEnabled(true);
+    ui.Text1->setEnabled(true);
+    ui.Label2->setText(QStringLiteral("Idle"));
+    ui.Label14->setText(QString());
+    ui.Combo1->setEnabled(true);
+    ui.Combo2->setEnabled(true);
+}
+
+void Form1::focusBrowse()
+{
+    ui.Command1->setFocus();
+}
+
+bool Form1::cancelRequested() const
+{
+    return m_cancelRequested;
+}
+
+void Form1::letEventsRun(int maxBlockMsecs)
+{
+    if (maxBlockMsecs <= 0) {
+        QCoreApplication::processEvents();
+        return;
+    }
+    // Sleep in the event loop until an event arrives (the serial port's
+    // notifier counts) or the precise timer ends the wait.
+    m_wakeTimer.start(maxBlockMsecs);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_wakeTimer.stop();
+}
+
+void Form1::showPlainBox(const QString &text)
+{
+    if (!m_closePending)
+        m_services.boxes.plain(this, windowTitle(), text);
+}
+
+void Form1::showWarningBox(const QString &text)
+{
+    if (!m_closePending)
+        m_services.boxes.warning(this, windowTitle(), text);
+}
+
+bool Form1::askYesNo(const QString &text)
+{
+    if (m_closePending)
+        return false;
+    return m_services.boxes.yesNo(this, windowTitle(), text);
+}
+
+} // namespace quobin

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "Caption.h"
+#include "Form1Layout.h"
+#include "UploadWindow.h"
+
+#include <QTimer>
+#include <QWidget>
+
+namespace quobin {
+
+class Clock;
+class FileDialog;
+class MessageBoxes;
+class SerialPort;
+
+// What the window drives but does not own.
+struct Form1Services {
+    SerialPort &port;
+    Clock &clock;
+    MessageBoxes &boxes;
+    FileDialog &fileDialog;
+};
+
+// The program's one window. Created in its idle look with the versioned
+// caption and the settings loaded from settingsPath (a warning box and the
+// defaults when they cannot be), so show() is all that is left to do.
+// Closing it, in any way, closes the serial port and saves the settings.
+class Form1 : public QWidget, public UploadWindow {
+    Q_OBJECT
+
+public:
+    Form1(Form1Services services, const QString &settingsPath, ProgramVersion version,
+          QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // The settings file: the two list positions and the path box.
+    void LoadSettings(const QString &path);
+    void SaveSettings(const QString &path);
+    void SetDefaults();
+
+    // One whole upload; returns when it has ended in any way.
+    void RunUpload();
+
+    const Form1Controls &controls() const { return ui; }
+    qint16 linesRemaining() const { return m_linesRemaining; }
+    qint16 totalLines() const { return m_totalLines; }
+    bool countRefreshRunning() const { return Timer3->isActive(); }
+
+    // UploadWindow
+    QString firmwarePath() const override;
+    int comPortPosition() const override;
+    void setStatus(const QString &text) override;
+    void setCountText(const QString &text) override;
+    void showCount() override;
+    void setCountRefreshRunning(bool running) override;
+    void setLinesRemaining(qint16 lines) override;
+    void setTotalLines(qint16 lines) override;
+    void setBusyState() override;
+    void setIdleState() override;
+    void focusBrowse() override;
+    bool cancelRequested() const override;
+    void letEventsRun(int maxBlockMsecs = 0) override;
+    void showPlainBox(const QString &text) override;
+    void showWarningBox(const QString &text) override;
+    bool askYesNo(const QString &text) override;
+
+signals:
+    // Exit was pressed: the window has closed and the program should end now.
+    void exitRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Cancel();
+    void Browse();
+    void Exit();
+    void RefreshCount();
+    void ShutDown();
+    QWidget *boxParent();
+
+    Form1Services m_services;
+    const QString m_settingsPath;
+    Form1Controls ui;
+    QTimer *Timer3;  // refreshes the lines-remaining count once a second
+    QTimer m_wakeTimer;
+
+    bool m_cancelRequested = false;
+    qint16 m_linesRemaining = 0;
+    qint16 m_totalLines = 0;
+
+    bool m_uploadRunning = false;
+    // A close request arrived while the upload ran: the upload is being
+    // cancelled without further boxes and the window closes once it returns.
+    bool m_closePending = false;
+};
+
+} // namespace quobin

@@ -1,0 +1,25 @@
+#include "Form1.h"
+#include "Clock.h"
+#include "PortNames.h"
+#include "QtFileDialog.h"
+#include "QtMessageBoxes.h"
+#include "QtSerialPort.h"
+#include "SettingsFile.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QString programFolder = QCoreApplication::applicationDirPath();
+
+    quobin::QtSerialPort port([programFolder](qint16 number) { return quobin::portNameFor(number, programFolder); });
+    quobin::SteadyClock clock;
+    quobin::QtMessageBoxes boxes;
+    quobin::QtFileDialog fileDialog;
+    quobin::Form1 window({port, clock, boxes, fileDialog}, quobin::settingsFilePath(programFolder),
+                         {QUOBIN_VERSION_MAJOR, QUOBIN_VERSION_MINOR});
+    QObject::connect(&window, &quobin::Form1::exitRequested, &app, &QCoreApplication::quit);
+    window.show();
+    return app.exec();
+}
