@@ -281,11 +281,11 @@ void ControllerSimulator::transmit(QList<ScheduledOutput> outputs)
 {
     for (ScheduledOutput &output : outputs) {
         if (output.vanish) {
-            m_pty.close();
             {
                 std::lock_guard lock(m_mutex);
                 m_vanished = true;
             }
+            m_pty.close();
             m_changed.notify_all();
             log(QStringLiteral("vanished"));
             continue;

@@ -34,7 +34,7 @@ const std::array entries = {
     Entry { "split", Fault::SplitAnswer, true, Arg::Millis, "split:k[:ms]", "send \"x\", then the answer to line k ms later (20)" },
     Entry { "answer", Fault::CustomAnswer, true, Arg::Text, "answer:k:TEXT", "answer line k with TEXT, e.g. %- or ~-" },
     Entry { "no-at", Fault::NoCompletion, false, Arg::None, "no-at", "answer the end-of-file record with \"~\", not \"@\"" },
-    Entry { "xoff", Fault::XoffHold, true, Arg::Millis, "xoff:k[:ms]", "after the answer to line k send XOFF, XON ms later (2000)" },
+    Entry { "xoff", Fault::XoffHold, true, Arg::Millis, "xoff:k[:ms]", "send XOFF with the answer to line k, XON ms later (2000)" },
     Entry { "garbage", Fault::Garbage, false, Arg::Text, "garbage[:k[:TEXT]]", "send TEXT (xyz) after the answer to line k, to every line without k" },
     Entry { "vanish", Fault::Vanish, true, Arg::None, "vanish:k", "close the pseudo-terminal when line k arrives" },
 };

@@ -47,6 +47,7 @@ QList<PlannedOutput> FaultPlan::answerLine(int line, const QByteArray &text, con
 {
     QByteArray reply = answer;
     bool silent = false;
+    bool holdAfterReply = false;
     int delay = 0;
     QList<PlannedOutput> before;
     QList<PlannedOutput> after;
@@ -78,7 +79,7 @@ QList<PlannedOutput> FaultPlan::answerLine(int line, const QByteArray &text, con
             delay += millisOr(fault, 20);
             break;
         case Fault::XoffHold:
-            after.append({0, QByteArray(1, xoff)});
+            holdAfterReply = true;
             after.append({millisOr(fault, 2000), QByteArray(1, xon)});
             break;
         case Fault::Garbage:
@@ -94,8 +95,14 @@ QList<PlannedOutput> FaultPlan::answerLine(int line, const QByteArray &text, con
         }
     }
 
+    if (silent)
+        reply.clear();
+    // XOFF goes out in the same write as the answer: once the host has read
+    // the answer its line is already stopped, so no next line slips through.
+    if (holdAfterReply)
+        reply += xoff;
     QList<PlannedOutput> outputs = before;
-    if (!silent && !reply.isEmpty())
+    if (!reply.isEmpty())
         outputs.append({delay, reply});
     for (PlannedOutput output : after) {
         output.delayMs += delay;

@@ -26,7 +26,7 @@ struct Fault {
         SplitAnswer,       // "x" first, the answer to line k millis later (20)
         CustomAnswer,      // text instead of the answer to line k
         NoCompletion,      // the end-of-file record is answered with "~", not "@"
-        XoffHold,          // after the answer to line k: XOFF, XON millis later (2000)
+        XoffHold,          // XOFF with the answer to line k, XON millis later (2000)
         Garbage,           // text ("xyz") millis (1) after the answer to line k, every line when k is 0
         Vanish,            // on line k the pseudo-terminal closes: the far end disappears
     };
