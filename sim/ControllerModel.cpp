@@ -1,0 +1,121 @@
+#include "ControllerModel.h"
+
+#include "HexRecord.h"
+
+#include <chrono>
+
+namespace quobin::sim {
+
+namespace {
+const QByteArray mainCodeCommand = "\r4*730562\r";
+}
+
+ControllerModel::ControllerModel(const SimulatorConfig &config)
+    : m_faults(config.faults, config.version)
+    , m_caretDelayMs(config.caretDelayMs)
+    , m_framer(std::chrono::milliseconds(config.lineGapMs))
+{
+}
+
+void ControllerModel::receive(const QByteArray &bytes, const LineSettings &settings, TimePoint now)
+{
+    if (bytes.isEmpty())
+        return;
+    m_chunks.append({bytes, settings, now});
+
+    // The bootloader listens only at its own rate; what the host sends at the
+    // main code's rate reaches a controller that has restarted its main code.
+    if (m_mode == Mode::Bootloader && settings.baud == mainCodeBaud) {
+        m_mode = Mode::MainCode;
+        m_framer.clear();
+    }
+    if (m_mode == Mode::MainCode) {
+        receiveMainCode(bytes, now);
+        return;
+    }
+    QList<FramedItem> items;
+    m_framer.feed(bytes, now, items);
+    for (const FramedItem &item : items)
+        handle(item, now);
+}
+
+void ControllerModel::tick(TimePoint now)
+{
+    QList<FramedItem> items;
+    m_framer.expire(now, items);
+    for (const FramedItem &item : items)
+        handle(item, now);
+}
+
+void ControllerModel::reset(TimePoint now)
+{
+    enterBootloader();
+    plan({{0, m_faults.activeCharacter()}}, now, 0);
+}
+
+std::optional<TimePoint> ControllerModel::nextDeadline() const
+{
+    const auto gap = m_framer.deadline();
+    const auto output = m_schedule.nextDue();
+    if (gap && output)
+        return std::min(*gap, *output);
+    return gap ? gap : output;
+}
+
+void ControllerModel::receiveMainCode(const QByteArray &bytes, TimePoint now)
+{
+    m_mainCodeBytes += bytes;
+    m_commandWindow += bytes;
+    if (m_commandWindow.contains(mainCodeCommand)) {
+        m_commandWindow.clear();
+        enterBootloader();
+        if (m_caretDelayMs >= 0)
+            plan({{m_caretDelayMs, m_faults.activeCharacter()}}, now, 0);
+        return;
+    }
+    m_commandWindow = m_commandWindow.right(mainCodeCommand.size() - 1);
+}
+
+void ControllerModel::enterBootloader()
+{
+    m_mode = Mode::Bootloader;
+    m_framer.clear();
+}
+
+void ControllerModel::handle(const FramedItem &item, TimePoint now)
+{
+    if (item.kind == FramedItem::Request) {
+        m_requestTimes.append(item.firstByteAt);
+        const QByteArray reply = m_faults.requestReply();
+        if (!reply.isEmpty())
+            plan({{0, reply}}, now, 0);
+        return;
+    }
+    answerLine(item, now);
+}
+
+void ControllerModel::answerLine(const FramedItem &item, TimePoint now)
+{
+    m_lines.append({item.text, item.firstByteAt, now});
+    const int line = int(m_lines.size());
+
+    QByteArray answer = "~";
+    const bool isRecord = HexRecord::expectedLength(item.text).has_value();
+    if (isRecord && !HexRecord::checksumOk(item.text))
+        answer = "-";
+    const bool endOfFile = HexRecord::isEndOfFile(item.text);
+    if (endOfFile && !m_faults.has(Fault::NoCompletion))
+        answer = "@";
+
+    plan(m_faults.answerLine(line, item.text, answer), now, line);
+    if (endOfFile)
+        ++m_uploadsCompleted;
+}
+
+void ControllerModel::plan(const QList<PlannedOutput> &outputs, TimePoint now, int line)
+{
+    for (const PlannedOutput &output : outputs)
+        m_schedule.add({now + std::chrono::milliseconds(output.delayMs), output.bytes, line, output.vanish});
+}
+
+} // namespace quobin::sim

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "FaultPlan.h"
+#include "LineFramer.h"
+#include "OutputSchedule.h"
+#include "Recording.h"
+#include "SimulatorConfig.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <optional>
+
+namespace quobin::sim {
+
+// The controller's behaviour without any I/O: its main code and bootloader,
+// the faults it is told to show, and the record of everything it received.
+// Inputs come with the time they were read; outputs go into schedule().
+// Not thread-safe: its owner serialises every call.
+class ControllerModel {
+public:
+    enum class Mode { MainCode, Bootloader };
+
+    static constexpr int mainCodeBaud = 9600;
+    static constexpr int bootloaderBaud = 57600;
+
+    explicit ControllerModel(const SimulatorConfig &config);
+
+    // Bytes the host wrote, read at now while the host's line had settings.
+    void receive(const QByteArray &bytes, const LineSettings &settings, TimePoint now);
+    // Lets time pass: ends lines whose quiet gap is over.
+    void tick(TimePoint now);
+    // The operator resets the controller: it enters its bootloader and sends
+    // the active character now.
+    void reset(TimePoint now);
+
+    // The next time tick() has something to do, or an output falls due.
+    std::optional<TimePoint> nextDeadline() const;
+    OutputSchedule &schedule() { return m_schedule; }
+    const OutputSchedule &schedule() const { return m_schedule; }
+
+    Mode mode() const { return m_mode; }
+    const QList<ReceivedChunk> &chunks() const { return m_chunks; }
+    const QByteArray &mainCodeBytes() const { return m_mainCodeBytes; }
+    const QList<TimePoint> &requestTimes() const { return m_requestTimes; }
+    const QList<LineRecord> &lines() const { return m_lines; }
+    // End-of-file records answered so far.
+    int uploadsCompleted() const { return m_uploadsCompleted; }
+
+private:
+    void receiveMainCode(const QByteArray &bytes, TimePoint now);
+    void handle(const FramedItem &item, TimePoint now);
+    void answerLine(const FramedItem &item, TimePoint now);
+    void enterBootloader();
+    void plan(const QList<PlannedOutput> &outputs, TimePoint now, int line);
+
+    FaultPlan m_faults;
+    int m_caretDelayMs;
+    Mode m_mode = Mode::MainCode;
+    QByteArray m_commandWindow; // the last bytes of main-code input
+    LineFramer m_framer;
+    OutputSchedule m_schedule;
+
+    QList<ReceivedChunk> m_chunks;
+    QByteArray m_mainCodeBytes;
+    QList<TimePoint> m_requestTimes;
+    QList<LineRecord> m_lines;
+    int m_uploadsCompleted = 0;
+};
+
+} // namespace quobin::sim

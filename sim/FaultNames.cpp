@@ -1,0 +1,88 @@
+#include "FaultNames.h"
+
+#include "SimulatorError.h"
+
+#include <QStringList>
+
+#include <array>
+
+namespace quobin::sim::FaultNames {
+
+namespace {
+
+enum class Arg { None, Millis, Text };
+
+struct Entry {
+    const char *name;
+    Fault::Kind kind;
+    bool needsLine;
+    Arg arg;
+    const char *usage;
+    const char *description;
+};
+
+const std::array entries = {
+    Entry { "silent", Fault::Silent, false, Arg::None, "silent", "never answer \"@&$\"" },
+    Entry { "echo", Fault::Echo, false, Arg::None, "echo", "answer \"@&$\" with \"@&$\", never \"?\"" },
+    Entry { "caret-question", Fault::CaretWithQuestion, false, Arg::None, "caret-question", "send \"^?\" in one write instead of \"^\"" },
+    Entry { "checksum-once", Fault::ChecksumOnce, true, Arg::None, "checksum-once:k", "answer \"-\" to line k; a resend gets the normal answer" },
+    Entry { "checksum-always", Fault::ChecksumAlways, true, Arg::None, "checksum-always:k", "answer \"-\" to line k and every resend of it" },
+    Entry { "flash", Fault::FlashError, true, Arg::None, "flash:k", "answer \"%\" to line k" },
+    Entry { "hash", Fault::HashAnswer, true, Arg::None, "hash:k", "answer \"#\" to line k" },
+    Entry { "no-answer", Fault::NoAnswer, true, Arg::None, "no-answer:k", "do not answer line k" },
+    Entry { "late", Fault::LateAnswer, true, Arg::Millis, "late:k[:ms]", "answer line k ms later (3500)" },
+    Entry { "split", Fault::SplitAnswer, true, Arg::Millis, "split:k[:ms]", "send \"x\", then the answer to line k ms later (20)" },
+    Entry { "answer", Fault::CustomAnswer, true, Arg::Text, "answer:k:TEXT", "answer line k with TEXT, e.g. %- or ~-" },
+    Entry { "no-at", Fault::NoCompletion, false, Arg::None, "no-at", "answer the end-of-file record with \"~\", not \"@\"" },
+    Entry { "xoff", Fault::XoffHold, true, Arg::Millis, "xoff:k[:ms]", "send XOFF with the answer to line k, XON ms later (2000)" },
+    Entry { "garbage", Fault::Garbage, false, Arg::Text, "garbage[:k[:TEXT]]", "send TEXT (xyz) after the answer to line k, to every line without k" },
+    Entry { "vanish", Fault::Vanish, true, Arg::None, "vanish:k", "close the pseudo-terminal when line k arrives" },
+};
+
+int number(const QString &text, const QString &spec)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0)
+        throw SimulatorError("bad number in fault " + spec.toStdString());
+    return value;
+}
+
+} // namespace
+
+Fault parse(const QString &spec)
+{
+    const QStringList parts = spec.split(QLatin1Char(':'));
+    for (const Entry &entry : entries) {
+        if (parts.first() != QLatin1String(entry.name))
+            continue;
+        Fault fault { entry.kind };
+        if (parts.size() > 1)
+            fault.line = number(parts[1], spec);
+        if (entry.needsLine && fault.line < 1)
+            throw SimulatorError("fault " + spec.toStdString() + " needs a line number from 1");
+        if (parts.size() > 2) {
+            const QString arg = parts.mid(2).join(QLatin1Char(':'));
+            if (entry.arg == Arg::Millis)
+                fault.millis = number(arg, spec);
+            else if (entry.arg == Arg::Text)
+                fault.text = arg.toLatin1();
+            else
+                throw SimulatorError("fault " + spec.toStdString() + " takes no argument");
+        }
+        if (entry.kind == Fault::CustomAnswer && fault.text.isEmpty())
+            throw SimulatorError("fault " + spec.toStdString() + " needs an answer text");
+        return fault;
+    }
+    throw SimulatorError("unknown fault " + spec.toStdString());
+}
+
+QString help()
+{
+    QString text;
+    for (const Entry &entry : entries)
+        text += QStringLiteral("  %1  %2\n").arg(QLatin1String(entry.usage), -20).arg(QLatin1String(entry.description));
+    return text;
+}
+
+} // namespace quobin::sim::FaultNames

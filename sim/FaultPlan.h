@@ -1,0 +1,40 @@
+#pragma once
+
+#include "SimulatorConfig.h"
+
+#include <QByteArray>
+#include <QList>
+
+namespace quobin::sim {
+
+// One thing the controller does after an input: bytes to write delayMs later,
+// or, with vanish, the disappearance of the far end.
+struct PlannedOutput {
+    int delayMs = 0;
+    QByteArray bytes;
+    bool vanish = false;
+};
+
+// Turns the configured faults into what the controller sends in reply to
+// requests, to the main-code command and to each firmware line.
+class FaultPlan {
+public:
+    FaultPlan(QList<Fault> faults, QByteArray version);
+
+    bool has(Fault::Kind kind) const;
+
+    // The active character the bootloader sends after a reset.
+    QByteArray activeCharacter() const;
+    // The reply to "@&$"; empty when the controller stays silent.
+    QByteArray requestReply() const;
+    // What follows line number `line` (1-based) with the given text, whose
+    // answer without faults is `answer`.
+    QList<PlannedOutput> answerLine(int line, const QByteArray &text, const QByteArray &answer);
+
+private:
+    QList<Fault> m_faults;
+    QByteArray m_version;
+    QByteArray m_repeatedBadLine; // text of a ChecksumAlways line, "-" to its resends
+};
+
+} // namespace quobin::sim

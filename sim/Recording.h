@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <chrono>
+
+namespace quobin::sim {
+
+using SimClock = std::chrono::steady_clock;
+using TimePoint = SimClock::time_point;
+
+// The host's line settings as the slave side of the pseudo-terminal holds them.
+struct LineSettings {
+    int baud = 0;
+    bool ixon = false;
+    bool ixoff = false;
+    bool ixany = false;
+
+    bool xonXoff() const { return ixon && ixoff; }
+    bool operator==(const LineSettings &) const = default;
+};
+
+// One read from the host, with the line settings in force when it was read.
+// A chunk written just before the host changed its settings may be seen with
+// the new ones: the settings are sampled when the simulator reads.
+struct ReceivedChunk {
+    QByteArray bytes;
+    LineSettings settings;
+    TimePoint at;
+};
+
+// One firmware line as the bootloader delimited it.
+struct LineRecord {
+    QByteArray text;
+    TimePoint firstByteAt;
+    TimePoint completeAt;
+};
+
+// One write to the host. line is the 1-based number of the firmware line that
+// the bytes answer, 0 for everything else (the active character, replies to
+// requests, injected bytes).
+struct SentChunk {
+    QByteArray bytes;
+    TimePoint at;
+    int line = 0;
+};
+
+} // namespace quobin::sim

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace quobin::sim {
+
+// A named misbehaviour of the controller. line is the 1-based number of a
+// firmware line, counted over every line the simulator has received (a resend
+// is a new line); millis and text refine some kinds and fall back to the
+// default given with each kind when negative or empty.
+struct Fault {
+    enum Kind {
+        Silent,            // never answers "@&$"
+        Echo,              // answers each "@&$" with "@&$" and no "?"
+        CaretWithQuestion, // sends "^?" in one write instead of "^"
+        ChecksumOnce,      // "-" to line k; a resend is answered normally
+        ChecksumAlways,    // "-" to line k and to every resend of it
+        FlashError,        // "%" to line k
+        HashAnswer,        // "#" to line k
+        NoAnswer,          // nothing at all to line k
+        LateAnswer,        // the answer to line k comes millis later (3500)
+        SplitAnswer,       // "x" first, the answer to line k millis later (20)
+        CustomAnswer,      // text instead of the answer to line k
+        NoCompletion,      // the end-of-file record is answered with "~", not "@"
+        XoffHold,          // XOFF with the answer to line k, XON millis later (2000)
+        Garbage,           // text ("xyz") millis (1) after the answer to line k, every line when k is 0
+        Vanish,            // on line k the pseudo-terminal closes: the far end disappears
+    };
+
+    Fault(Kind kind, int line = 0, int millis = -1, QByteArray text = {})
+        : kind(kind), line(line), millis(millis), text(std::move(text))
+    {
+    }
+
+    Kind kind;
+    int line = 0;
+    int millis = -1;
+    QByteArray text;
+};
+
+struct SimulatorConfig {
+    // Text after "V" in the reply to "@&$"; empty: the reply is "?" alone.
+    QByteArray version;
+    // Delay from the main-code command to "^"; negative: "^" is sent only
+    // through ControllerSimulator::sendActiveCharacter().
+    int caretDelayMs = 300;
+    QList<Fault> faults;
+    // Model a real wire at the host's baud rate: 10 bits per byte each way.
+    bool paced = false;
+    // A line that is not an Intel HEX record ends after this quiet gap.
+    int lineGapMs = 20;
+    // Receives a line of text for each chunk read and written; called on the
+    // simulator's thread.
+    std::function<void(const QString &)> log;
+};
+
+} // namespace quobin::sim

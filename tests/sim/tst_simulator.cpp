@@ -1,0 +1,346 @@
+#include "ControllerSimulator.h"
+#include "FaultNames.h"
+#include "HostPort.h"
+#include "SimulatorError.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace quobin::sim;
+using namespace std::chrono;
+
+namespace {
+
+const QByteArray goodRecord = ":0300300002337A1E";
+const QByteArray otherRecord = ":10010000214601360121470136007EFE09D2190140";
+const QByteArray badRecord = ":0300300002337A1F";
+const QByteArray endRecord = ":00000001FF";
+
+// An Intel HEX record with the given bytes (count, address, type, data) and
+// its checksum.
+QByteArray record(const QByteArray &bytes)
+{
+    int sum = 0;
+    for (const char byte : bytes)
+        sum += static_cast<unsigned char>(byte);
+    return ':' + (bytes + char(-sum & 0xff)).toHex().toUpper();
+}
+
+// The host at the bootloader's settings, after the operator's reset has
+// brought the active character.
+std::unique_ptr<HostPort> bootloaderHost(ControllerSimulator &sim)
+{
+    auto host = std::make_unique<HostPort>(sim.slavePath(), B57600, true);
+    sim.sendActiveCharacter();
+    if (host->readUntil("^") != "^")
+        return nullptr;
+    return host;
+}
+
+qint64 msecsBetween(TimePoint from, TimePoint to)
+{
+    return duration_cast<milliseconds>(to - from).count();
+}
+
+} // namespace
+
+class TestSimulator : public QObject {
+    Q_OBJECT
+
+private slots:
+    void mainCodeCommandResetsIntoBootloader();
+    void commandIsNeededUnlessTheOperatorResets();
+    void handshakeReplies_data();
+    void handshakeReplies();
+    void linesAreAnsweredAndRecorded();
+    void lineFaults_data();
+    void lineFaults();
+    void lateAnswerComesAfterItsDelay();
+    void xoffHoldsTheHostBack();
+    void vanishTakesTheFarEndAway();
+    void pacingTakesTheWireTime();
+    void createLinkReplacesAnOldLink();
+    void faultNames_data();
+    void faultNames();
+};
+
+void TestSimulator::mainCodeCommandResetsIntoBootloader()
+{
+    SimulatorConfig config;
+    config.version = "1.28";
+    ControllerSimulator sim(config);
+
+    TimePoint commandAt;
+    {
+        HostPort host(sim.slavePath(), B9600, false);
+        host.write("\r");
+        QVERIFY(sim.waitUntil([&] { return sim.mainCodeBytes() == "\r"; }, 2000));
+        host.write("4*730562\r");
+        commandAt = SimClock::now();
+        QVERIFY(sim.waitUntil([&] { return sim.inBootloader(); }, 2000));
+    }
+    HostPort host(sim.slavePath(), B57600, true);
+    QCOMPARE(host.readUntil("^"), QByteArray("^"));
+    QVERIFY(msecsBetween(commandAt, SimClock::now()) >= 250);
+
+    host.write("@&$");
+    QCOMPARE(host.readUntil("?V1.28"), QByteArray("?V1.28"));
+    QCOMPARE(sim.requestCount(), 1);
+    QCOMPARE(sim.mainCodeBytes(), QByteArray("\r4*730562\r"));
+
+    // The lone CR was read while the host had 9600 without flow control; the
+    // request while it had 57600 with XON/XOFF (and without IXANY).
+    const QList<ReceivedChunk> chunks = sim.receivedChunks();
+    QCOMPARE(chunks.first().bytes, QByteArray("\r"));
+    QCOMPARE(chunks.first().settings, (LineSettings { 9600, false, false, false }));
+    QCOMPARE(chunks.last().bytes, QByteArray("@&$"));
+    QCOMPARE(chunks.last().settings, (LineSettings { 57600, true, true, false }));
+}
+
+void TestSimulator::commandIsNeededUnlessTheOperatorResets()
+{
+    SimulatorConfig config;
+    config.caretDelayMs = -1;
+    ControllerSimulator sim(config);
+    {
+        HostPort host(sim.slavePath(), B9600, false);
+        host.write("@&$"); // the main code does not answer requests
+        host.write("\r4*730562\r");
+        QVERIFY(sim.waitUntil([&] { return sim.inBootloader(); }, 2000));
+        QCOMPARE(sim.requestCount(), 0);
+    }
+    HostPort host(sim.slavePath(), B57600, true);
+    QCOMPARE(host.readFor(400), QByteArray());
+    sim.sendActiveCharacter();
+    QCOMPARE(host.readUntil("^"), QByteArray("^"));
+}
+
+void TestSimulator::handshakeReplies_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("activeCharacter");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("no version") << QString() << QByteArray("^") << QByteArray("?");
+    QTest::newRow("echo") << "echo" << QByteArray("^") << QByteArray("@&$");
+    QTest::newRow("caret with question") << "caret-question" << QByteArray("^?") << QByteArray("?");
+    QTest::newRow("silent") << "silent" << QByteArray("^") << QByteArray();
+}
+
+void TestSimulator::handshakeReplies()
+{
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, activeCharacter);
+    QFETCH(QByteArray, reply);
+
+    SimulatorConfig config;
+    if (!fault.isEmpty())
+        config.faults.append(FaultNames::parse(fault));
+    ControllerSimulator sim(config);
+    HostPort host(sim.slavePath(), B57600, true);
+    sim.sendActiveCharacter();
+    QCOMPARE(host.readUntil(activeCharacter), activeCharacter);
+    // Both characters of "^?" go out in one write.
+    QCOMPARE(sim.sentChunks().first().bytes, activeCharacter);
+
+    for (int request = 1; request <= 2; ++request) {
+        host.write("@&$");
+        QVERIFY(sim.waitUntil([&] { return sim.requestCount() == request; }, 2000));
+        QCOMPARE(reply.isEmpty() ? host.readFor(100) : host.readUntil(reply), reply);
+    }
+}
+
+void TestSimulator::linesAreAnsweredAndRecorded()
+{
+    ControllerSimulator sim;
+    const auto host = bootloaderHost(sim);
+    QVERIFY(host);
+
+    const QList<QByteArray> lines = { goodRecord, badRecord, "not a record", otherRecord, endRecord };
+    const QList<QByteArray> answers = { "~", "-", "~", "~", "@" };
+    for (int i = 0; i < lines.size(); ++i) {
+        host->write(lines[i]);
+        QCOMPARE(host->readUntil(answers[i]), answers[i]);
+    }
+    QCOMPARE(sim.receivedLines(), lines);
+    QCOMPARE(sim.uploadsCompleted(), 1);
+
+    // Each answer belongs to its line and comes after the line's first byte.
+    QVERIFY(sim.waitUntil([&] { return sim.sentChunks().size() == 1 + lines.size(); }, 2000));
+    const QList<LineRecord> records = sim.lineRecords();
+    const QList<SentChunk> sent = sim.sentChunks().mid(1); // after "^"
+    for (int i = 0; i < sent.size(); ++i) {
+        QCOMPARE(sent[i].line, i + 1);
+        QVERIFY(sent[i].at >= records[i].firstByteAt);
+    }
+}
+
+void TestSimulator::lineFaults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QList<QByteArray>>("answers");
+
+    // Lines sent: good, other, other again (a resend), end of file.
+    QTest::newRow("checksum once") << "checksum-once:2" << QList<QByteArray> { "~", "-", "~", "@" };
+    QTest::newRow("checksum always") << "checksum-always:2" << QList<QByteArray> { "~", "-", "-", "@" };
+    QTest::newRow("flash") << "flash:2" << QList<QByteArray> { "~", "%", "~", "@" };
+    QTest::newRow("hash") << "hash:3" << QList<QByteArray> { "~", "~", "#", "@" };
+    QTest::newRow("custom") << "answer:2:%-" << QList<QByteArray> { "~", "%-", "~", "@" };
+    QTest::newRow("no answer") << "no-answer:2" << QList<QByteArray> { "~", "", "~", "@" };
+    QTest::newRow("split") << "split:2" << QList<QByteArray> { "~", "x~", "~", "@" };
+    QTest::newRow("garbage") << "garbage:1" << QList<QByteArray> { "~xyz", "~", "~", "@" };
+    QTest::newRow("no completion") << "no-at" << QList<QByteArray> { "~", "~", "~", "~" };
+}
+
+void TestSimulator::lineFaults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QList<QByteArray>, answers);
+
+    SimulatorConfig config;
+    config.faults.append(FaultNames::parse(fault));
+    ControllerSimulator sim(config);
+    const auto host = bootloaderHost(sim);
+    QVERIFY(host);
+
+    const QList<QByteArray> lines = { goodRecord, otherRecord, otherRecord, endRecord };
+    for (int i = 0; i < lines.size(); ++i) {
+        host->write(lines[i]);
+        if (answers[i].isEmpty()) {
+            QVERIFY(sim.waitUntil([&] { return sim.receivedLines().size() == i + 1; }, 2000));
+            QCOMPARE(host->readFor(100), QByteArray());
+        } else {
+            QCOMPARE(host->readUntil(answers[i]), answers[i]);
+        }
+    }
+    QCOMPARE(sim.receivedLines(), lines);
+}
+
+void TestSimulator::lateAnswerComesAfterItsDelay()
+{
+    SimulatorConfig config;
+    config.faults.append({ Fault::LateAnswer, 1, 300 });
+    ControllerSimulator sim(config);
+    const auto host = bootloaderHost(sim);
+    QVERIFY(host);
+
+    host->write(goodRecord);
+    QCOMPARE(host->readFor(150), QByteArray());
+    QCOMPARE(host->readUntil("~"), QByteArray("~"));
+    QVERIFY(sim.waitUntil([&] { return sim.sentChunks().size() == 2; }, 2000));
+    QVERIFY(msecsBetween(sim.lineRecords().first().completeAt, sim.sentChunks().last().at) >= 300);
+}
+
+void TestSimulator::xoffHoldsTheHostBack()
+{
+    SimulatorConfig config;
+    config.faults.append({ Fault::XoffHold, 1, 300 });
+    ControllerSimulator sim(config);
+    const auto host = bootloaderHost(sim);
+    QVERIFY(host);
+
+    host->write(goodRecord);
+    QCOMPARE(host->readUntil("~"), QByteArray("~"));
+    host->write(otherRecord); // held in the host's queue until XON
+    QVERIFY(sim.waitUntil([&] { return sim.receivedLines().size() == 2; }, 2000));
+    const QList<LineRecord> lines = sim.lineRecords();
+    QVERIFY(msecsBetween(lines[0].completeAt, lines[1].firstByteAt) >= 250);
+    // XOFF and XON were taken by the host's line discipline, never read.
+    QCOMPARE(host->readUntil("~"), QByteArray("~"));
+    QVERIFY(sim.waitUntil([&] { return sim.sentChunks().size() == 4; }, 2000));
+    QCOMPARE(sim.sentBytes(), QByteArray("^~\x13\x11~"));
+}
+
+void TestSimulator::vanishTakesTheFarEndAway()
+{
+    SimulatorConfig config;
+    config.faults.append({ Fault::Vanish, 2 });
+    ControllerSimulator sim(config);
+    const auto host = bootloaderHost(sim);
+    QVERIFY(host);
+
+    host->write(goodRecord);
+    QCOMPARE(host->readUntil("~"), QByteArray("~"));
+    host->write(otherRecord);
+    QVERIFY(host->farEndGone(2000));
+    QVERIFY(sim.hasVanished());
+    QCOMPARE(sim.receivedLines().size(), 2);
+}
+
+void TestSimulator::pacingTakesTheWireTime()
+{
+    SimulatorConfig config;
+    config.paced = true;
+    ControllerSimulator sim(config);
+    const auto host = bootloaderHost(sim);
+    QVERIFY(host);
+
+    // The longest record: 521 characters, 90 ms at 57600 baud.
+    const QByteArray longest = record(QByteArray::fromHex("FF000000") + QByteArray(255, '\x5a'));
+    QCOMPARE(longest.size(), 521);
+    host->write(longest);
+    QCOMPARE(host->readUntil("~"), QByteArray("~"));
+    const LineRecord line = sim.lineRecords().first();
+    QCOMPARE(line.text, longest);
+    const qint64 took = msecsBetween(line.firstByteAt, line.completeAt);
+    qInfo("521 characters at 57600 baud took %lld ms (wire time 90 ms)", took);
+    QVERIFY(took >= 85);
+}
+
+void TestSimulator::createLinkReplacesAnOldLink()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString link = folder.filePath("com1");
+    ControllerSimulator first;
+    first.createLink(link);
+    ControllerSimulator second;
+    second.createLink(link);
+    QCOMPARE(QFileInfo(link).symLinkTarget(), second.slavePath());
+    QVERIFY_THROWS_EXCEPTION(SimulatorError, second.createLink(folder.filePath("missing/com1")));
+}
+
+void TestSimulator::faultNames_data()
+{
+    QTest::addColumn<QString>("spec");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("millis");
+    QTest::addColumn<QByteArray>("text");
+
+    QTest::newRow("late with delay") << "late:3:500" << true << int(Fault::LateAnswer) << 3 << 500 << QByteArray();
+    QTest::newRow("late default") << "late:3" << true << int(Fault::LateAnswer) << 3 << -1 << QByteArray();
+    QTest::newRow("answer with colon") << "answer:2:~:-" << true << int(Fault::CustomAnswer) << 2 << -1 << QByteArray("~:-");
+    QTest::newRow("garbage everywhere") << "garbage" << true << int(Fault::Garbage) << 0 << -1 << QByteArray();
+    QTest::newRow("unknown") << "bogus:1" << false << 0 << 0 << 0 << QByteArray();
+    QTest::newRow("line missing") << "flash" << false << 0 << 0 << 0 << QByteArray();
+    QTest::newRow("line not a number") << "flash:x" << false << 0 << 0 << 0 << QByteArray();
+    QTest::newRow("answer without text") << "answer:2" << false << 0 << 0 << 0 << QByteArray();
+    QTest::newRow("argument not taken") << "hash:2:5" << false << 0 << 0 << 0 << QByteArray();
+}
+
+void TestSimulator::faultNames()
+{
+    QFETCH(QString, spec);
+    QFETCH(bool, valid);
+    if (!valid) {
+        QVERIFY_THROWS_EXCEPTION(SimulatorError, FaultNames::parse(spec));
+        return;
+    }
+    QFETCH(int, kind);
+    QFETCH(int, line);
+    QFETCH(int, millis);
+    QFETCH(QByteArray, text);
+    const Fault fault = FaultNames::parse(spec);
+    QCOMPARE(int(fault.kind), kind);
+    QCOMPARE(fault.line, line);
+    QCOMPARE(fault.millis, millis);
+    QCOMPARE(fault.text, text);
+}
+
+QTEST_GUILESS_MAIN(TestSimulator)
+#include "tst_simulator.moc"
