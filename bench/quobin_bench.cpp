@@ -1,0 +1,390 @@
+// Measures the serial waits, the upload's throughput against the simulator,
+// and the program's start-up, and prints each figure beside its goal.
+//
+// Usage: quobin_bench [--skip-startup]
+//        quobin_bench --startup-under-x <quobin binary>   (run by the bench itself under xvfb-run)
+
+#include "Clock.h"
+#include "ControllerSimulator.h"
+#include "QtSerialPort.h"
+#include "RecordingWindow.h"
+#include "SerialPort.h"
+#include "UploadProcedure.h"
+#include "Waits.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <semaphore>
+#include <thread>
+#include <vector>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace quobin;
+using quobin::sim::ControllerSimulator;
+using quobin::sim::SimulatorConfig;
+using quobin::testing::RecordingWindow;
+using Steady = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kBaud = 57600;
+constexpr int kBitsPerByte = 10;
+constexpr int kHexLines = 32767;
+
+double cpuSeconds(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double millis(Steady::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const auto rank = std::max<std::size_t>(1, std::size_t(std::ceil(fraction * values.size())));
+    return values[std::min(rank, values.size()) - 1];
+}
+
+const char *verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
+WaitHooks windowHooks(RecordingWindow &window)
+{
+    return WaitHooks{[&window] { return window.cancelRequested(); },
+                     [&window](int maxBlockMsecs) { window.letEventsRun(maxBlockMsecs); }};
+}
+
+// 1. The wait for the bootloader's active character: its cost while nothing
+// comes, and how soon it notices a byte.
+void benchWaitForCaret()
+{
+    std::printf("1. Wait for \"^\" (QtSerialPort at 57600 with XON/XOFF, window hooks)\n");
+    SimulatorConfig config;
+    config.caretDelayMs = -1;
+    ControllerSimulator sim(config);
+    QtSerialPort port([path = sim.slavePath()](qint16) { return path; });
+    port.setCommPort(1);
+    port.setSettings(QStringLiteral("57600,n,8,1"));
+    port.setHandshaking(SerialPort::XonXoff);
+    port.setPortOpen(true);
+    SteadyClock clock;
+    Waits waits(port, clock);
+    RecordingWindow window;
+
+    constexpr double idleSeconds = 10.0;
+    QByteArray response;
+    const double processBefore = cpuSeconds(RUSAGE_SELF);
+    const double threadBefore = cpuSeconds(RUSAGE_THREAD);
+    const auto started = Steady::now();
+    std::thread reset([&sim, idleSeconds] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
+        sim.sendActiveCharacter();
+    });
+    waits.forMarker('^', response, windowHooks(window));
+    const double waited = std::chrono::duration<double>(Steady::now() - started).count();
+    const double processCpu = cpuSeconds(RUSAGE_SELF) - processBefore;
+    const double threadCpu = cpuSeconds(RUSAGE_THREAD) - threadBefore;
+    reset.join();
+    std::printf("   idle wait %.2f s: process CPU %.3f s = %.2f %% of one core "
+                "(waiting thread %.3f s)   goal: under 1 %%  -> %s\n",
+                waited, processCpu, 100.0 * processCpu / waited, threadCpu,
+                verdict(processCpu / waited < 0.01));
+    std::printf("   passes that let events run: %d\n", window.eventRuns);
+
+    // Latency: the simulator writes "^" while the wait blocks; the delay is
+    // from the simulator's write to the wait's return.
+    constexpr int rounds = 200;
+    std::vector<double> latencies;
+    std::binary_semaphore waiting(0);
+    std::thread sender([&] {
+        for (int i = 0; i < rounds; ++i) {
+            waiting.acquire();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2 + i % 5));
+            sim.send("^");
+        }
+    });
+    for (int i = 0; i < rounds; ++i) {
+        response.clear();
+        waiting.release();
+        waits.forMarker('^', response, windowHooks(window));
+        const auto returned = Steady::now();
+        const auto sent = sim.sentChunks();
+        latencies.push_back(millis(returned - sent.last().at));
+    }
+    sender.join();
+    port.setPortOpen(false);
+    const double p99 = percentile(latencies, 0.99);
+    std::printf("   latency over %d bytes: median %.3f ms, p99 %.3f ms, max %.3f ms   "
+                "goal: p99 under 1 ms  -> %s\n",
+                rounds, percentile(latencies, 0.5), p99, percentile(latencies, 1.0),
+                verdict(p99 < 1.0));
+}
+
+QByteArray hexRecord(int address)
+{
+    QByteArray bytes;
+    bytes.append(char(16));
+    bytes.append(char((address >> 8) & 0xff));
+    bytes.append(char(address & 0xff));
+    bytes.append(char(0));
+    for (int i = 0; i < 16; ++i)
+        bytes.append(char((address + i * 7) & 0xff));
+    int sum = 0;
+    for (const char b : bytes)
+        sum += quint8(b);
+    bytes.append(char((-sum) & 0xff));
+    return ':' + bytes.toHex().toUpper();
+}
+
+QString writeFirmware(const QTemporaryDir &folder)
+{
+    const QString path = folder.filePath(QStringLiteral("bench.hex"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write the firmware file");
+    for (int line = 0; line < kHexLines - 1; ++line)
+        file.write(hexRecord((line * 16) & 0xffff) + "\r\n");
+    file.write(":00000001FF\r\n");
+    return path;
+}
+
+struct TransferFigures {
+    bool succeeded = false;
+    int lines = 0;
+    qint64 wireBytes = 0;      // every line and every answer
+    double transferSeconds = 0; // first line's first byte to the last answer
+    double processCpu = 0;
+    double hostThreadCpu = 0;
+    std::vector<double> turnaroundMs;
+};
+
+TransferFigures upload(const QString &firmware, bool paced)
+{
+    SimulatorConfig config;
+    config.version = "1.28";
+    config.paced = paced;
+    ControllerSimulator sim(config);
+    QtSerialPort port([path = sim.slavePath()](qint16) { return path; });
+    SteadyClock clock;
+    RecordingWindow window;
+    window.path = firmware;
+
+    TransferFigures figures;
+    const double processBefore = cpuSeconds(RUSAGE_SELF);
+    const double threadBefore = cpuSeconds(RUSAGE_THREAD);
+    UploadProcedure(window, port, clock).run();
+    figures.processCpu = cpuSeconds(RUSAGE_SELF) - processBefore;
+    figures.hostThreadCpu = cpuSeconds(RUSAGE_THREAD) - threadBefore;
+    figures.succeeded = window.boxes == QStringList{"plain: Update File successfully uploaded."}
+                        && sim.uploadsCompleted() == 1;
+    if (!figures.succeeded)
+        std::printf("   upload did not succeed: %s\n", qPrintable(window.boxes.join(" | ")));
+
+    const auto lines = sim.lineRecords();
+    const auto sent = sim.sentChunks();
+    QHash<int, sim::TimePoint> answeredAt; // line -> when its answer's last byte was written
+    qint64 answerBytes = 0;
+    for (const auto &chunk : sent) {
+        if (chunk.line > 0) {
+            answeredAt[chunk.line] = chunk.at;
+            answerBytes += chunk.bytes.size();
+        }
+    }
+    figures.lines = int(lines.size());
+    for (const auto &line : lines)
+        figures.wireBytes += line.text.size();
+    figures.wireBytes += answerBytes;
+    if (!lines.isEmpty() && answeredAt.contains(int(lines.size())))
+        figures.transferSeconds = std::chrono::duration<double>(
+                                      answeredAt.value(int(lines.size())) - lines.first().firstByteAt)
+                                      .count();
+    for (int k = 1; k < lines.size(); ++k) {
+        if (answeredAt.contains(k))
+            figures.turnaroundMs.push_back(millis(lines[k].firstByteAt - answeredAt.value(k)));
+    }
+    return figures;
+}
+
+// 2. The whole upload of a long file, first as fast as the host can go, then
+// on a wire paced at 57600 baud.
+void benchTransfer()
+{
+    std::printf("\n2. Transfer of a %d-line Intel HEX file (UploadProcedure, SteadyClock, simulator "
+                "version 1.28)\n",
+                kHexLines);
+    QTemporaryDir folder;
+    const QString firmware = writeFirmware(folder);
+
+    const TransferFigures fast = upload(firmware, false);
+    const double median = percentile(fast.turnaroundMs, 0.5);
+    const double p99 = percentile(fast.turnaroundMs, 0.99);
+    std::printf("   (a) no pacing: %d lines in %.3f s = %.0f lines/s; CPU %.2f s for the whole "
+                "upload (host thread %.2f s, the rest is the simulator)\n",
+                fast.lines, fast.transferSeconds, fast.lines / fast.transferSeconds, fast.processCpu,
+                fast.hostThreadCpu);
+    std::printf("       host turnaround (answer written -> next line's first byte read): median "
+                "%.3f ms   goal: under 0.1 ms  -> %s\n",
+                median, verdict(median < 0.1));
+    std::printf("       host turnaround p99 %.3f ms, max %.3f ms   goal: p99 under 1 ms  -> %s\n",
+                p99, percentile(fast.turnaroundMs, 1.0), verdict(p99 < 1.0));
+
+    const TransferFigures paced = upload(firmware, true);
+    const double limit = double(paced.wireBytes) * kBitsPerByte / kBaud;
+    const double over = 100.0 * (paced.transferSeconds - limit) / limit;
+    std::printf("   (b) paced at %d baud: %d lines, %lld bytes on the wire; transfer %.3f s, wire "
+                "limit %.3f s (%+.2f %%)   goal: within 1 %% of the limit  -> %s\n",
+                kBaud, paced.lines, paced.wireBytes, paced.transferSeconds, limit, over,
+                verdict(paced.succeeded && std::abs(over) < 1.0));
+    std::printf("       paced median turnaround %.3f ms, p99 %.3f ms; CPU %.2f s (host thread "
+                "%.2f s)\n",
+                percentile(paced.turnaroundMs, 0.5), percentile(paced.turnaroundMs, 0.99),
+                paced.processCpu, paced.hostThreadCpu);
+}
+
+QString readStatusField(pid_t pid, const char *field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return QString::fromLatin1(line.mid(qstrlen(field))).simplified();
+    }
+    return {};
+}
+
+bool windowShown()
+{
+    QProcess search;
+    search.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("Kelsar Vantor Quobin")});
+    search.waitForFinished(2000);
+    return !search.readAllStandardOutput().trimmed().isEmpty();
+}
+
+// Runs on the virtual X server: starts the program several times and times
+// each start to its window. Prints the figures itself.
+int startupUnderX(const QString &binary)
+{
+    constexpr int runs = 5;
+    std::vector<double> startMs;
+    std::vector<double> hwmMb;
+    for (int run = 0; run < runs; ++run) {
+        QTemporaryDir folder;
+        const QString copy = folder.filePath(QStringLiteral("quobin"));
+        QFile::copy(binary, copy);
+        unsetenv("QT_QPA_PLATFORM");
+        const QByteArray program = QFile::encodeName(copy);
+        char *argv[] = {const_cast<char *>(program.constData()), nullptr};
+        pid_t pid = 0;
+        const auto started = Steady::now();
+        if (posix_spawn(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0) {
+            std::printf("   cannot start %s\n", program.constData());
+            return 1;
+        }
+        bool shown = false;
+        while (!shown && Steady::now() - started < std::chrono::seconds(20)) {
+            shown = windowShown();
+            if (!shown)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        const double elapsed = millis(Steady::now() - started);
+        // Let it settle, then read its peak resident size.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const QString hwm = readStatusField(pid, "VmHWM:");
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!shown) {
+            std::printf("   run %d: no window within 20 s\n", run + 1);
+            return 1;
+        }
+        startMs.push_back(elapsed);
+        hwmMb.push_back(hwm.section(' ', 0, 0).toDouble() / 1024.0);
+        std::printf("   run %d: window shown after %.0f ms, max RSS %.1f MB\n", run + 1, elapsed,
+                    hwmMb.back());
+    }
+    const double worstStart = percentile(startMs, 1.0);
+    const double worstMem = percentile(hwmMb, 1.0);
+    std::printf("   start-up median %.0f ms, worst %.0f ms (first run includes a cold cache)   goal: "
+                "start-up under 1 s  -> %s\n",
+                percentile(startMs, 0.5), worstStart, verdict(worstStart < 1000));
+    std::printf("   max RSS worst %.1f MB   goal: memory under 100 MB  -> %s\n", worstMem,
+                verdict(worstMem < 100));
+    std::printf("   (the time includes the polling with xdotool, a few ms per poll)\n");
+    return 0;
+}
+
+// 3. Start-up of the real program on a virtual X server.
+void benchStartup()
+{
+    std::printf("\n3. Start-up of the real program under xvfb-run\n");
+    const QString binary = QCoreApplication::applicationDirPath() + QStringLiteral("/quobin");
+    if (!QFile::exists(binary)) {
+        std::printf("   %s not built: skipped\n", qPrintable(binary));
+        return;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("xvfb-run")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+        std::printf("   xvfb-run or xdotool not installed: skipped\n");
+        return;
+    }
+    std::fflush(stdout);
+    QProcess x;
+    x.setProcessChannelMode(QProcess::ForwardedChannels);
+    x.start(QStringLiteral("xvfb-run"),
+            {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 800x600x24"),
+             QCoreApplication::applicationFilePath(), QStringLiteral("--startup-under-x"), binary});
+    if (!x.waitForFinished(180000)) {
+        x.kill();
+        std::printf("   the start-up runs did not finish in time\n");
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (args.size() >= 3 && args.at(1) == QStringLiteral("--startup-under-x"))
+        return startupUnderX(args.at(2));
+
+    try {
+        benchWaitForCaret();
+        benchTransfer();
+        if (!args.contains(QStringLiteral("--skip-startup")))
+            benchStartup();
+    } catch (const std::exception &e) {
+        std::printf("benchmark failed: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
