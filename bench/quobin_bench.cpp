@@ -45,7 +45,8 @@ namespace {
 
 constexpr int kBaud = 57600;
 constexpr int kBitsPerByte = 10;
-constexpr int kHexLines = 32767;
+// Lines in the firmware file; --lines N sets fewer for a quick look.
+int hexLines = 32767;
 
 double cpuSeconds(int who)
 {
@@ -69,10 +70,55 @@ double percentile(std::vector<double> values, double fraction)
     return values[std::min(rank, values.size()) - 1];
 }
 
+double mean(const std::vector<double> &values)
+{
+    double sum = 0;
+    for (const double v : values)
+        sum += v;
+    return values.empty() ? NAN : sum / double(values.size());
+}
+
 const char *verdict(bool met)
 {
     return met ? "met" : "MISSED";
 }
+
+// Passes everything to the real port and notes, on the host's side, how long
+// the upload takes from reading a line's answer to writing the next line.
+class TimingPort : public SerialPort {
+public:
+    explicit TimingPort(SerialPort &port) : m_port(port) {}
+    std::vector<double> hostMs;
+
+    void setCommPort(qint16 number) override { m_port.setCommPort(number); }
+    void setSettings(const QString &settings) override { m_port.setSettings(settings); }
+    void setHandshaking(qint32 handshake) override { m_port.setHandshaking(handshake); }
+    void setPortOpen(bool open) override { m_port.setPortOpen(open); }
+    bool portOpen() const override { return m_port.portOpen(); }
+    void output(const QByteArray &bytes) override
+    {
+        if (m_answered && bytes.startsWith(':'))
+            hostMs.push_back(millis(Steady::now() - m_answerAt));
+        m_answered = false;
+        m_port.output(bytes);
+    }
+    QByteArray input() override
+    {
+        const QByteArray bytes = m_port.input();
+        if (bytes.contains('~')) {
+            m_answered = true;
+            m_answerAt = Steady::now();
+        }
+        return bytes;
+    }
+    qint16 inBufferCount() override { return m_port.inBufferCount(); }
+    void waitForInput(int msecs) override { m_port.waitForInput(msecs); }
+
+private:
+    SerialPort &m_port;
+    bool m_answered = false;
+    Steady::time_point m_answerAt;
+};
 
 WaitHooks windowHooks(RecordingWindow &window)
 {
@@ -168,7 +214,7 @@ QString writeFirmware(const QTemporaryDir &folder)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error("cannot write the firmware file");
-    for (int line = 0; line < kHexLines - 1; ++line)
+    for (int line = 0; line < hexLines - 1; ++line)
         file.write(hexRecord((line * 16) & 0xffff) + "\r\n");
     file.write(":00000001FF\r\n");
     return path;
@@ -182,6 +228,10 @@ struct TransferFigures {
     double processCpu = 0;
     double hostThreadCpu = 0;
     std::vector<double> turnaroundMs;
+    std::vector<double> hostOnlyMs; // answer read by the upload -> next line written
+    int resends = 0;            // lines received again with the same text
+    QStringList slowest;        // the longest turnarounds, with their line
+    QString firstLines;
 };
 
 TransferFigures upload(const QString &firmware, bool paced)
@@ -190,7 +240,8 @@ TransferFigures upload(const QString &firmware, bool paced)
     config.version = "1.28";
     config.paced = paced;
     ControllerSimulator sim(config);
-    QtSerialPort port([path = sim.slavePath()](qint16) { return path; });
+    QtSerialPort realPort([path = sim.slavePath()](qint16) { return path; });
+    TimingPort port(realPort);
     SteadyClock clock;
     RecordingWindow window;
     window.path = firmware;
@@ -206,6 +257,7 @@ TransferFigures upload(const QString &firmware, bool paced)
     if (!figures.succeeded)
         std::printf("   upload did not succeed: %s\n", qPrintable(window.boxes.join(" | ")));
 
+    figures.hostOnlyMs = port.hostMs;
     const auto lines = sim.lineRecords();
     const auto sent = sim.sentChunks();
     QHash<int, sim::TimePoint> answeredAt; // line -> when its answer's last byte was written
@@ -217,6 +269,8 @@ TransferFigures upload(const QString &firmware, bool paced)
         }
     }
     figures.lines = int(lines.size());
+    for (int k = 0; k < std::min<qsizetype>(3, lines.size()); ++k)
+        figures.firstLines += QString::fromLatin1(lines[k].text.left(20).toPercentEncoding()) + QLatin1Char(' ');
     for (const auto &line : lines)
         figures.wireBytes += line.text.size();
     figures.wireBytes += answerBytes;
@@ -224,9 +278,28 @@ TransferFigures upload(const QString &firmware, bool paced)
         figures.transferSeconds = std::chrono::duration<double>(
                                       answeredAt.value(int(lines.size())) - lines.first().firstByteAt)
                                       .count();
+    std::vector<std::pair<double, int>> byLine;
     for (int k = 1; k < lines.size(); ++k) {
-        if (answeredAt.contains(k))
+        if (lines[k].text == lines[k - 1].text)
+            ++figures.resends;
+        if (answeredAt.contains(k)) {
             figures.turnaroundMs.push_back(millis(lines[k].firstByteAt - answeredAt.value(k)));
+            byLine.emplace_back(figures.turnaroundMs.back(), k);
+        }
+    }
+    std::sort(byLine.rbegin(), byLine.rend());
+    for (std::size_t i = 0; i < std::min<std::size_t>(5, byLine.size()); ++i) {
+        const int k = byLine[i].second;
+        figures.slowest << QStringLiteral("%1 ms after line %2 (answer \"%3\")")
+                               .arg(byLine[i].first, 0, 'f', 1)
+                               .arg(k)
+                               .arg(QString::fromLatin1(sent[0].bytes.isEmpty() ? "" : ""));
+        QByteArray answer;
+        for (const auto &chunk : sent)
+            if (chunk.line == k)
+                answer += chunk.bytes;
+        figures.slowest.last().replace(QStringLiteral("\"\""),
+                                       QStringLiteral("\"") + QString::fromLatin1(answer.toPercentEncoding()) + QStringLiteral("\""));
     }
     return figures;
 }
@@ -237,7 +310,7 @@ void benchTransfer()
 {
     std::printf("\n2. Transfer of a %d-line Intel HEX file (UploadProcedure, SteadyClock, simulator "
                 "version 1.28)\n",
-                kHexLines);
+                hexLines);
     QTemporaryDir folder;
     const QString firmware = writeFirmware(folder);
 
@@ -254,6 +327,13 @@ void benchTransfer()
     std::printf("       host turnaround p99 %.3f ms, max %.3f ms   goal: p99 under 1 ms  -> %s\n",
                 p99, percentile(fast.turnaroundMs, 1.0), verdict(p99 < 1.0));
 
+    std::printf("       of which inside the upload (answer read -> next line written): median %.3f ms, "
+                "p99 %.3f ms, mean %.3f ms; whole turnaround mean %.3f ms\n",
+                percentile(fast.hostOnlyMs, 0.5), percentile(fast.hostOnlyMs, 0.99),
+                mean(fast.hostOnlyMs), mean(fast.turnaroundMs));
+    std::printf("       lines resent: %d; slowest: %s\n", fast.resends,
+                qPrintable(fast.slowest.join(QStringLiteral("; "))));
+
     const TransferFigures paced = upload(firmware, true);
     const double limit = double(paced.wireBytes) * kBitsPerByte / kBaud;
     const double over = 100.0 * (paced.transferSeconds - limit) / limit;
@@ -265,6 +345,14 @@ void benchTransfer()
                 "%.2f s)\n",
                 percentile(paced.turnaroundMs, 0.5), percentile(paced.turnaroundMs, 0.99),
                 paced.processCpu, paced.hostThreadCpu);
+    std::printf("       inside the upload: median %.3f ms, p99 %.3f ms, mean %.3f ms; whole turnaround "
+                "mean %.3f ms (includes one byte time, %.3f ms, of the line's first byte)\n",
+                percentile(paced.hostOnlyMs, 0.5), percentile(paced.hostOnlyMs, 0.99),
+                mean(paced.hostOnlyMs), mean(paced.turnaroundMs), 1000.0 * kBitsPerByte / kBaud);
+    std::printf("       lines received: %d (file: %d); first lines: %s\n", paced.lines, hexLines,
+                qPrintable(paced.firstLines));
+    std::printf("       lines resent: %d; slowest: %s\n", paced.resends,
+                qPrintable(paced.slowest.join(QStringLiteral("; "))));
 }
 
 QString readStatusField(pid_t pid, const char *field)
@@ -377,8 +465,12 @@ int main(int argc, char *argv[])
     if (args.size() >= 3 && args.at(1) == QStringLiteral("--startup-under-x"))
         return startupUnderX(args.at(2));
 
+    const qsizetype linesAt = args.indexOf(QStringLiteral("--lines"));
+    if (linesAt > 0 && linesAt + 1 < args.size())
+        hexLines = std::clamp(args.at(linesAt + 1).toInt(), 2, 32767);
     try {
-        benchWaitForCaret();
+        if (!args.contains(QStringLiteral("--skip-wait")))
+            benchWaitForCaret();
         benchTransfer();
         if (!args.contains(QStringLiteral("--skip-startup")))
             benchStartup();
