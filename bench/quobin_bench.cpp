@@ -387,6 +387,12 @@ int startupUnderX(const QString &binary)
         QTemporaryDir folder;
         const QString copy = folder.filePath(QStringLiteral("quobin"));
         QFile::copy(binary, copy);
+        // A settings file beside it, as after an earlier run: without one the
+        // program first asks about the missing file.
+        QFile settings(folder.filePath(QStringLiteral("quobin.ini")));
+        if (settings.open(QIODevice::WriteOnly))
+            settings.write("2\r\n3\r\n\"/fw/main.hex\"\r\n");
+        settings.close();
         unsetenv("QT_QPA_PLATFORM");
         const QByteArray program = QFile::encodeName(copy);
         char *argv[] = {const_cast<char *>(program.constData()), nullptr};
