@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <csignal>
 #include <cstdio>
@@ -58,7 +59,7 @@ int main(int argc, char *argv[])
         { QStringLiteral("link"), QStringLiteral("Make PATH a symbolic link to the device, e.g. bin/com1."), QStringLiteral("PATH") },
         { QStringLiteral("version"), QStringLiteral("Bootloader version sent after \"?V\" (none by default)."), QStringLiteral("TEXT") },
         { QStringLiteral("caret-delay"), QStringLiteral("Milliseconds from the main-code command to \"^\" (300)."), QStringLiteral("MS") },
-        { QStringLiteral("no-caret"), QStringLiteral("Never send \"^\" on the main-code command.") },
+        { QStringLiteral("no-caret"), QStringLiteral("Do not send \"^\" after the main-code command; send it on SIGUSR1 (the operator's reset).") },
         { QStringLiteral("fault"), QStringLiteral("Misbehave as NAME says; see the list above."), QStringLiteral("NAME[:k[:arg]]") },
         { QStringLiteral("pace"), QStringLiteral("Model a real wire at the host's baud rate.") },
         { QStringLiteral("exit-after-upload"), QStringLiteral("Exit once the end-of-file record has been answered.") },
@@ -66,25 +67,32 @@ int main(int argc, char *argv[])
     });
     parser.process(app);
 
-    // Stop signals are taken by sigtimedwait below; block them before the
+    // Signals are taken by sigtimedwait below; block them before the
     // simulator's thread starts so that it inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t watchedSignals;
+    sigemptyset(&watchedSignals);
+    sigaddset(&watchedSignals, SIGINT);
+    sigaddset(&watchedSignals, SIGTERM);
+    sigaddset(&watchedSignals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &watchedSignals, nullptr);
 
     try {
         ControllerSimulator simulator(configFrom(parser));
-        if (parser.isSet(QStringLiteral("link")))
-            simulator.createLink(parser.value(QStringLiteral("link")));
+        const QString link = parser.value(QStringLiteral("link"));
+        if (!link.isEmpty())
+            simulator.createLink(link);
         std::printf("%s\n", qPrintable(simulator.slavePath()));
         std::fflush(stdout);
 
         const bool exitAfterUpload = parser.isSet(QStringLiteral("exit-after-upload"));
         const timespec tick { 0, 100'000'000 };
         for (;;) {
-            if (sigtimedwait(&stopSignals, nullptr, &tick) > 0)
+            const int signal = sigtimedwait(&watchedSignals, nullptr, &tick);
+            if (signal == SIGUSR1) {
+                simulator.sendActiveCharacter();
+                continue;
+            }
+            if (signal > 0)
                 break;
             if (exitAfterUpload && simulator.uploadsCompleted() > 0 && !simulator.hasPendingOutput()) {
                 // Give the host a moment to read the last answer before the device goes.
@@ -93,6 +101,8 @@ int main(int argc, char *argv[])
                 break;
             }
         }
+        if (!link.isEmpty())
+            QFile::remove(link);
     } catch (const SimulatorError &error) {
         std::fprintf(stderr, "vantor-sim: %s\n", error.what());
         return 1;

@@ -4,6 +4,7 @@
 #include "SimulatorError.h"
 
 #include <QFileInfo>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -52,6 +53,7 @@ class TestSimulator : public QObject {
 
 private slots:
     void mainCodeCommandResetsIntoBootloader();
+    void servesABlockingQSerialPort();
     void commandIsNeededUnlessTheOperatorResets();
     void handshakeReplies_data();
     void handshakeReplies();
@@ -98,6 +100,45 @@ void TestSimulator::mainCodeCommandResetsIntoBootloader()
     QCOMPARE(chunks.first().settings, (LineSettings { 9600, false, false, false }));
     QCOMPARE(chunks.last().bytes, QByteArray("@&$"));
     QCOMPARE(chunks.last().settings, (LineSettings { 57600, true, true, false }));
+}
+
+// The program under test blocks its thread without an event loop; the
+// simulator's own thread still answers.
+void TestSimulator::servesABlockingQSerialPort()
+{
+    SimulatorConfig config;
+    config.caretDelayMs = 100;
+    config.version = "1.28";
+    ControllerSimulator sim(config);
+    QSerialPort port(sim.slavePath());
+
+    auto readUntil = [&port](const QByteArray &expected) {
+        QByteArray bytes;
+        for (int pass = 0; pass < 100 && !bytes.endsWith(expected); ++pass) {
+            port.waitForReadyRead(20);
+            bytes += port.readAll();
+        }
+        return bytes;
+    };
+
+    port.setBaudRate(9600);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    port.write("\r4*730562\r");
+    QVERIFY(port.waitForBytesWritten(1000));
+    port.close();
+
+    port.setBaudRate(57600);
+    port.setFlowControl(QSerialPort::SoftwareControl);
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    QCOMPARE(readUntil("^"), QByteArray("^"));
+    port.write("@&$");
+    QVERIFY(port.waitForBytesWritten(1000));
+    QCOMPARE(readUntil("?V1.28"), QByteArray("?V1.28"));
+
+    // Qt's software flow control also turns on IXANY; the simulator sees it.
+    QVERIFY(sim.waitUntil([&] { return sim.requestCount() == 1; }, 2000));
+    QCOMPARE(sim.receivedChunks().last().settings, (LineSettings { 57600, true, true, true }));
 }
 
 void TestSimulator::commandIsNeededUnlessTheOperatorResets()

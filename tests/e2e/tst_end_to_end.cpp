@@ -1,0 +1,376 @@
+#include "AppFakes.h"
+#include "ControllerSimulator.h"
+#include "FileDropLineEdit.h"
+#include "FakeClock.h"
+#include "Form1.h"
+#include "PortNames.h"
+#include "QtSerialPort.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace quobin;
+using namespace quobin::testing;
+using quobin::sim::ControllerSimulator;
+using quobin::sim::Fault;
+using quobin::sim::SimulatorConfig;
+
+namespace {
+
+const QString kSuccess = QStringLiteral("Update File successfully uploaded.");
+
+// An Intel HEX image: `records` data records of 16 bytes, then the end record.
+QByteArray intelHex(int records)
+{
+    QByteArray hex;
+    for (int r = 0; r < records; ++r) {
+        const int address = r * 16;
+        QByteArray bytes;
+        bytes.append(char(16)).append(char(address >> 8)).append(char(address & 0xff)).append(char(0));
+        for (int i = 0; i < 16; ++i)
+            bytes.append(char((r * 7 + i * 13) & 0xff));
+        int sum = 0;
+        for (const char b : bytes)
+            sum += quint8(b);
+        bytes.append(char((-sum) & 0xff));
+        hex += ":" + bytes.toHex().toUpper() + "\r\n";
+    }
+    return hex + ":00000001FF\r\n";
+}
+
+// Boxes that also note what the count beside the status showed when each
+// box appeared.
+class WatchingBoxes : public RecordingBoxes {
+public:
+    std::function<void(const QString &)> onBox;
+    void plain(QWidget *parent, const QString &title, const QString &text) override
+    {
+        if (onBox)
+            onBox(text);
+        RecordingBoxes::plain(parent, title, text);
+    }
+};
+
+// The real window, the real serial layer and the simulated controller on a
+// pseudo-terminal, linked as "Com 1" in a folder of the test's own.
+struct Bench {
+    explicit Bench(SimulatorConfig config, std::unique_ptr<Clock> clock = std::make_unique<FastClock>(100))
+        : sim(std::move(config)),
+          clock(std::move(clock)),
+          port([this](qint16 n) { return portNameFor(n, folder.path()); })
+    {
+        sim.createLink(folder.filePath("com1"));
+        window = std::make_unique<Form1>(Form1Services{port, *this->clock, boxes, dialog},
+                                         folder.filePath("quobin.ini"), ProgramVersion{3, 0});
+        ui().Combo1->setCurrentIndex(0);
+        boxes.boxes.clear(); // the first run's settings box
+    }
+
+    QString firmware(const QByteArray &content)
+    {
+        const QString path = folder.filePath("firmware.hex");
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+        ui().Text1->setText(path);
+        return path;
+    }
+
+    void upload() { ui().Command6->click(); }
+
+    QStringList boxTexts() const
+    {
+        QStringList texts;
+        for (const auto &box : boxes.boxes)
+            texts << box.kind + ": " + box.text;
+        return texts;
+    }
+
+    const Form1Controls &ui() const { return window->controls(); }
+
+    void verifyIdle() const
+    {
+        QVERIFY(!port.portOpen());
+        QCOMPARE(ui().Label2->text(), QStringLiteral("Idle"));
+        QVERIFY(ui().Command6->isVisible() || !window->isVisible());
+        QVERIFY(ui().Command6->isEnabled());
+        QVERIFY(ui().Command4->isHidden());
+        QVERIFY(ui().Text1->isEnabled());
+        QVERIFY(ui().Combo1->isEnabled());
+        QVERIFY(!window->countRefreshRunning());
+    }
+
+    QTemporaryDir folder;
+    ControllerSimulator sim;
+    std::unique_ptr<Clock> clock;
+    QtSerialPort port;
+    WatchingBoxes boxes;
+    ScriptedFileDialog dialog;
+    std::unique_ptr<Form1> window;
+};
+
+QList<QByteArray> linesOf(const QByteArray &content)
+{
+    QList<QByteArray> lines = content.split('\n');
+    for (QByteArray &line : lines)
+        line = line.trimmed();
+    lines.removeAll(QByteArray());
+    return lines;
+}
+
+SimulatorConfig withVersion(const QByteArray &version, QList<Fault> faults = {})
+{
+    SimulatorConfig config;
+    config.version = version;
+    config.faults = std::move(faults);
+    return config;
+}
+
+} // namespace
+
+// Whole uploads through the real window and serial layer, against the
+// simulated controller.
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aHexFileArrivesByteForByte()
+    {
+        Bench bench(withVersion("1.28"));
+        const QByteArray hex = intelHex(300);
+        bench.firmware(hex);
+        bench.window->show();
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+        QCOMPARE(bench.boxes.boxes.first().title, QStringLiteral("Kelsar Vantor Quobin - V 3.0"));
+        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
+        QCOMPARE(bench.sim.mainCodeBytes(), QByteArray("\r4*730562\r"));
+        bench.verifyIdle();
+    }
+
+    void eachStageTalksWithItsOwnLineSettings()
+    {
+        Bench bench(withVersion("1.28"));
+        bench.firmware(intelHex(3));
+        bench.upload();
+        const auto chunks = bench.sim.receivedChunks();
+        QVERIFY(!chunks.isEmpty());
+        // The lone CR goes out 200 ms before anything else, at 9600 baud
+        // without flow control.
+        QCOMPARE(chunks.first().bytes, QByteArray("\r"));
+        QCOMPARE(chunks.first().settings.baud, 9600);
+        QVERIFY(!chunks.first().settings.ixon && !chunks.first().settings.ixoff);
+        bool bootloader = false;
+        for (const auto &chunk : chunks) {
+            bootloader = bootloader || chunk.bytes.startsWith("@&$");
+            if (!bootloader)
+                continue;
+            QCOMPARE(chunk.settings.baud, 57600);
+            QVERIFY(chunk.settings.xonXoff());
+            QVERIFY(!chunk.settings.ixany);
+        }
+        QVERIFY(bootloader);
+    }
+
+    void theBusyWindowCancelsWhileWaitingForTheController()
+    {
+        SimulatorConfig config;
+        config.caretDelayMs = -1; // the operator never resets the controller
+        Bench bench(config);
+        bench.firmware(intelHex(3));
+        bench.window->show();
+        bool checked = false;
+        QTimer::singleShot(300, [&] {
+            const auto &ui = bench.ui();
+            QCOMPARE(ui.Label2->text(), QStringLiteral("Waiting for Bootloader Active Character...Reset target..."));
+            QVERIFY(ui.Command4->isVisible() && ui.Command4->isEnabled());
+            QVERIFY(!ui.Command6->isVisible());
+            QVERIFY(!ui.Text1->isEnabled() && !ui.Combo1->isEnabled() && !ui.Command1->isEnabled()
+                    && !ui.Command3->isEnabled());
+            ui.Command4->click();
+            QVERIFY(!ui.Command4->isEnabled());
+            QVERIFY(ui.Command4->isVisible());
+            checked = true;
+        });
+        bench.upload();
+        QVERIFY(checked);
+        QVERIFY(bench.boxTexts().isEmpty());
+        QCOMPARE(bench.sim.requestCount(), 0);
+        bench.verifyIdle();
+    }
+
+    void aSilentBootloaderIsAskedThreeTimesTwoToThreeSecondsApart()
+    {
+        Bench bench(withVersion({}, {Fault(Fault::Silent)}), std::make_unique<SteadyClock>());
+        bench.firmware(intelHex(3));
+        bench.upload();
+        const auto times = bench.sim.requestTimes();
+        QCOMPARE(times.size(), 3);
+        for (int i = 1; i < times.size(); ++i) {
+            const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(times[i] - times[i - 1]).count();
+            QVERIFY2(gap > 1950 && gap < 3150, qPrintable(QString::number(gap)));
+        }
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: No response from Vantor"});
+        bench.verifyIdle();
+    }
+
+    void anEchoingBootloaderIsNoAnswer()
+    {
+        Bench bench(withVersion({}, {Fault(Fault::Echo)}));
+        bench.firmware(intelHex(3));
+        bench.upload();
+        QCOMPARE(bench.sim.requestCount(), 3);
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: No response from Vantor"});
+    }
+
+    void aQuestionMarkWithTheActiveCharacterNeedsAnother()
+    {
+        Bench bench(withVersion("1.28", {Fault(Fault::CaretWithQuestion)}));
+        const QByteArray hex = intelHex(5);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.sim.requestCount(), 1);
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+    }
+
+    void aChecksumErrorIsResentByANewBootloaderOnly()
+    {
+        const QByteArray hex = intelHex(6);
+        {
+            Bench bench(withVersion("1.28", {Fault(Fault::ChecksumOnce, 3)}));
+            bench.firmware(hex);
+            bench.upload();
+            QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+            QCOMPARE(bench.sim.receivedLines().size(), linesOf(hex).size() + 1);
+        }
+        {
+            Bench bench(withVersion("1.27", {Fault(Fault::ChecksumOnce, 3)}));
+            bench.boxes.answers = {false};
+            bench.firmware(hex);
+            bench.upload();
+            QCOMPARE(bench.boxTexts(), QStringList{"yesNo: Checksum error at line 3. Continue with download?"});
+            QCOMPARE(bench.sim.receivedLines().size(), 3);
+            bench.verifyIdle();
+        }
+    }
+
+    void aLateAnswerCountsForTheNextSend()
+    {
+        // A "second" of this clock lasts 100 ms: the answer comes well after
+        // the 3-second wait.
+        Bench bench(withVersion("1.28", {Fault(Fault::LateAnswer, 2, 600)}));
+        const QByteArray hex = intelHex(4);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+        const auto lines = bench.sim.receivedLines();
+        QCOMPARE(lines.at(1), lines.at(2)); // line 2 went out twice
+    }
+
+    void outputHeldByXoffResumesOnXonWithNothingLost()
+    {
+        // Held for less than the shortest wait for an answer (200 ms here).
+        Bench bench(withVersion("1.28", {Fault(Fault::XoffHold, 5, 150)}));
+        const QByteArray hex = intelHex(20);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
+    }
+
+    void splitAnswersAndGarbageBetweenThemAreHarmless()
+    {
+        Bench bench(withVersion("1.28", {Fault(Fault::SplitAnswer, 2), Fault(Fault::Garbage, 0)}));
+        const QByteArray hex = intelHex(10);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
+    }
+
+    void noCompletionCharacterIsReported()
+    {
+        Bench bench(withVersion("1.28", {Fault(Fault::NoCompletion)}));
+        bench.firmware(intelHex(3));
+        QString countAtVerdict;
+        bench.boxes.onBox = [&](const QString &) { countAtVerdict = bench.ui().Label14->text(); };
+        bench.upload();
+        QCOMPARE(bench.boxTexts(),
+                 QStringList{"plain: Error encountered while uploading file.  No response from bootloader at end of file."});
+        QCOMPARE(countAtVerdict, QStringLiteral("0"));
+        bench.verifyIdle();
+    }
+
+    void aVanishingControllerEndsTheUploadWithAFailure()
+    {
+        Bench bench(withVersion("1.28", {Fault(Fault::Vanish, 4)}));
+        bench.firmware(intelHex(10));
+        QElapsedTimer timer;
+        timer.start();
+        bench.upload();
+        QVERIFY(timer.elapsed() < 10000);
+        QCOMPARE(bench.boxTexts(), QStringList{"warning: Error encountered while uploading the firmware file."});
+        bench.verifyIdle();
+    }
+
+    void aMissingFileFailsOnlyAfterTheHandshake()
+    {
+        Bench bench(withVersion("1.28"));
+        const QString path = bench.folder.filePath("none.hex");
+        bench.ui().Text1->setText(path);
+        bench.upload();
+        QCOMPARE(bench.sim.requestCount(), 1);
+        QCOMPARE(bench.boxTexts(), QStringList{"warning: Error opening " + path + "."});
+        bench.verifyIdle();
+    }
+
+    void portsWithoutADeviceAreReported()
+    {
+        Bench bench(withVersion("1.28"));
+        bench.firmware(intelHex(1));
+        for (const int position : {-1, 1}) { // nothing selected; "Com 2" has no link
+            QFile::link("/dev/quobin-gone", bench.folder.filePath("com2"));
+            bench.boxes.boxes.clear();
+            bench.ui().Combo1->setCurrentIndex(position);
+            bench.upload();
+            QCOMPARE(bench.boxTexts(), QStringList{"warning: Error encountered while accessing the com port."});
+            QCOMPARE(bench.ui().Label2->text(), QStringLiteral("Idle"));
+        }
+        QVERIFY(bench.sim.mainCodeBytes().isEmpty());
+    }
+
+    void theCountFollowsTheLinesOnceASecond()
+    {
+        // A paced wire makes the upload last a few seconds.
+        SimulatorConfig config = withVersion("1.28");
+        config.paced = true;
+        Bench bench(config);
+        bench.firmware(intelHex(700));
+        QStringList shown;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (bench.ui().Label14->isVisible())
+                shown << bench.ui().Label14->text();
+        });
+        bench.window->show();
+        sampler.start(250);
+        bench.upload();
+        shown.removeDuplicates();
+        QVERIFY2(shown.size() >= 3, qPrintable(shown.join(',')));
+        QCOMPARE(shown.first(), QStringLiteral("700"));
+        for (int i = 1; i < shown.size(); ++i)
+            QVERIFY(shown[i].toInt() < shown[i - 1].toInt());
+        QCOMPARE(bench.window->linesRemaining(), qint16(-1));
+    }
+};
+
+QTEST_MAIN(EndToEndTest)
+#include "tst_end_to_end.moc"
