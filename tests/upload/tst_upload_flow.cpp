@@ -320,7 +320,7 @@ private slots:
         const QString checksum = "Checksum error at line 1. Continue with download?";
         const QString flash = "Error writing to flash at line 1. Continue with download?";
         const QString silent = "Did not receive a response after sending line 1. Continue with download?";
-        for (const QByteArray version : {QByteArray("V1.28"), QByteArray("V2")}) {
+        for (const QByteArray &version : {QByteArray("V1.28"), QByteArray("V2")}) {
             QTest::addRow("%s flash", version.constData()) << version << QByteArray("%") << 1 << flash;
             QTest::addRow("%s flash and checksum", version.constData()) << version << QByteArray("%-") << 1 << checksum;
             QTest::addRow("%s accepted", version.constData()) << version << QByteArray("~") << 1 << QString();
@@ -331,7 +331,7 @@ private slots:
             QTest::addRow("%s nothing", version.constData()) << version << QByteArray() << 3 << silent;
             QTest::addRow("%s other", version.constData()) << version << QByteArray("x") << 3 << silent;
         }
-        for (const QByteArray version : {QByteArray(), QByteArray("V1.27")}) {
+        for (const QByteArray &version : {QByteArray(), QByteArray("V1.27")}) {
             const char *name = version.isEmpty() ? "none" : version.constData();
             QTest::addRow("%s flash", name) << version << QByteArray("%") << 1 << flash;
             QTest::addRow("%s flash and checksum", name) << version << QByteArray("%-") << 1 << checksum;
@@ -425,7 +425,7 @@ private slots:
 
     void anEmptyFileSendsNothingAndGoesStraightToTheEnd()
     {
-        for (const QByteArray reply : {QByteArray("?"), QByteArray("?V1.28@")}) {
+        for (const QByteArray &reply : {QByteArray("?"), QByteArray("?V1.28@")}) {
             ScriptedController c;
             c.readyReply = reply;
             RecordingWindow window;
