@@ -39,42 +39,42 @@ const std::array entries = {
     Entry { "vanish", Fault::Vanish, true, Arg::None, "vanish:k", "close the pseudo-terminal when line k arrives" },
 };
 
-int number(const QString &text, const QString &spec)
+int number(const QString &text, const QString &option)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok || value < 0)
-        throw SimulatorError("bad number in fault " + spec.toStdString());
+        throw SimulatorError("bad number in fault " + option.toStdString());
     return value;
 }
 
 } // namespace
 
-Fault parse(const QString &spec)
+Fault parse(const QString &option)
 {
-    const QStringList parts = spec.split(QLatin1Char(':'));
+    const QStringList parts = option.split(QLatin1Char(':'));
     for (const Entry &entry : entries) {
         if (parts.first() != QLatin1String(entry.name))
             continue;
         Fault fault { entry.kind };
         if (parts.size() > 1)
-            fault.line = number(parts[1], spec);
+            fault.line = number(parts[1], option);
         if (entry.needsLine && fault.line < 1)
-            throw SimulatorError("fault " + spec.toStdString() + " needs a line number from 1");
+            throw SimulatorError("fault " + option.toStdString() + " needs a line number from 1");
         if (parts.size() > 2) {
             const QString arg = parts.mid(2).join(QLatin1Char(':'));
             if (entry.arg == Arg::Millis)
-                fault.millis = number(arg, spec);
+                fault.millis = number(arg, option);
             else if (entry.arg == Arg::Text)
                 fault.text = arg.toLatin1();
             else
-                throw SimulatorError("fault " + spec.toStdString() + " takes no argument");
+                throw SimulatorError("fault " + option.toStdString() + " takes no argument");
         }
         if (entry.kind == Fault::CustomAnswer && fault.text.isEmpty())
-            throw SimulatorError("fault " + spec.toStdString() + " needs an answer text");
+            throw SimulatorError("fault " + option.toStdString() + " needs an answer text");
         return fault;
     }
-    throw SimulatorError("unknown fault " + spec.toStdString());
+    throw SimulatorError("unknown fault " + option.toStdString());
 }
 
 QString help()
