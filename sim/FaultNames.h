@@ -12,7 +12,7 @@ namespace quobin::sim {
 namespace FaultNames {
 
 // Throws SimulatorError for an unknown name or a malformed number.
-Fault parse(const QString &spec);
+Fault parse(const QString &option);
 
 // One line per fault: its name, arguments and what it does.
 QString help();

@@ -30,8 +30,8 @@ SimulatorConfig configFrom(const QCommandLineParser &parser)
         if (!ok || config.caretDelayMs < 0)
             throw SimulatorError("--caret-delay needs milliseconds");
     }
-    for (const QString &spec : parser.values(QStringLiteral("fault")))
-        config.faults.append(FaultNames::parse(spec));
+    for (const QString &option : parser.values(QStringLiteral("fault")))
+        config.faults.append(FaultNames::parse(option));
     config.paced = parser.isSet(QStringLiteral("pace"));
     if (parser.isSet(QStringLiteral("verbose"))) {
         auto mutex = std::make_shared<std::mutex>();
