@@ -348,7 +348,7 @@ void TestSimulator::createLinkReplacesAnOldLink()
 
 void TestSimulator::faultNames_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("option");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("line");
@@ -368,17 +368,17 @@ void TestSimulator::faultNames_data()
 
 void TestSimulator::faultNames()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, option);
     QFETCH(bool, valid);
     if (!valid) {
-        QVERIFY_THROWS_EXCEPTION(SimulatorError, FaultNames::parse(spec));
+        QVERIFY_THROWS_EXCEPTION(SimulatorError, FaultNames::parse(option));
         return;
     }
     QFETCH(int, kind);
     QFETCH(int, line);
     QFETCH(int, millis);
     QFETCH(QByteArray, text);
-    const Fault fault = FaultNames::parse(spec);
+    const Fault fault = FaultNames::parse(option);
     QCOMPARE(int(fault.kind), kind);
     QCOMPARE(fault.line, line);
     QCOMPARE(fault.millis, millis);
