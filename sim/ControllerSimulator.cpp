@@ -10,11 +10,18 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace quobin::sim {
 
 namespace {
+
+// The most the simulator takes from the host in one read.
+constexpr qsizetype kReadChunk = 4096;
+// How long a paced simulator stays awake after answering a line.
+constexpr auto kAwaitNextLine = std::chrono::milliseconds(2);
 
 QString printable(const QByteArray &bytes)
 {
@@ -191,6 +198,14 @@ bool ControllerSimulator::hasVanished() const
     return m_vanished;
 }
 
+int ControllerSimulator::hostBytesWaiting() const
+{
+    int waiting = 0;
+    if (!m_pty.isOpen() || ::ioctl(m_pty.masterFd(), FIONREAD, &waiting) != 0)
+        return 0;
+    return waiting;
+}
+
 void ControllerSimulator::wake() const
 {
     const quint64 one = 1;
@@ -199,6 +214,11 @@ void ControllerSimulator::wake() const
 
 void ControllerSimulator::run()
 {
+#ifdef PR_SET_TIMERSLACK
+    // The default 50 us of timer slack would make every paced byte and
+    // answer late; a wire is punctual.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
     while (!m_stopping) {
         const int baud = m_config.paced && m_pty.isOpen() ? m_pty.lineSettings().baud : 0;
         TimePoint now = SimClock::now();
@@ -207,7 +227,11 @@ void ControllerSimulator::run()
         {
             std::lock_guard lock(m_mutex);
             const qsizetype linesBefore = m_model.lines().size();
-            m_model.tick(now);
+            // A line ends on a quiet gap only when the host really is quiet:
+            // bytes still on the wire or in the kernel belong to it, however
+            // late this thread is to take them.
+            if (!m_pacer.receiving(now) && hostBytesWaiting() == 0)
+                m_model.tick(now);
             due = m_model.schedule().takeDue(now);
             if (m_model.lines().size() != linesBefore)
                 m_changed.notify_all();
@@ -221,52 +245,54 @@ void ControllerSimulator::run()
             deadline = m_model.nextDeadline();
         }
 
-        // On a paced wire the next byte may be due before the host has
-        // anything new to offer: look for it without waiting for POLLIN.
-        bool readNow = false;
-        bool watchHost = m_pty.isOpen();
-        if (const auto next = m_pacer.nextByteAt(baud); next && watchHost) {
-            if (*next <= now) {
-                readNow = true;
-            } else {
-                watchHost = false;
-                deadline = deadline ? std::min(*deadline, *next) : *next;
-            }
+        const bool watchHost = m_pty.isOpen();
+        pollfd fds[2] = { { m_wakeFd, POLLIN, 0 }, { m_pty.masterFd(), POLLIN, 0 } };
+        const timespec timeout = baud > 0 ? timeoutUntil(stayAwake(deadline, now), now)
+                                          : timeoutUntil(deadline, now);
+        const int ready = ::ppoll(fds, watchHost ? 2 : 1, &timeout, nullptr);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            quint64 count;
+            [[maybe_unused]] const auto n = ::read(m_wakeFd, &count, sizeof count);
         }
-
-        if (!readNow) {
-            pollfd fds[2] = { { m_wakeFd, POLLIN, 0 }, { m_pty.masterFd(), POLLIN, 0 } };
-            const timespec timeout = timeoutUntil(deadline, now);
-            const int ready = ::ppoll(fds, watchHost ? 2 : 1, &timeout, nullptr);
-            if (ready < 0 && errno != EINTR)
-                break;
-            if (ready > 0 && (fds[0].revents & POLLIN)) {
-                quint64 count;
-                [[maybe_unused]] const auto n = ::read(m_wakeFd, &count, sizeof count);
-            }
-            if (watchHost && ready > 0 && (fds[1].revents & POLLIN))
-                readNow = true;
-            else if (watchHost && ready > 0 && (fds[1].revents & (POLLHUP | POLLERR)))
-                ::usleep(10'000); // nothing to read yet the master reports trouble: do not spin
-        }
-        if (readNow)
+        if (watchHost && ready > 0 && (fds[1].revents & POLLIN))
             readFromHost(baud);
+        else if (watchHost && ready > 0 && (fds[1].revents & (POLLHUP | POLLERR)))
+            ::usleep(10'000); // nothing to read yet the master reports trouble: do not spin
     }
+}
+
+// A real wire never oversleeps, but a thread does: waking a sleeping core can
+// take a good part of a millisecond. On a paced wire the simulator therefore
+// wakes a little before each due time and stays awake just after each answer,
+// when the host's next line is about to come, polling without sleeping.
+std::optional<TimePoint> ControllerSimulator::stayAwake(std::optional<TimePoint> deadline,
+                                                        TimePoint now) const
+{
+    using namespace std::chrono;
+    constexpr auto earlyWake = microseconds(300);
+    if (now < m_awakeUntil)
+        return now;
+    if (!deadline)
+        return deadline;
+    return *deadline - earlyWake <= now ? now : *deadline - earlyWake;
 }
 
 void ControllerSimulator::readFromHost(int baud)
 {
-    const qsizetype allowed = m_pacer.readAllowance(SimClock::now(), baud);
-    if (allowed == 0)
-        return;
-    const QByteArray bytes = m_pty.read(allowed);
-    m_pacer.taken(bytes.size(), allowed, baud);
+    const QByteArray bytes = m_pty.read(kReadChunk);
     if (bytes.isEmpty())
         return;
+    m_awakeUntil = {}; // the line has come: sleep while it crosses the wire
     const LineSettings settings = m_pty.lineSettings();
+    // On a paced wire the bytes count as arrived when the wire would have
+    // delivered the last of them: answers are timed from there. Taking them
+    // at once spares a wake-up for every byte.
+    const TimePoint arrived = m_pacer.receiveEnd(SimClock::now(), bytes.size(), baud);
     {
         std::lock_guard lock(m_mutex);
-        m_model.receive(bytes, settings, SimClock::now());
+        m_model.receive(bytes, settings, arrived);
     }
     m_changed.notify_all();
     log(QStringLiteral("<- %1 [%2%3%4%5]")
@@ -301,6 +327,8 @@ void ControllerSimulator::transmit(QList<ScheduledOutput> outputs)
             }
         }
         const bool written = m_pty.writeAll(output.bytes);
+        if (m_config.paced && output.line > 0)
+            m_awakeUntil = SimClock::now() + kAwaitNextLine;
         {
             std::lock_guard lock(m_mutex);
             if (written)

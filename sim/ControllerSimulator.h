@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace quobin::sim {
@@ -64,6 +65,8 @@ public:
 private:
     void run();
     void wake() const;
+    int hostBytesWaiting() const;
+    std::optional<TimePoint> stayAwake(std::optional<TimePoint> deadline, TimePoint now) const;
     void transmit(QList<ScheduledOutput> outputs);
     void readFromHost(int baud);
     void log(const QString &text) const;
@@ -72,6 +75,7 @@ private:
     PseudoTerminal m_pty; // used by the simulator's thread only, after construction
     const QString m_slavePath;
     WirePacer m_pacer;
+    TimePoint m_awakeUntil; // used by the simulator's thread only
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
