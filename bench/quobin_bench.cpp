@@ -89,6 +89,7 @@ class TimingPort : public SerialPort {
 public:
     explicit TimingPort(SerialPort &port) : m_port(port) {}
     std::vector<double> hostMs;
+    std::vector<Steady::time_point> answerReads, lineWrites;
 
     void setCommPort(qint16 number) override { m_port.setCommPort(number); }
     void setSettings(const QString &settings) override { m_port.setSettings(settings); }
@@ -100,6 +101,7 @@ public:
         if (m_answered && bytes.startsWith(':'))
             hostMs.push_back(millis(Steady::now() - m_answerAt));
         m_answered = false;
+        if (bytes.startsWith(':')) lineWrites.push_back(Steady::now());
         m_port.output(bytes);
     }
     QByteArray input() override
@@ -108,6 +110,7 @@ public:
         if (bytes.contains('~')) {
             m_answered = true;
             m_answerAt = Steady::now();
+            answerReads.push_back(m_answerAt);
         }
         return bytes;
     }
@@ -229,6 +232,9 @@ struct TransferFigures {
     double hostThreadCpu = 0;
     std::vector<double> turnaroundMs;
     std::vector<double> hostOnlyMs; // answer read by the upload -> next line written
+    double hostWakeMs = 0;      // paced: answer written -> read by the upload (mean)
+    double simWakeMs = 0;       // paced: line written -> taken by the simulator (mean)
+    double answerWriteMs = 0;   // paced: answer due -> written (mean)
     int resends = 0;            // lines received again with the same text
     QStringList slowest;        // the longest turnarounds, with their line
     QString firstLines;
@@ -283,8 +289,33 @@ TransferFigures upload(const QString &firmware, bool paced)
         if (lines[k].text == lines[k - 1].text)
             ++figures.resends;
         if (answeredAt.contains(k)) {
-            figures.turnaroundMs.push_back(millis(lines[k].firstByteAt - answeredAt.value(k)));
+            // On a paced wire the simulator times a line from when its last
+            // byte has crossed the wire; the turnaround ends when it was read.
+            const double lineWireMs = paced ? lines[k].text.size() * 1000.0 * kBitsPerByte / kBaud : 0.0;
+            figures.turnaroundMs.push_back(millis(lines[k].firstByteAt - answeredAt.value(k)) - lineWireMs);
             byLine.emplace_back(figures.turnaroundMs.back(), k);
+        }
+    }
+    if (paced) {
+        // Where each line's time beyond the wire goes: the host noticing the
+        // answer, the simulator noticing the next line, the answer's write.
+        const double byteMs = 1000.0 * kBitsPerByte / kBaud;
+        double hostWake = 0, simWake = 0, answerWrite = 0;
+        int counted = 0;
+        for (int k = 1; k + 1 < lines.size() && k < int(port.answerReads.size())
+                        && k < int(port.lineWrites.size());
+             ++k) {
+            if (!answeredAt.contains(k) || !answeredAt.contains(k + 1))
+                continue;
+            hostWake += millis(port.answerReads[k - 1] - answeredAt.value(k));
+            simWake += millis(lines[k].firstByteAt - port.lineWrites[k]) - lines[k].text.size() * byteMs;
+            answerWrite += millis(answeredAt.value(k + 1) - lines[k].completeAt) - byteMs;
+            ++counted;
+        }
+        if (counted > 0) {
+            figures.hostWakeMs = hostWake / counted;
+            figures.simWakeMs = simWake / counted;
+            figures.answerWriteMs = answerWrite / counted;
         }
     }
     std::sort(byLine.rbegin(), byLine.rend());
@@ -346,9 +377,12 @@ void benchTransfer()
                 percentile(paced.turnaroundMs, 0.5), percentile(paced.turnaroundMs, 0.99),
                 paced.processCpu, paced.hostThreadCpu);
     std::printf("       inside the upload: median %.3f ms, p99 %.3f ms, mean %.3f ms; whole turnaround "
-                "mean %.3f ms (includes one byte time, %.3f ms, of the line's first byte)\n",
+                "mean %.3f ms\n",
                 percentile(paced.hostOnlyMs, 0.5), percentile(paced.hostOnlyMs, 0.99),
-                mean(paced.hostOnlyMs), mean(paced.turnaroundMs), 1000.0 * kBitsPerByte / kBaud);
+                mean(paced.hostOnlyMs), mean(paced.turnaroundMs));
+    std::printf("       per line beyond the wire (means): host wakes for the answer %.3f ms, simulator "
+                "wakes for the line %.3f ms, answer write %.3f ms\n",
+                paced.hostWakeMs, paced.simWakeMs, paced.answerWriteMs);
     std::printf("       lines received: %d (file: %d); first lines: %s\n", paced.lines, hexLines,
                 qPrintable(paced.firstLines));
     std::printf("       lines resent: %d; slowest: %s\n", paced.resends,

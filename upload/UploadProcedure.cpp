@@ -75,6 +75,8 @@ UploadProcedure::Flow UploadProcedure::switchToBootloader()
 
     m_port.setHandshaking(SerialPort::NoHandshake);
     m_port.setSettings(kMainCodeSettings);
+    // "Com n" stands at list position n - 1; no selection gives port 0,
+    // which the port refuses.
     m_port.setCommPort(checkedAdd(0, m_window.comPortPosition() + 1));
     m_port.setPortOpen(true);
     m_clock.sleep(kSettleMsecs);
