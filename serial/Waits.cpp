@@ -7,10 +7,6 @@ namespace quobin {
 
 namespace {
 
-// A wait with no clock of its own still wakes now and then, so that it
-// never depends on a single wake-up arriving.
-constexpr int kUntimedBlockMsecs = 1000;
-
 bool requested(const WaitHooks &hooks)
 {
     return hooks.cancelRequested && hooks.cancelRequested();
@@ -78,7 +74,9 @@ WaitEnd Waits::forMarker(char marker, QByteArray &response, const WaitHooks &hoo
         while (m_port.inBufferCount() == 0) {
             if (requested(hooks))
                 return WaitEnd::Cancelled;
-            idle(hooks, kUntimedBlockMsecs);
+            // No limit to watch, but wake each second all the same, so the
+            // wait never hangs on a single missed wake-up.
+            idle(hooks, m_clock.msecsToNextSecond());
         }
         response += m_port.input();
     }
