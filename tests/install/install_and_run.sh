@@ -6,60 +6,25 @@
 # SIGTERM, so it is ended the way an operator ends it.
 # Usage: install_and_run.sh <build dir> <caption>
 set -u
-
-if [ -z "${QUOBIN_INSTALL_UNDER_XVFB:-}" ]; then
-    QUOBIN_INSTALL_UNDER_XVFB=1 exec timeout 100 xvfb-run -a -s "-screen 0 800x600x24" sh "$0" "$@"
-fi
+. "$(dirname "$0")/../support/xvfb_lib.sh"
+under_xvfb 100 "$0" "$@"
 
 build=$1
 caption=$2
-work=$(mktemp -d)
-pid=
-finish() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap finish EXIT
-fail() { echo "FAIL: $1"; exit 1; }
 
 # run_and_exit DIR: the program in DIR shows its window, ends on Alt+X and
 # leaves DIR/quobin.ini with the default settings.
 run_and_exit() {
-    unset QT_QPA_PLATFORM
     (cd / && exec "$1/quobin") &
     pid=$!
     # A fresh folder has no settings file yet: the program says so in a box
     # before its window shows, and takes the defaults.
-    box=
-    i=0
-    while [ -z "$box" ] && [ $i -lt 100 ]; do
-        box=$(xdotool search --onlyvisible --name "^Vantor Quobin\$" 2>/dev/null | head -n 1)
-        [ -n "$box" ] || sleep 0.1
-        i=$((i + 1))
-    done
-    [ -n "$box" ] || fail "$1/quobin did not report its missing settings file"
-    xdotool windowfocus --sync "$box" 2>/dev/null
-    xdotool key --window "$box" Return 2>/dev/null  # the box may be gone before the key is let go
-    window=
-    i=0
-    while [ -z "$window" ] && [ $i -lt 100 ]; do
-        window=$(xdotool search --onlyvisible --name "^$caption\$" 2>/dev/null | head -n 1)
-        [ -n "$window" ] || sleep 0.1
-        i=$((i + 1))
-    done
-    [ -n "$window" ] || fail "$1/quobin showed no window \"$caption\""
-    xdotool windowfocus --sync "$window" 2>/dev/null
-    xdotool key --window "$window" alt+x
-    i=0
-    while kill -0 "$pid" 2>/dev/null && [ $i -lt 50 ]; do
-        sleep 0.1
-        i=$((i + 1))
-    done
-    kill -0 "$pid" 2>/dev/null && fail "$1/quobin did not end on Alt+X"
-    wait "$pid" || fail "$1/quobin ended with status $?"
-    pid=
-    [ "$(od -An -c "$1/quobin.ini" 2>/dev/null | tr -s ' ')" = "$(printf '0\r\n5\r\n""\r\n' | od -An -c | tr -s ' ')" ] \
-        || fail "no settings file with the defaults in $1 after exit"
+    wait_for 10 shown "Vantor Quobin" || fail "$1/quobin did not report its missing settings file"
+    press "$(windows_named "Vantor Quobin" | head -n 1)" Return
+    wait_for 10 shown "$caption" || fail "$1/quobin showed no window \"$caption\""
+    press "$(windows_named "$caption" | head -n 1)" alt+x
+    program_ends 5 || fail "$1/quobin did not end well on Alt+X"
+    same_bytes "$1/quobin.ini" '0\r\n5\r\n""\r\n' || fail "no settings file with the defaults in $1 after exit"
     echo "$1: ran, ended on Alt+X, wrote quobin.ini"
 }
 
