@@ -54,8 +54,9 @@ void UploadProcedure::run()
         m_stage = Stage::PortSetup;
         m_window.setBusyState();
         m_window.setStatus(QStringLiteral("Initializing the com port"));
-        if (switchToBootloader() == Flow::Continue && awaitBootloader() == Flow::Continue
-            && handshake() == Flow::Continue && openFirmwareFile() == Flow::Continue) {
+        switchToBootloader();
+        if (awaitBootloader() == Flow::Continue && handshake() == Flow::Continue) {
+            openFirmwareFile();
             countLines();
             if (sendLines() == Flow::Continue)
                 finishAtEndOfFile();
@@ -68,7 +69,7 @@ void UploadProcedure::run()
 
 // The main code listens at 9600 baud without flow control; the bootloader it
 // starts talks at 57600 baud with XON/XOFF.
-UploadProcedure::Flow UploadProcedure::switchToBootloader()
+void UploadProcedure::switchToBootloader()
 {
     if (m_port.portOpen())
         m_port.setPortOpen(false);
@@ -88,7 +89,6 @@ UploadProcedure::Flow UploadProcedure::switchToBootloader()
     m_port.setHandshaking(SerialPort::XonXoff);
     m_port.setSettings(kBootloaderSettings);
     m_port.setPortOpen(true);
-    return Flow::Continue;
 }
 
 // The operator resets the controller; its bootloader then announces itself
@@ -137,14 +137,13 @@ UploadProcedure::Flow UploadProcedure::handshake()
     return Flow::Continue;
 }
 
-UploadProcedure::Flow UploadProcedure::openFirmwareFile()
+void UploadProcedure::openFirmwareFile()
 {
     m_stage = Stage::FileOpening;
     const QString path = m_window.firmwarePath();
     m_window.setStatus(QStringLiteral("Opening the file ") + path + QStringLiteral("."));
     m_file.open(path);
     m_stage = Stage::Transfer;
-    return Flow::Continue;
 }
 
 // Counts every line, blank ones included, so that the count shown starts at

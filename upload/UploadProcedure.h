@@ -34,10 +34,10 @@ private:
     // How the upload's normal flow ended: on to the clean-up either way.
     enum class Flow { Continue, Stop };
 
-    Flow switchToBootloader();
+    void switchToBootloader();
     Flow awaitBootloader();
     Flow handshake();
-    Flow openFirmwareFile();
+    void openFirmwareFile();
     void countLines();
     Flow sendLines();
     Flow sendAndJudge(const QByteArray &lineText);
