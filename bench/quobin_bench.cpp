@@ -1,7 +1,9 @@
 // Measures the serial waits, the upload's throughput against the simulator,
 // and the program's start-up, and prints each figure beside its goal.
 //
-// Usage: quobin_bench [--skip-startup]
+// Usage: quobin_bench [--skip-wait] [--skip-startup] [--lines N] [--spinning-host]
+//        --spinning-host: the upload's waits never sleep between passes, to show
+//        what the thread wake-ups of a sleeping host cost on a paced wire
 //        quobin_bench --startup-under-x <quobin binary>   (run by the bench itself under xvfb-run)
 
 #include "Clock.h"
@@ -240,6 +242,14 @@ struct TransferFigures {
     QString firstLines;
 };
 
+bool spinningHost = false;
+
+// A window whose waits never sleep: each pass only runs the pending events.
+class SpinningWindow : public RecordingWindow {
+public:
+    void letEventsRun(int) override { RecordingWindow::letEventsRun(0); }
+};
+
 TransferFigures upload(const QString &firmware, bool paced)
 {
     SimulatorConfig config;
@@ -249,7 +259,9 @@ TransferFigures upload(const QString &firmware, bool paced)
     QtSerialPort realPort([path = sim.slavePath()](qint16) { return path; });
     TimingPort port(realPort);
     SteadyClock clock;
-    RecordingWindow window;
+    RecordingWindow sleepingWindow;
+    SpinningWindow spinningWindow;
+    RecordingWindow &window = spinningHost ? spinningWindow : sleepingWindow;
     window.path = firmware;
 
     TransferFigures figures;
@@ -508,6 +520,7 @@ int main(int argc, char *argv[])
     const qsizetype linesAt = args.indexOf(QStringLiteral("--lines"));
     if (linesAt > 0 && linesAt + 1 < args.size())
         hexLines = std::clamp(args.at(linesAt + 1).toInt(), 2, 32767);
+    spinningHost = args.contains(QStringLiteral("--spinning-host"));
     try {
         if (!args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
