@@ -126,7 +126,7 @@ void Form1::RunUpload()
 
 void Form1::Cancel()
 {
-    m_cancelRequested = true;
+    CancelRequested = true;
     ui.Command4->setEnabled(false);
 }
 
@@ -155,7 +155,7 @@ void Form1::Exit()
 
 void Form1::RefreshCount()
 {
-    ui.Label14->setText(QString::number(m_linesRemaining));
+    ui.Label14->setText(QString::number(LinesRemaining));
 }
 
 // ---- Shut-down ------------------------------------------------------------
@@ -229,22 +229,22 @@ void Form1::setCountRefreshRunning(bool running)
 
 void Form1::setLinesRemaining(qint16 lines)
 {
-    m_linesRemaining = lines;
+    LinesRemaining = lines;
 }
 
 void Form1::setTotalLines(qint16 lines)
 {
-    m_totalLines = lines;
+    TotalLines = lines;
 }
 
-void Form1::setBusyState()
+void Form1::SetBusyState()
 {
     ui.Command1->setEnabled(false);
     ui.Command3->setEnabled(false);
     ui.Command6->setEnabled(false);
     ui.Text1->setEnabled(false);
     ui.Label2->setText(QString());
-    m_cancelRequested = false;
+    CancelRequested = false;
     ui.Command4->show();
     ui.Command4->setEnabled(true);
     ui.Command4->raise();
@@ -253,7 +253,7 @@ void Form1::setBusyState()
     ui.Combo2->setEnabled(false);
 }
 
-void Form1::setIdleState()
+void Form1::SetIdleState()
 {
     ui.Label14->hide();
     ui.Command6->show();
@@ -275,7 +275,7 @@ void Form1::focusBrowse()
 
 bool Form1::cancelRequested() const
 {
-    return m_cancelRequested;
+    return CancelRequested;
 }
 
 void Form1::letEventsRun(int maxBlockMsecs)

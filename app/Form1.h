@@ -43,8 +43,8 @@ public:
     void RunUpload();
 
     const Form1Controls &controls() const { return ui; }
-    qint16 linesRemaining() const { return m_linesRemaining; }
-    qint16 totalLines() const { return m_totalLines; }
+    qint16 linesRemaining() const { return LinesRemaining; }
+    qint16 totalLines() const { return TotalLines; }
     bool countRefreshRunning() const { return Timer3->isActive(); }
 
     // UploadWindow
@@ -56,8 +56,8 @@ public:
     void setCountRefreshRunning(bool running) override;
     void setLinesRemaining(qint16 lines) override;
     void setTotalLines(qint16 lines) override;
-    void setBusyState() override;
-    void setIdleState() override;
+    void SetBusyState() override;
+    void SetIdleState() override;
     void focusBrowse() override;
     bool cancelRequested() const override;
     void letEventsRun(int maxBlockMsecs = 0) override;
@@ -86,9 +86,11 @@ private:
     QTimer *Timer3;  // refreshes the lines-remaining count once a second
     QTimer m_wakeTimer;
 
-    bool m_cancelRequested = false;
-    qint16 m_linesRemaining = 0;
-    qint16 m_totalLines = 0;
+    // Window-level state the upload shares: the Cancel button's request, and
+    // the line counts that the count refresh shows.
+    bool CancelRequested = false;
+    qint16 LinesRemaining = 0;
+    qint16 TotalLines = 0;
 
     bool m_uploadRunning = false;
     // A close request arrived while the upload ran: the upload is being

@@ -12,7 +12,7 @@
 #include "RecordingWindow.h"
 #include "SerialPort.h"
 #include "UploadProcedure.h"
-#include "Waits.h"
+#include "PollWithDeadline.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -145,7 +145,7 @@ void benchWaitForCaret()
     port.setHandshaking(SerialPort::XonXoff);
     port.setPortOpen(true);
     SteadyClock clock;
-    Waits waits(port, clock);
+    PollWithDeadline waits(port, clock);
     RecordingWindow window;
 
     constexpr double idleSeconds = 10.0;

@@ -39,7 +39,7 @@ bool accepted(const QByteArray &answer)
 } // namespace
 
 UploadProcedure::UploadProcedure(UploadWindow &window, SerialPort &port, Clock &clock)
-    : m_window(window), m_port(port), m_clock(clock), m_waits(port, clock)
+    : m_window(window), m_port(port), m_clock(clock), m_poll(port, clock)
 {
 }
 
@@ -52,7 +52,7 @@ void UploadProcedure::run()
     }
     try {
         m_stage = Stage::PortSetup;
-        m_window.setBusyState();
+        m_window.SetBusyState();
         m_window.setStatus(QStringLiteral("Initializing the com port"));
         switchToBootloader();
         if (awaitBootloader() == Flow::Continue && handshake() == Flow::Continue) {
@@ -99,7 +99,7 @@ UploadProcedure::Flow UploadProcedure::awaitBootloader()
     m_port.input();
     m_response.clear();
     m_window.setStatus(QStringLiteral("Waiting for Bootloader Active Character...Reset target..."));
-    if (m_waits.forMarker('^', m_response, watchingOperator()) == WaitEnd::Cancelled)
+    if (m_poll.forMarker('^', m_response, watchingOperator()) == WaitEnd::Cancelled)
         return Flow::Stop;
     return Flow::Continue;
 }
@@ -117,7 +117,7 @@ UploadProcedure::Flow UploadProcedure::handshake()
         m_response += m_port.input();
         m_port.output(kReadyRequest);
         const qint64 startTime = m_clock.now();
-        if (m_waits.forFirstByte(startTime, kAnswerLimitSeconds, m_response, watchingOperator())
+        if (m_poll.forFirstByte(startTime, kAnswerLimitSeconds, m_response, watchingOperator())
             == WaitEnd::Cancelled)
             return Flow::Stop;
         handshakeTries = checkedAdd(handshakeTries, 1);
@@ -192,7 +192,7 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
         m_port.output(lineText);
         m_response = m_port.input();
         const qint64 startTime = m_clock.now();
-        m_waits.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response, kAnswerMarkers,
+        m_poll.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response, kAnswerMarkers,
                                    watchingOperator());
         if (m_response.contains('%') || accepted(m_response) || !resending)
             tries = kSendsPerLine;
@@ -224,7 +224,7 @@ void UploadProcedure::finishAtEndOfFile()
     m_window.setCountText(QStringLiteral("0"));
     m_window.setCountRefreshRunning(false);
     const qint64 startTime = m_clock.now();
-    m_waits.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response,
+    m_poll.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response,
                                QByteArrayLiteral("@"), WaitHooks{});
     if (m_response.contains('@'))
         m_window.showPlainBox(QStringLiteral("Update File successfully uploaded."));
@@ -239,7 +239,7 @@ void UploadProcedure::cleanUp()
     m_stage = Stage::Closing;
     m_window.setCountRefreshRunning(false);
     ClosePortIfOpen(m_port);
-    m_window.setIdleState();
+    m_window.SetIdleState();
 }
 
 // The one place where a failure becomes the operator's message. Each stage
@@ -269,7 +269,7 @@ void UploadProcedure::handleFailure()
             break;
         }
         m_window.setCountRefreshRunning(false);
-        m_window.setIdleState();
+        m_window.SetIdleState();
     } catch (const std::exception &) {
         // The window itself is failing; leave at least the port closed and
         // the file released.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FirmwareFile.h"
-#include "Waits.h"
+#include "PollWithDeadline.h"
 
 #include <QByteArray>
 #include <QString>
@@ -51,7 +51,7 @@ private:
     UploadWindow &m_window;
     SerialPort &m_port;
     Clock &m_clock;
-    Waits m_waits;
+    PollWithDeadline m_poll;
     FirmwareFile m_file;
 
     Stage m_stage = Stage::PortSetup;

@@ -26,8 +26,8 @@ public:
     virtual void setLinesRemaining(qint16 lines) = 0;
     virtual void setTotalLines(qint16 lines) = 0;
 
-    virtual void setBusyState() = 0;
-    virtual void setIdleState() = 0;
+    virtual void SetBusyState() = 0;
+    virtual void SetIdleState() = 0;
     virtual void focusBrowse() = 0;
     virtual bool cancelRequested() const = 0;
 

@@ -212,7 +212,7 @@ void TestAppWindow::busyAndIdleStates()
 
     QVERIFY(neverBoth());
     window.setStatus(QStringLiteral("something"));
-    window.setBusyState();
+    window.SetBusyState();
     QVERIFY(neverBoth());
     QVERIFY(c.Command4->isVisible());
     QVERIFY(c.Command4->isEnabled());
@@ -241,7 +241,7 @@ void TestAppWindow::busyAndIdleStates()
     QCOMPARE(c.Text1->text(), before);
 
     window.setCountRefreshRunning(true);
-    window.setIdleState();
+    window.SetIdleState();
     QVERIFY(neverBoth());
     QVERIFY(c.Command6->isVisible());
     QVERIFY(!c.Command4->isVisible());
@@ -259,16 +259,16 @@ void TestAppWindow::cancelGreysAtOnce()
 {
     Form1 &window = *m_rig->window;
     const Form1Controls &c = m_rig->ui();
-    window.setBusyState();
+    window.SetBusyState();
     QTest::mouseClick(c.Command4, Qt::LeftButton);
     QVERIFY(window.cancelRequested());
     QVERIFY(c.Command4->isVisible());
     QVERIFY(!c.Command4->isEnabled());
     QVERIFY(!c.Command6->isVisible());
 
-    window.setIdleState();
+    window.SetIdleState();
     QVERIFY(window.cancelRequested());  // only the next busy state clears it
-    window.setBusyState();
+    window.SetBusyState();
     QVERIFY(!window.cancelRequested());
     QVERIFY(c.Command4->isEnabled());
 }

@@ -1,7 +1,7 @@
 #include "Clock.h"
 #include "FakeClock.h"
 #include "ScriptedPort.h"
-#include "Waits.h"
+#include "PollWithDeadline.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -30,7 +30,7 @@ private slots:
         ScriptedPort port;
         FakeClock clock;
         tickEvery(clock, 5);
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         int eventRuns = 0;
         QByteArray response = "kept";
         const qint64 start = clock.now();
@@ -52,7 +52,7 @@ private slots:
             if (++polls == 4)
                 p.waiting = "x?V1";
         };
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         QByteArray response = "a";
         QCOMPARE(waits.forFirstByte(clock.now(), 3, response, {}), WaitEnd::Ended);
         QCOMPARE(response, QByteArray("ax?V1"));
@@ -63,7 +63,7 @@ private slots:
     {
         ScriptedPort port;
         FakeClock clock;
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         bool cancel = false;
         int eventRuns = 0;
         QByteArray response;
@@ -83,7 +83,7 @@ private slots:
             if (!pieces.isEmpty())
                 p.waiting += pieces.takeFirst();
         };
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         QByteArray response;
         waits.collectUntilMarker(clock.now(), 3, response, "%~#@-", {});
         QCOMPARE(response, QByteArray("xy~"));
@@ -96,7 +96,7 @@ private slots:
         ScriptedPort port;
         port.waiting = "more";
         FakeClock clock;
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         QByteArray response = "@";
         waits.collectUntilMarker(clock.now(), 3, response, "@", {});
         QCOMPARE(port.inputCalls, 0);
@@ -108,7 +108,7 @@ private slots:
         ScriptedPort port;
         FakeClock clock;
         tickEvery(clock, 3);
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         QByteArray response;
         const qint64 start = clock.now();
         waits.collectUntilMarker(start, 3, response, "~", {});
@@ -128,7 +128,7 @@ private slots:
         // the wait, and the clock is read even when cancel already ends it.
         ScriptedPort port;
         FakeClock clock;
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         int cancelChecks = 0;
         QByteArray response = "~";
         const int readsBefore = clock.reads;
@@ -150,7 +150,7 @@ private slots:
                 p.waiting = "~";
         };
         QList<int> blocks;
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         QByteArray response;
         waits.collectUntilMarker(clock.now(), 3, response, "~",
                                  {nullptr, [&](int msecs) { blocks << msecs; }});
@@ -167,7 +167,7 @@ private slots:
             if (!pieces.isEmpty())
                 p.waiting += pieces.takeFirst();
         };
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         QByteArray response;
         int eventRuns = 0;
         QCOMPARE(waits.forMarker('^', response, {[] { return false; }, [&](int) { ++eventRuns; }}),
@@ -180,7 +180,7 @@ private slots:
     {
         ScriptedPort port;
         FakeClock clock;
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         QByteArray response;
         int eventRuns = 0;
         QCOMPARE(waits.forMarker('^', response, {[&] { return eventRuns == 2; }, [&](int) { ++eventRuns; }}),
@@ -191,7 +191,7 @@ private slots:
     {
         ScriptedPort port;
         SteadyClock clock;
-        Waits waits(port, clock);
+        PollWithDeadline waits(port, clock);
         QByteArray response;
         QElapsedTimer timer;
         timer.start();

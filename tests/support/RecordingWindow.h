@@ -51,14 +51,14 @@ public:
     void setCountRefreshRunning(bool running) override { countRefreshRunning = running; }
     void setLinesRemaining(qint16 lines) override { linesRemaining = lines; }
     void setTotalLines(qint16 lines) override { totalLines = lines; }
-    void setBusyState() override
+    void SetBusyState() override
     {
         busy = true;
         cancel = false;
         status.clear();
         calls << QStringLiteral("busy");
     }
-    void setIdleState() override
+    void SetIdleState() override
     {
         busy = false;
         countShown = false;

@@ -26,9 +26,9 @@ enum class WaitEnd { Ended, Cancelled };
 // afresh and evaluates all of its tests. A pass that finds nothing to do
 // blocks until a byte arrives, an event comes, or the clock's next second,
 // rather than spin the processor.
-class Waits {
+class PollWithDeadline {
 public:
-    Waits(SerialPort &port, Clock &clock);
+    PollWithDeadline(SerialPort &port, Clock &clock);
 
     // Waits while fewer than limitSeconds whole seconds have passed since
     // startTime and nothing is waiting; then appends whatever is waiting to

@@ -1,4 +1,4 @@
-#include "Waits.h"
+#include "PollWithDeadline.h"
 
 #include "Clock.h"
 #include "SerialPort.h"
@@ -14,9 +14,9 @@ bool requested(const WaitHooks &hooks)
 
 } // namespace
 
-Waits::Waits(SerialPort &port, Clock &clock) : m_port(port), m_clock(clock) {}
+PollWithDeadline::PollWithDeadline(SerialPort &port, Clock &clock) : m_port(port), m_clock(clock) {}
 
-bool Waits::containsAny(const QByteArray &text, const QByteArray &markers)
+bool PollWithDeadline::containsAny(const QByteArray &text, const QByteArray &markers)
 {
     for (const char marker : markers) {
         if (text.contains(marker))
@@ -25,7 +25,7 @@ bool Waits::containsAny(const QByteArray &text, const QByteArray &markers)
     return false;
 }
 
-void Waits::idle(const WaitHooks &hooks, int maxBlockMsecs)
+void PollWithDeadline::idle(const WaitHooks &hooks, int maxBlockMsecs)
 {
     if (hooks.letEventsRun)
         hooks.letEventsRun(maxBlockMsecs);
@@ -33,7 +33,7 @@ void Waits::idle(const WaitHooks &hooks, int maxBlockMsecs)
         m_port.waitForInput(maxBlockMsecs);
 }
 
-WaitEnd Waits::forFirstByte(qint64 startTime, int limitSeconds, QByteArray &response,
+WaitEnd PollWithDeadline::forFirstByte(qint64 startTime, int limitSeconds, QByteArray &response,
                             const WaitHooks &hooks)
 {
     for (;;) {
@@ -50,7 +50,7 @@ WaitEnd Waits::forFirstByte(qint64 startTime, int limitSeconds, QByteArray &resp
     return WaitEnd::Ended;
 }
 
-void Waits::collectUntilMarker(qint64 startTime, int limitSeconds, QByteArray &response,
+void PollWithDeadline::collectUntilMarker(qint64 startTime, int limitSeconds, QByteArray &response,
                                const QByteArray &markers, const WaitHooks &hooks)
 {
     for (;;) {
@@ -68,7 +68,7 @@ void Waits::collectUntilMarker(qint64 startTime, int limitSeconds, QByteArray &r
     }
 }
 
-WaitEnd Waits::forMarker(char marker, QByteArray &response, const WaitHooks &hooks)
+WaitEnd PollWithDeadline::forMarker(char marker, QByteArray &response, const WaitHooks &hooks)
 {
     while (!response.contains(marker)) {
         while (m_port.inBufferCount() == 0) {
