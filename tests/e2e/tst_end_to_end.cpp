@@ -347,6 +347,31 @@ private slots:
         QVERIFY(bench.sim.mainCodeBytes().isEmpty());
     }
 
+    void closingTheWindowDuringTheTransferCancelsQuietly()
+    {
+        // Line 3 gets no answer: the window is closed while the upload waits.
+        Bench bench(withVersion("1.28", {Fault(Fault::NoAnswer, 3)}));
+        bench.firmware(intelHex(10));
+        bench.window->show();
+        bool closedWhileBusy = false;
+        QTimer watcher;
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            if (bench.sim.receivedLines().size() < 3 || closedWhileBusy)
+                return;
+            closedWhileBusy = true;
+            bench.window->close();
+            QVERIFY(bench.window->isVisible()); // not before the upload has returned
+        });
+        watcher.start(10);
+        bench.upload();
+        QVERIFY(closedWhileBusy);
+        QVERIFY(bench.boxTexts().isEmpty());
+        QVERIFY(!bench.window->isVisible());
+        QVERIFY(!bench.port.portOpen());
+        QVERIFY(QFile::exists(bench.folder.filePath("quobin.ini")));
+        QVERIFY(bench.sim.receivedLines().size() < 10);
+    }
+
     void theCountFollowsTheLinesOnceASecond()
     {
         // A paced wire makes the upload last a few seconds.
