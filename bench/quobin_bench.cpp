@@ -8,6 +8,7 @@
 
 #include "Clock.h"
 #include "ControllerSimulator.h"
+#include "HexRecord.h"
 #include "QtSerialPort.h"
 #include "RecordingWindow.h"
 #include "SerialPort.h"
@@ -197,31 +198,13 @@ void benchWaitForCaret()
                 verdict(p99 < 1.0));
 }
 
-QByteArray hexRecord(int address)
-{
-    QByteArray bytes;
-    bytes.append(char(16));
-    bytes.append(char((address >> 8) & 0xff));
-    bytes.append(char(address & 0xff));
-    bytes.append(char(0));
-    for (int i = 0; i < 16; ++i)
-        bytes.append(char((address + i * 7) & 0xff));
-    int sum = 0;
-    for (const char b : bytes)
-        sum += quint8(b);
-    bytes.append(char((-sum) & 0xff));
-    return ':' + bytes.toHex().toUpper();
-}
-
 QString writeFirmware(const QTemporaryDir &folder)
 {
     const QString path = folder.filePath(QStringLiteral("bench.hex"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error("cannot write the firmware file");
-    for (int line = 0; line < hexLines - 1; ++line)
-        file.write(hexRecord((line * 16) & 0xffff) + "\r\n");
-    file.write(":00000001FF\r\n");
+    file.write(sim::HexRecord::sampleImage(hexLines - 1));
     return path;
 }
 

@@ -57,4 +57,27 @@ bool isEndOfFile(const QByteArray &text)
     return checksumOk(text) && byteAt(text, 7) == 1;
 }
 
+QByteArray make(const QByteArray &bytes)
+{
+    int sum = 0;
+    for (const char byte : bytes)
+        sum += static_cast<unsigned char>(byte);
+    return ':' + (bytes + char(-sum & 0xff)).toHex().toUpper();
+}
+
+QByteArray sampleImage(int records)
+{
+    QByteArray image;
+    image.reserve(qsizetype(records) * 45 + 13);
+    for (int r = 0; r < records; ++r) {
+        const int address = (r * 16) & 0xffff;
+        QByteArray bytes;
+        bytes.append(char(16)).append(char(address >> 8)).append(char(address & 0xff)).append(char(0));
+        for (int i = 0; i < 16; ++i)
+            bytes.append(char((r * 7 + i * 13) & 0xff));
+        image += make(bytes) + "\r\n";
+    }
+    return image + ":00000001FF\r\n";
+}
+
 } // namespace quobin::sim::HexRecord

@@ -22,6 +22,14 @@ bool checksumOk(const QByteArray &text);
 // True for a well-formed record of type 01.
 bool isEndOfFile(const QByteArray &text);
 
+// The record of bytes (count, address, type, data), its checksum appended.
+QByteArray make(const QByteArray &bytes);
+
+// A sample firmware image: `records` data records of 16 bytes at addresses
+// 0, 16, 32, ... (wrapping at 64 KiB), then the end-of-file record; each
+// line ended by CR LF, as firmware files are written.
+QByteArray sampleImage(int records);
+
 } // namespace HexRecord
 
 } // namespace quobin::sim

@@ -1,6 +1,7 @@
 #include "AppFakes.h"
 #include "ControllerSimulator.h"
 #include "FileDropLineEdit.h"
+#include "HexRecord.h"
 #include "FakeClock.h"
 #include "Form1.h"
 #include "PortNames.h"
@@ -27,23 +28,9 @@ namespace {
 
 const QString kSuccess = QStringLiteral("Update File successfully uploaded.");
 
-// An Intel HEX image: `records` data records of 16 bytes, then the end record.
 QByteArray intelHex(int records)
 {
-    QByteArray hex;
-    for (int r = 0; r < records; ++r) {
-        const int address = r * 16;
-        QByteArray bytes;
-        bytes.append(char(16)).append(char(address >> 8)).append(char(address & 0xff)).append(char(0));
-        for (int i = 0; i < 16; ++i)
-            bytes.append(char((r * 7 + i * 13) & 0xff));
-        int sum = 0;
-        for (const char b : bytes)
-            sum += quint8(b);
-        bytes.append(char((-sum) & 0xff));
-        hex += ":" + bytes.toHex().toUpper() + "\r\n";
-    }
-    return hex + ":00000001FF\r\n";
+    return sim::HexRecord::sampleImage(records);
 }
 
 // Boxes that also note what the count beside the status showed when each

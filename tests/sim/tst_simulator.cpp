@@ -1,12 +1,13 @@
 #include "ControllerSimulator.h"
 #include "FaultNames.h"
+#include "HexRecord.h"
 #include "HostPort.h"
 #include "SimulatorError.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <memory>
@@ -25,10 +26,7 @@ const QByteArray endRecord = ":00000001FF";
 // its checksum.
 QByteArray record(const QByteArray &bytes)
 {
-    int sum = 0;
-    for (const char byte : bytes)
-        sum += static_cast<unsigned char>(byte);
-    return ':' + (bytes + char(-sum & 0xff)).toHex().toUpper();
+    return HexRecord::make(bytes);
 }
 
 // The host at the bootloader's settings, after the operator's reset has
