@@ -3,6 +3,7 @@
 
 #include "ControllerSimulator.h"
 #include "FaultNames.h"
+#include "HexRecord.h"
 #include "SimulatorError.h"
 
 #include <QCommandLineParser>
@@ -43,6 +44,24 @@ SimulatorConfig configFrom(const QCommandLineParser &parser)
     return config;
 }
 
+// A sample image for trying an upload: Intel HEX data records and the
+// end-of-file record, lines ended by CR LF.
+int writeSample(const QString &path, const QString &records)
+{
+    bool ok = false;
+    const int count = records.toInt(&ok);
+    if (!ok || count < 0 || count > 32766) {
+        std::fprintf(stderr, "vantor-sim: --records needs a number from 0 to 32766\n");
+        return 1;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(HexRecord::sampleImage(count)) < 0 || !file.flush()) {
+        std::fprintf(stderr, "vantor-sim: cannot write %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -64,8 +83,13 @@ int main(int argc, char *argv[])
         { QStringLiteral("pace"), QStringLiteral("Model a real wire at the host's baud rate.") },
         { QStringLiteral("exit-after-upload"), QStringLiteral("Exit once the end-of-file record has been answered.") },
         { QStringLiteral("verbose"), QStringLiteral("Log the traffic to stderr.") },
+        { QStringLiteral("write-sample"), QStringLiteral("Write a sample firmware image of N 16-byte records to PATH, and exit."), QStringLiteral("PATH") },
+        { QStringLiteral("records"), QStringLiteral("Records in the sample image (3000)."), QStringLiteral("N"), QStringLiteral("3000") },
     });
     parser.process(app);
+
+    if (parser.isSet(QStringLiteral("write-sample")))
+        return writeSample(parser.value(QStringLiteral("write-sample")), parser.value(QStringLiteral("records")));
 
     // Signals are taken by sigtimedwait below; block them before the
     // simulator's thread starts so that it inherits the mask.

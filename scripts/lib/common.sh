@@ -6,7 +6,7 @@ QUOBIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # What building and testing need on Debian 12.
 QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins fonts-dejavu-core)
 # What the tests and the screenshots need besides.
-QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool python3)
+QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool)
 
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {

@@ -10,12 +10,11 @@
 set -euo pipefail
 
 bin=$(cd "$1" && pwd)
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 image="$bin/demo-firmware.hex"
 settings="$bin/quobin.ini"
 backup="$bin/quobin.ini.before-demo"
 
-python3 "$here/make_hex.py" "$image" 3000
+"$bin/vantor-sim" --write-sample "$image" --records 3000
 echo "Sample firmware: $image ($(wc -l <"$image") lines)"
 
 sim_pid=
