@@ -2,6 +2,7 @@
 
 #include "SerialError.h"
 
+#include <QHash>
 #include <QStringList>
 
 namespace quobin {
@@ -21,34 +22,28 @@ LineSettings LineSettings::parse(const QString &text)
     if (!ok || settings.baud <= 0)
         return refuse();
 
-    const QString parity = fields[1].trimmed().toLower();
-    if (parity == QLatin1String("n"))
-        settings.parity = QSerialPort::NoParity;
-    else if (parity == QLatin1String("e"))
-        settings.parity = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("o"))
-        settings.parity = QSerialPort::OddParity;
-    else if (parity == QLatin1String("m"))
-        settings.parity = QSerialPort::MarkParity;
-    else if (parity == QLatin1String("s"))
-        settings.parity = QSerialPort::SpaceParity;
-    else
+    static const QHash<QString, QSerialPort::Parity> parities = {
+        {QStringLiteral("n"), QSerialPort::NoParity},   {QStringLiteral("e"), QSerialPort::EvenParity},
+        {QStringLiteral("o"), QSerialPort::OddParity},  {QStringLiteral("m"), QSerialPort::MarkParity},
+        {QStringLiteral("s"), QSerialPort::SpaceParity}};
+    const auto parity = parities.constFind(fields[1].trimmed().toLower());
+    if (parity == parities.cend())
         return refuse();
+    settings.parity = *parity;
 
     const int dataBits = fields[2].trimmed().toInt(&ok);
     if (!ok || dataBits < 5 || dataBits > 8)
         return refuse();
     settings.dataBits = QSerialPort::DataBits(dataBits);
 
-    const QString stop = fields[3].trimmed();
-    if (stop == QLatin1String("1"))
-        settings.stopBits = QSerialPort::OneStop;
-    else if (stop == QLatin1String("1.5"))
-        settings.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == QLatin1String("2"))
-        settings.stopBits = QSerialPort::TwoStop;
-    else
+    static const QHash<QString, QSerialPort::StopBits> stopBits = {
+        {QStringLiteral("1"), QSerialPort::OneStop},
+        {QStringLiteral("1.5"), QSerialPort::OneAndHalfStop},
+        {QStringLiteral("2"), QSerialPort::TwoStop}};
+    const auto stop = stopBits.constFind(fields[3].trimmed());
+    if (stop == stopBits.cend())
         return refuse();
+    settings.stopBits = *stop;
     return settings;
 }
 
