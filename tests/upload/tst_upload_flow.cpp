@@ -1,6 +1,7 @@
 #include "FakeClock.h"
 #include "RecordingWindow.h"
 #include "ScriptedPort.h"
+#include "TempFiles.h"
 #include "UploadProcedure.h"
 
 #include <QFile>
@@ -66,17 +67,9 @@ class UploadFlowTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_folder;
+    TempFiles m_folder;
 
-    QString firmware(const QByteArray &content)
-    {
-        static int n = 0;
-        const QString path = m_folder.filePath(QStringLiteral("fw%1.hex").arg(++n));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(content);
-        return path;
-    }
+    QString firmware(const QByteArray &content) { return m_folder.write(content); }
 
     static void run(ScriptedController &c, RecordingWindow &window)
     {

@@ -1,5 +1,6 @@
 #include "Counter16.h"
 #include "FirmwareFile.h"
+#include "TempFiles.h"
 #include "VersionNumber.h"
 
 #include <QTemporaryDir>
@@ -8,6 +9,7 @@
 #include <limits>
 
 using namespace quobin;
+using namespace quobin::testing;
 
 // The small parts the upload is built from: the version reader, the 16-bit
 // counters and the line reader of the firmware file.
@@ -15,17 +17,9 @@ class UploadPartsTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_folder;
+    TempFiles m_folder;
 
-    QString fileWith(const QByteArray &content)
-    {
-        static int n = 0;
-        const QString path = m_folder.filePath(QStringLiteral("f%1.hex").arg(++n));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(content);
-        return path;
-    }
+    QString fileWith(const QByteArray &content) { return m_folder.write(content); }
 
     QList<QByteArray> linesOf(const QByteArray &content)
     {
