@@ -5,19 +5,21 @@
 #include "QtMessageBoxes.h"
 #include "QtSerialPort.h"
 #include "SettingsFile.h"
+#include "StorageFolders.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const QString programFolder = QCoreApplication::applicationDirPath();
+    const quobin::StorageFolders folders = quobin::storageFoldersFor(QCoreApplication::applicationDirPath());
+    const QStringList linkFolders = folders.linkFolders();
 
-    quobin::QtSerialPort port([programFolder](qint16 number) { return quobin::portNameFor(number, programFolder); });
+    quobin::QtSerialPort port([linkFolders](qint16 number) { return quobin::portNameFor(number, linkFolders); });
     quobin::SteadyClock clock;
     quobin::QtMessageBoxes boxes;
     quobin::QtFileDialog fileDialog;
-    quobin::Form1 window({port, clock, boxes, fileDialog}, quobin::settingsFilePath(programFolder),
+    quobin::Form1 window({port, clock, boxes, fileDialog}, quobin::settingsFilePath(folders.writeFolder()),
                          {QUOBIN_VERSION_MAJOR, QUOBIN_VERSION_MINOR});
     QObject::connect(&window, &quobin::Form1::exitRequested, &app, &QCoreApplication::quit);
     window.show();

@@ -7,23 +7,40 @@
 
 namespace quobin {
 
-QString portNameFor(qint16 number, const QString &programFolder)
+QString portLinkName(qint16 number)
+{
+    return QStringLiteral("com%1").arg(number);
+}
+
+PortMapping portMappingFor(qint16 number, const QStringList &linkFolders)
 {
     if (number < 1)
         throw SerialError("no serial port number " + std::to_string(number));
 #ifdef Q_OS_WIN
-    Q_UNUSED(programFolder);
-    return QStringLiteral("COM%1").arg(number);
+    Q_UNUSED(linkFolders);
+    return {QStringLiteral("COM%1").arg(number), QString()};
 #else
-    const QFileInfo link(QDir(programFolder).filePath(QStringLiteral("com%1").arg(number)));
-    if (link.isSymLink() || link.exists()) {
-        // The device itself, so that two links of the same name in different
-        // folders never share a lock.
-        const QString device = link.canonicalFilePath();
-        return device.isEmpty() ? link.absoluteFilePath() : device;
+    for (const QString &folder : linkFolders) {
+        const QFileInfo link(QDir(folder).filePath(portLinkName(number)));
+        if (link.isSymLink() || link.exists()) {
+            // The device itself, so that two links of the same name in
+            // different folders never share a lock.
+            const QString device = link.canonicalFilePath();
+            return {device.isEmpty() ? link.absoluteFilePath() : device, link.absoluteFilePath()};
+        }
     }
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    return {QStringLiteral("/dev/ttyS%1").arg(number - 1), QString()};
 #endif
+}
+
+QString portNameFor(qint16 number, const QStringList &linkFolders)
+{
+    return portMappingFor(number, linkFolders).device;
+}
+
+QString portNameFor(qint16 number, const QString &programFolder)
+{
+    return portNameFor(number, QStringList{programFolder});
 }
 
 } // namespace quobin

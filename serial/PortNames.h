@@ -1,14 +1,26 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace quobin {
 
+// What "Com n" stands for, and why.
+struct PortMapping {
+    QString device;  // the device to open
+    QString link;    // the comN link that named it; empty for the default
+};
+
 // The device behind "Com n". On Windows "COMn". Elsewhere a link named "comn"
-// in the program's folder, when there is one, else /dev/ttyS(n-1), as PC
-// serial ports have always been numbered on Linux. Throws SerialError for a
-// number below 1 (no port selected).
+// in the first of linkFolders that has one, else /dev/ttyS(n-1), as PC serial
+// ports have always been numbered on Linux. Throws SerialError for a number
+// below 1 (no port selected).
+PortMapping portMappingFor(qint16 number, const QStringList &linkFolders);
+QString portNameFor(qint16 number, const QStringList &linkFolders);
 QString portNameFor(qint16 number, const QString &programFolder);
+
+// The name of the link that maps "Com n": "comn".
+QString portLinkName(qint16 number);
 
 } // namespace quobin
