@@ -1,0 +1,53 @@
+#include "CliMain.h"
+
+#include "CheckCommand.h"
+#include "LinkCommand.h"
+#include "PortsCommand.h"
+#include "UploadCommand.h"
+
+#include <cstdio>
+
+namespace quobin::cli {
+
+namespace {
+
+const char kUsage[] =
+    "Usage:\n"
+    "  quobin-cli upload [--port PORT]... [--on-error ask|stop|continue]\n"
+    "                    [--wait-for-controller SECONDS] [--json] [--log FILE] [--no-check] FILE\n"
+    "  quobin-cli check FILE\n"
+    "  quobin-cli ports [--json]\n"
+    "  quobin-cli link N DEVICE\n"
+    "  quobin-cli --help | --version\n";
+
+} // namespace
+
+int runCli(const QStringList &arguments, const CliContext &context)
+{
+    const QString command = arguments.value(1);
+    const QStringList rest = arguments.mid(2);
+    if (command == QLatin1String("upload"))
+        return UploadCommand(context).run(rest);
+    if (command == QLatin1String("check"))
+        return CheckCommand(context).run(rest);
+    if (command == QLatin1String("ports"))
+        return PortsCommand(context).run(rest);
+    if (command == QLatin1String("link"))
+        return LinkCommand(context).run(rest);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        std::fputs(kUsage, stdout);
+        return ExitSuccess;
+    }
+    if (command == QLatin1String("--version")) {
+        std::printf("quobin-cli %d.%d\n", QUOBIN_VERSION_MAJOR, QUOBIN_VERSION_MINOR);
+        return ExitSuccess;
+    }
+    if (command.isEmpty())
+        std::fputs("quobin-cli: no command given\n", stderr);
+    else
+        std::fprintf(stderr, "quobin-cli: unknown command '%s'\n", qPrintable(command));
+    std::fputs(kUsage, stderr);
+    return ExitUsage;
+}
+
+} // namespace quobin::cli

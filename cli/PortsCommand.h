@@ -1,0 +1,16 @@
+#pragma once
+
+#include "Command.h"
+
+namespace quobin::cli {
+
+class PortsCommand {
+public:
+    explicit PortsCommand(const CliContext &context) : m_context(context) {}
+    int run(const QStringList &arguments);
+
+private:
+    CliContext m_context;
+};
+
+} // namespace quobin::cli

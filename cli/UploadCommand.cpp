@@ -1,0 +1,14 @@
+#include "UploadCommand.h"
+
+#include <cstdio>
+
+namespace quobin::cli {
+
+int UploadCommand::run(const QStringList &arguments)
+{
+    Q_UNUSED(arguments);
+    std::fputs("quobin-cli: not built yet\n", stderr);
+    return ExitUsage;
+}
+
+} // namespace quobin::cli

@@ -1,0 +1,12 @@
+// quobin-cli: scripted and gang uploads on the same engine as the window.
+#include "CliMain.h"
+#include "StorageFolders.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    return quobin::cli::runCli(app.arguments(),
+                               {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
+}
