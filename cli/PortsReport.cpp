@@ -1,0 +1,218 @@
+#include "PortsReport.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quobin::cli {
+
+namespace {
+
+QString finalDevice(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical;
+}
+
+QString comName(int number)
+{
+    return QStringLiteral("Com %1").arg(number);
+}
+
+// The group whose members may read and write the device, when there is one;
+// serial adapters belong to dialout on Debian and its kin.
+QString accessHintFor(const QString &device)
+{
+    QString group = QStringLiteral("dialout");
+    struct stat info {};
+    if (::stat(QFile::encodeName(device).constData(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+        if (const struct group *entry = ::getgrgid(info.st_gid))
+            group = QString::fromLocal8Bit(entry->gr_name);
+    }
+    return QStringLiteral("join the %1 group (sudo usermod -aG %1 \"$USER\") and log in again").arg(group);
+}
+
+QJsonValue usbJson(const std::optional<DeviceDescription> &usb)
+{
+    if (!usb)
+        return QJsonValue::Null;
+    auto hex4 = [](const std::optional<quint16> &id) -> QJsonValue {
+        if (!id)
+            return QJsonValue::Null;
+        return QString::number(*id, 16).rightJustified(4, QLatin1Char('0'));
+    };
+    auto textOrNull = [](const QString &text) -> QJsonValue {
+        return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+    };
+    return QJsonObject{{QStringLiteral("manufacturer"), textOrNull(usb->manufacturer)},
+                       {QStringLiteral("product"), textOrNull(usb->product)},
+                       {QStringLiteral("serialNumber"), textOrNull(usb->serialNumber)},
+                       {QStringLiteral("vendorId"), hex4(usb->vendorId)},
+                       {QStringLiteral("productId"), hex4(usb->productId)}};
+}
+
+QString shellQuoted(const QString &text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:@%+=,-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+} // namespace
+
+SerialDeviceSource systemSerialDevices()
+{
+    return {presentSerialDevices(), QStringLiteral("/dev/serial/by-id")};
+}
+
+ComPortState comPortState(int number, const QStringList &linkFolders, const QList<DeviceDescription> &devices)
+{
+    ComPortState port;
+    port.number = number;
+    port.mapping = portMappingFor(qint16(number), linkFolders);
+    port.exists = QFileInfo::exists(port.mapping.device);
+    if (port.exists) {
+        port.mayOpen = ::access(QFile::encodeName(port.mapping.device).constData(), R_OK | W_OK) == 0;
+        if (!port.mayOpen)
+            port.accessHint = accessHintFor(port.mapping.device);
+        port.usb = describeDevice(port.mapping.device, devices);
+    }
+    return port;
+}
+
+PortsReport gatherPorts(const StorageFolders &folders, const SerialDeviceSource &source)
+{
+    PortsReport report;
+    report.linkFolder = folders.writeFolder();
+    report.linkFolders = folders.linkFolders();
+    QSet<QString> reached;
+    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
+        report.ports.append(comPortState(n, report.linkFolders, source.devices));
+        reached.insert(finalDevice(report.ports.last().mapping.device));
+    }
+
+    // Free for a new link: no link of its own, and no serial device behind
+    // its default name. Failing that, a link whose device is gone.
+    QSet<QString> present;
+    for (const DeviceDescription &d : source.devices)
+        present.insert(finalDevice(d.device));
+    QList<int> free;
+    for (const ComPortState &port : std::as_const(report.ports)) {
+        if (port.mapping.link.isEmpty() && !present.contains(finalDevice(port.mapping.device)))
+            free.append(port.number);
+    }
+    for (const ComPortState &port : std::as_const(report.ports)) {
+        if (!port.mapping.link.isEmpty() && !port.exists)
+            free.append(port.number);
+    }
+
+    for (const DeviceDescription &d : source.devices) {
+        if (reached.contains(finalDevice(d.device)))
+            continue;
+        UnreachedDevice device;
+        device.usb = d;
+        device.stableName = stableDeviceName(d.device, source.byIdFolder);
+        if (!free.isEmpty())
+            device.suggestedNumber = free.takeFirst();
+        report.unreached.append(device);
+    }
+    return report;
+}
+
+QString linkCommandFor(int number, const QString &device)
+{
+    return QStringLiteral("quobin-cli link %1 %2").arg(number).arg(shellQuoted(device));
+}
+
+QString comPortText(const ComPortState &port)
+{
+    QString text = QStringLiteral("%1  %2  (%3)\n")
+                       .arg(comName(port.number), port.mapping.device,
+                            port.mapping.link.isEmpty() ? QStringLiteral("default")
+                                                        : QStringLiteral("link ") + port.mapping.link);
+    const QString indent(7, QLatin1Char(' '));
+    if (!port.exists) {
+        text += indent + (port.mapping.link.isEmpty() ? QStringLiteral("missing\n")
+                                                      : QStringLiteral("missing: the link leads nowhere\n"));
+        return text;
+    }
+    text += indent + (port.mayOpen ? QStringLiteral("present; this user may open it\n")
+                                   : QStringLiteral("present; this user may not open it: ") + port.accessHint
+                                         + QLatin1Char('\n'));
+    if (port.usb && !port.usb->text().isEmpty())
+        text += indent + port.usb->text() + QLatin1Char('\n');
+    return text;
+}
+
+QString portsText(const PortsReport &report)
+{
+    QString text;
+    for (const ComPortState &port : report.ports)
+        text += comPortText(port);
+    text += QStringLiteral("\nLinks are looked for in %1; new links are made in %2.\n")
+                .arg(report.linkFolders.join(QStringLiteral(", then ")), report.linkFolder);
+    if (report.unreached.isEmpty()) {
+        text += QStringLiteral("No other serial device is present.\n");
+        return text;
+    }
+    text += QStringLiteral("\nSerial devices that no Com n reaches yet:\n");
+    for (const UnreachedDevice &device : report.unreached) {
+        text += QStringLiteral("  %1\n").arg(device.stableName);
+        QString about = device.usb.device;
+        if (!device.usb.text().isEmpty())
+            about += QStringLiteral("; ") + device.usb.text();
+        text += QStringLiteral("    %1\n").arg(about);
+        if (device.suggestedNumber > 0)
+            text += QStringLiteral("    to use it as Com %1: %2\n")
+                        .arg(device.suggestedNumber)
+                        .arg(linkCommandFor(device.suggestedNumber, device.stableName));
+        else
+            text += QStringLiteral("    every Com n is taken; to replace one: quobin-cli link N %1\n")
+                        .arg(shellQuoted(device.stableName));
+    }
+    return text;
+}
+
+QJsonObject portsJson(const PortsReport &report)
+{
+    QJsonArray ports;
+    for (const ComPortState &port : report.ports) {
+        ports.append(QJsonObject{
+            {QStringLiteral("port"), comName(port.number)},
+            {QStringLiteral("number"), port.number},
+            {QStringLiteral("device"), port.mapping.device},
+            {QStringLiteral("mappedBy"), port.mapping.link.isEmpty() ? QStringLiteral("default") : QStringLiteral("link")},
+            {QStringLiteral("link"), port.mapping.link.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.mapping.link)},
+            {QStringLiteral("exists"), port.exists},
+            {QStringLiteral("mayOpen"), port.mayOpen},
+            {QStringLiteral("hint"), port.accessHint.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.accessHint)},
+            {QStringLiteral("usb"), usbJson(port.usb)},
+        });
+    }
+    QJsonArray unreached;
+    for (const UnreachedDevice &device : report.unreached) {
+        const bool suggested = device.suggestedNumber > 0;
+        unreached.append(QJsonObject{
+            {QStringLiteral("device"), device.usb.device},
+            {QStringLiteral("name"), device.stableName},
+            {QStringLiteral("usb"), usbJson(device.usb)},
+            {QStringLiteral("suggestedNumber"), suggested ? QJsonValue(device.suggestedNumber) : QJsonValue(QJsonValue::Null)},
+            {QStringLiteral("command"), suggested ? QJsonValue(linkCommandFor(device.suggestedNumber, device.stableName))
+                                                  : QJsonValue(QJsonValue::Null)},
+        });
+    }
+    return QJsonObject{{QStringLiteral("linkFolder"), report.linkFolder},
+                       {QStringLiteral("linkFolders"), QJsonArray::fromStringList(report.linkFolders)},
+                       {QStringLiteral("ports"), ports},
+                       {QStringLiteral("unreached"), unreached}};
+}
+
+} // namespace quobin::cli

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "PortDescription.h"
+#include "PortNames.h"
+#include "StorageFolders.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace quobin::cli {
+
+// What "Com n" means on this machine, for this user.
+struct ComPortState {
+    int number = 0;
+    PortMapping mapping;
+    bool exists = false;
+    bool mayOpen = false;          // this user may open it for reading and writing
+    QString accessHint;            // what to do when the user may not; else empty
+    std::optional<DeviceDescription> usb;
+};
+
+// A serial device present that no "Com n" reaches yet.
+struct UnreachedDevice {
+    DeviceDescription usb;
+    QString stableName;            // its /dev/serial/by-id name, else its device path
+    int suggestedNumber = 0;       // a Com number free to link it to; 0 when none is
+};
+
+struct PortsReport {
+    QString linkFolder;            // where new comN links are made
+    QStringList linkFolders;       // where comN links are looked for
+    QList<ComPortState> ports;     // Com 1 to Com 8
+    QList<UnreachedDevice> unreached;
+};
+
+// Where the serial devices present are learned from.
+struct SerialDeviceSource {
+    QList<DeviceDescription> devices;
+    QString byIdFolder;
+};
+SerialDeviceSource systemSerialDevices();
+
+constexpr int kFirstComPort = 1;
+constexpr int kLastComPort = 8;
+
+ComPortState comPortState(int number, const QStringList &linkFolders, const QList<DeviceDescription> &devices);
+PortsReport gatherPorts(const StorageFolders &folders, const SerialDeviceSource &source);
+
+// The command that links device as "Com n", quoted for a shell.
+QString linkCommandFor(int number, const QString &device);
+
+// The report as the operator reads it, and as one JSON document for scripts.
+QString comPortText(const ComPortState &port);
+QString portsText(const PortsReport &report);
+QJsonObject portsJson(const PortsReport &report);
+
+} // namespace quobin::cli

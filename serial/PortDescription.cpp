@@ -1,0 +1,103 @@
+#include "PortDescription.h"
+
+#include "PortNames.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace quobin {
+
+namespace {
+
+// The device a path finally names; the path itself when it leads nowhere.
+QString finalDevice(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical;
+}
+
+QString hex4(quint16 value)
+{
+    return QString::number(value, 16).rightJustified(4, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString DeviceDescription::text() const
+{
+    QStringList parts;
+    const QString maker = manufacturer.trimmed();
+    QString name = product.trimmed();
+    if (!maker.isEmpty() && !name.startsWith(maker))
+        name = name.isEmpty() ? maker : maker + QLatin1Char(' ') + name;
+    if (!name.isEmpty())
+        parts << name;
+    if (!serialNumber.trimmed().isEmpty())
+        parts << QStringLiteral("serial ") + serialNumber.trimmed();
+    if (vendorId && productId)
+        parts << hex4(*vendorId) + QLatin1Char(':') + hex4(*productId);
+    return parts.join(QStringLiteral(", "));
+}
+
+QList<DeviceDescription> presentSerialDevices()
+{
+    QList<DeviceDescription> devices;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        DeviceDescription d;
+        d.device = info.systemLocation();
+        d.manufacturer = info.manufacturer();
+        d.product = info.description();
+        d.serialNumber = info.serialNumber();
+        if (info.hasVendorIdentifier())
+            d.vendorId = info.vendorIdentifier();
+        if (info.hasProductIdentifier())
+            d.productId = info.productIdentifier();
+        devices.append(d);
+    }
+    return devices;
+}
+
+std::optional<DeviceDescription> describeDevice(const QString &devicePath, const QList<DeviceDescription> &devices)
+{
+    const QString wanted = finalDevice(devicePath);
+    for (const DeviceDescription &d : devices) {
+        if (finalDevice(d.device) == wanted)
+            return d;
+    }
+    return std::nullopt;
+}
+
+std::optional<DeviceDescription> describeDevice(const QString &devicePath)
+{
+    return describeDevice(devicePath, presentSerialDevices());
+}
+
+QString stableDeviceName(const QString &devicePath, const QString &byIdFolder)
+{
+    const QString wanted = finalDevice(devicePath);
+    const QDir folder(byIdFolder);
+    const QStringList names = folder.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString path = folder.filePath(name);
+        if (finalDevice(path) == wanted)
+            return path;
+    }
+    return devicePath;
+}
+
+QString describePort(qint16 number, const QStringList &linkFolders)
+{
+    const PortMapping mapping = portMappingFor(number, linkFolders);
+    QString text = mapping.device + (mapping.link.isEmpty() ? QStringLiteral(" (default)")
+                                                            : QStringLiteral(" (link ") + mapping.link + QLatin1Char(')'));
+    if (!QFileInfo::exists(mapping.device))
+        return text + QStringLiteral("\nmissing");
+    const auto description = describeDevice(mapping.device);
+    if (description && !description->text().isEmpty())
+        text += QLatin1Char('\n') + description->text();
+    return text;
+}
+
+} // namespace quobin
