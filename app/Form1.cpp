@@ -7,6 +7,7 @@
 #include "SettingsFile.h"
 #include "UploadProcedure.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -63,9 +64,41 @@ Form1::Form1(Form1Services services, const QString &settingsPath, ProgramVersion
     // window is first shown.
     setWindowTitle(captionFor(version));
     LoadSettings(m_settingsPath);
+
+    // The port list's tooltip names what the chosen "Com n" reaches. Devices
+    // come and go, so it is asked again when the choice changes, when the
+    // list opens and before the tooltip shows.
+    if (m_services.describePort) {
+        connect(ui.Combo1, &QComboBox::currentIndexChanged, this, &Form1::RefreshPortToolTip);
+        ui.Combo1->installEventFilter(this);
+        ui.Combo1->view()->installEventFilter(this);
+        RefreshPortToolTip();
+    }
 }
 
 Form1::~Form1() = default;
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == ui.Combo1 && event->type() == QEvent::ToolTip)
+        || (watched == ui.Combo1->view() && event->type() == QEvent::Show))
+        RefreshPortToolTip();
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::RefreshPortToolTip()
+{
+    const int position = ui.Combo1->currentIndex();
+    QString text;
+    if (position >= 0) {
+        try {
+            text = m_services.describePort(position + 1);
+        } catch (const std::exception &) {
+            // A port that cannot be described gets no tooltip.
+        }
+    }
+    ui.Combo1->setToolTip(text);
+}
 
 // ---- Settings -------------------------------------------------------------
 

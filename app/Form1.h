@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 namespace quobin {
 
 class Clock;
@@ -20,6 +22,8 @@ struct Form1Services {
     Clock &clock;
     MessageBoxes &boxes;
     FileDialog &fileDialog;
+    // What "Com n" reaches, for the port list's tooltip; no tooltip when empty.
+    std::function<QString(int portNumber)> describePort = {};
 };
 
 // The program's one window. Created in its idle look with the versioned
@@ -71,6 +75,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Cancel();
@@ -78,6 +83,7 @@ private:
     void Exit();
     void RefreshCount();
     void ShutDown();
+    void RefreshPortToolTip();
     QWidget *boxParent();
 
     Form1Services m_services;

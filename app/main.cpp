@@ -1,5 +1,6 @@
 #include "Form1.h"
 #include "Clock.h"
+#include "PortDescription.h"
 #include "PortNames.h"
 #include "QtFileDialog.h"
 #include "QtMessageBoxes.h"
@@ -19,7 +20,10 @@ int main(int argc, char *argv[])
     quobin::SteadyClock clock;
     quobin::QtMessageBoxes boxes;
     quobin::QtFileDialog fileDialog;
-    quobin::Form1 window({port, clock, boxes, fileDialog}, quobin::settingsFilePath(folders.writeFolder()),
+    const auto describePort = [linkFolders](int number) {
+        return quobin::describePort(qint16(number), linkFolders);
+    };
+    quobin::Form1 window({port, clock, boxes, fileDialog, describePort}, quobin::settingsFilePath(folders.writeFolder()),
                          {QUOBIN_VERSION_MAJOR, QUOBIN_VERSION_MINOR});
     QObject::connect(&window, &quobin::Form1::exitRequested, &app, &QCoreApplication::quit);
     window.show();

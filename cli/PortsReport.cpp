@@ -37,9 +37,11 @@ QString accessHintFor(const QString &device)
     return QStringLiteral("join the %1 group (sudo usermod -aG %1 \"$USER\") and log in again").arg(group);
 }
 
+// The adapter's own description; null for a device that tells nothing of
+// itself (a built-in port, a pseudo-terminal).
 QJsonValue usbJson(const std::optional<DeviceDescription> &usb)
 {
-    if (!usb)
+    if (!usb || usb->text().isEmpty())
         return QJsonValue::Null;
     auto hex4 = [](const std::optional<quint16> &id) -> QJsonValue {
         if (!id)
@@ -84,6 +86,8 @@ ComPortState comPortState(int number, const QStringList &linkFolders, const QLis
         if (!port.mayOpen)
             port.accessHint = accessHintFor(port.mapping.device);
         port.usb = describeDevice(port.mapping.device, devices);
+    } else if (!port.mapping.link.isEmpty()) {
+        port.linkTarget = QFileInfo(port.mapping.link).symLinkTarget();
     }
     return port;
 }
@@ -140,8 +144,11 @@ QString comPortText(const ComPortState &port)
                                                         : QStringLiteral("link ") + port.mapping.link);
     const QString indent(7, QLatin1Char(' '));
     if (!port.exists) {
-        text += indent + (port.mapping.link.isEmpty() ? QStringLiteral("missing\n")
-                                                      : QStringLiteral("missing: the link leads nowhere\n"));
+        if (port.mapping.link.isEmpty())
+            text += indent + QStringLiteral("missing\n");
+        else
+            text += indent + QStringLiteral("missing: the link leads to %1, which is not there\n")
+                                 .arg(port.linkTarget.isEmpty() ? QStringLiteral("nothing") : port.linkTarget);
         return text;
     }
     text += indent + (port.mayOpen ? QStringLiteral("present; this user may open it\n")
@@ -191,6 +198,7 @@ QJsonObject portsJson(const PortsReport &report)
             {QStringLiteral("device"), port.mapping.device},
             {QStringLiteral("mappedBy"), port.mapping.link.isEmpty() ? QStringLiteral("default") : QStringLiteral("link")},
             {QStringLiteral("link"), port.mapping.link.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.mapping.link)},
+            {QStringLiteral("linkTarget"), port.linkTarget.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.linkTarget)},
             {QStringLiteral("exists"), port.exists},
             {QStringLiteral("mayOpen"), port.mayOpen},
             {QStringLiteral("hint"), port.accessHint.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.accessHint)},

@@ -19,6 +19,7 @@ struct ComPortState {
     bool exists = false;
     bool mayOpen = false;          // this user may open it for reading and writing
     QString accessHint;            // what to do when the user may not; else empty
+    QString linkTarget;            // where a link that leads nowhere points
     std::optional<DeviceDescription> usb;
 };
 
