@@ -1,0 +1,215 @@
+// The firmware check as an upload would meet the file, and `quobin-cli check`.
+
+#include "CliRun.h"
+#include "FirmwareCheck.h"
+#include "FirmwareFile.h"
+#include "HexRecord.h"
+#include "TempFiles.h"
+
+#include <QTest>
+
+using namespace quobin;
+using namespace quobin::testing;
+
+namespace {
+
+QByteArray image(int records)
+{
+    return sim::HexRecord::sampleImage(records);
+}
+
+// The sample image with line `line` (1-based) replaced.
+QByteArray withLine(int records, int line, const QByteArray &text)
+{
+    QList<QByteArray> lines = image(records).split('\n');
+    lines[line - 1] = text + '\r';
+    return lines.join('\n');
+}
+
+QByteArray record(int line)
+{
+    return image(line).split('\n')[line - 1].chopped(1);
+}
+
+} // namespace
+
+class TestCliCheck : public QObject {
+    Q_OBJECT
+
+private slots:
+    void reports_data();
+    void reports();
+    void lineLimit();
+    void unreadableFiles();
+
+    void checkCommand_data();
+    void checkCommand();
+
+private:
+    TempFiles m_files;
+};
+
+void TestCliCheck::reports_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("blankLines");
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<int>("endRecordLine");
+    QTest::addColumn<QList<int>>("problemLines");
+    QTest::addColumn<QString>("firstProblem");
+    QTest::addColumn<bool>("passed");
+
+    QByteArray badSum = record(2);
+    badSum[badSum.size() - 1] = badSum.back() == '0' ? '1' : '0';
+    QByteArray lowered = record(2).toLower();
+
+    QTest::newRow("good, CR LF") << image(5) << 6 << 0 << true << 6 << QList<int>{} << QString() << true;
+    QTest::newRow("good, lower-case digits") << withLine(5, 2, lowered) << 6 << 0 << true << 6 << QList<int>{} << QString() << true;
+    QTest::newRow("good, lone LF") << QByteArray(image(3)).replace("\r\n", "\n") << 4 << 0 << true << 4 << QList<int>{} << QString() << true;
+    QTest::newRow("good, lone CR") << QByteArray(image(3)).replace("\r\n", "\r") << 4 << 0 << true << 4 << QList<int>{} << QString() << true;
+    QTest::newRow("good, mixed ends, no final end")
+        << record(1) + "\r" + record(2) + "\n" + record(3) + "\r\n:00000001FF" << 4 << 0 << true << 4 << QList<int>{} << QString() << true;
+    QTest::newRow("blank lines counted, not checked")
+        << "\r\n" + record(1) + "\r\n\r\n" + record(2) + "\n\r:00000001FF\r\n" << 6 << 3 << true << 6 << QList<int>{} << QString() << true;
+    QTest::newRow("wrong checksum") << withLine(5, 2, badSum) << 6 << 0 << true << 6 << QList<int>{2}
+                                    << QStringLiteral("line 2: wrong checksum") << false;
+    QTest::newRow("byte count does not match") << withLine(5, 3, ":0500000001020304F1") << 6 << 0 << true << 6 << QList<int>{3}
+                                               << QStringLiteral("line 3: the byte count says 5 data bytes, the record holds 4") << false;
+    QTest::newRow("not a hex digit") << withLine(5, 4, record(4).replace(9, 1, "G")) << 6 << 0 << true << 6 << QList<int>{4}
+                                     << QStringLiteral("line 4: \"G\" at column 10 is not a hex digit") << false;
+    QTest::newRow("trailing space") << withLine(5, 1, record(1) + ' ') << 6 << 0 << true << 6 << QList<int>{1}
+                                    << QStringLiteral("line 1: byte 0x20 at column 44 is not a hex digit") << false;
+    QTest::newRow("odd number of digits") << withLine(5, 5, record(5).chopped(1)) << 6 << 0 << true << 6 << QList<int>{5}
+                                          << QStringLiteral("line 5: an odd number of hex digits") << false;
+    QTest::newRow("too short") << withLine(5, 5, ":0000") << 6 << 0 << true << 6 << QList<int>{5}
+                               << QStringLiteral("line 5: too short for a record") << false;
+    QTest::newRow("unknown record type") << withLine(5, 2, ":00000006FA") << 6 << 0 << true << 6 << QList<int>{2}
+                                         << QStringLiteral("line 2: unknown record type 0x06") << false;
+    QTest::newRow("a line that is no record") << withLine(5, 3, "hello") << 6 << 0 << true << 6 << QList<int>{3}
+                                              << QStringLiteral("line 3: not a HEX record") << false;
+    QTest::newRow("end-of-file record with data") << withLine(5, 6, ":01000001AA54") << 6 << 0 << true << 0 << QList<int>{6}
+                                                   << QStringLiteral("no end-of-file record") << false;
+    QTest::newRow("missing end-of-file record") << withLine(5, 6, record(6)) << 6 << 0 << true << 0 << QList<int>{}
+                                                << QStringLiteral("no end-of-file record (:00000001FF)") << false;
+    QTest::newRow("a record after the end") << image(2) + record(3) + "\r\n" << 4 << 0 << true << 3 << QList<int>{4}
+                                            << QStringLiteral("line 4: a record after the end-of-file record of line 3") << false;
+    QTest::newRow("problems on several lines")
+        << withLine(5, 2, badSum).replace(record(4), ":00") << 6 << 0 << true << 6 << QList<int>{2, 4}
+        << QStringLiteral("line 2: wrong checksum") << false;
+    QTest::newRow("not HEX is not judged as HEX")
+        << QByteArray("\r\nBINARY\x01\x02\r\n:garbage\r\n") << 3 << 1 << false << 0 << QList<int>{} << QString() << true;
+    QTest::newRow("empty file") << QByteArray() << 0 << 0 << false << 0 << QList<int>{}
+                                << QStringLiteral("nothing to send") << false;
+    QTest::newRow("only blank lines") << QByteArray("\r\n\n\r") << 3 << 3 << false << 0 << QList<int>{}
+                                      << QStringLiteral("nothing to send") << false;
+}
+
+void TestCliCheck::reports()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, lines);
+    QFETCH(int, blankLines);
+    QFETCH(bool, hex);
+    QFETCH(int, endRecordLine);
+    QFETCH(QList<int>, problemLines);
+    QFETCH(QString, firstProblem);
+    QFETCH(bool, passed);
+
+    const FirmwareCheckReport report = checkFirmwareFile(m_files.write(content));
+    QCOMPARE(report.lines, lines);
+    QCOMPARE(report.blankLines, blankLines);
+    QCOMPARE(report.hex, hex);
+    QCOMPARE(report.hasEndRecord, endRecordLine > 0);
+    QCOMPARE(report.endRecordLine, endRecordLine);
+    QList<int> got;
+    for (const FirmwareProblem &problem : report.problems)
+        got << problem.line;
+    QCOMPARE(got, problemLines);
+    QCOMPARE(report.passed(), passed);
+    QCOMPARE(report.failures().isEmpty(), passed);
+    if (!firstProblem.isEmpty())
+        QVERIFY2(report.failures().first().startsWith(firstProblem), qPrintable(report.failures().join('\n')));
+}
+
+// An upload counts lines in 16 bits: 32,767 lines are sent, one more is refused.
+void TestCliCheck::lineLimit()
+{
+    const FirmwareCheckReport atLimit = checkFirmwareFile(m_files.write(image(32766)));
+    QCOMPARE(atLimit.lines, 32767);
+    QVERIFY(!atLimit.overLimit);
+    QVERIFY(atLimit.passed());
+
+    // The extra line is blank: blank lines count too.
+    const FirmwareCheckReport over = checkFirmwareFile(m_files.write(image(32766) + "\r\n"));
+    QCOMPARE(over.lines, 32768);
+    QVERIFY(over.overLimit);
+    QVERIFY(!over.passed());
+    QCOMPARE(over.failures().first(), QStringLiteral("32,768 lines: an upload counts at most 32,767"));
+}
+
+void TestCliCheck::unreadableFiles()
+{
+    QVERIFY_THROWS_EXCEPTION(FirmwareFileError, checkFirmwareFile(m_files.filePath(QStringLiteral("missing.hex"))));
+    QVERIFY_THROWS_EXCEPTION(FirmwareFileError, checkFirmwareFile(m_files.path()));
+}
+
+void TestCliCheck::checkCommand_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("out");
+    QTest::addColumn<QString>("err");
+
+    QByteArray badSum = record(3);
+    badSum[badSum.size() - 1] = badSum.back() == '0' ? '1' : '0';
+    const QString good = m_files.write(QStringLiteral("good.hex"), image(20));
+    const QString bad = m_files.write(QStringLiteral("bad.hex"), withLine(20, 3, badSum));
+    const QString bin = m_files.write(QStringLiteral("firmware.bin"), QByteArray("\x7f" "ELF\r\n\r\nrest\r\n"));
+    const QString check = QStringLiteral("check");
+
+    QTest::newRow("good HEX") << QStringList{check, good} << 0
+                              << QStringList{QStringLiteral("lines:       21 (no blank lines)"),
+                                             QStringLiteral("line limit:  21 of 32,767 (within)"),
+                                             QStringLiteral("Intel HEX:   21 records, end-of-file record at line 21"),
+                                             QStringLiteral("\npassed\n")}
+                              << QString();
+    QTest::newRow("wrong checksum") << QStringList{check, bad} << 2
+                                    << QStringList{QStringLiteral("problems:\n    line 3: wrong checksum"),
+                                                   QStringLiteral("failed: an upload refuses this file")}
+                                    << QString();
+    QTest::newRow("not HEX") << QStringList{check, bin} << 0
+                             << QStringList{QStringLiteral("lines:       3 (1 blank, not sent)"),
+                                            QStringLiteral("Intel HEX:   no"), QStringLiteral("\npassed\n")}
+                             << QString();
+    QTest::newRow("missing file") << QStringList{check, m_files.filePath(QStringLiteral("none.hex"))} << 2 << QStringList{}
+                                  << QStringLiteral("cannot open");
+    QTest::newRow("a folder") << QStringList{check, m_files.path()} << 2 << QStringList{}
+                              << QStringLiteral("is a folder");
+    QTest::newRow("no file named") << QStringList{check} << 2 << QStringList{} << QStringLiteral("Usage:");
+    QTest::newRow("two files") << QStringList{check, good, good} << 2 << QStringList{} << QStringLiteral("Usage:");
+    QTest::newRow("an option") << QStringList{check, QStringLiteral("--fast"), good} << 2 << QStringList{}
+                               << QStringLiteral("Usage:");
+}
+
+void TestCliCheck::checkCommand()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QStringList, out);
+    QFETCH(QString, err);
+
+    const CliRun run = runProgram(QStringLiteral(QUOBIN_CLI), arguments);
+    QCOMPARE(run.status, status);
+    for (const QString &part : out)
+        QVERIFY2(run.out.contains(part), qPrintable(run.out));
+    if (out.isEmpty())
+        QVERIFY2(run.out.isEmpty(), qPrintable(run.out));
+    if (!err.isEmpty())
+        QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    else
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+}
+
+QTEST_GUILESS_MAIN(TestCliCheck)
+#include "tst_cli_check.moc"
