@@ -70,8 +70,9 @@ Form1::Form1(Form1Services services, const QString &settingsPath, ProgramVersion
     // list opens and before the tooltip shows.
     if (m_services.describePort) {
         connect(ui.Combo1, &QComboBox::currentIndexChanged, this, &Form1::RefreshPortToolTip);
+        m_portListView = ui.Combo1->view();
+        m_portListView->installEventFilter(this);
         ui.Combo1->installEventFilter(this);
-        ui.Combo1->view()->installEventFilter(this);
         RefreshPortToolTip();
     }
 }
@@ -81,7 +82,7 @@ Form1::~Form1() = default;
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if ((watched == ui.Combo1 && event->type() == QEvent::ToolTip)
-        || (watched == ui.Combo1->view() && event->type() == QEvent::Show))
+        || (watched == m_portListView && event->type() == QEvent::Show))
         RefreshPortToolTip();
     return QWidget::eventFilter(watched, event);
 }

@@ -91,6 +91,7 @@ private:
     Form1Controls ui;
     QTimer *Timer3;  // refreshes the lines-remaining count once a second
     QTimer m_wakeTimer;
+    QObject *m_portListView = nullptr;  // the port list's popup, watched for its opening
 
     // Window-level state the upload shares: the Cancel button's request, and
     // the line counts that the count refresh shows.

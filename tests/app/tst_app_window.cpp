@@ -5,7 +5,9 @@
 #include "FileDropLineEdit.h"
 #include "Twips.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -42,6 +44,7 @@ private slots:
     void everyCaptionFits();
     void iconHoldsEightImages();
     void letEventsRunWakesForAnEvent();
+    void portListToolTipNamesTheDevice();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -388,6 +391,55 @@ void TestAppWindow::letEventsRunWakesForAnEvent()
         ++passes;
     }
     QVERIFY2(passes < 40, qPrintable(QString::number(passes)));
+}
+
+// The port list's tooltip says what the chosen "Com n" reaches, asked again
+// when the choice changes, when the list opens and before the tooltip shows.
+void TestAppWindow::portListToolTipNamesTheDevice()
+{
+    QVERIFY(m_rig->ui().Combo1->toolTip().isEmpty());  // nothing to describe ports with
+
+    QString adapter = QStringLiteral("Maker Bench Adapter, serial A7, 0403:6001");
+    QList<int> asked;
+    bool fails = false;
+    auto describe = [&](int number) {
+        asked << number;
+        if (fails)
+            throw std::runtime_error("no such port");
+        return QStringLiteral("/dev/ttyUSB%1 (link com%2)\n%3").arg(number - 1).arg(number).arg(adapter);
+    };
+    Form1 window({m_rig->port, m_rig->clock, m_rig->boxes, m_rig->dialog, describe}, m_rig->settingsPath, {3, 0});
+    window.show();
+    QComboBox *list = window.controls().Combo1;
+    QCOMPARE(list->toolTip(), QStringLiteral("/dev/ttyUSB2 (link com3)\nMaker Bench Adapter, serial A7, 0403:6001"));
+
+    list->setCurrentIndex(0);
+    QCOMPARE(list->toolTip(), QStringLiteral("/dev/ttyUSB0 (link com1)\nMaker Bench Adapter, serial A7, 0403:6001"));
+
+    // Another adapter was plugged in behind the same link.
+    adapter = QStringLiteral("Other Maker Cable, 067b:2303");
+    list->showPopup();
+    QTRY_VERIFY(list->view()->isVisible());
+    QCOMPARE(list->toolTip(), QStringLiteral("/dev/ttyUSB0 (link com1)\nOther Maker Cable, 067b:2303"));
+    list->hidePopup();
+
+    adapter = QStringLiteral("Third Cable");
+    const QPoint inside(4, 4);
+    QHelpEvent help(QEvent::ToolTip, inside, list->mapToGlobal(inside));
+    QApplication::sendEvent(list, &help);
+    QCOMPARE(list->toolTip(), QStringLiteral("/dev/ttyUSB0 (link com1)\nThird Cable"));
+    QVERIFY(!asked.contains(0));
+
+    fails = true;
+    list->setCurrentIndex(4);
+    QVERIFY(list->toolTip().isEmpty());
+
+    // Nothing else about the list changed.
+    QCOMPARE(list->count(), 8);
+    QCOMPARE(list->itemText(4), QStringLiteral("Com 5"));
+    QCOMPARE(list->currentIndex(), 4);
+    QVERIFY(list->isEnabled());
+    QVERIFY(!list->isEditable());
 }
 
 QTEST_MAIN(TestAppWindow)
