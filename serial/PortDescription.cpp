@@ -90,10 +90,14 @@ QString stableDeviceName(const QString &devicePath, const QString &byIdFolder)
 QString describePort(qint16 number, const QStringList &linkFolders)
 {
     const PortMapping mapping = portMappingFor(number, linkFolders);
+    if (!QFileInfo::exists(mapping.device)) {
+        if (mapping.link.isEmpty())
+            return mapping.device + QStringLiteral(" (default)\nmissing");
+        return mapping.link + QStringLiteral(" leads to ") + QFileInfo(mapping.link).symLinkTarget()
+            + QStringLiteral("\nmissing");
+    }
     QString text = mapping.device + (mapping.link.isEmpty() ? QStringLiteral(" (default)")
                                                             : QStringLiteral(" (link ") + mapping.link + QLatin1Char(')'));
-    if (!QFileInfo::exists(mapping.device))
-        return text + QStringLiteral("\nmissing");
     const auto description = describeDevice(mapping.device);
     if (description && !description->text().isEmpty())
         text += QLatin1Char('\n') + description->text();

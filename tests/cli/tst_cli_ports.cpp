@@ -38,6 +38,7 @@ private slots:
     void devicesNoComReachesAreOfferedAFreeNumber();
     void everyNumberTaken();
     void linkInTheUserFolderWhenTheProgramFolderIsNotWritable();
+    void windowToolTipText();
 
 private:
     CliRun cli(const QStringList &arguments) const;
@@ -306,6 +307,18 @@ void TestCliPorts::linkInTheUserFolderWhenTheProgramFolderIsNotWritable()
     QCOMPARE(LinkCommand(context).run({QStringLiteral("5"), pty.path()}), int(ExitFailed));
     QCOMPARE(QFileInfo(QDir(userFolder).filePath(QStringLiteral("com5"))).symLinkTarget(), pty.path());
     QCOMPARE(portMappingFor(5, context.folders.linkFolders()).device, other.path());
+}
+
+// What the window's port list shows for "Com n".
+void TestCliPorts::windowToolTipText()
+{
+    Pty pty;
+    QVERIFY(QFile::link(pty.path(), linkPath(3)));
+    QVERIFY(QFile::link(QStringLiteral("/dev/gone-adapter"), linkPath(4)));
+    const QStringList folders{m_folder->path()};
+    QCOMPARE(describePort(3, folders), QStringLiteral("%1 (link %2)").arg(pty.path(), linkPath(3)));
+    QCOMPARE(describePort(4, folders), QStringLiteral("%1 leads to /dev/gone-adapter\nmissing").arg(linkPath(4)));
+    QVERIFY(describePort(8, folders).startsWith(QStringLiteral("/dev/ttyS7 (default)")));
 }
 
 QTEST_GUILESS_MAIN(TestCliPorts)
