@@ -84,6 +84,14 @@ void TerminalWindow::showWarningBox(const QString &text)
 bool TerminalWindow::askYesNo(const QString &text)
 {
     bool answer = false;
+    // After a Ctrl-C the operator wants out: a question that comes up while
+    // the engine heads for its next checkpoint is not put to anyone.
+    if (CancelSignal::requested()) {
+        m_questionCancelled = true;
+        m_printer.prompt(m_setup.portIndex, text, false);
+        log(QStringLiteral("question \"") + text + QStringLiteral("\" answered no: cancelled"));
+        return false;
+    }
     switch (m_setup.policy) {
     case ErrorPolicy::Continue:
         answer = true;
