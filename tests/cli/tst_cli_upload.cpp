@@ -48,7 +48,7 @@ struct CliRun {
     QByteArray out;
     QByteArray err;
 
-    void start(const QStringList &arguments, const QByteArray &input = {})
+    void start(const QStringList &arguments, const QByteArray &input = {}, bool moreInput = false)
     {
         // A desktop that writes decimals with a comma must not change a byte
         // of the JSON or the log.
@@ -60,7 +60,8 @@ struct CliRun {
         process.start();
         QVERIFY(process.waitForStarted());
         process.write(input);
-        process.closeWriteChannel();
+        if (!moreInput)
+            process.closeWriteChannel();
     }
     int finish(int timeoutMsecs = 30000)
     {
@@ -306,6 +307,50 @@ private slots:
                                                 + " +success +301 +0 ")));
         QVERIFY(out.contains(QRegularExpression(QRegularExpression::escape(failing.slavePath())
                                                 + " +transfer-error +\\d+ +\\d+ +[0-9.]+ +Error encountered while uploading the firmware file.")));
+    }
+
+    void questionsComeOneAtATimeWhileOtherPortsGoOn()
+    {
+        ControllerSimulator asking1(quick("1.28", {Fault(Fault::FlashError, 3)}));
+        ControllerSimulator asking2(quick("1.28", {Fault(Fault::FlashError, 3)}));
+        ControllerSimulator healthy(quick());
+        CliRun run;
+        run.start({"upload", "--json", "--on-error", "ask", "--port", asking1.slavePath(), "--port",
+                   asking2.slavePath(), "--port", healthy.slavePath(), m_firmware},
+                  {}, true);
+        const QString question = ": Error writing to flash at line 3. Continue with download? [y/N] ";
+        QByteArray err;
+        QByteArray out;
+        const auto collect = [&] {
+            run.process.waitForReadyRead(50);
+            err += run.process.readAllStandardError();
+            out += run.process.readAllStandardOutput();
+        };
+        QElapsedTimer timer;
+        timer.start();
+        // The healthy port finishes while a question waits for its answer.
+        while (timer.elapsed() < 15000 && !(err.contains(question.toUtf8()) && out.contains("\"success\"")))
+            collect();
+        QVERIFY2(out.contains("\"result\":\"success\""), out.constData());
+        QCOMPARE(healthy.receivedLines(), linesOf(m_hex));
+        // Only one question is on the terminal at a time.
+        QCOMPARE(err.count(question.toUtf8()), 1);
+        const QString first = err.contains((asking1.slavePath() + question).toUtf8()) ? asking1.slavePath()
+                                                                                          : asking2.slavePath();
+        QVERIFY(err.contains((first + question).toUtf8()));
+        run.process.write("y\n");
+        while (timer.elapsed() < 15000 && err.count(question.toUtf8()) < 2)
+            collect();
+        QCOMPARE(err.count(question.toUtf8()), 2);
+        QVERIFY(!err.contains((first + question + "y\n" + first).toUtf8()));
+        run.process.write("n\n");
+        run.process.closeWriteChannel();
+        QCOMPARE(run.finish(), 1);
+        run.out.prepend(out);
+        const QString second = first == asking1.slavePath() ? asking2.slavePath() : asking1.slavePath();
+        QCOMPARE(run.resultOf(first).value("result").toString(), QStringLiteral("success"));
+        QCOMPARE(run.resultOf(second).value("result").toString(), QStringLiteral("stopped"));
+        QCOMPARE(run.resultOf(healthy.slavePath()).value("result").toString(), QStringLiteral("success"));
     }
 
     void badInputIsRefusedBeforeAnythingIsSent_data()
