@@ -1,7 +1,8 @@
 // Measures the serial waits, the upload's throughput against the simulator,
 // and the program's start-up, and prints each figure beside its goal.
 //
-// Usage: quobin_bench [--skip-wait] [--skip-startup] [--lines N] [--spinning-host]
+// Usage: quobin_bench [--skip-wait] [--skip-startup] [--skip-gang] [--gang-only] [--lines N] [--spinning-host]
+//        --gang-only: only the gang figure of quobin-cli (8 paced controllers, then one)
 //        --spinning-host: the upload's waits never sleep between passes, to show
 //        what the thread wake-ups of a sleeping host cost on a paced wire
 //        quobin_bench --startup-under-x <quobin binary>   (run by the bench itself under xvfb-run)
@@ -26,7 +27,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <semaphore>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -490,6 +493,97 @@ void benchStartup()
     }
 }
 
+struct CliRunFigures {
+    double wallSeconds = 0;
+    double cliCpuSeconds = 0;   // quobin-cli's own user + system time
+    double simCpuSeconds = 0;   // this process: the simulators' threads
+    int successes = 0;
+    bool finished = false;
+};
+
+// One quobin-cli run uploading firmware to every controller at once.
+CliRunFigures runCli(const QString &cli, const QString &firmware,
+                     const std::vector<std::unique_ptr<ControllerSimulator>> &controllers)
+{
+    QStringList arguments{QStringLiteral("upload"), QStringLiteral("--json"), QStringLiteral("--on-error"),
+                          QStringLiteral("stop")};
+    for (const auto &controller : controllers)
+        arguments << QStringLiteral("--port") << controller->slavePath();
+    arguments << firmware;
+
+    CliRunFigures figures;
+    const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
+    const double selfBefore = cpuSeconds(RUSAGE_SELF);
+    const auto started = Steady::now();
+    QProcess process;
+    process.start(cli, arguments);
+    figures.finished = process.waitForFinished(600000);
+    figures.wallSeconds = millis(Steady::now() - started) / 1000.0;
+    figures.cliCpuSeconds = cpuSeconds(RUSAGE_CHILDREN) - childrenBefore;
+    figures.simCpuSeconds = cpuSeconds(RUSAGE_SELF) - selfBefore;
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n'))
+        figures.successes += line.contains("\"event\":\"result\"") && line.contains("\"result\":\"success\"");
+    return figures;
+}
+
+// 4. A gang upload with quobin-cli: 8 controllers on paced wires in one run,
+// then one controller alone, with the same file.
+void benchGang()
+{
+    constexpr int controllers = 8;
+    constexpr int records = 3000;
+    std::printf("\n4. Gang upload with quobin-cli: %d controllers paced at %d baud, %d records each, "
+                "then one alone\n",
+                controllers, kBaud, records);
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/quobin-cli");
+    if (!QFile::exists(cli)) {
+        std::printf("   %s not built: skipped\n", qPrintable(cli));
+        return;
+    }
+    QTemporaryDir folder;
+    const QString firmware = folder.filePath(QStringLiteral("gang.hex"));
+    QFile file(firmware);
+    if (!file.open(QIODevice::WriteOnly) || file.write(sim::HexRecord::sampleImage(records)) < 0)
+        throw std::runtime_error("cannot write the firmware file");
+    file.close();
+
+    auto simulators = [](int count) {
+        std::vector<std::unique_ptr<ControllerSimulator>> list;
+        for (int i = 0; i < count; ++i) {
+            SimulatorConfig config;
+            config.version = "1.28";
+            config.caretDelayMs = 50;
+            config.paced = true;
+            list.push_back(std::make_unique<ControllerSimulator>(config));
+        }
+        return list;
+    };
+    CliRunFigures gang;
+    {
+        const auto list = simulators(controllers);
+        gang = runCli(cli, firmware, list);
+    }
+    CliRunFigures single;
+    {
+        const auto list = simulators(1);
+        single = runCli(cli, firmware, list);
+    }
+    const double ratio = gang.wallSeconds / single.wallSeconds;
+    std::printf("   gang: %d of %d succeeded in %.2f s; single: %d of 1 in %.2f s; ratio %.3f   goal: "
+                "within 1.05x  -> %s\n",
+                gang.successes, controllers, gang.wallSeconds, single.successes, single.wallSeconds, ratio,
+                verdict(gang.finished && single.finished && gang.successes == controllers
+                        && single.successes == 1 && ratio <= 1.05));
+    const double perPort = 100.0 * gang.cliCpuSeconds / gang.wallSeconds / controllers;
+    std::printf("   quobin-cli CPU in the gang: %.2f s over %.2f s = %.2f %% of one core per port   goal: at "
+                "most 2 %%  -> %s\n",
+                gang.cliCpuSeconds, gang.wallSeconds, perPort, verdict(perPort <= 2.0));
+    std::printf("   quobin-cli CPU alone: %.2f s over %.2f s = %.2f %% of one core\n", single.cliCpuSeconds,
+                single.wallSeconds, 100.0 * single.cliCpuSeconds / single.wallSeconds);
+    std::printf("   the simulators (this process) used %.2f s of CPU in the gang, %.2f s alone, on %u cores\n",
+                gang.simCpuSeconds, single.simCpuSeconds, std::thread::hardware_concurrency());
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -504,12 +598,16 @@ int main(int argc, char *argv[])
     if (linesAt > 0 && linesAt + 1 < args.size())
         hexLines = std::clamp(args.at(linesAt + 1).toInt(), 2, 32767);
     spinningHost = args.contains(QStringLiteral("--spinning-host"));
+    const bool gangOnly = args.contains(QStringLiteral("--gang-only"));
     try {
-        if (!args.contains(QStringLiteral("--skip-wait")))
+        if (!gangOnly && !args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
-        benchTransfer();
-        if (!args.contains(QStringLiteral("--skip-startup")))
+        if (!gangOnly)
+            benchTransfer();
+        if (!gangOnly && !args.contains(QStringLiteral("--skip-startup")))
             benchStartup();
+        if (!args.contains(QStringLiteral("--skip-gang")))
+            benchGang();
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

@@ -38,17 +38,21 @@ bool accepted(const QByteArray &answer)
 
 } // namespace
 
-UploadProcedure::UploadProcedure(UploadWindow &window, SerialPort &port, Clock &clock)
-    : m_window(window), m_port(port), m_clock(clock), m_poll(port, clock)
+UploadProcedure::UploadProcedure(UploadWindow &window, SerialPort &port, Clock &clock,
+                                 UploadOptions options)
+    : m_window(window), m_port(port), m_clock(clock), m_options(options), m_poll(port, clock)
 {
 }
 
-void UploadProcedure::run()
+UploadOutcome UploadProcedure::run()
 {
+    // Every way out that shows no box and sets nothing else is the operator's
+    // cancel.
+    m_outcome = UploadOutcome{};
     if (m_window.firmwarePath().size() < 2) {
-        m_window.showPlainBox(QStringLiteral("Select Update file to upload."));
+        endWithPlainBox(UploadOutcome::Kind::NoPath, QStringLiteral("Select Update file to upload."));
         m_window.focusBrowse();
-        return;
+        return m_outcome;
     }
     try {
         m_stage = Stage::PortSetup;
@@ -56,6 +60,7 @@ void UploadProcedure::run()
         m_window.setStatus(QStringLiteral("Initializing the com port"));
         switchToBootloader();
         if (awaitBootloader() == Flow::Continue && handshake() == Flow::Continue) {
+            m_window.bootloaderVersionRead(m_bootloaderVersion);
             openFirmwareFile();
             countLines();
             if (sendLines() == Flow::Continue)
@@ -65,6 +70,7 @@ void UploadProcedure::run()
     } catch (const std::exception &) {
         handleFailure();
     }
+    return m_outcome;
 }
 
 // The main code listens at 9600 baud without flow control; the bootloader it
@@ -99,8 +105,24 @@ UploadProcedure::Flow UploadProcedure::awaitBootloader()
     m_port.input();
     m_response.clear();
     m_window.setStatus(QStringLiteral("Waiting for Bootloader Active Character...Reset target..."));
-    if (m_poll.forMarker('^', m_response, watchingOperator()) == WaitEnd::Cancelled)
+    WaitHooks hooks = watchingOperator();
+    bool outOfTime = false;
+    if (m_options.controllerWaitSeconds > 0) {
+        // More than the limit of whole-second boundaries: the wait lasts at
+        // least the seconds asked for.
+        const qint64 startTime = m_clock.now();
+        hooks.cancelRequested = [this, &outOfTime, startTime, cancel = hooks.cancelRequested] {
+            if (cancel())
+                return true;
+            outOfTime = m_clock.now() - startTime > m_options.controllerWaitSeconds;
+            return outOfTime;
+        };
+    }
+    if (m_poll.forMarker('^', m_response, hooks) == WaitEnd::Cancelled) {
+        if (outOfTime)
+            m_outcome.kind = UploadOutcome::Kind::NoController;
         return Flow::Stop;
+    }
     return Flow::Continue;
 }
 
@@ -124,7 +146,7 @@ UploadProcedure::Flow UploadProcedure::handshake()
         m_window.letEventsRun();
     }
     if (!m_response.contains('?')) {
-        m_window.showPlainBox(QStringLiteral("No response from Vantor"));
+        endWithPlainBox(UploadOutcome::Kind::NoResponse, QStringLiteral("No response from Vantor"));
         return Flow::Stop;
     }
     const qsizetype versionAt = m_response.indexOf('V');
@@ -187,9 +209,15 @@ UploadProcedure::Flow UploadProcedure::sendLines()
 UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
 {
     const bool resending = !(m_bootloaderVersion < kResendingVersion);
+    const int lineNumber = int(m_totalLines) - int(m_linesRemaining) + 1;
     qint16 tries = 0;
+    int sends = 0;
     while (tries < kSendsPerLine) {
+        if (sends > 0)
+            m_window.lineResent(lineNumber, sends + 1);
         m_port.output(lineText);
+        ++(sends == 0 ? m_outcome.linesSent : m_outcome.resends);
+        ++sends;
         m_response = m_port.input();
         const qint64 startTime = m_clock.now();
         m_poll.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response, kAnswerMarkers,
@@ -200,7 +228,6 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
             tries = checkedAdd(tries, 1);
     }
 
-    const QString lineNumber = QString::number(int(m_totalLines) - int(m_linesRemaining) + 1);
     QString question;
     if (m_response.contains('-'))
         question = QStringLiteral("Checksum error at line ");
@@ -211,8 +238,11 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
     else
         return Flow::Continue;
 
-    if (!m_window.askYesNo(question + lineNumber + QStringLiteral(". Continue with download?")))
+    if (!m_window.askYesNo(question + QString::number(lineNumber)
+                           + QStringLiteral(". Continue with download?"))) {
+        m_outcome.kind = UploadOutcome::Kind::Stopped;
         return Flow::Stop;
+    }
     m_response.clear();
     return Flow::Continue;
 }
@@ -227,10 +257,12 @@ void UploadProcedure::finishAtEndOfFile()
     m_poll.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response,
                                QByteArrayLiteral("@"), WaitHooks{});
     if (m_response.contains('@'))
-        m_window.showPlainBox(QStringLiteral("Update File successfully uploaded."));
+        endWithPlainBox(UploadOutcome::Kind::Success,
+                        QStringLiteral("Update File successfully uploaded."));
     else
-        m_window.showPlainBox(QStringLiteral(
-            "Error encountered while uploading file.  No response from bootloader at end of file."));
+        endWithPlainBox(UploadOutcome::Kind::NoEndConfirmation,
+                        QStringLiteral("Error encountered while uploading file.  No response from "
+                                       "bootloader at end of file."));
 }
 
 void UploadProcedure::cleanUp()
@@ -250,22 +282,24 @@ void UploadProcedure::handleFailure()
         switch (m_stage) {
         case Stage::PortSetup:
             // The port stays as the failure left it; the next upload closes it.
-            m_window.showWarningBox(QStringLiteral("Error encountered while accessing the com port."));
+            endWithWarningBox(UploadOutcome::Kind::PortError,
+                              QStringLiteral("Error encountered while accessing the com port."));
             break;
         case Stage::FileOpening:
             ClosePortIfOpen(m_port);
             m_file.close();
-            m_window.showWarningBox(QStringLiteral("Error opening ") + m_window.firmwarePath()
-                                    + QStringLiteral("."));
+            endWithWarningBox(UploadOutcome::Kind::FileError, QStringLiteral("Error opening ")
+                                  + m_window.firmwarePath() + QStringLiteral("."));
             break;
         case Stage::Transfer:
-            m_window.showWarningBox(
-                QStringLiteral("Error encountered while uploading the firmware file."));
+            endWithWarningBox(UploadOutcome::Kind::TransferError,
+                              QStringLiteral("Error encountered while uploading the firmware file."));
             m_file.close();
             ClosePortIfOpen(m_port);
             break;
         case Stage::Closing:
-            m_window.showWarningBox(QStringLiteral("Error encountered while closing the com port."));
+            endWithWarningBox(UploadOutcome::Kind::PortError,
+                              QStringLiteral("Error encountered while closing the com port."));
             break;
         }
         m_window.setCountRefreshRunning(false);
@@ -276,6 +310,22 @@ void UploadProcedure::handleFailure()
         m_file.close();
         ClosePortIfOpen(m_port);
     }
+}
+
+// The outcome is recorded before the box shows, so that it stands even when
+// showing the box fails.
+void UploadProcedure::endWithPlainBox(UploadOutcome::Kind kind, const QString &text)
+{
+    m_outcome.kind = kind;
+    m_outcome.message = text;
+    m_window.showPlainBox(text);
+}
+
+void UploadProcedure::endWithWarningBox(UploadOutcome::Kind kind, const QString &text)
+{
+    m_outcome.kind = kind;
+    m_outcome.message = text;
+    m_window.showWarningBox(text);
 }
 
 void UploadProcedure::setLinesRemaining(qint16 lines)

@@ -2,6 +2,7 @@
 
 #include "FirmwareFile.h"
 #include "PollWithDeadline.h"
+#include "UploadOutcome.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,10 +22,17 @@ class UploadWindow;
 // Every failure is an exception raised where it happens. The procedure keeps
 // one current stage, and handleFailure() turns a failure into that stage's
 // one message and clean-up.
+//
+// How the upload ended also comes back as a value (run()'s result, and
+// outcome()), so that a front end without boxes never reads their texts.
 class UploadProcedure {
 public:
-    UploadProcedure(UploadWindow &window, SerialPort &port, Clock &clock);
-    void run();
+    UploadProcedure(UploadWindow &window, SerialPort &port, Clock &clock,
+                    UploadOptions options = {});
+    UploadOutcome run();
+
+    // How the latest run ended.
+    const UploadOutcome &outcome() const { return m_outcome; }
 
     // The bootloader version read in the handshake; 0 when none was reported.
     float bootloaderVersion() const { return m_bootloaderVersion; }
@@ -44,6 +52,8 @@ private:
     void finishAtEndOfFile();
     void cleanUp();
     void handleFailure();
+    void endWithPlainBox(UploadOutcome::Kind kind, const QString &text);
+    void endWithWarningBox(UploadOutcome::Kind kind, const QString &text);
 
     void setLinesRemaining(qint16 lines);
     WaitHooks watchingOperator();
@@ -51,6 +61,7 @@ private:
     UploadWindow &m_window;
     SerialPort &m_port;
     Clock &m_clock;
+    const UploadOptions m_options;
     PollWithDeadline m_poll;
     FirmwareFile m_file;
 
@@ -59,6 +70,7 @@ private:
     float m_bootloaderVersion = 0.0f;
     qint16 m_linesRemaining = 0;
     qint16 m_totalLines = 0;
+    UploadOutcome m_outcome;
 };
 
 } // namespace quobin

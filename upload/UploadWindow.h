@@ -41,6 +41,12 @@ public:
     virtual void showWarningBox(const QString &text) = 0;
     // Yes and No buttons, Yes the default; true for Yes.
     virtual bool askYesNo(const QString &text) = 0;
+
+    // What the upload learns on the way, for windows that keep a record; the
+    // main window shows none of it.
+    virtual void bootloaderVersionRead(float version) { Q_UNUSED(version); }
+    // Line n (numbered as in the questions) is sent again, for the send-th time.
+    virtual void lineResent(int lineNumber, int send) { Q_UNUSED(lineNumber); Q_UNUSED(send); }
 };
 
 } // namespace quobin

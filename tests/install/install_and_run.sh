@@ -31,13 +31,14 @@ run_and_exit() {
 # The installed folder.
 prefix="$work/installed folder"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "cmake --install"; }
-for file in quobin vantor-sim quobin.ico quobin.desktop make-desktop-entry.sh; do
+for file in quobin quobin-cli vantor-sim quobin.ico quobin.desktop make-desktop-entry.sh; do
     [ -e "$prefix/$file" ] || fail "$file not installed"
 done
 [ -e "$build/../README.md" ] && { [ -e "$prefix/README.md" ] || fail "README.md not installed"; }
 grep -qx "Exec=\"$prefix/quobin\"" "$prefix/quobin.desktop" || fail "desktop entry Exec does not name $prefix/quobin"
 grep -qx "Icon=$prefix/quobin.ico" "$prefix/quobin.desktop" || fail "desktop entry Icon does not name $prefix/quobin.ico"
 "$prefix/vantor-sim" --help >/dev/null || fail "installed vantor-sim does not run"
+"$prefix/quobin-cli" --version | grep -q "^quobin-cli " || fail "installed quobin-cli does not run"
 run_and_exit "$prefix"
 
 # The package: one folder that runs wherever it is unpacked.
@@ -49,5 +50,6 @@ tar xzf "$tarball" -C "$work/unpacked" || fail "tar"
 folder="$work/unpacked/$(ls "$work/unpacked")"
 "$folder/make-desktop-entry.sh" >/dev/null || fail "make-desktop-entry.sh"
 grep -qx "Exec=\"$folder/quobin\"" "$folder/quobin.desktop" || fail "unpacked desktop entry Exec"
+"$folder/quobin-cli" --version | grep -q "^quobin-cli " || fail "unpacked quobin-cli does not run"
 run_and_exit "$folder"
 echo "PASS ($(basename "$tarball"))"

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -548,6 +549,122 @@ private slots:
         QCOMPARE(c.lines, (QList<QByteArray>{":1", ":2"}));
         QCOMPARE(window.boxes, QStringList{"warning: Error encountered while uploading the firmware file."});
         verifyEndedTidily(c, window);
+    }
+
+    // Every end also comes back as a value: its kind, the text of the box the
+    // window showed (none for the quiet ends), and what went over the wire.
+    void everyEndComesBackAsAnOutcome_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("linesSent");
+        QTest::addColumn<int>("resends");
+        using K = UploadOutcome::Kind;
+        QTest::newRow("success") << "success" << int(K::Success) << 3 << 0;
+        QTest::newRow("no path") << "no path" << int(K::NoPath) << 0 << 0;
+        QTest::newRow("no response") << "silent" << int(K::NoResponse) << 0 << 0;
+        QTest::newRow("stopped") << "no to flash" << int(K::Stopped) << 2 << 0;
+        QTest::newRow("resent then stopped") << "no to checksum" << int(K::Stopped) << 2 << 2;
+        QTest::newRow("no end confirmation") << "no @" << int(K::NoEndConfirmation) << 3 << 0;
+        QTest::newRow("port error") << "port refused" << int(K::PortError) << 0 << 0;
+        QTest::newRow("file error") << "missing file" << int(K::FileError) << 0 << 0;
+        QTest::newRow("transfer error") << "write fails" << int(K::TransferError) << 1 << 0;
+        QTest::newRow("cancelled") << "cancel" << int(K::Cancelled) << 1 << 0;
+        QTest::newRow("cancelled at the caret") << "cancel at caret" << int(K::Cancelled) << 0 << 0;
+    }
+    void everyEndComesBackAsAnOutcome()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, kind);
+        QFETCH(int, linesSent);
+        QFETCH(int, resends);
+        ScriptedController c;
+        c.readyReply = "?V1.28";
+        c.answer = [&](const QByteArray &line, int) {
+            if (line == ":3")
+                return QByteArray(setup == "no @" ? "~" : "@");
+            if (line == ":2" && setup == "no to flash")
+                return QByteArray("%");
+            if (line == ":2" && setup == "no to checksum")
+                return QByteArray("-");
+            return QByteArray("~");
+        };
+        RecordingWindow window;
+        window.path = firmware(":1\r\n:2\r\n:3\r\n");
+        window.answers = {false};
+        QList<int> resent;
+        struct Watching : RecordingWindow {
+            QList<int> *resent = nullptr;
+            float version = -1;
+            void lineResent(int line, int send) override { *resent << line * 10 + send; }
+            void bootloaderVersionRead(float v) override { version = v; }
+        } watching;
+        watching.path = window.path;
+        watching.answers = window.answers;
+        watching.resent = &resent;
+        if (setup == "no path")
+            watching.path = "a";
+        else if (setup == "silent")
+            c.readyReply.clear();
+        else if (setup == "port refused")
+            c.port.failOn = "open";
+        else if (setup == "missing file")
+            watching.path = m_folder.filePath("none.hex");
+        else if (setup == "write fails")
+            c.port.failOn = "output :2";
+        else if (setup == "cancel")
+            watching.onEvents = [&](RecordingWindow &w) { w.cancel = c.lines.size() == 1; };
+        else if (setup == "cancel at caret") {
+            c.caret.clear();
+            watching.onEvents = [](RecordingWindow &w) { w.cancel = w.eventRuns == 3; };
+        }
+
+        UploadProcedure upload(watching, c.port, c.clock);
+        const UploadOutcome outcome = upload.run();
+        QCOMPARE(int(outcome.kind), kind);
+        QCOMPARE(int(upload.outcome().kind), kind);
+        QCOMPARE(outcome.succeeded(), kind == int(UploadOutcome::Kind::Success));
+        QCOMPARE(outcome.linesSent, linesSent);
+        QCOMPARE(outcome.resends, resends);
+        // The message is the text of the result box the window showed, or
+        // empty when it showed none; a question is not a result.
+        const QStringList results = watching.boxes.filter(QRegularExpression("^(plain|warning): "));
+        if (results.isEmpty())
+            QVERIFY(outcome.message.isEmpty());
+        else
+            QCOMPARE(outcome.message, results.last().section(": ", 1));
+        QCOMPARE(resent, setup == "no to checksum" ? (QList<int>{22, 23}) : QList<int>{});
+        if (kind == int(UploadOutcome::Kind::Success))
+            QCOMPARE(watching.version, 1.28f);
+    }
+
+    void theWaitForTheControllerMayHaveALimit()
+    {
+        for (const bool cancelFirst : {false, true}) {
+            ScriptedController c;
+            c.caret.clear();
+            c.clock.onRead = [](FakeClock &clock) { clock.reads % 3 == 0 ? ++clock.seconds : 0; };
+            RecordingWindow window;
+            window.path = firmware(":00000001FF\r\n");
+            qint64 startedAt = -1;
+            qint64 lastSeenAt = -1;
+            window.onEvents = [&](RecordingWindow &w) {
+                if (startedAt < 0)
+                    startedAt = c.clock.seconds;
+                lastSeenAt = c.clock.seconds;
+                w.cancel = cancelFirst;
+            };
+            UploadProcedure upload(window, c.port, c.clock, UploadOptions{5});
+            const UploadOutcome outcome = upload.run();
+            QCOMPARE(outcome.kind, cancelFirst ? UploadOutcome::Kind::Cancelled
+                                               : UploadOutcome::Kind::NoController);
+            QVERIFY(outcome.message.isEmpty());
+            QVERIFY(window.boxes.isEmpty());
+            QCOMPARE(c.requests, 0);
+            if (!cancelFirst)
+                QVERIFY(lastSeenAt - startedAt >= 5); // never less than the seconds asked for
+            verifyEndedTidily(c, window);
+        }
     }
 
     void theCountStartsAtTheLinesToComeAndEndsAtZero()

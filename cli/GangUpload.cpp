@@ -1,0 +1,121 @@
+#include "GangUpload.h"
+
+#include "Clock.h"
+#include "ClosePortIfOpen.h"
+#include "QtSerialPort.h"
+#include "UploadLog.h"
+#include "UploadProcedure.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace quobin::cli {
+
+namespace {
+
+// How often the live lines are redrawn.
+constexpr int kRedrawMsecs = 250;
+
+} // namespace
+
+QString resultName(UploadOutcome::Kind kind)
+{
+    using Kind = UploadOutcome::Kind;
+    switch (kind) {
+    case Kind::Success: return QStringLiteral("success");
+    case Kind::NoResponse: return QStringLiteral("no-response");
+    case Kind::Stopped: return QStringLiteral("stopped");
+    case Kind::NoEndConfirmation: return QStringLiteral("no-end-confirmation");
+    case Kind::PortError: return QStringLiteral("port-error");
+    case Kind::NoPath:
+    case Kind::FileError: return QStringLiteral("file-error");
+    case Kind::TransferError: return QStringLiteral("transfer-error");
+    case Kind::Cancelled: return QStringLiteral("cancelled");
+    case Kind::NoController: return QStringLiteral("no-controller");
+    }
+    return QStringLiteral("transfer-error");
+}
+
+GangUpload::GangUpload(const UploadArguments &arguments, int linesToSend, Printer &printer,
+                       QuestionDesk &desk, UploadLog *log)
+    : m_arguments(arguments), m_linesToSend(linesToSend), m_printer(printer), m_desk(desk), m_log(log)
+{
+}
+
+QList<PortResult> GangUpload::run()
+{
+    const int count = int(m_arguments.ports.size());
+    QList<PortResult> results(count);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back(QThread::create([this, i, &results] { results[i] = uploadOn(i); }));
+        threads.back()->start();
+    }
+    m_printer.redraw();
+    for (const auto &thread : threads) {
+        while (!thread->wait(QDeadlineTimer(kRedrawMsecs)))
+            m_printer.redraw();
+    }
+    m_printer.redraw();
+    return results;
+}
+
+// One port from start to end, on its own thread: every object here belongs
+// to this thread alone.
+PortResult GangUpload::uploadOn(int index)
+{
+    const PortChoice &choice = m_arguments.ports[index];
+    QElapsedTimer elapsed;
+    elapsed.start();
+
+    SteadyClock clock;
+    const QString device = choice.device;
+    QtSerialPort serial([device](qint16) { return device; });
+    std::optional<LoggingSerialPort> logging;
+    SerialPort *port = &serial;
+    if (m_log) {
+        logging.emplace(serial, *m_log, choice.label);
+        port = &*logging;
+        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(m_arguments.firmwarePath, device));
+    }
+
+    TerminalWindow::Setup setup;
+    setup.portIndex = index;
+    setup.portLabel = choice.label;
+    setup.firmwarePath = m_arguments.firmwarePath;
+    setup.linesToSend = m_linesToSend;
+    setup.policy = m_arguments.policy;
+    TerminalWindow window(setup, *port, m_printer, m_desk, m_log);
+
+    UploadOptions options;
+    options.controllerWaitSeconds = m_arguments.controllerWaitSeconds;
+    const UploadOutcome outcome = UploadProcedure(window, *port, clock, options).run();
+    // A failure while setting up leaves the port as it found it; nothing
+    // comes after this upload here, so close it now.
+    ClosePortIfOpen(*port);
+
+    PortResult result;
+    result.result = outcome.kind == UploadOutcome::Kind::Stopped && window.questionCancelled()
+                        ? resultName(UploadOutcome::Kind::Cancelled)
+                        : resultName(outcome.kind);
+    result.message = outcome.message;
+    result.lines = outcome.linesSent;
+    result.resends = outcome.resends;
+    result.seconds = elapsed.elapsed() / 1000.0;
+    if (m_log)
+        m_log->write(choice.label, QStringLiteral("result %1%2, %3 lines, %4 resends")
+                                       .arg(result.result,
+                                            result.message.isEmpty() ? QString()
+                                                                     : QStringLiteral(" \"") + result.message + QLatin1Char('"'))
+                                       .arg(result.lines)
+                                       .arg(result.resends));
+    m_printer.result(index, result);
+    return result;
+}
+
+} // namespace quobin::cli

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Printer.h"
+#include "TerminalWindow.h"
+#include "UploadArguments.h"
+#include "UploadOutcome.h"
+
+#include <QList>
+
+namespace quobin::cli {
+
+class QuestionDesk;
+class UploadLog;
+
+// The result name the command line gives an engine outcome.
+QString resultName(UploadOutcome::Kind kind);
+
+// Uploads one file to every port at once. Each port has its own thread, its
+// own serial port, engine and terminal window; the ports share only the
+// printer, the question desk and the log, each safe to use from any thread.
+// A port that fails, asks or vanishes holds up no other.
+class GangUpload {
+public:
+    GangUpload(const UploadArguments &arguments, int linesToSend, Printer &printer,
+               QuestionDesk &desk, UploadLog *log);
+
+    // Runs every port to its end; redraws the live lines meanwhile.
+    QList<PortResult> run();
+
+private:
+    PortResult uploadOn(int index);
+
+    const UploadArguments &m_arguments;
+    const int m_linesToSend;
+    Printer &m_printer;
+    QuestionDesk &m_desk;
+    UploadLog *m_log;
+};
+
+} // namespace quobin::cli

@@ -1,0 +1,197 @@
+#include "Printer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QVariant>
+
+#include <cmath>
+
+namespace quobin::cli {
+
+namespace {
+
+constexpr int kBarWidth = 24;
+
+QString minutesAndSeconds(double seconds)
+{
+    const int whole = int(seconds + 0.5);
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString fixed(double value, int decimals)
+{
+    // Always a full stop, whatever the locale says.
+    return QString::number(value, 'f', decimals);
+}
+
+} // namespace
+
+Printer::Printer(Mode mode, QStringList portLabels, std::FILE *out) : m_mode(mode), m_out(out)
+{
+    for (const QString &label : portLabels) {
+        PortState state;
+        state.label = label;
+        state.phase = QStringLiteral("starting");
+        m_ports << state;
+        m_labelWidth = qMax(m_labelWidth, int(label.size()));
+    }
+}
+
+void Printer::status(int port, const QString &text)
+{
+    std::lock_guard lock(m_mutex);
+    m_ports[port].phase = text.trimmed();
+    if (m_mode == Mode::Json)
+        json(port, {{QStringLiteral("event"), QStringLiteral("status")}, {QStringLiteral("text"), text}});
+    else if (m_mode == Mode::Plain)
+        writeLine(m_ports[port].label + QStringLiteral(": ") + text.trimmed());
+}
+
+void Printer::progress(int port, int sent, int total)
+{
+    std::lock_guard lock(m_mutex);
+    PortState &state = m_ports[port];
+    if (!state.sending) {
+        state.sending = true;
+        state.sendingSince.start();
+    }
+    state.sent = sent;
+    state.total = total;
+    if (m_mode == Mode::Json)
+        json(port, {{QStringLiteral("event"), QStringLiteral("progress")},
+                    {QStringLiteral("sent"), sent},
+                    {QStringLiteral("total"), total}});
+}
+
+void Printer::prompt(int port, const QString &text, bool answer)
+{
+    std::lock_guard lock(m_mutex);
+    const QString said = answer ? QStringLiteral("yes") : QStringLiteral("no");
+    if (m_mode == Mode::Json)
+        json(port, {{QStringLiteral("event"), QStringLiteral("prompt")},
+                    {QStringLiteral("text"), text},
+                    {QStringLiteral("answer"), said}});
+    else if (m_mode == Mode::Plain)
+        writeLine(m_ports[port].label + QStringLiteral(": ") + text + QStringLiteral(" -> ") + said);
+}
+
+void Printer::result(int port, const PortResult &result)
+{
+    std::lock_guard lock(m_mutex);
+    PortState &state = m_ports[port];
+    state.done = true;
+    state.result = result;
+    state.phase = result.result;
+    if (m_mode == Mode::Json)
+        json(port, {{QStringLiteral("event"), QStringLiteral("result")},
+                    {QStringLiteral("result"), result.result},
+                    {QStringLiteral("message"), result.message},
+                    {QStringLiteral("lines"), result.lines},
+                    {QStringLiteral("resends"), result.resends},
+                    {QStringLiteral("seconds"), std::round(result.seconds * 1000) / 1000}});
+    else if (m_mode == Mode::Plain)
+        writeLine(state.label + QStringLiteral(": ") + result.result
+                  + (result.message.isEmpty() ? QString() : QStringLiteral(": ") + result.message));
+}
+
+void Printer::beginQuestion(int port, const QString &text)
+{
+    std::lock_guard lock(m_mutex);
+    m_questionOpen = true;
+    std::FILE *to = m_mode == Mode::Json ? stderr : m_out;
+    const QString question = m_ports[port].label + QStringLiteral(": ") + text + QStringLiteral(" [y/N] ");
+    std::fputs(question.toUtf8().constData(), to);
+    std::fflush(to);
+}
+
+void Printer::endQuestion(bool writeEcho, const QString &echo)
+{
+    std::lock_guard lock(m_mutex);
+    if (writeEcho) {
+        std::FILE *to = m_mode == Mode::Json ? stderr : m_out;
+        std::fputs((echo + QLatin1Char('\n')).toUtf8().constData(), to);
+        std::fflush(to);
+    }
+    m_questionOpen = false;
+    // The live lines start afresh below the answered question.
+    m_linesDrawn = 0;
+}
+
+void Printer::redraw()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_mode != Mode::Live || m_questionOpen)
+        return;
+    QString block;
+    if (m_linesDrawn > 0)
+        block += QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
+    for (const PortState &state : m_ports)
+        block += QStringLiteral("\r\x1b[K") + liveLine(state) + QLatin1Char('\n');
+    m_linesDrawn = int(m_ports.size());
+    std::fputs(block.toUtf8().constData(), m_out);
+    std::fflush(m_out);
+}
+
+QString Printer::liveLine(const PortState &state) const
+{
+    QString line = state.label.leftJustified(m_labelWidth) + QStringLiteral("  ");
+    if (!state.sending || state.done) {
+        line += state.phase.left(60);
+        if (state.done && !state.result.message.isEmpty())
+            line += QStringLiteral(" (") + state.result.message + QLatin1Char(')');
+        return line;
+    }
+    const int total = qMax(state.total, 1);
+    const int filled = qBound(0, state.sent * kBarWidth / total, kBarWidth);
+    const double seconds = state.sendingSince.elapsed() / 1000.0;
+    const double rate = seconds > 0.2 ? state.sent / seconds : 0;
+    line += QStringLiteral("sending [") + QString(filled, QLatin1Char('#'))
+            + QString(kBarWidth - filled, QLatin1Char('.')) + QStringLiteral("] ")
+            + QStringLiteral("%1/%2").arg(state.sent).arg(state.total);
+    if (rate > 0)
+        line += QStringLiteral("  %1 lines/s  ETA %2")
+                    .arg(fixed(rate, 0), minutesAndSeconds(qMax(0, state.total - state.sent) / rate));
+    return line;
+}
+
+void Printer::summary()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_mode == Mode::Json)
+        return;
+    const QStringList header = {QStringLiteral("PORT"), QStringLiteral("RESULT"), QStringLiteral("LINES"),
+                                QStringLiteral("RESENDS"), QStringLiteral("SECONDS"), QStringLiteral("MESSAGE")};
+    QList<QStringList> rows{header};
+    for (const PortState &state : m_ports)
+        rows << QStringList{state.label, state.result.result, QString::number(state.result.lines),
+                            QString::number(state.result.resends), fixed(state.result.seconds, 1),
+                            state.result.message};
+    QList<int> widths(header.size(), 0);
+    for (const QStringList &row : rows)
+        for (int i = 0; i < row.size(); ++i)
+            widths[i] = qMax(widths[i], int(row[i].size()));
+    writeLine(QString());
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int i = 0; i < row.size(); ++i)
+            line += i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i];
+        writeLine(line.trimmed());
+    }
+}
+
+void Printer::json(int port, const QList<QPair<QString, QVariant>> &fields)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("port"), m_ports[port].label);
+    for (const auto &field : fields)
+        object.insert(field.first, QJsonValue::fromVariant(field.second));
+    writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+}
+
+void Printer::writeLine(const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), m_out);
+    std::fflush(m_out);
+}
+
+} // namespace quobin::cli

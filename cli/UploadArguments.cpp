@@ -1,0 +1,140 @@
+#include "UploadArguments.h"
+
+#include "PortNames.h"
+#include "SerialError.h"
+#include "SettingsFile.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace quobin::cli {
+
+namespace {
+
+PortChoice comPort(int number, const QStringList &linkFolders)
+{
+    return {QStringLiteral("Com %1").arg(number), portNameFor(qint16(number), linkFolders)};
+}
+
+// The port the window chose last, from quobin.ini.
+PortChoice portFromSettings(const CliContext &context)
+{
+    const QString path = settingsFilePath(context.folders.writeFolder());
+    StoredSettings settings;
+    try {
+        settings = readSettingsFile(path);
+    } catch (const SettingsError &error) {
+        throw UsageError(QStringLiteral("no --port given, and no port can be read from %1 (%2)")
+                             .arg(path, QString::fromStdString(error.what())));
+    }
+    if (settings.comPortPosition < 0)
+        throw UsageError(QStringLiteral("no --port given, and %1 names no port").arg(path));
+    return comPort(settings.comPortPosition + 1, context.folders.linkFolders());
+}
+
+// Two names for one device (a link and its target, "Com 1" and its link)
+// are the same port.
+QString deviceIdentity(const QString &device)
+{
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return canonical.isEmpty() ? QFileInfo(device).absoluteFilePath() : canonical;
+}
+
+ErrorPolicy policyNamed(const QString &name)
+{
+    if (name == QLatin1String("ask"))
+        return ErrorPolicy::Ask;
+    if (name == QLatin1String("stop"))
+        return ErrorPolicy::Stop;
+    if (name == QLatin1String("continue"))
+        return ErrorPolicy::Continue;
+    throw UsageError(QStringLiteral("--on-error takes ask, stop or continue, not '%1'").arg(name));
+}
+
+} // namespace
+
+PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
+{
+    static const QRegularExpression comName(QStringLiteral("^(?:com\\s*)?(\\d{1,5})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comName.match(text.trimmed());
+    if (match.hasMatch()) {
+        const int number = match.captured(1).toInt();
+        if (number < 1 || number > 32767)
+            throw UsageError(QStringLiteral("there is no port Com %1").arg(number));
+        return comPort(number, linkFolders);
+    }
+    if (QFileInfo::exists(text))
+        return {text, text};
+    throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor an "
+                                    "existing device")
+                         .arg(text));
+}
+
+UploadArguments UploadArguments::parse(const QStringList &arguments, const CliContext &context,
+                                       bool stdinIsTerminal)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("PORT"));
+    const QCommandLineOption onError(QStringLiteral("on-error"), {}, QStringLiteral("POLICY"));
+    const QCommandLineOption waitOption(QStringLiteral("wait-for-controller"), {}, QStringLiteral("SECONDS"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption noCheck(QStringLiteral("no-check"));
+    parser.addOptions({port, onError, waitOption, json, log, noCheck});
+    // QCommandLineParser expects the program name first.
+    if (!parser.parse(QStringList{QStringLiteral("upload")} + arguments))
+        throw UsageError(parser.errorText());
+
+    UploadArguments result;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1)
+        throw UsageError(files.isEmpty() ? QStringLiteral("no firmware FILE given")
+                                         : QStringLiteral("one firmware FILE only, not %1").arg(files.size()));
+    result.firmwarePath = files.first();
+    // The engine takes a path shorter than two characters for no path at all.
+    if (result.firmwarePath.size() == 1)
+        result.firmwarePath.prepend(QStringLiteral("./"));
+
+    const QStringList policies = parser.values(onError);
+    if (policies.size() > 1)
+        throw UsageError(QStringLiteral("--on-error is given more than once"));
+    result.policy = policies.isEmpty() ? (stdinIsTerminal ? ErrorPolicy::Ask : ErrorPolicy::Stop)
+                                       : policyNamed(policies.first());
+
+    if (parser.isSet(waitOption)) {
+        bool ok = false;
+        result.controllerWaitSeconds = parser.value(waitOption).toInt(&ok);
+        if (!ok || result.controllerWaitSeconds < 1)
+            throw UsageError(QStringLiteral("--wait-for-controller takes a whole number of seconds, 1 or more"));
+    }
+    result.json = parser.isSet(json);
+    result.noCheck = parser.isSet(noCheck);
+    result.logPath = parser.value(log);
+    if (parser.isSet(log) && result.logPath.isEmpty())
+        throw UsageError(QStringLiteral("--log needs a FILE"));
+
+    const QStringList linkFolders = context.folders.linkFolders();
+    try {
+        const QStringList named = parser.values(port);
+        if (named.isEmpty())
+            result.ports << portFromSettings(context);
+        for (const QString &text : named)
+            result.ports << resolvePort(text, linkFolders);
+    } catch (const SerialError &error) {
+        throw UsageError(QString::fromStdString(error.what()));
+    }
+    QSet<QString> seen;
+    for (const PortChoice &choice : std::as_const(result.ports)) {
+        const QString identity = deviceIdentity(choice.device);
+        if (seen.contains(identity))
+            throw UsageError(QStringLiteral("the port %1 (%2) is given twice").arg(choice.label, identity));
+        seen.insert(identity);
+    }
+    return result;
+}
+
+} // namespace quobin::cli

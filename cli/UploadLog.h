@@ -1,0 +1,53 @@
+#pragma once
+
+#include "SerialPort.h"
+
+#include <QFile>
+#include <QString>
+
+#include <mutex>
+
+namespace quobin::cli {
+
+// The support engineer's record of an upload: one time-stamped line per
+// event, each naming its port, appended to one file shared by every port.
+class UploadLog {
+public:
+    // Throws std::runtime_error when the file cannot be opened for appending.
+    explicit UploadLog(const QString &path);
+
+    void write(const QString &port, const QString &text);
+
+    // Bytes as readable text: printable ASCII as it stands, the rest escaped.
+    static QString escaped(const QByteArray &bytes);
+
+private:
+    std::mutex m_mutex;
+    QFile m_file;
+};
+
+// A serial port that writes every byte sent and received, and every open and
+// close, to the log, and otherwise passes each call to the real port.
+class LoggingSerialPort : public SerialPort {
+public:
+    LoggingSerialPort(SerialPort &port, UploadLog &log, QString portLabel);
+
+    void setCommPort(qint16 number) override { m_port.setCommPort(number); }
+    void setSettings(const QString &settings) override;
+    void setHandshaking(qint32 handshake) override;
+    void setPortOpen(bool open) override;
+    bool portOpen() const override { return m_port.portOpen(); }
+    void output(const QByteArray &bytes) override;
+    QByteArray input() override;
+    qint16 inBufferCount() override { return m_port.inBufferCount(); }
+    void waitForInput(int msecs) override { m_port.waitForInput(msecs); }
+
+private:
+    SerialPort &m_port;
+    UploadLog &m_log;
+    QString m_label;
+    QString m_settings;
+    qint32 m_handshake = NoHandshake;
+};
+
+} // namespace quobin::cli

@@ -1,0 +1,416 @@
+#include "ControllerSimulator.h"
+#include "FirmwareCheck.h"
+#include "HexRecord.h"
+#include "TempFiles.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace quobin;
+using namespace quobin::testing;
+using quobin::sim::ControllerSimulator;
+using quobin::sim::Fault;
+using quobin::sim::SimulatorConfig;
+
+namespace {
+
+const QString kSuccess = QStringLiteral("Update File successfully uploaded.");
+
+SimulatorConfig quick(const QByteArray &version = "1.28", QList<Fault> faults = {})
+{
+    SimulatorConfig config;
+    config.version = version;
+    config.caretDelayMs = 20;
+    config.faults = std::move(faults);
+    return config;
+}
+
+QList<QByteArray> linesOf(const QByteArray &content)
+{
+    QList<QByteArray> lines = content.split('\n');
+    for (QByteArray &line : lines)
+        line = line.trimmed();
+    lines.removeAll(QByteArray());
+    return lines;
+}
+
+// One run of the built quobin-cli, its stdin given, stdout and stderr kept.
+struct CliRun {
+    QProcess process;
+    QByteArray out;
+    QByteArray err;
+
+    void start(const QStringList &arguments, const QByteArray &input = {}, bool moreInput = false)
+    {
+        // A desktop that writes decimals with a comma must not change a byte
+        // of the JSON or the log.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LC_ALL", "de_DE.UTF-8");
+        process.setProcessEnvironment(env);
+        process.setProgram(QStringLiteral(QUOBIN_CLI));
+        process.setArguments(arguments);
+        process.start();
+        QVERIFY(process.waitForStarted());
+        process.write(input);
+        if (!moreInput)
+            process.closeWriteChannel();
+    }
+    int finish(int timeoutMsecs = 30000)
+    {
+        if (!process.waitForFinished(timeoutMsecs))
+            process.kill();
+        out = process.readAllStandardOutput();
+        err = process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    void signal(int number) { ::kill(pid_t(process.processId()), number); }
+
+    QList<QJsonObject> events() const
+    {
+        QList<QJsonObject> objects;
+        for (const QByteArray &line : out.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            QJsonParseError error{};
+            const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+            if (error.error != QJsonParseError::NoError || !document.isObject())
+                return {}; // not JSON: the caller's comparison fails
+            objects << document.object();
+        }
+        return objects;
+    }
+    // The last event of port: its result.
+    QJsonObject resultOf(const QString &port) const
+    {
+        QJsonObject last;
+        for (const QJsonObject &event : events())
+            if (event.value("port").toString() == port)
+                last = event;
+        return last;
+    }
+};
+
+int runCli(CliRun &run, const QStringList &arguments, const QByteArray &input = {})
+{
+    run.start(arguments, input);
+    return run.finish();
+}
+
+} // namespace
+
+// quobin-cli as a script runs it: the built program against simulated
+// controllers on pseudo-terminals.
+class CliUploadTest : public QObject {
+    Q_OBJECT
+
+private:
+    TempFiles m_folder;
+    QByteArray m_hex = sim::HexRecord::sampleImage(300);
+    QString m_firmware = m_folder.write(QStringLiteral("image.hex"), m_hex);
+
+private slots:
+    void anUploadArrivesByteForByteAndReportsInJson()
+    {
+        ControllerSimulator sim(quick());
+        const QString log = m_folder.filePath("upload.log");
+        CliRun run;
+        QCOMPARE(runCli(run, {"upload", "--json", "--log", log, "--port", sim.slavePath(), m_firmware}), 0);
+        QCOMPARE(sim.receivedLines(), linesOf(m_hex));
+        QCOMPARE(sim.mainCodeBytes(), QByteArray("\r4*730562\r"));
+
+        const QList<QJsonObject> events = run.events();
+        QVERIFY2(!events.isEmpty(), run.out.constData());
+        QStringList statuses;
+        int lastSent = -1;
+        for (const QJsonObject &event : events) {
+            QCOMPARE(event.value("port").toString(), sim.slavePath());
+            const QString kind = event.value("event").toString();
+            if (kind == "status") {
+                statuses << event.value("text").toString();
+            } else if (kind == "progress") {
+                QCOMPARE(event.value("total").toInt(), 301);
+                QVERIFY(event.value("sent").toInt() > lastSent);
+                lastSent = event.value("sent").toInt();
+            } else {
+                QCOMPARE(kind, QStringLiteral("result"));
+            }
+        }
+        QCOMPARE(lastSent, 301);
+        QCOMPARE(statuses.first(), QStringLiteral("Initializing the com port"));
+        QVERIFY(statuses.contains("Waiting for Bootloader Active Character...Reset target..."));
+        QVERIFY(statuses.contains("Sending Firmware File - lines remaining "));
+        const QJsonObject result = events.last();
+        QCOMPARE(result.value("event").toString(), QStringLiteral("result"));
+        QCOMPARE(result.value("result").toString(), QStringLiteral("success"));
+        QCOMPARE(result.value("message").toString(), kSuccess);
+        QCOMPARE(result.value("lines").toInt(), 301);
+        QCOMPARE(result.value("resends").toInt(), 0);
+        QVERIFY(result.value("seconds").toDouble() > 0);
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        const QString port = sim.slavePath();
+        QVERIFY(text.contains(port + ": sent \"\\r\""));
+        QVERIFY(text.contains(port + ": sent \"4*730562\\r\""));
+        QVERIFY(text.contains(port + ": received \"^\""));
+        QVERIFY(text.contains(port + ": bootloader version 1.28"));
+        QVERIFY(text.contains(port + ": sent \":00000001FF\""));
+        QVERIFY(text.contains(port + ": result success"));
+        // Every line is stamped with UTC milliseconds, whatever the locale.
+        static const QRegularExpression stamped("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z ");
+        for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+    }
+
+    void eachErrorPolicyAnswersTheQuestions_data()
+    {
+        QTest::addColumn<QStringList>("policy");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("answer");
+        // stdin is not a terminal here: the default is stop.
+        QTest::newRow("default") << QStringList{} << QByteArray("y\n") << "stopped" << "no";
+        QTest::newRow("stop") << QStringList{"--on-error", "stop"} << QByteArray() << "stopped" << "no";
+        QTest::newRow("continue") << QStringList{"--on-error", "continue"} << QByteArray() << "success" << "yes";
+        QTest::newRow("ask, yes") << QStringList{"--on-error", "ask"} << QByteArray("y\n") << "success" << "yes";
+        QTest::newRow("ask, no") << QStringList{"--on-error", "ask"} << QByteArray("n\n") << "stopped" << "no";
+        QTest::newRow("ask, no input") << QStringList{"--on-error", "ask"} << QByteArray() << "stopped" << "no";
+    }
+    void eachErrorPolicyAnswersTheQuestions()
+    {
+        QFETCH(QStringList, policy);
+        QFETCH(QByteArray, input);
+        QFETCH(QString, result);
+        QFETCH(QString, answer);
+        ControllerSimulator sim(quick("1.28", {Fault(Fault::FlashError, 5)}));
+        CliRun run;
+        const int status = runCli(run, QStringList{"upload", "--json", "--port", sim.slavePath()} + policy
+                                           + QStringList{m_firmware},
+                                  input);
+        QCOMPARE(status, result == "success" ? 0 : 1);
+        const QString question = "Error writing to flash at line 5. Continue with download?";
+        QList<QJsonObject> prompts;
+        for (const QJsonObject &event : run.events())
+            if (event.value("event") == "prompt")
+                prompts << event;
+        QCOMPARE(prompts.size(), 1);
+        QCOMPARE(prompts.first().value("text").toString(), question);
+        QCOMPARE(prompts.first().value("answer").toString(), answer);
+        QCOMPARE(run.resultOf(sim.slavePath()).value("result").toString(), result);
+        QCOMPARE(sim.receivedLines().size(), result == "success" ? 301 : 5);
+        // Asked questions go to stderr, naming the port; stdout stays JSON.
+        if (policy.contains("ask"))
+            QVERIFY(run.err.contains((sim.slavePath() + ": " + question + " [y/N]").toUtf8()));
+    }
+
+    void ctrlCCancelsWhileWaitingForTheController_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+    void ctrlCCancelsWhileWaitingForTheController()
+    {
+        QFETCH(int, signal);
+        SimulatorConfig config = quick();
+        config.caretDelayMs = -1; // nobody resets the board
+        ControllerSimulator sim(config);
+        CliRun run;
+        run.start({"upload", "--json", "--port", sim.slavePath(), m_firmware});
+        QVERIFY(sim.waitUntil([&] { return sim.mainCodeBytes() == "\r4*730562\r"; }, 5000));
+        QTest::qWait(300);
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        run.signal(signal);
+        QCOMPARE(run.finish(), 130);
+        QVERIFY(sinceSignal.elapsed() < 1500);
+        QCOMPARE(run.resultOf(sim.slavePath()).value("result").toString(), QStringLiteral("cancelled"));
+        QCOMPARE(sim.requestCount(), 0);
+        // Nothing more: the bootloader announcing itself now hears nothing.
+        sim.sendActiveCharacter();
+        QTest::qWait(200);
+        QCOMPARE(sim.requestCount(), 0);
+    }
+
+    void ctrlCCancelsBetweenLines()
+    {
+        // A paced wire and no resending bootloader: a cancel ends the upload
+        // at the next line boundary.
+        SimulatorConfig config = quick(QByteArray());
+        config.paced = true;
+        ControllerSimulator sim(config);
+        CliRun run;
+        run.start({"upload", "--json", "--port", sim.slavePath(), m_firmware});
+        QVERIFY(sim.waitUntil([&] { return sim.receivedLines().size() >= 40; }, 10000));
+        run.signal(SIGINT);
+        const qsizetype atSignal = sim.receivedLines().size();
+        QCOMPARE(run.finish(), 130);
+        const QJsonObject result = run.resultOf(sim.slavePath());
+        QCOMPARE(result.value("result").toString(), QStringLiteral("cancelled"));
+        QTest::qWait(100);
+        const qsizetype atEnd = sim.receivedLines().size();
+        QVERIFY2(atEnd <= atSignal + 2, qPrintable(QString("%1 then %2").arg(atSignal).arg(atEnd)));
+        QCOMPARE(result.value("lines").toInt(), int(atEnd));
+        QVERIFY(atEnd < 301);
+        QCOMPARE(sim.uploadsCompleted(), 0);
+    }
+
+    void theWaitForTheControllerCanHaveALimit()
+    {
+        SimulatorConfig config = quick();
+        config.caretDelayMs = -1;
+        ControllerSimulator sim(config);
+        CliRun run;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(runCli(run, {"upload", "--json", "--wait-for-controller", "1", "--port", sim.slavePath(),
+                              m_firmware}),
+                 1);
+        QVERIFY(timer.elapsed() >= 1000);
+        QVERIFY(timer.elapsed() < 5000);
+        const QJsonObject result = run.resultOf(sim.slavePath());
+        QCOMPARE(result.value("result").toString(), QStringLiteral("no-controller"));
+        QCOMPARE(result.value("message").toString(), QString());
+        QCOMPARE(sim.requestCount(), 0);
+    }
+
+    void aGangUploadsToEveryPortAndOneFailureStopsNoOther()
+    {
+        ControllerSimulator first(quick());
+        ControllerSimulator failing(quick("1.28", {Fault(Fault::Vanish, 20)}));
+        // Replies in pieces and noise between them, as real adapters deliver them.
+        ControllerSimulator third(quick("1.28", {Fault(Fault::SplitAnswer, 2), Fault(Fault::Garbage, 0)}));
+        // One port by its comN link, as the window names it.
+        first.createLink(m_folder.filePath("com7"));
+        CliRun run;
+        const int status = runCli(run, {"upload", "--port", first.slavePath(), "--port", failing.slavePath(),
+                                        "--port", third.slavePath(), m_firmware});
+        QCOMPARE(status, 1);
+        QCOMPARE(first.receivedLines(), linesOf(m_hex));
+        QCOMPARE(third.receivedLines(), linesOf(m_hex));
+        QVERIFY(failing.receivedLines().size() < 301);
+        // Not a terminal: plain lines, then one summary row per port.
+        const QString out = QString::fromUtf8(run.out);
+        QVERIFY(out.contains(QRegularExpression("PORT +RESULT +LINES +RESENDS +SECONDS +MESSAGE")));
+        QVERIFY(out.contains(QRegularExpression(QRegularExpression::escape(first.slavePath())
+                                                + " +success +301 +0 +[0-9.]+ +" + kSuccess)));
+        QVERIFY(out.contains(QRegularExpression(QRegularExpression::escape(third.slavePath())
+                                                + " +success +301 +0 ")));
+        QVERIFY(out.contains(QRegularExpression(QRegularExpression::escape(failing.slavePath())
+                                                + " +transfer-error +\\d+ +\\d+ +[0-9.]+ +Error encountered while uploading the firmware file.")));
+    }
+
+    void questionsComeOneAtATimeWhileOtherPortsGoOn()
+    {
+        ControllerSimulator asking1(quick("1.28", {Fault(Fault::FlashError, 3)}));
+        ControllerSimulator asking2(quick("1.28", {Fault(Fault::FlashError, 3)}));
+        ControllerSimulator healthy(quick());
+        CliRun run;
+        run.start({"upload", "--json", "--on-error", "ask", "--port", asking1.slavePath(), "--port",
+                   asking2.slavePath(), "--port", healthy.slavePath(), m_firmware},
+                  {}, true);
+        const QString question = ": Error writing to flash at line 3. Continue with download? [y/N] ";
+        QByteArray err;
+        QByteArray out;
+        const auto collect = [&] {
+            run.process.waitForReadyRead(50);
+            err += run.process.readAllStandardError();
+            out += run.process.readAllStandardOutput();
+        };
+        QElapsedTimer timer;
+        timer.start();
+        // The healthy port finishes while a question waits for its answer.
+        while (timer.elapsed() < 15000 && !(err.contains(question.toUtf8()) && out.contains("\"success\"")))
+            collect();
+        QVERIFY2(out.contains("\"result\":\"success\""), out.constData());
+        QCOMPARE(healthy.receivedLines(), linesOf(m_hex));
+        // Only one question is on the terminal at a time.
+        QCOMPARE(err.count(question.toUtf8()), 1);
+        const QString first = err.contains((asking1.slavePath() + question).toUtf8()) ? asking1.slavePath()
+                                                                                          : asking2.slavePath();
+        QVERIFY(err.contains((first + question).toUtf8()));
+        run.process.write("y\n");
+        while (timer.elapsed() < 15000 && err.count(question.toUtf8()) < 2)
+            collect();
+        QCOMPARE(err.count(question.toUtf8()), 2);
+        QVERIFY(!err.contains((first + question + "y\n" + first).toUtf8()));
+        run.process.write("n\n");
+        run.process.closeWriteChannel();
+        QCOMPARE(run.finish(), 1);
+        run.out.prepend(out);
+        const QString second = first == asking1.slavePath() ? asking2.slavePath() : asking1.slavePath();
+        QCOMPARE(run.resultOf(first).value("result").toString(), QStringLiteral("success"));
+        QCOMPARE(run.resultOf(second).value("result").toString(), QStringLiteral("stopped"));
+        QCOMPARE(run.resultOf(healthy.slavePath()).value("result").toString(), QStringLiteral("success"));
+    }
+
+    void badInputIsRefusedBeforeAnythingIsSent_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("unknown option") << "unknown option";
+        QTest::newRow("not a port") << "not a port";
+        QTest::newRow("missing device") << "missing device";
+        QTest::newRow("same port twice") << "same port twice";
+        QTest::newRow("missing file") << "missing file";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("too many lines") << "too many lines";
+        QTest::newRow("bad checksum") << "bad checksum";
+        QTest::newRow("bad policy") << "bad policy";
+        QTest::newRow("bad wait") << "bad wait";
+    }
+    void badInputIsRefusedBeforeAnythingIsSent()
+    {
+        QFETCH(QString, what);
+        ControllerSimulator sim(quick());
+        const QString port = sim.slavePath();
+        QStringList arguments{"upload", "--port", port, m_firmware};
+        if (what == "unknown option") {
+            arguments.insert(1, "--fast");
+        } else if (what == "not a port") {
+            arguments[2] = "port five";
+        } else if (what == "missing device") {
+            arguments[2] = m_folder.filePath("ttyUSB9");
+        } else if (what == "same port twice") {
+            sim.createLink(m_folder.filePath("alias"));
+            arguments = QStringList{"upload", "--port", port, "--port", m_folder.filePath("alias"), m_firmware};
+        } else if (what == "missing file") {
+            arguments.last() = m_folder.filePath("none.hex");
+        } else if (what == "folder") {
+            arguments.last() = m_folder.path();
+        } else if (what == "too many lines") {
+            QByteArray lines;
+            for (int i = 0; i < 32768; ++i)
+                lines += ":00000001FF\r\n";
+            arguments.last() = m_folder.write(QStringLiteral("long.hex"), lines);
+        } else if (what == "bad checksum") {
+            QByteArray hex = m_hex;
+            hex.replace(":10001000", ":10001001"); // the second record no longer adds up
+            arguments.last() = m_folder.write(QStringLiteral("bad.hex"), hex);
+            if (checkFirmwareFile(arguments.last()).passed())
+                QSKIP("the firmware check does not judge HEX records in this build");
+            // --no-check sends it anyway: covered by the simulator's "-" answer.
+        } else if (what == "bad policy") {
+            arguments.insert(1, "--on-error=maybe");
+        } else if (what == "bad wait") {
+            arguments.insert(1, "--wait-for-controller=soon");
+        }
+        CliRun run;
+        QCOMPARE(runCli(run, arguments), 2);
+        QVERIFY2(run.err.startsWith("quobin-cli upload: "), run.err.constData());
+        QVERIFY(run.out.isEmpty());
+        QTest::qWait(50);
+        QVERIFY(sim.receivedChunks().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(CliUploadTest)
+#include "tst_cli_upload.moc"

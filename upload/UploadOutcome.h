@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+namespace quobin {
+
+// How one upload ended, as data: what happened, the text the window shows
+// for it, and how much went over the wire. The window shows its boxes as it
+// always has; other front ends read this instead of the boxes.
+struct UploadOutcome {
+    enum class Kind {
+        Success,           // "@" confirmed the whole file
+        NoPath,            // the path is too short to name a file; nothing was touched
+        NoResponse,        // the bootloader never answered "?" to the ready requests
+        Stopped,           // the operator answered No to a question about a line
+        NoEndConfirmation, // no "@" after the last line
+        PortError,         // the port could not be set up (or closed)
+        FileError,         // the firmware file could not be opened
+        TransferError,     // a failure during the handshake or the transfer
+        Cancelled,         // the operator cancelled
+        NoController,      // no "^" within the wait allowed for the controller
+    };
+
+    Kind kind = Kind::Cancelled;
+    // The text of the box the window shows for this end; empty where it
+    // shows none (cancelled, stopped, no controller).
+    QString message;
+    // Firmware lines written at least once, and the further sends of them.
+    int linesSent = 0;
+    int resends = 0;
+
+    bool succeeded() const { return kind == Kind::Success; }
+};
+
+// Options that the window never sets.
+struct UploadOptions {
+    // Gives up waiting for the controller's "^" once this many whole seconds
+    // have passed; 0 waits without a limit, as the window does.
+    int controllerWaitSeconds = 0;
+};
+
+} // namespace quobin
