@@ -56,7 +56,8 @@ QByteArray formatSettings(const StoredSettings &settings);
 bool isListPosition(qint16 pos, int count);
 
 StoredSettings readSettingsFile(const QString &path);          // throws SettingsError
-// Replaces the file only once the new content is whole on disk.
+// Replaces the file only once the new content is whole on disk; makes the
+// folder it goes in when that is missing.
 void writeSettingsFile(const QString &path, const StoredSettings &settings); // throws SettingsError
 
 } // namespace quobin
