@@ -1,8 +1,6 @@
 #include "SettingsFile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -189,12 +187,6 @@ void writeSettingsFile(const QString &path, const StoredSettings &settings)
     // QSaveFile (Qt 6.4) does not count a failed flush as an error; it would
     // rename the short file over the old one. Written directly, the short
     // count shows here and the temporary file is discarded.
-    //
-    // The folder is made when missing: the per-user folder of a system
-    // install does not exist before the first save.
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
-        throw SettingsError(describe(path, QStringLiteral("cannot create the folder ") + folder));
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))

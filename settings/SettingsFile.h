@@ -56,8 +56,7 @@ QByteArray formatSettings(const StoredSettings &settings);
 bool isListPosition(qint16 pos, int count);
 
 StoredSettings readSettingsFile(const QString &path);          // throws SettingsError
-// Replaces the file only once the new content is whole on disk; makes the
-// folder it goes in when that is missing.
+// Replaces the file only once the new content is whole on disk.
 void writeSettingsFile(const QString &path, const StoredSettings &settings); // throws SettingsError
 
 } // namespace quobin

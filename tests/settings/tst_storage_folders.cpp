@@ -124,8 +124,8 @@ private slots:
         QCOMPARE(folders.writeFolder(), home + QStringLiteral("/.config/quobin"));
     }
 
-    // A system install's first save makes the per-user folder and the file
-    // in it, with the same name and format as beside the program.
+    // A system install makes the per-user folder and saves the file there,
+    // with the same name and format as beside the program.
     void systemInstallSavesIntoANewPerUserFolder()
     {
         const QString program = makeFolder(m_root.filePath(QStringLiteral("usr/bin")), false);
@@ -137,6 +137,8 @@ private slots:
         const QByteArray written = asUser([&]() -> QByteArray {
             const StorageFolders folders = storageFoldersFor(program, envWith(home));
             const QString path = settingsFilePath(folders.writeFolder());
+            if (!folders.makeWriteFolder())
+                return QByteArray("the per-user folder was not made");
             try {
                 writeSettingsFile(path, stored);
                 return readSettingsFile(path) == stored ? path.toUtf8() : QByteArray("read back differs");
@@ -150,6 +152,26 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("2\r\n3\r\n\"/fw/main.hex\"\r\n"));
         QVERIFY(!QFile::exists(settingsFilePath(program)));
+    }
+
+    // A home that the user cannot write: no folder, and the save that
+    // follows fails (and is reported with its path by the window).
+    void aPerUserFolderThatCannotBeMadeIsSaidSo()
+    {
+        const QString program = makeFolder(m_root.filePath(QStringLiteral("usr/bin")), false);
+        const QString home = makeFolder(m_root.filePath(QStringLiteral("locked home")), false);
+        const QByteArray outcome = asUser([&]() -> QByteArray {
+            const StorageFolders folders = storageFoldersFor(program, envWith(home));
+            if (folders.makeWriteFolder())
+                return "made";
+            try {
+                writeSettingsFile(settingsFilePath(folders.writeFolder()), StoredSettings{});
+                return "saved";
+            } catch (const SettingsError &) {
+                return "not made, save refused";
+            }
+        });
+        QCOMPARE(outcome, QByteArray("not made, save refused"));
     }
 
     void aLinkBesideTheProgramWinsOverOneInThePerUserFolder()
