@@ -34,6 +34,8 @@ deb="$work/package/quobin_${version}-1_$(dpkg --print-architecture).deb"
     echo usr/share/doc/quobin/README.md
     echo usr/share/doc/quobin/changelog.Debian.gz
     echo usr/share/doc/quobin/copyright
+    echo usr/share/man/man1/quobin.1.gz
+    echo usr/share/man/man1/vantor-sim.1.gz
     for size in 16 32 48; do echo "usr/share/icons/hicolor/${size}x$size/apps/quobin.png"; done
 } | sort >"$work/expected"
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort >"$work/files"
