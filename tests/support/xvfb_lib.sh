@@ -13,9 +13,9 @@
 # (it does not quote its auth file's path).
 #
 # The private session bus keeps the program off the machine's bus. Without
-# one, where dbus-x11 is installed, the first program started autolaunches a
-# bus bound to the virtual display that outlives it, and the accessibility
-# bus that it starts there swallows the keys sent to the next program.
+# one, where dbus-x11 and at-spi2-core are installed, the first program
+# started autolaunches a bus bound to the virtual display that outlives it,
+# and the next program started there no longer gets the keys sent to it.
 under_xvfb() {
     if [ -n "${QUOBIN_UNDER_XVFB:-}" ]; then
         xvfb_test_setup
