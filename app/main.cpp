@@ -15,6 +15,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const quobin::StorageFolders folders = quobin::storageFoldersFor(QCoreApplication::applicationDirPath());
     const QStringList linkFolders = folders.linkFolders();
+    // A system install saves into the per-user folder, which may not exist
+    // yet. Should it fail, the save at exit names the path it could not write.
+    folders.makeWriteFolder();
 
     quobin::QtSerialPort port([linkFolders](qint16 number) { return quobin::portNameFor(number, linkFolders); });
     quobin::SteadyClock clock;

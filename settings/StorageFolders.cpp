@@ -48,6 +48,11 @@ QStringList StorageFolders::linkFolders() const
     return {programFolder, userFolder};
 }
 
+bool StorageFolders::makeWriteFolder() const
+{
+    return QDir().mkpath(writeFolder());
+}
+
 StorageFolders storageFoldersFor(const QString &programFolder, const QProcessEnvironment &env)
 {
     return StorageFolders{programFolder, perUserFolder(env), userMayWrite(programFolder)};

@@ -23,6 +23,10 @@ struct StorageFolders {
     // The folders searched for a comN link, in order: a link beside the
     // program wins over one in the per-user folder.
     QStringList linkFolders() const;
+    // Makes the write folder when it is missing (the per-user folder before
+    // the first save of a system install). False when it cannot be made; the
+    // save then reports the path it could not write.
+    bool makeWriteFolder() const;
 };
 
 // Decides for the program in programFolder, as the current user, with the

@@ -5,7 +5,7 @@
 # Usage: quobin_under_xvfb.sh <quobin binary> <caption>
 set -u
 . "$(dirname "$0")/../support/xvfb_lib.sh"
-under_xvfb 50 "$0" "$@"
+under_xvfb 30 "$0" "$@"
 
 binary=$1
 caption=$2

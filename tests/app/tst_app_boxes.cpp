@@ -4,10 +4,13 @@
 #include "QtMessageBoxes.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,33 +20,62 @@
 
 using namespace quobin;
 
-// Every 10 ms looks for a modal widget it has not handled yet and hands it to
-// answer(). Stops after the first one, or after 10 s.
+// Answers the next modal dialog: every 10 ms looks for an active modal
+// widget and hands the first one to answer(), then keeps watching until that
+// dialog is gone. A dialog that does not appear, or is still open a few
+// seconds after its answer, is closed so that exec() returns, and problem()
+// says what went wrong; the test then fails instead of hanging.
 class ModalAnswerer : public QObject {
 public:
     explicit ModalAnswerer(std::function<void(QWidget *)> answer) : m_answer(std::move(answer))
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (modal && modal != m_done) {
-                m_done = modal;
-                m_timer.stop();
-                m_answer(modal);
-            } else if (m_elapsed.elapsed() > 10000) {
-                m_timer.stop();
-                if (modal)
-                    modal->close();
-            }
-        });
+        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
         m_elapsed.start();
         m_timer.start(10);
     }
 
+    // Empty when a dialog came, was answered and went away.
+    QString problem() const { return m_problem; }
+
 private:
+    static constexpr qint64 limitMs = 5000;
+
+    void poll()
+    {
+        if (!m_answered) {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                m_answered = true;
+                m_watched = modal;
+                m_elapsed.restart();
+                m_answer(modal);
+            } else if (m_elapsed.elapsed() > limitMs) {
+                giveUp(QStringLiteral("no modal dialog appeared within %1 ms").arg(limitMs));
+            }
+            return;
+        }
+        if (!m_watched || !m_watched->isVisible()) {
+            m_timer.stop();
+        } else if (m_elapsed.elapsed() > limitMs) {
+            giveUp(QStringLiteral("the dialog was still open %1 ms after its answer").arg(limitMs));
+        }
+    }
+
+    void giveUp(const QString &problem)
+    {
+        m_timer.stop();
+        m_problem = problem;
+        if (auto *dialog = qobject_cast<QDialog *>(m_watched))
+            dialog->reject();
+        else if (m_watched)
+            m_watched->close();
+    }
+
     std::function<void(QWidget *)> m_answer;
     QTimer m_timer;
     QElapsedTimer m_elapsed;
-    QWidget *m_done = nullptr;
+    bool m_answered = false;
+    QPointer<QWidget> m_watched;
+    QString m_problem;
 };
 
 class TestAppBoxes : public QObject {
@@ -92,6 +124,7 @@ void TestAppBoxes::plainBox()
     });
     QtMessageBoxes().plain(nullptr, QStringLiteral("Kelsar Vantor Quobin - V 3.0"),
                            QStringLiteral("Upload <b>done</b>"));
+    QVERIFY2(answerer.problem().isEmpty(), qPrintable(answerer.problem()));
     QCOMPARE(seen.title, QStringLiteral("Kelsar Vantor Quobin - V 3.0"));
     QCOMPARE(seen.text, QStringLiteral("Upload <b>done</b>"));
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
@@ -106,6 +139,7 @@ void TestAppBoxes::warningBox()
         qobject_cast<QMessageBox *>(modal)->button(QMessageBox::Ok)->click();
     });
     QtMessageBoxes().warning(nullptr, QStringLiteral("Vantor Quobin"), QStringLiteral("Careful"));
+    QVERIFY2(answerer.problem().isEmpty(), qPrintable(answerer.problem()));
     QCOMPARE(seen.title, QStringLiteral("Vantor Quobin"));
     QCOMPARE(seen.icon, QMessageBox::Warning);
     QCOMPARE(seen.buttons, QList<QMessageBox::StandardButton>({QMessageBox::Ok}));
@@ -128,7 +162,9 @@ void TestAppBoxes::yesNoBox()
         seen = inspect(modal);
         qobject_cast<QMessageBox *>(modal)->button(QMessageBox::StandardButton(press))->click();
     });
-    QCOMPARE(QtMessageBoxes().yesNo(nullptr, QStringLiteral("Caption"), QStringLiteral("Go on?")), answer);
+    const bool yes = QtMessageBoxes().yesNo(nullptr, QStringLiteral("Caption"), QStringLiteral("Go on?"));
+    QVERIFY2(answerer.problem().isEmpty(), qPrintable(answerer.problem()));
+    QCOMPARE(yes, answer);
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
     QCOMPARE(seen.buttons, QList<QMessageBox::StandardButton>({QMessageBox::Yes, QMessageBox::No}));
     QCOMPARE(seen.defaultButton, QMessageBox::Yes);
@@ -154,12 +190,17 @@ void TestAppBoxes::fileDialogRemembersTheLastFile()
             shownFilters = fd->nameFilters();
             selectedFilter = fd->selectedNameFilter();
             suffix = fd->defaultSuffix();
-            fd->selectFile(chosen);
+            // Typed into the name box as an operator would: selectFile() on a
+            // shown dialog leaves the box empty while the box has the focus.
+            auto *nameBox = fd->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            QVERIFY(nameBox);
+            nameBox->setText(chosen);
             static_cast<QDialog *>(fd)->accept();
         });
-        QCOMPARE(dialog.openFile(nullptr, QStringLiteral("Select File to Upload"), filters,
-                                 QStringLiteral("hex")),
-                 chosen);
+        const QString first = dialog.openFile(nullptr, QStringLiteral("Select File to Upload"), filters,
+                                              QStringLiteral("hex"));
+        QVERIFY2(answerer.problem().isEmpty(), qPrintable(answerer.problem()));
+        QCOMPARE(first, chosen);
     }
     QCOMPARE(title, QStringLiteral("Select File to Upload"));
     QCOMPARE(shownFilters, filters);
@@ -176,9 +217,10 @@ void TestAppBoxes::fileDialogRemembersTheLastFile()
             preselected = fd->selectedFiles();
             static_cast<QDialog *>(fd)->accept();
         });
-        QCOMPARE(dialog.openFile(nullptr, QStringLiteral("Select File to Upload"), filters,
-                                 QStringLiteral("hex")),
-                 chosen);
+        const QString again = dialog.openFile(nullptr, QStringLiteral("Select File to Upload"), filters,
+                                              QStringLiteral("hex"));
+        QVERIFY2(answerer.problem().isEmpty(), qPrintable(answerer.problem()));
+        QCOMPARE(again, chosen);
     }
     QCOMPARE(preselected, QStringList({chosen}));
 }
@@ -192,6 +234,7 @@ void TestAppBoxes::cancelledFileDialogReturnsNothing()
     });
     QVERIFY(dialog.openFile(nullptr, QStringLiteral("t"), {QStringLiteral("Any (*)")}, QStringLiteral("hex"))
                 .isEmpty());
+    QVERIFY2(answerer.problem().isEmpty(), qPrintable(answerer.problem()));
 }
 
 QTEST_MAIN(TestAppBoxes)

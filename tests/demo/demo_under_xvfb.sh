@@ -7,7 +7,7 @@
 # Usage: demo_under_xvfb.sh <quobin> <vantor-sim> <demo.sh> <caption>
 set -u
 . "$(dirname "$0")/../support/xvfb_lib.sh"
-under_xvfb 100 "$0" "$@"
+under_xvfb 60 "$0" "$@"
 
 quobin=$1
 simulator=$2

@@ -7,7 +7,7 @@
 # Usage: install_and_run.sh <build dir> <caption>
 set -u
 . "$(dirname "$0")/../support/xvfb_lib.sh"
-under_xvfb 100 "$0" "$@"
+under_xvfb 60 "$0" "$@"
 
 build=$1
 caption=$2

@@ -2,24 +2,48 @@
 # Source it from a POSIX sh script, then call under_xvfb first.
 # shellcheck shell=sh
 
-# under_xvfb SECONDS SCRIPT ARGS...: runs SCRIPT again under xvfb-run, ended
-# after SECONDS; returns at once when already under it.
+# under_xvfb SECONDS SCRIPT ARGS...: runs SCRIPT again, ended after SECONDS,
+# on a virtual X server of its own with a session bus of its own, in an
+# environment of its own; returns at once when already there.
+#
+# Nothing of the caller's environment reaches the program but PATH and the
+# sanitizers' options: a QT_SCALE_FACTOR, QT_FONT_DPI or QT_QPA_PLATFORM of
+# the caller would change the window, a DISPLAY or WAYLAND_DISPLAY would
+# send it elsewhere, and xvfb-run cannot cope with a TMPDIR holding a space
+# (it does not quote its auth file's path).
+#
+# The private session bus keeps the program off the machine's bus. Without
+# one, where dbus-x11 and at-spi2-core are installed, the first program
+# started autolaunches a bus bound to the virtual display that outlives it,
+# and the next program started there no longer gets the keys sent to it.
 under_xvfb() {
-    [ -n "${QUOBIN_UNDER_XVFB:-}" ] && return 0
+    if [ -n "${QUOBIN_UNDER_XVFB:-}" ]; then
+        xvfb_test_setup
+        return 0
+    fi
     limit=$1
     shift
-    QUOBIN_UNDER_XVFB=1 exec timeout "$limit" xvfb-run -a -s "-screen 0 800x600x24" sh "$@"
+    exec env -i PATH="$PATH" TMPDIR=/tmp LANG=C.UTF-8 QUOBIN_UNDER_XVFB=1 \
+        ${ASAN_OPTIONS+"ASAN_OPTIONS=$ASAN_OPTIONS"} \
+        ${UBSAN_OPTIONS+"UBSAN_OPTIONS=$UBSAN_OPTIONS"} \
+        ${LSAN_OPTIONS+"LSAN_OPTIONS=$LSAN_OPTIONS"} \
+        timeout "$limit" xvfb-run -a -s "-screen 0 800x600x24" \
+        dbus-run-session -- sh "$@"
 }
 
-# A folder of the test's own, and the program it started (pid): both go at exit.
-work=$(mktemp -d)
-pid=
+# A folder of the test's own (work), holding its home and runtime folders,
+# and the program it started (pid): both go at exit.
+xvfb_test_setup() {
+    work=$(mktemp -d)
+    pid=
+    trap finish EXIT
+    mkdir -m 700 "$work/home" "$work/runtime"
+    export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime"
+}
 finish() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     rm -rf "$work"
 }
-trap finish EXIT
-unset QT_QPA_PLATFORM
 
 fail() {
     echo "FAIL: $1"
