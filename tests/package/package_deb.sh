@@ -5,7 +5,7 @@
 # unprivileged user on a virtual X server, with a session bus of that user's
 # own: the program's folder belongs to root, so the program must keep its
 # settings in that user's ~/.config/quobin/quobin.ini.
-# Usage: package_deb.sh <build dir> <caption> <version> <1 when quobin-cli is built>
+# Usage: package_deb.sh <build dir> <caption> <version>
 set -u
 . "$(dirname "$0")/../support/xvfb_lib.sh"
 under_xvfb 90 "$0" "$@"
@@ -13,7 +13,6 @@ under_xvfb 90 "$0" "$@"
 build=$1
 caption=$2
 version=$3
-with_cli=$4
 user=nobody
 
 for tool in cpack dpkg-deb dpkg-shlibdeps lintian runuser; do
@@ -28,13 +27,14 @@ deb="$work/package/quobin_${version}-1_$(dpkg --print-architecture).deb"
 # Its files, and nothing else.
 {
     echo usr/bin/quobin
-    [ "$with_cli" = 1 ] && echo usr/bin/quobin-cli
+    echo usr/bin/quobin-cli
     echo usr/bin/vantor-sim
     echo usr/share/applications/quobin.desktop
     echo usr/share/doc/quobin/README.md
     echo usr/share/doc/quobin/changelog.Debian.gz
     echo usr/share/doc/quobin/copyright
     echo usr/share/man/man1/quobin.1.gz
+    echo usr/share/man/man1/quobin-cli.1.gz
     echo usr/share/man/man1/vantor-sim.1.gz
     for size in 16 32 48; do echo "usr/share/icons/hicolor/${size}x$size/apps/quobin.png"; done
 } | sort >"$work/expected"
