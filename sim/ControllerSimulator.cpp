@@ -272,6 +272,8 @@ std::optional<TimePoint> ControllerSimulator::stayAwake(std::optional<TimePoint>
 {
     using namespace std::chrono;
     constexpr auto earlyWake = microseconds(300);
+    if (!m_config.stayAwake)
+        return deadline;
     if (now < m_awakeUntil)
         return now;
     if (!deadline)

@@ -51,6 +51,11 @@ struct SimulatorConfig {
     QList<Fault> faults;
     // Model a real wire at the host's baud rate: 10 bits per byte each way.
     bool paced = false;
+    // On a paced wire, poll without sleeping around each answer, so that a
+    // late wake-up of this thread never slows the wire. That costs a good
+    // share of a core per simulator: many simulators on few cores sleep
+    // instead and accept a wake-up's delay on each answer.
+    bool stayAwake = true;
     // A line that is not an Intel HEX record ends after this quiet gap.
     int lineGapMs = 20;
     // Receives a line of text for each chunk read and written; called on the
