@@ -5,8 +5,9 @@ QUOBIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # What building and testing need on Debian 12.
 QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins fonts-dejavu-core)
-# What the tests and the screenshots need besides.
-QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool)
+# What the tests and the screenshots need besides (locales: the sources that
+# a test compiles a comma-decimal locale from).
+QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool locales)
 
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {
