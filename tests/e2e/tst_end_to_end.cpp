@@ -249,6 +249,50 @@ private slots:
         }
     }
 
+    void anUnansweredLineIsSentAgainByANewBootloader()
+    {
+        // The third line to arrive gets no answer; its resend does.
+        Bench bench(withVersion("1.28", {Fault(Fault::NoAnswer, 3)}));
+        const QByteArray hex = intelHex(6);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+        const auto lines = bench.sim.receivedLines();
+        QCOMPARE(lines.size(), linesOf(hex).size() + 1);
+        QCOMPARE(lines.at(3), lines.at(2));
+        bench.verifyIdle();
+    }
+
+    void theVersionIsReadWhenItsReplyComesInPieces_data()
+    {
+        QTest::addColumn<int>("gapMsecs");
+        QTest::newRow("whole") << -1;
+        QTest::newRow("1 ms") << 1;
+        QTest::newRow("3 ms") << 3;
+        QTest::newRow("10 ms") << 10;
+    }
+    void theVersionIsReadWhenItsReplyComesInPieces()
+    {
+        // "?" wakes the host; "V1.28" follows a moment later, as on a fast
+        // adapter or a PC UART. Only a bootloader read as 1.28 resends a
+        // line with a checksum error: three sends, then the question.
+        QFETCH(int, gapMsecs);
+        QList<Fault> faults{Fault(Fault::ChecksumAlways, 2)};
+        if (gapMsecs >= 0)
+            faults.append(Fault(Fault::SplitReply, 0, gapMsecs));
+        Bench bench(withVersion("1.28", faults));
+        bench.boxes.answers = {false};
+        const QByteArray hex = intelHex(5);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"yesNo: Checksum error at line 2. Continue with download?"});
+        const auto lines = bench.sim.receivedLines();
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.mid(1), QList<QByteArray>(3, linesOf(hex).at(1)));
+        QCOMPARE(bench.sim.requestCount(), 1);
+        bench.verifyIdle();
+    }
+
     void aLateAnswerCountsForTheNextSend()
     {
         // A "second" of this clock lasts 100 ms: the answer comes well after

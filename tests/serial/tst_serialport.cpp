@@ -1,4 +1,6 @@
+#include "Clock.h"
 #include "ClosePortIfOpen.h"
+#include "PollWithDeadline.h"
 #include "PortNames.h"
 #include "Pty.h"
 #include "QtSerialPort.h"
@@ -10,6 +12,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
+#include <thread>
 
 using namespace quobin;
 using namespace quobin::testing;
@@ -160,6 +165,46 @@ private slots:
         }
         QVERIFY(raised);
         QVERIFY(timer.elapsed() < 1000);
+    }
+
+    void aReplyInPiecesIsCollectedUntilTheLineIsQuiet()
+    {
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        SteadyClock clock;
+        PollWithDeadline poll(*m_port, clock);
+        m_pty->write("?");
+        QVERIFY(waitUntilWaiting(*m_port, 1));
+        QByteArray response = m_port->input();
+        std::thread device([this] {
+            for (const char *piece : {"V1", ".2", "8"}) {
+                QThread::msleep(5);
+                m_pty->write(piece);
+            }
+        });
+        QElapsedTimer timer;
+        timer.start();
+        poll.untilQuiet(response, 20, 200);
+        const qint64 lasted = timer.elapsed();
+        device.join();
+        QCOMPARE(response, QByteArray("?V1.28"));
+        QVERIFY2(lasted >= 20 && lasted < 200, qPrintable(QString::number(lasted)));
+
+        // A line that never falls quiet ends the wait at its bound.
+        std::atomic<bool> stop{false};
+        std::thread chatter([&] {
+            while (!stop) {
+                m_pty->write("x");
+                QThread::msleep(5);
+            }
+        });
+        QByteArray noise;
+        timer.restart();
+        poll.untilQuiet(noise, 20, 200);
+        const qint64 bounded = timer.elapsed();
+        stop = true;
+        chatter.join();
+        QVERIFY(noise.size() > 5);
+        QVERIFY2(bounded >= 200 && bounded < 1000, qPrintable(QString::number(bounded)));
     }
 
     void closePortIfOpenNeverFails()
