@@ -352,6 +352,29 @@ private slots:
         bench.verifyIdle();
     }
 
+    void aControllerPulledOutDuringTheWaitForItIsAFailure()
+    {
+        // The wait for "^" has no limit; a device that goes must end it.
+        SimulatorConfig config;
+        config.caretDelayMs = -1; // the operator never resets the controller
+        Bench bench(config);
+        bench.firmware(intelHex(3));
+        bench.window->show();
+        QString statusWhenPulled;
+        QTimer::singleShot(300, [&] {
+            statusWhenPulled = bench.ui().Label2->text();
+            bench.sim.vanish();
+        });
+        QElapsedTimer timer;
+        timer.start();
+        bench.upload();
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(statusWhenPulled, QStringLiteral("Waiting for Bootloader Active Character...Reset target..."));
+        QCOMPARE(bench.boxTexts(), QStringList{"warning: Error encountered while uploading the firmware file."});
+        QCOMPARE(bench.sim.requestCount(), 0);
+        bench.verifyIdle();
+    }
+
     void aMissingFileFailsOnlyAfterTheHandshake()
     {
         Bench bench(withVersion("1.28"));
