@@ -253,7 +253,7 @@ private slots:
         const qint64 lasted = timer.elapsed();
         device.join();
         QVERIFY(transmitter->sent);
-        QVERIFY2(lasted >= 290 && lasted < 1500, qPrintable(QString::number(lasted)));
+        QVERIFY2(lasted >= 250 && lasted < 1500, qPrintable(QString::number(lasted)));
         QCOMPARE(transmitter->discards.load(), 0);
     }
 
