@@ -4,6 +4,7 @@
 #include "FileDropLineEdit.h"
 #include "MessageBoxes.h"
 #include "SerialPort.h"
+#include "SecondClickGuard.h"
 #include "SettingsFile.h"
 #include "UploadProcedure.h"
 
@@ -52,6 +53,9 @@ Form1::Form1(Form1Services services, const QString &settingsPath, ProgramVersion
 
     connect(ui.Command6, &QPushButton::clicked, this, &Form1::RunUpload);
     connect(ui.Command4, &QPushButton::clicked, this, &Form1::Cancel);
+    // A double-click on the upload button starts one upload and does not
+    // also press the Cancel button that has taken its place.
+    new SecondClickGuard(ui.Command6, ui.Command4, this);
     connect(ui.Command1, &QPushButton::clicked, this, &Form1::Browse);
     connect(ui.Command3, &QPushButton::clicked, this, &Form1::Exit);
     connect(ui.Text1, &FileDropLineEdit::filesDropped, this, [this](const QStringList &paths) {

@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -592,6 +593,9 @@ void benchGang()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Qt has set the desktop's locale by now. The figures print with a
+    // decimal point all the same, so that runs on any machine compare.
+    std::setlocale(LC_NUMERIC, "C");
     const QStringList args = app.arguments();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (args.size() >= 3 && args.at(1) == QStringLiteral("--startup-under-x"))

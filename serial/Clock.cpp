@@ -13,6 +13,11 @@ qint64 steadyMsecs()
 }
 } // namespace
 
+qint64 Clock::msecsNow()
+{
+    return steadyMsecs();
+}
+
 qint64 SteadyClock::now()
 {
     return steadyMsecs() / 1000;

@@ -15,6 +15,9 @@ public:
     virtual int msecsToNextSecond() = 0;
     // Blocks the thread for msecs; runs no window events.
     virtual void sleep(int msecs) = 0;
+    // A monotonic reading in milliseconds, for gaps shorter than a second.
+    // Real time unless a clock says otherwise.
+    virtual qint64 msecsNow();
 };
 
 // Counts whole-second boundaries on a monotonic clock, so that a change of

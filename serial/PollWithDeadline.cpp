@@ -83,4 +83,25 @@ WaitEnd PollWithDeadline::forMarker(char marker, QByteArray &response, const Wai
     return WaitEnd::Ended;
 }
 
+void PollWithDeadline::untilQuiet(QByteArray &response, int quietMsecs, int boundMsecs)
+{
+    const qint64 start = m_clock.msecsNow();
+    qint64 lastArrival = start;
+    for (;;) {
+        const qint64 now = m_clock.msecsNow();
+        // The bound is looked at first: a line that never falls quiet
+        // cannot keep the wait going.
+        if (now - start >= boundMsecs)
+            return;
+        if (m_port.inBufferCount() > 0) {
+            response += m_port.input();
+            lastArrival = now;
+        } else if (now - lastArrival >= quietMsecs) {
+            return;
+        } else {
+            m_port.waitForInput(int(qMin(lastArrival + quietMsecs, start + boundMsecs) - now));
+        }
+    }
+}
+
 } // namespace quobin

@@ -22,7 +22,7 @@ struct WaitHooks {
 
 enum class WaitEnd { Ended, Cancelled };
 
-// The three waits for the controller. Every pass reads the clock and the port
+// The waits for the controller. Every pass reads the clock and the port
 // afresh and evaluates all of its tests. A pass that finds nothing to do
 // blocks until a byte arrives, an event comes, or the clock's next second,
 // rather than spin the processor.
@@ -45,6 +45,12 @@ public:
     // Appends what arrives to response until it holds the marker, with no
     // limit. Cancelled when the cancel hook fires while nothing is waiting.
     WaitEnd forMarker(char marker, QByteArray &response, const WaitHooks &hooks);
+
+    // Appends what arrives to response until nothing has arrived for
+    // quietMsecs, or boundMsecs have passed since the wait began. A reply
+    // that comes in pieces is whole by then. Runs no window events: it lasts
+    // a fraction of a second.
+    void untilQuiet(QByteArray &response, int quietMsecs, int boundMsecs);
 
     // True when text holds any of the marker bytes.
     static bool containsAny(const QByteArray &text, const QByteArray &markers);

@@ -4,6 +4,7 @@
 #include "SerialError.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -22,6 +23,10 @@ namespace {
 // How long a close may wait for queued output to leave (a device holding
 // XOFF could otherwise keep it forever).
 constexpr int kDrainLimitMsecs = 2000;
+// What a serial device may still hold in its own transmit buffer once the
+// driver has handed it everything (a 16550 holds 16 bytes, USB adapters up
+// to a few hundred).
+constexpr qint64 kDeviceBufferBytes = 256;
 
 [[noreturn]] void fail(const QString &what, const QSerialPort &port)
 {
@@ -30,8 +35,9 @@ constexpr int kDrainLimitMsecs = 2000;
 
 } // namespace
 
-QtSerialPort::QtSerialPort(std::function<QString(qint16)> portNameFor)
-    : m_portNameFor(std::move(portNameFor))
+QtSerialPort::QtSerialPort(std::function<QString(qint16)> portNameFor,
+                           std::unique_ptr<TransmitQueue> transmitQueue)
+    : m_portNameFor(std::move(portNameFor)), m_transmitQueue(std::move(transmitQueue))
 {
 }
 
@@ -88,6 +94,7 @@ void QtSerialPort::setPortOpen(bool open)
     m_port.clearError();
     if (!m_port.open(QIODevice::ReadWrite))
         fail(QStringLiteral("cannot open ") + m_port.portName(), m_port);
+    m_bytesSinceOpen = 0;
     onlyXonResumes();
     requestLowLatency();
 }
@@ -102,6 +109,7 @@ void QtSerialPort::output(const QByteArray &bytes)
     requireOpen();
     if (m_port.write(bytes) != bytes.size())
         fail(QStringLiteral("cannot write"), m_port);
+    m_bytesSinceOpen += bytes.size();
     pushOutput();
 }
 
@@ -126,6 +134,9 @@ void QtSerialPort::waitForInput(int msecs)
         throwIfVanished();
         m_port.clearError();
     }
+    // A hang-up can end the wait without a byte: say so now, so that the
+    // next pass does not start on a device that has gone.
+    bytesInKernel();
 }
 
 void QtSerialPort::requireOpen() const
@@ -140,6 +151,28 @@ void QtSerialPort::throwIfVanished()
         fail(QStringLiteral("the device is gone"), m_port);
 }
 
+// The bytes the kernel has received and Qt has not taken yet. A device that
+// has gone (a USB adapter pulled out, the far end of a pseudo-terminal
+// closed) cannot be asked, or reports a hang-up with nothing left to read:
+// both raise, so that no wait spins or sleeps on it.
+int QtSerialPort::bytesInKernel()
+{
+#ifdef Q_OS_UNIX
+    const int fd = int(m_port.handle());
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0)
+        throw SerialError("the device is gone: its receive queue cannot be read");
+    if (waiting > 0)
+        return waiting;
+    pollfd state{fd, POLLIN, 0};
+    if (::poll(&state, 1, 0) == 1 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        throw SerialError("the device is gone: hang-up or error on the port");
+    return 0;
+#else
+    return 0;
+#endif
+}
+
 // Qt moves bytes from the kernel into its own buffer only from its event loop
 // or its blocking waits. Take in whatever the kernel holds, without blocking,
 // so that a read sees every byte that has arrived.
@@ -149,11 +182,7 @@ void QtSerialPort::pullFromKernel()
     throwIfVanished();
     pushOutput();
 #ifdef Q_OS_UNIX
-    const int fd = int(m_port.handle());
-    for (;;) {
-        int waiting = 0;
-        if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0)
-            break;
+    while (bytesInKernel() > 0) {
         if (!m_port.waitForReadyRead(0)) {
             throwIfVanished();
             m_port.clearError();
@@ -181,29 +210,45 @@ void QtSerialPort::pushOutput()
     throwIfVanished();
 }
 
-// A close right after a write would drop what is still queued: wait, with a
-// bound, until it has left.
+// A close right after a write would drop what is still queued, and the close
+// puts back the line settings the port had before it was opened, speed
+// included: wait, with a bound, until the device has sent everything, its
+// last byte out of the transmitter. What a device held by XOFF still holds at
+// the bound is discarded: it would go out when XON came, after the upload
+// has ended, and a real UART's close would sit in the kernel's closing wait
+// meanwhile.
 void QtSerialPort::drainOutput()
 {
     QElapsedTimer elapsed;
     elapsed.start();
-    while (m_port.bytesToWrite() > 0 && elapsed.elapsed() < kDrainLimitMsecs) {
-        if (!m_port.waitForBytesWritten(int(kDrainLimitMsecs - elapsed.elapsed()))) {
+    const auto msecsLeft = [&elapsed] { return kDrainLimitMsecs - elapsed.elapsed(); };
+    while (m_port.bytesToWrite() > 0 && msecsLeft() > 0) {
+        if (!m_port.waitForBytesWritten(int(msecsLeft()))) {
             if (m_port.error() == QSerialPort::ResourceError)
-                return;
+                return; // the device has gone with whatever it held
             m_port.clearError();
         }
     }
 #ifdef Q_OS_UNIX
     const int fd = int(m_port.handle());
-    for (;;) {
-        int queued = 0;
-        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
-            break;
-        if (elapsed.elapsed() >= kDrainLimitMsecs)
-            break;
-        ::usleep(1000);
+    while (m_port.bytesToWrite() == 0 && msecsLeft() > 0) {
+        if (m_transmitQueue->queued(fd) == 0) {
+            const std::optional<bool> sent = m_transmitQueue->transmitterEmpty(fd);
+            if (!sent) {
+                // The device cannot tell: give it the time its own buffer
+                // needs on the wire, at most what was written.
+                const qint64 bytes = qMin(m_bytesSinceOpen, kDeviceBufferBytes);
+                const qint64 baud = qMax<qint64>(m_port.baudRate(), 300);
+                const qint64 wireMsecs = (bytes * 10 * 1000 + baud - 1) / baud;
+                QThread::msleep(ulong(qMax<qint64>(0, qMin(wireMsecs, msecsLeft()))));
+                return;
+            }
+            if (*sent)
+                return;
+        }
+        QThread::usleep(1000);
     }
+    m_transmitQueue->discard(fd);
 #endif
 }
 

@@ -86,9 +86,7 @@ void ControllerModel::handle(const FramedItem &item, TimePoint now)
 {
     if (item.kind == FramedItem::Request) {
         m_requestTimes.append(item.firstByteAt);
-        const QByteArray reply = m_faults.requestReply();
-        if (!reply.isEmpty())
-            plan({{0, reply}}, now, 0);
+        plan(m_faults.requestReply(), now, 0);
         return;
     }
     answerLine(item, now);

@@ -10,7 +10,8 @@ namespace quobin::sim::FaultNames {
 
 namespace {
 
-enum class Arg { None, Millis, Text };
+// Millis and Text follow the line number; LeadingMillis stands in its place.
+enum class Arg { None, Millis, Text, LeadingMillis };
 
 struct Entry {
     const char *name;
@@ -37,6 +38,7 @@ const std::array entries = {
     Entry { "xoff", Fault::XoffHold, true, Arg::Millis, "xoff:k[:ms]", "send XOFF with the answer to line k, XON ms later (2000)" },
     Entry { "garbage", Fault::Garbage, false, Arg::Text, "garbage[:k[:TEXT]]", "send TEXT (xyz) after the answer to line k, to every line without k" },
     Entry { "vanish", Fault::Vanish, true, Arg::None, "vanish:k", "close the pseudo-terminal when line k arrives" },
+    Entry { "split-reply", Fault::SplitReply, false, Arg::LeadingMillis, "split-reply[:ms]", "answer \"@&$\" with \"?\", then \"V\" and the version ms later (3)" },
 };
 
 int number(const QString &text, const QString &option)
@@ -57,6 +59,13 @@ Fault parse(const QString &option)
         if (parts.first() != QLatin1String(entry.name))
             continue;
         Fault fault { entry.kind };
+        if (entry.arg == Arg::LeadingMillis) {
+            if (parts.size() > 2)
+                throw SimulatorError("fault " + option.toStdString() + " takes one number");
+            if (parts.size() > 1)
+                fault.millis = number(parts[1], option);
+            return fault;
+        }
         if (parts.size() > 1)
             fault.line = number(parts[1], option);
         if (entry.needsLine && fault.line < 1)

@@ -34,13 +34,19 @@ QByteArray FaultPlan::activeCharacter() const
     return has(Fault::CaretWithQuestion) ? QByteArray("^?") : QByteArray("^");
 }
 
-QByteArray FaultPlan::requestReply() const
+QList<PlannedOutput> FaultPlan::requestReply() const
 {
     if (has(Fault::Silent))
         return {};
     if (has(Fault::Echo))
-        return "@&$";
-    return m_version.isEmpty() ? QByteArray("?") : "?V" + m_version;
+        return {{0, "@&$"}};
+    if (m_version.isEmpty())
+        return {{0, "?"}};
+    for (const Fault &fault : m_faults) {
+        if (fault.kind == Fault::SplitReply)
+            return {{0, "?"}, {millisOr(fault, 3), "V" + m_version}};
+    }
+    return {{0, "?V" + m_version}};
 }
 
 QList<PlannedOutput> FaultPlan::answerLine(int line, const QByteArray &text, const QByteArray &answer)
@@ -91,6 +97,7 @@ QList<PlannedOutput> FaultPlan::answerLine(int line, const QByteArray &text, con
         case Fault::Echo:
         case Fault::CaretWithQuestion:
         case Fault::NoCompletion:
+        case Fault::SplitReply:
             break;
         }
     }

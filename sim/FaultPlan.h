@@ -25,8 +25,9 @@ public:
 
     // The active character the bootloader sends after a reset.
     QByteArray activeCharacter() const;
-    // The reply to "@&$"; empty when the controller stays silent.
-    QByteArray requestReply() const;
+    // The reply to "@&$", in one write or in pieces; empty when the
+    // controller stays silent.
+    QList<PlannedOutput> requestReply() const;
     // What follows line number `line` (1-based) with the given text, whose
     // answer without faults is `answer`.
     QList<PlannedOutput> answerLine(int line, const QByteArray &text, const QByteArray &answer);

@@ -29,6 +29,7 @@ struct Fault {
         XoffHold,          // XOFF with the answer to line k, XON millis later (2000)
         Garbage,           // text ("xyz") millis (1) after the answer to line k, every line when k is 0
         Vanish,            // on line k the pseudo-terminal closes: the far end disappears
+        SplitReply,        // the reply to "@&$" in two writes: "?", then "V<version>" millis later (3)
     };
 
     Fault(Kind kind, int line = 0, int millis = -1, QByteArray text = {})

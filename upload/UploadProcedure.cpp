@@ -23,6 +23,11 @@ constexpr int kSettleMsecs = 200;       // pause around the main-code command
 constexpr int kAnswerLimitSeconds = 3;  // every timed wait for the controller
 constexpr qint16 kHandshakeTries = 3;
 constexpr qint16 kSendsPerLine = 3;
+// The ready reply may come in pieces ("?", then "V1.28" a moment later): it
+// counts as whole once the line has been quiet this long (over a hundred
+// character times at 57600 baud), and is read at most this long.
+constexpr int kReplyQuietMsecs = 20;
+constexpr int kReplyLimitMsecs = 200;
 
 // Bootloaders from this version on resend a line after a checksum error or
 // no answer, and a line with no answer needs the operator's word.
@@ -149,6 +154,9 @@ UploadProcedure::Flow UploadProcedure::handshake()
         endWithPlainBox(UploadOutcome::Kind::NoResponse, QStringLiteral("No response from Vantor"));
         return Flow::Stop;
     }
+    // The wait for the reply ended at its first character; the version may
+    // still be on its way.
+    m_poll.untilQuiet(m_response, kReplyQuietMsecs, kReplyLimitMsecs);
     const qsizetype versionAt = m_response.indexOf('V');
     if (versionAt >= 0) {
         m_response = m_response.mid(versionAt + 1);

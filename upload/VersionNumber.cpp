@@ -1,8 +1,9 @@
 #include "VersionNumber.h"
 
+#include <QtGlobal>
+
+#include <charconv>
 #include <cmath>
-#include <cctype>
-#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -57,20 +58,51 @@ double readPrefixedInteger(const std::string &s, size_t pos, int base)
     return double(qint32(quint32(value)));
 }
 
+bool isDecimalDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Reads a run of decimal digits at pos into a saturating count, so that an
+// exponent of any length stays a number.
+qint64 readExponentDigits(const std::string &s, size_t &pos)
+{
+    qint64 value = 0;
+    for (; pos < s.size() && isDecimalDigit(s[pos]); ++pos)
+        value = qMin<qint64>(value * 10 + (s[pos] - '0'), 1'000'000'000);
+    return value;
+}
+
+// The number is converted by std::from_chars, which reads "." as the decimal
+// point whatever the process locale says: a desktop that writes decimals
+// with a comma sets that locale, and the version must read the same there.
 double readDecimal(const std::string &s)
 {
     std::string number;
     size_t pos = 0;
+    bool negative = false;
     if (pos < s.size() && (s[pos] == '+' || s[pos] == '-'))
-        number.push_back(s[pos++]);
+        negative = s[pos++] == '-';
+    if (negative)
+        number.push_back('-'); // from_chars takes no "+"
+    // Where the first significant digit stands relative to the point; only
+    // needed to tell a number too large from one too small.
+    qint64 magnitude = 0;
+    bool significant = false;
     bool anyDigit = false;
-    while (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos]))) {
+    while (pos < s.size() && isDecimalDigit(s[pos])) {
+        significant = significant || s[pos] != '0';
+        if (significant)
+            ++magnitude;
         number.push_back(s[pos++]);
         anyDigit = true;
     }
     if (pos < s.size() && s[pos] == '.') {
         number.push_back(s[pos++]);
-        while (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos]))) {
+        while (pos < s.size() && isDecimalDigit(s[pos])) {
+            if (!significant && s[pos] == '0')
+                --magnitude;
+            significant = significant || s[pos] != '0';
             number.push_back(s[pos++]);
             anyDigit = true;
         }
@@ -79,20 +111,27 @@ double readDecimal(const std::string &s)
         return 0.0;
     if (pos < s.size() && (s[pos] == 'E' || s[pos] == 'e' || s[pos] == 'D' || s[pos] == 'd')) {
         size_t exponentEnd = pos + 1;
-        std::string exponent = "e";
+        bool exponentNegative = false;
         if (exponentEnd < s.size() && (s[exponentEnd] == '+' || s[exponentEnd] == '-'))
-            exponent.push_back(s[exponentEnd++]);
-        bool exponentDigits = false;
-        while (exponentEnd < s.size() && std::isdigit(static_cast<unsigned char>(s[exponentEnd]))) {
-            exponent.push_back(s[exponentEnd++]);
-            exponentDigits = true;
+            exponentNegative = s[exponentEnd++] == '-';
+        const size_t digitsAt = exponentEnd;
+        const qint64 exponent = readExponentDigits(s, exponentEnd);
+        if (exponentEnd > digitsAt) {
+            number += exponentNegative ? "e-" : "e";
+            number.append(s, digitsAt, exponentEnd - digitsAt);
+            magnitude += exponentNegative ? -exponent : exponent;
         }
-        if (exponentDigits)
-            number += exponent;
     }
-    const double value = std::strtod(number.c_str(), nullptr);
-    if (std::isinf(value))
-        throw VersionNumberError();
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error == std::errc::result_out_of_range) {
+        // Too small underflows to zero; too large is a failure.
+        if (significant && magnitude > 0)
+            throw VersionNumberError();
+        return 0.0;
+    }
+    if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value))
+        return 0.0;
     return value;
 }
 

@@ -3,19 +3,47 @@
 #include "AppFakes.h"
 #include "FileDropLineEdit.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 using namespace quobin;
 using namespace quobin::testing;
+
+namespace {
+
+// One mouse event as the window system delivers it, stamped with its own
+// time (milliseconds, the window system's clock).
+void mouseAt(QWidget *widget, QEvent::Type type, quint64 timestamp)
+{
+    const QPointF centre = QRectF(widget->rect()).center();
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, centre, widget->mapToGlobal(centre), Qt::LeftButton, held, Qt::NoModifier);
+    event.setTimestamp(timestamp);
+    QApplication::sendEvent(widget, &event);
+}
+
+// A click; the second click of a double-click brings a double-click event
+// after its press.
+void clickAt(QWidget *widget, quint64 timestamp, bool secondOfDouble = false)
+{
+    mouseAt(widget, QEvent::MouseButtonPress, timestamp);
+    if (secondOfDouble)
+        mouseAt(widget, QEvent::MouseButtonDblClick, timestamp);
+    mouseAt(widget, QEvent::MouseButtonRelease, timestamp + 60);
+}
+
+} // namespace
 
 class TestAppLifecycle : public QObject {
     Q_OBJECT
@@ -44,6 +72,8 @@ private slots:
     void uploadButtonRunsTheUpload();
     void cancelDuringUploadEndsIt();
     void closeDuringUploadCancelsIt();
+    void aDoubleClickOnUploadDoesNotCancel_data();
+    void aDoubleClickOnUploadDoesNotCancel();
 
 private:
     QString settingsPath() const { return m_dir->filePath(QStringLiteral("quobin.ini")); }
@@ -359,6 +389,51 @@ void TestAppLifecycle::closeDuringUploadCancelsIt()
     QVERIFY(!rig.port.isOpen);
     QVERIFY(rig.boxes.boxes.isEmpty());
     QCOMPARE(readSettings(), QByteArray("0\r\n5\r\n\"/fw/main.hex\"\r\n"));
+}
+
+void TestAppLifecycle::aDoubleClickOnUploadDoesNotCancel_data()
+{
+    QTest::addColumn<int>("secondClickAfter");
+    // The queue holds the second click while the upload sets up the port:
+    // it reaches the Cancel button that has taken the upload button's place.
+    QTest::newRow("fast double-click") << 80;
+    QTest::newRow("slow double-click") << QApplication::doubleClickInterval() - 20;
+}
+
+void TestAppLifecycle::aDoubleClickOnUploadDoesNotCancel()
+{
+    QFETCH(int, secondClickAfter);
+    writeSettings("0\r\n5\r\n\"/fw/main.hex\"\r\n");
+    WindowRig rig(settingsPath());
+    rig.window->show();
+    const quint64 firstClick = 5'000'000;
+    bool runningAfterSecondClick = false;
+    bool cancelledByTheMeantClick = false;
+    QTimer::singleShot(50, rig.window.get(), [&] {
+        clickAt(rig.ui().Command4, firstClick + quint64(secondClickAfter), true);
+        runningAfterSecondClick = !rig.window->cancelRequested() && rig.ui().Command4->isEnabled();
+        // Then the operator sees Cancel and means it.
+        QTimer::singleShot(100, rig.window.get(), [&] {
+            clickAt(rig.ui().Command4, firstClick + 1500);
+            cancelledByTheMeantClick = rig.window->cancelRequested() && !rig.ui().Command4->isEnabled();
+        });
+    });
+    clickAt(rig.ui().Command6, firstClick - 60); // returns when the upload has ended
+    QVERIFY(runningAfterSecondClick);
+    QVERIFY(cancelledByTheMeantClick);
+    QVERIFY(rig.boxes.boxes.isEmpty());
+    QCOMPARE(rig.ui().Label2->text(), QStringLiteral("Idle"));
+    QVERIFY(rig.ui().Command6->isVisible());
+
+    // The keyboard cancels at once, whenever it comes.
+    bool cancelledByKey = false;
+    QTimer::singleShot(50, rig.window.get(), [&] {
+        QTest::keyClick(rig.ui().Command4, Qt::Key_Space);
+        cancelledByKey = rig.window->cancelRequested();
+    });
+    clickAt(rig.ui().Command6, firstClick + 10'000);
+    QVERIFY(cancelledByKey);
+    QCOMPARE(rig.ui().Label2->text(), QStringLiteral("Idle"));
 }
 
 QTEST_MAIN(TestAppLifecycle)

@@ -249,6 +249,50 @@ private slots:
         }
     }
 
+    void anUnansweredLineIsSentAgainByANewBootloader()
+    {
+        // The third line to arrive gets no answer; its resend does.
+        Bench bench(withVersion("1.28", {Fault(Fault::NoAnswer, 3)}));
+        const QByteArray hex = intelHex(6);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+        const auto lines = bench.sim.receivedLines();
+        QCOMPARE(lines.size(), linesOf(hex).size() + 1);
+        QCOMPARE(lines.at(3), lines.at(2));
+        bench.verifyIdle();
+    }
+
+    void theVersionIsReadWhenItsReplyComesInPieces_data()
+    {
+        QTest::addColumn<int>("gapMsecs");
+        QTest::newRow("whole") << -1;
+        QTest::newRow("1 ms") << 1;
+        QTest::newRow("3 ms") << 3;
+        QTest::newRow("10 ms") << 10;
+    }
+    void theVersionIsReadWhenItsReplyComesInPieces()
+    {
+        // "?" wakes the host; "V1.28" follows a moment later, as on a fast
+        // adapter or a PC UART. Only a bootloader read as 1.28 resends a
+        // line with a checksum error: three sends, then the question.
+        QFETCH(int, gapMsecs);
+        QList<Fault> faults{Fault(Fault::ChecksumAlways, 2)};
+        if (gapMsecs >= 0)
+            faults.append(Fault(Fault::SplitReply, 0, gapMsecs));
+        Bench bench(withVersion("1.28", faults));
+        bench.boxes.answers = {false};
+        const QByteArray hex = intelHex(5);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"yesNo: Checksum error at line 2. Continue with download?"});
+        const auto lines = bench.sim.receivedLines();
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.mid(1), QList<QByteArray>(3, linesOf(hex).at(1)));
+        QCOMPARE(bench.sim.requestCount(), 1);
+        bench.verifyIdle();
+    }
+
     void aLateAnswerCountsForTheNextSend()
     {
         // A "second" of this clock lasts 100 ms: the answer comes well after
@@ -305,6 +349,29 @@ private slots:
         bench.upload();
         QVERIFY(timer.elapsed() < 10000);
         QCOMPARE(bench.boxTexts(), QStringList{"warning: Error encountered while uploading the firmware file."});
+        bench.verifyIdle();
+    }
+
+    void aControllerPulledOutDuringTheWaitForItIsAFailure()
+    {
+        // The wait for "^" has no limit; a device that goes must end it.
+        SimulatorConfig config;
+        config.caretDelayMs = -1; // the operator never resets the controller
+        Bench bench(config);
+        bench.firmware(intelHex(3));
+        bench.window->show();
+        QString statusWhenPulled;
+        QTimer::singleShot(300, [&] {
+            statusWhenPulled = bench.ui().Label2->text();
+            bench.sim.vanish();
+        });
+        QElapsedTimer timer;
+        timer.start();
+        bench.upload();
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(statusWhenPulled, QStringLiteral("Waiting for Bootloader Active Character...Reset target..."));
+        QCOMPARE(bench.boxTexts(), QStringList{"warning: Error encountered while uploading the firmware file."});
+        QCOMPARE(bench.sim.requestCount(), 0);
         bench.verifyIdle();
     }
 

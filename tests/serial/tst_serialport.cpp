@@ -1,15 +1,22 @@
+#include "Clock.h"
 #include "ClosePortIfOpen.h"
+#include "PollWithDeadline.h"
 #include "PortNames.h"
 #include "Pty.h"
 #include "QtSerialPort.h"
 #include "ScriptedPort.h"
 #include "SerialError.h"
+#include "TransmitQueue.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 using namespace quobin;
 using namespace quobin::testing;
@@ -18,6 +25,29 @@ namespace {
 
 constexpr char kXon = 0x11;
 constexpr char kXoff = 0x13;
+
+// The device's side of the output queue as the test plays it: a pseudo-
+// terminal has no transmitter, so the test says when the device has sent its
+// last byte. The driver's queue and the discarding are the real ones.
+class PlayedTransmitter : public TransmitQueue {
+public:
+    struct State {
+        std::atomic<bool> sent{false};
+        std::atomic<int> discards{0};
+    };
+    explicit PlayedTransmitter(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+    int queued(int fd) override { return m_device.queued(fd); }
+    std::optional<bool> transmitterEmpty(int) override { return m_state->sent.load(); }
+    void discard(int fd) override
+    {
+        ++m_state->discards;
+        m_device.discard(fd);
+    }
+
+private:
+    std::shared_ptr<State> m_state;
+    DeviceTransmitQueue m_device;
+};
 
 // Polls the port, without any event loop, until `count` bytes are waiting.
 bool waitUntilWaiting(SerialPort &port, int count, int timeoutMsecs = 2000)
@@ -159,6 +189,140 @@ private slots:
             raised = true;
         }
         QVERIFY(raised);
+        QVERIFY(timer.elapsed() < 1000);
+    }
+
+    void aReplyInPiecesIsCollectedUntilTheLineIsQuiet()
+    {
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        SteadyClock clock;
+        PollWithDeadline poll(*m_port, clock);
+        m_pty->write("?");
+        QVERIFY(waitUntilWaiting(*m_port, 1));
+        QByteArray response = m_port->input();
+        std::thread device([this] {
+            for (const char *piece : {"V1", ".2", "8"}) {
+                QThread::msleep(5);
+                m_pty->write(piece);
+            }
+        });
+        QElapsedTimer timer;
+        timer.start();
+        poll.untilQuiet(response, 20, 200);
+        const qint64 lasted = timer.elapsed();
+        device.join();
+        QCOMPARE(response, QByteArray("?V1.28"));
+        QVERIFY2(lasted >= 19 && lasted < 200, qPrintable(QString::number(lasted)));
+
+        // A line that never falls quiet ends the wait at its bound.
+        std::atomic<bool> stop{false};
+        std::thread chatter([&] {
+            while (!stop) {
+                m_pty->write("x");
+                QThread::msleep(5);
+            }
+        });
+        QByteArray noise;
+        timer.restart();
+        poll.untilQuiet(noise, 20, 200);
+        const qint64 bounded = timer.elapsed();
+        stop = true;
+        chatter.join();
+        QVERIFY(noise.size() > 5);
+        QVERIFY2(bounded >= 190 && bounded < 1000, qPrintable(QString::number(bounded)));
+    }
+
+    void theCloseWaitsUntilTheDeviceHasSentEverything()
+    {
+        auto transmitter = std::make_shared<PlayedTransmitter::State>();
+        const QString path = m_pty->path();
+        m_port = std::make_unique<QtSerialPort>([path](qint16) { return path; },
+                                                std::make_unique<PlayedTransmitter>(transmitter));
+        openAt("9600,n,8,1", SerialPort::NoHandshake);
+        m_port->output("4*730562\r");
+        // The device shifts the command out and has sent its last bit only
+        // when the far end has it.
+        std::thread device([&] {
+            QThread::msleep(300);
+            const QByteArray got = m_pty->read(9);
+            transmitter->sent = got == "4*730562\r";
+        });
+        QElapsedTimer timer;
+        timer.start();
+        m_port->setPortOpen(false);
+        const qint64 lasted = timer.elapsed();
+        device.join();
+        QVERIFY(transmitter->sent);
+        QVERIFY2(lasted >= 250 && lasted < 1500, qPrintable(QString::number(lasted)));
+        QCOMPARE(transmitter->discards.load(), 0);
+    }
+
+    void aCloseHeldByXoffGivesUpAndDiscardsWhatIsQueued()
+    {
+        auto transmitter = std::make_shared<PlayedTransmitter::State>();
+        const QString path = m_pty->path();
+        m_port = std::make_unique<QtSerialPort>([path](qint16) { return path; },
+                                                std::make_unique<PlayedTransmitter>(transmitter));
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        m_pty->write(QByteArray(1, kXoff));
+        QTest::qWait(50);
+        m_port->input();
+        m_port->output(":00000001FF");
+        QElapsedTimer timer;
+        timer.start();
+        m_port->setPortOpen(false);
+        const qint64 lasted = timer.elapsed();
+        QVERIFY2(lasted >= 1900 && lasted < 3000, qPrintable(QString::number(lasted)));
+        QCOMPARE(transmitter->discards.load(), 1);
+        // The old line never goes out, not even once XON comes.
+        m_pty->write(QByteArray(1, kXon));
+        QCOMPARE(m_pty->read(1, 300), QByteArray());
+    }
+
+    void theWaitForAMarkerEndsWithAnErrorWhenTheDeviceGoes()
+    {
+        // The wait for "^" has no limit and lets events run in its passes;
+        // a device pulled out must end it, at once and without spinning.
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        SteadyClock clock;
+        PollWithDeadline poll(*m_port, clock);
+        int passes = 0;
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        const WaitHooks hooks{[] { return false; }, [&](int maxBlockMsecs) {
+                                  ++passes;
+                                  wake.start(maxBlockMsecs);
+                                  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                                  wake.stop();
+                              }};
+        QTimer::singleShot(200, [this] { m_pty->hangUp(); });
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray response;
+        bool raised = false;
+        try {
+            poll.forMarker('^', response, hooks);
+        } catch (const SerialError &) {
+            raised = true;
+        }
+        QVERIFY(raised);
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(passes < 20, qPrintable(QString::number(passes)));
+    }
+
+    void aHangUpIsAnErrorWhereverThePortIsAsked()
+    {
+        openAt("57600,n,8,1", SerialPort::XonXoff);
+        m_pty->hangUp();
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->inBufferCount());
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->input());
+        QVERIFY_THROWS_EXCEPTION(SerialError, m_port->waitForInput(0));
+        // Closing a port whose device has gone neither hangs nor fails.
+        QElapsedTimer timer;
+        timer.start();
+        ClosePortIfOpen(*m_port);
+        QVERIFY(!m_port->portOpen());
         QVERIFY(timer.elapsed() < 1000);
     }
 

@@ -56,6 +56,7 @@ private slots:
     void commandIsNeededUnlessTheOperatorResets();
     void handshakeReplies_data();
     void handshakeReplies();
+    void aSplitReplyComesInTwoWritesItsGapApart();
     void linesAreAnsweredAndRecorded();
     void lineFaults_data();
     void lineFaults();
@@ -193,6 +194,25 @@ void TestSimulator::handshakeReplies()
         QVERIFY(sim.waitUntil([&] { return sim.requestCount() == request; }, 2000));
         QCOMPARE(reply.isEmpty() ? host.readFor(100) : host.readUntil(reply), reply);
     }
+}
+
+void TestSimulator::aSplitReplyComesInTwoWritesItsGapApart()
+{
+    SimulatorConfig config;
+    config.version = "1.28";
+    config.faults.append(FaultNames::parse("split-reply:30"));
+    ControllerSimulator sim(config);
+    HostPort host(sim.slavePath(), B57600, true);
+    sim.sendActiveCharacter();
+    QCOMPARE(host.readUntil("^"), QByteArray("^"));
+    host.write("@&$");
+    QCOMPARE(host.readUntil("?V1.28"), QByteArray("?V1.28"));
+    QVERIFY(sim.waitUntil([&] { return sim.sentChunks().size() == 3; }, 2000));
+    const auto chunks = sim.sentChunks();
+    QCOMPARE(chunks[1].bytes, QByteArray("?"));
+    QCOMPARE(chunks[2].bytes, QByteArray("V1.28"));
+    const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(chunks[2].at - chunks[1].at);
+    QVERIFY2(gap.count() >= 29, qPrintable(QString::number(gap.count())));
 }
 
 void TestSimulator::linesAreAnsweredAndRecorded()
@@ -360,6 +380,9 @@ void TestSimulator::faultNames_data()
     QTest::newRow("late default") << "late:3" << true << int(Fault::LateAnswer) << 3 << -1 << QByteArray();
     QTest::newRow("answer with colon") << "answer:2:~:-" << true << int(Fault::CustomAnswer) << 2 << -1 << QByteArray("~:-");
     QTest::newRow("garbage everywhere") << "garbage" << true << int(Fault::Garbage) << 0 << -1 << QByteArray();
+    QTest::newRow("split reply") << "split-reply" << true << int(Fault::SplitReply) << 0 << -1 << QByteArray();
+    QTest::newRow("split reply with gap") << "split-reply:10" << true << int(Fault::SplitReply) << 0 << 10 << QByteArray();
+    QTest::newRow("split reply with two numbers") << "split-reply:1:10" << false << 0 << 0 << 0 << QByteArray();
     QTest::newRow("unknown") << "bogus:1" << false << 0 << 0 << 0 << QByteArray();
     QTest::newRow("line missing") << "flash" << false << 0 << 0 << 0 << QByteArray();
     QTest::newRow("line not a number") << "flash:x" << false << 0 << 0 << 0 << QByteArray();

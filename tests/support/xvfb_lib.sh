@@ -6,8 +6,10 @@
 # on a virtual X server of its own with a session bus of its own, in an
 # environment of its own; returns at once when already there.
 #
-# Nothing of the caller's environment reaches the program but PATH and the
-# sanitizers' options: a QT_SCALE_FACTOR, QT_FONT_DPI or QT_QPA_PLATFORM of
+# Nothing of the caller's environment reaches the program but PATH, the
+# sanitizers' options and a locale chosen for the run (LC_ALL and LOCPATH,
+# as scripts/test --locale sets them, since a desktop's language is part of
+# what the tests try): a QT_SCALE_FACTOR, QT_FONT_DPI or QT_QPA_PLATFORM of
 # the caller would change the window, a DISPLAY or WAYLAND_DISPLAY would
 # send it elsewhere, and xvfb-run cannot cope with a TMPDIR holding a space
 # (it does not quote its auth file's path).
@@ -27,6 +29,7 @@ under_xvfb() {
         ${ASAN_OPTIONS+"ASAN_OPTIONS=$ASAN_OPTIONS"} \
         ${UBSAN_OPTIONS+"UBSAN_OPTIONS=$UBSAN_OPTIONS"} \
         ${LSAN_OPTIONS+"LSAN_OPTIONS=$LSAN_OPTIONS"} \
+        ${LC_ALL+"LC_ALL=$LC_ALL"} ${LOCPATH+"LOCPATH=$LOCPATH"} \
         timeout "$limit" xvfb-run -a -s "-screen 0 800x600x24" \
         dbus-run-session -- sh "$@"
 }

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <clocale>
+#include <cstring>
 #include <limits>
 
 using namespace quobin;
@@ -81,7 +83,41 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(VersionNumberError, readVersionNumber("1E39"));
         QVERIFY_THROWS_EXCEPTION(VersionNumberError, readVersionNumber("1E400"));
         QVERIFY_THROWS_EXCEPTION(VersionNumberError, readVersionNumber("&H1FFFFFFFF"));
+        QVERIFY_THROWS_EXCEPTION(VersionNumberError, readVersionNumber("0.0001E400"));
+        QVERIFY_THROWS_EXCEPTION(VersionNumberError, readVersionNumber(QByteArray(400, '9')));
         QCOMPARE(readVersionNumber("3.4E38"), 3.4e38f);
+        // Too small to hold is nothing, as far as a version goes.
+        QCOMPARE(readVersionNumber("1E-400"), 0.0f);
+        QCOMPARE(readVersionNumber("0.000E999999999999999999"), 0.0f);
+    }
+
+    void versionNumbersReadTheSameUnderACommaLocale()
+    {
+        // Qt takes the process locale from the desktop; one that writes
+        // decimals with a comma must not change how the version reads.
+        const QByteArray saved = std::setlocale(LC_NUMERIC, nullptr);
+        if (std::strcmp(std::localeconv()->decimal_point, ",") != 0
+            && !std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+            QSKIP("no comma-decimal locale here; tst_upload_parts_comma_locale runs under one");
+        QCOMPARE(std::localeconv()->decimal_point, ",");
+        const float version = readVersionNumber("1.28");
+        const float comma = readVersionNumber("1,28");
+        const float blanks = readVersionNumber(" 1 .\t2\n8");
+        const float exponent = readVersionNumber("1.5D-1");
+        const float tiny = readVersionNumber("1.5E-400");
+        bool tooLarge = false;
+        try {
+            readVersionNumber("2.5E39");
+        } catch (const VersionNumberError &) {
+            tooLarge = true;
+        }
+        std::setlocale(LC_NUMERIC, saved.constData());
+        QCOMPARE(version, 1.28f);
+        QCOMPARE(comma, 1.0f);
+        QCOMPARE(blanks, 1.28f);
+        QCOMPARE(exponent, 0.15f);
+        QCOMPARE(tiny, 0.0f);
+        QVERIFY(tooLarge);
     }
 
     void countersFailInsteadOfWrapping()
