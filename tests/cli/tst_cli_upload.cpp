@@ -1,7 +1,9 @@
 #include "ControllerSimulator.h"
 #include "HexRecord.h"
+#include "SettingsFile.h"
 #include "TempFiles.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -42,19 +44,19 @@ QList<QByteArray> linesOf(const QByteArray &content)
 }
 
 // One run of the built quobin-cli, its stdin given, stdout and stderr kept.
-struct CliRun {
+struct RunningCli {
     QProcess process;
     QByteArray out;
     QByteArray err;
 
+    QString program = QStringLiteral(QUOBIN_CLI);
+
     void start(const QStringList &arguments, const QByteArray &input = {}, bool moreInput = false)
     {
-        // A desktop that writes decimals with a comma must not change a byte
-        // of the JSON or the log.
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LC_ALL", "de_DE.UTF-8");
-        process.setProcessEnvironment(env);
-        process.setProgram(QStringLiteral(QUOBIN_CLI));
+        // The program inherits the run's locale: the comma-decimal run
+        // checks that a desktop writing 1,5 changes no byte of the JSON or
+        // the log.
+        process.setProgram(program);
         process.setArguments(arguments);
         process.start();
         QVERIFY(process.waitForStarted());
@@ -97,7 +99,7 @@ struct CliRun {
     }
 };
 
-int runCli(CliRun &run, const QStringList &arguments, const QByteArray &input = {})
+int runCli(RunningCli &run, const QStringList &arguments, const QByteArray &input = {})
 {
     run.start(arguments, input);
     return run.finish();
@@ -116,11 +118,36 @@ private:
     QString m_firmware = m_folder.write(QStringLiteral("image.hex"), m_hex);
 
 private slots:
+    // Without --port, the port that the window chose last: "Com 2" in the
+    // quobin.ini of a portable folder, mapped by that folder's com2 link.
+    void withoutAPortTheWindowsLastChoiceIsUsed()
+    {
+        ControllerSimulator sim(quick());
+        const QString folder = m_folder.filePath(QStringLiteral("portable"));
+        QVERIFY(QDir().mkpath(folder));
+        RunningCli run;
+        run.program = folder + QStringLiteral("/quobin-cli");
+        QVERIFY(QFile::copy(QStringLiteral(QUOBIN_CLI), run.program));
+        QVERIFY(QFile::link(sim.slavePath(), folder + QStringLiteral("/com2")));
+        writeSettingsFile(settingsFilePath(folder), StoredSettings{1, 5, QStringLiteral("elsewhere.hex")});
+
+        QCOMPARE(runCli(run, {"upload", "--json", m_firmware}), 0);
+        QCOMPARE(sim.receivedLines(), linesOf(m_hex));
+        QCOMPARE(run.events().last().value("port").toString(), QStringLiteral("Com 2"));
+
+        // A folder whose quobin.ini chooses no port sends nothing.
+        writeSettingsFile(settingsFilePath(folder), StoredSettings{-1, 5, QString()});
+        RunningCli none;
+        none.program = run.program;
+        QCOMPARE(runCli(none, {"upload", m_firmware}), 2);
+        QVERIFY2(none.err.contains("names no port"), none.err.constData());
+    }
+
     void anUploadArrivesByteForByteAndReportsInJson()
     {
         ControllerSimulator sim(quick());
         const QString log = m_folder.filePath("upload.log");
-        CliRun run;
+        RunningCli run;
         QCOMPARE(runCli(run, {"upload", "--json", "--log", log, "--port", sim.slavePath(), m_firmware}), 0);
         QCOMPARE(sim.receivedLines(), linesOf(m_hex));
         QCOMPARE(sim.mainCodeBytes(), QByteArray("\r4*730562\r"));
@@ -191,7 +218,7 @@ private slots:
         QFETCH(QString, result);
         QFETCH(QString, answer);
         ControllerSimulator sim(quick("1.28", {Fault(Fault::FlashError, 5)}));
-        CliRun run;
+        RunningCli run;
         const int status = runCli(run, QStringList{"upload", "--json", "--port", sim.slavePath()} + policy
                                            + QStringList{m_firmware},
                                   input);
@@ -223,7 +250,7 @@ private slots:
         SimulatorConfig config = quick();
         config.caretDelayMs = -1; // nobody resets the board
         ControllerSimulator sim(config);
-        CliRun run;
+        RunningCli run;
         run.start({"upload", "--json", "--port", sim.slavePath(), m_firmware});
         QVERIFY(sim.waitUntil([&] { return sim.mainCodeBytes() == "\r4*730562\r"; }, 5000));
         QTest::qWait(300);
@@ -247,7 +274,7 @@ private slots:
         SimulatorConfig config = quick(QByteArray());
         config.paced = true;
         ControllerSimulator sim(config);
-        CliRun run;
+        RunningCli run;
         run.start({"upload", "--json", "--port", sim.slavePath(), m_firmware});
         QVERIFY(sim.waitUntil([&] { return sim.receivedLines().size() >= 40; }, 10000));
         run.signal(SIGINT);
@@ -268,7 +295,7 @@ private slots:
         SimulatorConfig config = quick();
         config.caretDelayMs = -1;
         ControllerSimulator sim(config);
-        CliRun run;
+        RunningCli run;
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(runCli(run, {"upload", "--json", "--wait-for-controller", "1", "--port", sim.slavePath(),
@@ -290,7 +317,7 @@ private slots:
         ControllerSimulator third(quick("1.28", {Fault(Fault::SplitAnswer, 2), Fault(Fault::Garbage, 0)}));
         // One port by its comN link, as the window names it.
         first.createLink(m_folder.filePath("com7"));
-        CliRun run;
+        RunningCli run;
         const int status = runCli(run, {"upload", "--port", first.slavePath(), "--port", failing.slavePath(),
                                         "--port", third.slavePath(), m_firmware});
         QCOMPARE(status, 1);
@@ -313,7 +340,7 @@ private slots:
         ControllerSimulator asking1(quick("1.28", {Fault(Fault::FlashError, 3)}));
         ControllerSimulator asking2(quick("1.28", {Fault(Fault::FlashError, 3)}));
         ControllerSimulator healthy(quick());
-        CliRun run;
+        RunningCli run;
         run.start({"upload", "--json", "--on-error", "ask", "--port", asking1.slavePath(), "--port",
                    asking2.slavePath(), "--port", healthy.slavePath(), m_firmware},
                   {}, true);
@@ -400,7 +427,7 @@ private slots:
         } else if (what == "bad wait") {
             arguments.insert(1, "--wait-for-controller=soon");
         }
-        CliRun run;
+        RunningCli run;
         QCOMPARE(runCli(run, arguments), 2);
         QVERIFY2(run.err.startsWith("quobin-cli upload: "), run.err.constData());
         QVERIFY(run.out.isEmpty());
