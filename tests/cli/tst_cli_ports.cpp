@@ -112,8 +112,10 @@ void TestCliPorts::linkRefusesWhatIsNoDevice_data()
                                     << QStringLiteral("is not a character device");
     QTest::newRow("a folder") << QStringLiteral("2") << QStringLiteral("@folder")
                               << QStringLiteral("is not a character device");
+    // The system's reason comes in the desktop's language: only the path is
+    // the same everywhere.
     QTest::newRow("nothing there") << QStringLiteral("2") << QStringLiteral("/dev/no-such-device")
-                                   << QStringLiteral("No such file or directory");
+                                   << QStringLiteral("/dev/no-such-device: ");
     QTest::newRow("port 0") << QStringLiteral("0") << QStringLiteral("@pty") << QStringLiteral("not a port number from 1 to 8");
     QTest::newRow("port 9") << QStringLiteral("9") << QStringLiteral("@pty") << QStringLiteral("not a port number from 1 to 8");
     QTest::newRow("not a number") << QStringLiteral("three") << QStringLiteral("@pty")
