@@ -6,6 +6,11 @@
 
 #include <cmath>
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 namespace quobin::cli {
 
 namespace {
@@ -16,6 +21,18 @@ QString minutesAndSeconds(double seconds)
 {
     const int whole = int(seconds + 0.5);
     return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The width of the terminal behind out; 0 when it cannot be told.
+int terminalColumns(std::FILE *out)
+{
+#ifdef Q_OS_UNIX
+    winsize size{};
+    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0)
+        return size.ws_col;
+#endif
+    Q_UNUSED(out);
+    return 0;
 }
 
 QString fixed(double value, int decimals)
@@ -100,6 +117,8 @@ void Printer::beginQuestion(int port, const QString &text)
     m_questionOpen = true;
     std::FILE *to = m_mode == Mode::Json ? stderr : m_out;
     const QString question = m_ports[port].label + QStringLiteral(": ") + text + QStringLiteral(" [y/N] ");
+    m_questionColumns = int(question.size());
+    m_questionPort = port;
     std::fputs(question.toUtf8().constData(), to);
     std::fflush(to);
 }
@@ -120,14 +139,36 @@ void Printer::endQuestion(bool writeEcho, const QString &echo)
 void Printer::redraw()
 {
     std::lock_guard lock(m_mutex);
-    if (m_mode != Mode::Live || m_questionOpen)
+    if (m_mode != Mode::Live)
         return;
+    // A line wider than the terminal would wrap and spoil the count of
+    // lines to go back up: cut it short.
+    const int columns = terminalColumns(m_out);
+    const int width = columns > 1 ? columns - 1 : -1;
+    QString lines;
+    for (int port = 0; port < m_ports.size(); ++port) {
+        const bool asked = m_questionOpen && port == m_questionPort;
+        const QString line = asked ? m_ports[port].label.leftJustified(m_labelWidth)
+                                         + QStringLiteral("  waiting for your answer below")
+                                   : liveLine(m_ports[port]);
+        lines += QStringLiteral("\r\x1b[K") + line.left(width) + QLatin1Char('\n');
+    }
+
     QString block;
-    if (m_linesDrawn > 0)
-        block += QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
-    for (const PortState &state : m_ports)
-        block += QStringLiteral("\r\x1b[K") + liveLine(state) + QLatin1Char('\n');
-    m_linesDrawn = int(m_ports.size());
+    if (m_questionOpen) {
+        // The other ports go on while a question waits on the line below
+        // their live lines: redraw those above it and put the cursor back
+        // where the answer is being typed. Only while the question fits on
+        // one line, or the lines to go up could not be counted.
+        if (m_linesDrawn == 0 || width < 0 || m_questionColumns + 8 >= columns)
+            return;
+        block = QStringLiteral("\x1b""7\x1b[%1A").arg(m_linesDrawn) + lines + QStringLiteral("\x1b""8");
+    } else {
+        if (m_linesDrawn > 0)
+            block = QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
+        block += lines;
+        m_linesDrawn = int(m_ports.size());
+    }
     std::fputs(block.toUtf8().constData(), m_out);
     std::fflush(m_out);
 }

@@ -39,8 +39,8 @@ public:
     void prompt(int port, const QString &text, bool answer);
     void result(int port, const PortResult &result);
 
-    // A question about to be asked on the terminal: the live lines stop being
-    // redrawn until it is answered, and the question is written below them.
+    // A question about to be asked on the terminal, written below the live
+    // lines, which go on being redrawn above it while it fits on one line.
     // The returned text is printed by the caller's terminal (stderr in Json
     // mode, where stdout is kept for JSON).
     void beginQuestion(int port, const QString &text);
@@ -75,6 +75,8 @@ private:
     QList<PortState> m_ports;
     int m_linesDrawn = 0;
     bool m_questionOpen = false;
+    int m_questionColumns = 0;
+    int m_questionPort = -1;
     int m_labelWidth = 4;
 };
 
