@@ -13,6 +13,9 @@ namespace quobin::cli {
 
 namespace {
 
+// The window's port list runs from Com 1 to Com 8.
+constexpr int kWindowPorts = 8;
+
 PortChoice comPort(int number, const QStringList &linkFolders)
 {
     return {QStringLiteral("Com %1").arg(number), portNameFor(qint16(number), linkFolders)};
@@ -64,7 +67,16 @@ PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
         const int number = match.captured(1).toInt();
         if (number < 1 || number > 32767)
             throw UsageError(QStringLiteral("there is no port Com %1").arg(number));
-        return comPort(number, linkFolders);
+        const PortChoice choice = comPort(number, linkFolders);
+        // Com 1 to Com 8 are the window's: like the window, a missing device
+        // fails when the port opens. A higher number must name a device.
+        if (number > kWindowPorts && !QFileInfo::exists(choice.device))
+            throw UsageError(QStringLiteral("there is no port Com %1: the window offers Com 1 to Com %2, "
+                                            "and %3 does not exist")
+                                 .arg(number)
+                                 .arg(kWindowPorts)
+                                 .arg(choice.device));
+        return choice;
     }
     if (QFileInfo::exists(text))
         return {text, text};

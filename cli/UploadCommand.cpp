@@ -19,10 +19,25 @@ namespace quobin::cli {
 
 namespace {
 
-// The most lines an upload can count.
-constexpr int kLineLimit = 32767;
 // Problems listed when a check refuses a file.
 constexpr int kProblemsShown = 10;
+
+const char kUsage[] =
+    "Usage: quobin-cli upload [--port PORT]... [--on-error ask|stop|continue]\n"
+    "                         [--wait-for-controller SECONDS] [--json] [--log FILE] [--no-check] FILE\n"
+    "Sends FILE to the controller on every PORT at once, as the window's upload does.\n"
+    "  --port PORT        \"Com 3\", \"com3\", \"3\" or a device path; repeat it for a gang upload.\n"
+    "                     Without it, the port chosen last in the window.\n"
+    "  --on-error POLICY  what a failing line's question gets: ask (the default on a\n"
+    "                     terminal), stop (No; the default otherwise) or continue (Yes)\n"
+    "  --wait-for-controller SECONDS\n"
+    "                     give up when no controller announces itself in time\n"
+    "                     (no-controller); without it, wait until it does\n"
+    "  --json             one JSON object per line on stdout, each with \"port\"\n"
+    "  --log FILE         append every byte sent and received, per port, to FILE\n"
+    "  --no-check         send FILE even when it fails quobin-cli check\n"
+    "Exit status: 0 all succeeded, 1 an upload failed, 2 bad usage or file (nothing sent),\n"
+    "130 cancelled (Ctrl-C or SIGTERM).\n";
 
 void complain(const QString &text)
 {
@@ -46,17 +61,16 @@ FirmwareCheckReport checkBeforeSending(const UploadArguments &arguments)
         throw UsageError(QStringLiteral("%1: %2").arg(path, QString::fromStdString(error.what())));
     }
     // Such a file cannot be counted by the upload at all, checked or not.
-    if (report.overLimit || report.lines > kLineLimit)
+    if (report.overLimit)
         throw UsageError(QStringLiteral("%1: %2 lines, more than the %3 an upload can send")
-                             .arg(path).arg(report.lines).arg(kLineLimit));
+                             .arg(path).arg(report.lines).arg(FirmwareCheckReport::kLineLimit));
     if (!arguments.noCheck && !report.passed()) {
+        const QStringList failures = report.failures();
         QString text = QStringLiteral("%1 fails the check; nothing was sent (--no-check sends it anyway):").arg(path);
-        for (qsizetype i = 0; i < report.problems.size() && i < kProblemsShown; ++i)
-            text += QStringLiteral("\n  line %1: %2").arg(report.problems[i].line).arg(report.problems[i].text);
-        if (report.problems.size() > kProblemsShown)
-            text += QStringLiteral("\n  ... and %1 more").arg(report.problems.size() - kProblemsShown);
-        if (report.hex && !report.hasEndRecord)
-            text += QStringLiteral("\n  no end-of-file record");
+        for (qsizetype i = 0; i < failures.size() && i < kProblemsShown; ++i)
+            text += QStringLiteral("\n  ") + failures[i];
+        if (failures.size() > kProblemsShown)
+            text += QStringLiteral("\n  ... and %1 more").arg(failures.size() - kProblemsShown);
         throw UsageError(text);
     }
     return report;
@@ -66,6 +80,10 @@ FirmwareCheckReport checkBeforeSending(const UploadArguments &arguments)
 
 int UploadCommand::run(const QStringList &arguments)
 {
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
+        std::fputs(kUsage, stdout);
+        return ExitSuccess;
+    }
     UploadArguments parsed;
     FirmwareCheckReport report;
     std::unique_ptr<UploadLog> log;

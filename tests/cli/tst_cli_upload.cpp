@@ -385,6 +385,7 @@ private slots:
         QTest::newRow("unknown option") << "unknown option";
         QTest::newRow("not a port") << "not a port";
         QTest::newRow("missing device") << "missing device";
+        QTest::newRow("beyond the window's ports") << "beyond the window's ports";
         QTest::newRow("same port twice") << "same port twice";
         QTest::newRow("missing file") << "missing file";
         QTest::newRow("folder") << "folder";
@@ -405,6 +406,8 @@ private slots:
             arguments[2] = "port five";
         } else if (what == "missing device") {
             arguments[2] = m_folder.filePath("ttyUSB9");
+        } else if (what == "beyond the window's ports") {
+            arguments[2] = "Com 99";
         } else if (what == "same port twice") {
             sim.createLink(m_folder.filePath("alias"));
             arguments = QStringList{"upload", "--port", port, "--port", m_folder.filePath("alias"), m_firmware};
