@@ -11,6 +11,7 @@
 
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -107,6 +108,9 @@ int UploadCommand::run(const QStringList &arguments)
     QuestionDesk desk(printer);
 
     const CancelSignal cancel;
+    // A reader that goes away (`| head`) must not kill the program halfway
+    // through a controller's flash: output to it is dropped, the uploads go on.
+    std::signal(SIGPIPE, SIG_IGN);
     const QList<PortResult> results
         = GangUpload(parsed, report.lines - report.blankLines, printer, desk, log.get()).run();
     printer.summary();

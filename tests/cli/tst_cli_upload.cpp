@@ -118,6 +118,22 @@ private:
     QString m_firmware = m_folder.write(QStringLiteral("image.hex"), m_hex);
 
 private slots:
+    // `quobin-cli upload --json | head -1`: the reader goes away, the
+    // controller still gets its whole firmware.
+    void aReaderThatGoesAwayDoesNotStopTheUpload()
+    {
+        ControllerSimulator sim(quick());
+        QProcess pipeline;
+        pipeline.start(QStringLiteral("bash"),
+                       {QStringLiteral("-c"), QStringLiteral("set -o pipefail; \"$0\" \"$@\" | head -n 1"),
+                        QStringLiteral(QUOBIN_CLI), "upload", "--json", "--port", sim.slavePath(), m_firmware});
+        QVERIFY(pipeline.waitForFinished(30000));
+        QCOMPARE(pipeline.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(pipeline.exitCode(), 0); // quobin-cli's own status, through pipefail
+        QCOMPARE(pipeline.readAllStandardOutput().count('\n'), 1);
+        QCOMPARE(sim.receivedLines(), linesOf(m_hex));
+    }
+
     // Without --port, the port that the window chose last: "Com 2" in the
     // quobin.ini of a portable folder, mapped by that folder's com2 link.
     void withoutAPortTheWindowsLastChoiceIsUsed()
