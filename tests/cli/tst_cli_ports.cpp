@@ -257,14 +257,14 @@ void TestCliPorts::devicesNoComReachesAreOfferedAFreeNumber()
                                .arg(linked.path(), linkPath(1))),
              qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("Serial devices that no Com n reaches yet:\n  %1\n    %2; Maker Bench Adapter, "
-                                          "serial B7, 0403:6015\n    to use it as Com 2: quobin-cli link 2 %1\n")
-                               .arg(stable, loose.path())),
+                                          "serial B7, 0403:6015\n    to use it as Com 2: %3\n")
+                               .arg(stable, loose.path(), linkCommandFor(2, stable))),
              qPrintable(text));
 
     const QJsonObject json = cli::portsJson(report);
     const QJsonObject first = json.value(QStringLiteral("unreached")).toArray().at(0).toObject();
     QCOMPARE(first.value(QStringLiteral("name")).toString(), stable);
-    QCOMPARE(first.value(QStringLiteral("command")).toString(), QStringLiteral("quobin-cli link 2 ") + stable);
+    QCOMPARE(first.value(QStringLiteral("command")).toString(), linkCommandFor(2, stable));
     const QJsonObject usb = first.value(QStringLiteral("usb")).toObject();
     QCOMPARE(usb.value(QStringLiteral("serialNumber")).toString(), QStringLiteral("B7"));
     QCOMPARE(usb.value(QStringLiteral("vendorId")).toString(), QStringLiteral("0403"));
