@@ -21,10 +21,11 @@ const char kUsage[] = "Usage: quobin-cli link N DEVICE   (N from 1 to 8: \"Com N
 // "3", "com3" or "Com 3"; 0 when it is none of them or out of range.
 int comNumber(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^(?:com ?)?([1-8])$"),
+    static const QRegularExpression form(QStringLiteral("^(?:com ?)?(\\d{1,2})$"),
                                          QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = form.match(text.trimmed());
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
+    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    return number >= kFirstComPort && number <= kLastComPort ? number : 0;
 }
 
 QByteArray encoded(const QString &path)

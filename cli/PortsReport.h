@@ -44,9 +44,6 @@ struct SerialDeviceSource {
 };
 SerialDeviceSource systemSerialDevices();
 
-constexpr int kFirstComPort = 1;
-constexpr int kLastComPort = 8;
-
 ComPortState comPortState(int number, const QStringList &linkFolders, const QList<DeviceDescription> &devices);
 PortsReport gatherPorts(const StorageFolders &folders, const SerialDeviceSource &source);
 

@@ -13,9 +13,6 @@ namespace quobin::cli {
 
 namespace {
 
-// The window's port list runs from Com 1 to Com 8.
-constexpr int kWindowPorts = 8;
-
 PortChoice comPort(int number, const QStringList &linkFolders)
 {
     return {QStringLiteral("Com %1").arg(number), portNameFor(qint16(number), linkFolders)};
@@ -70,11 +67,11 @@ PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
         const PortChoice choice = comPort(number, linkFolders);
         // Com 1 to Com 8 are the window's: like the window, a missing device
         // fails when the port opens. A higher number must name a device.
-        if (number > kWindowPorts && !QFileInfo::exists(choice.device))
+        if (number > kLastComPort && !QFileInfo::exists(choice.device))
             throw UsageError(QStringLiteral("there is no port Com %1: the window offers Com 1 to Com %2, "
                                             "and %3 does not exist")
                                  .arg(number)
-                                 .arg(kWindowPorts)
+                                 .arg(kLastComPort)
                                  .arg(choice.device));
         return choice;
     }

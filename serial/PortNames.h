@@ -6,6 +6,10 @@
 
 namespace quobin {
 
+// The ports the window lists: "Com 1" to "Com 8".
+constexpr int kFirstComPort = 1;
+constexpr int kLastComPort = 8;
+
 // What "Com n" stands for, and why.
 struct PortMapping {
     QString device;  // the device to open
