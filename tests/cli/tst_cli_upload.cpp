@@ -64,12 +64,21 @@ struct RunningCli {
         if (!moreInput)
             process.closeWriteChannel();
     }
-    int finish(int timeoutMsecs = 30000)
+    // A program that does not end in time fails its case and says what it
+    // was doing, rather than holding up the whole suite.
+    int finish(int timeoutMsecs = 15000)
     {
-        if (!process.waitForFinished(timeoutMsecs))
+        const bool ended = process.waitForFinished(timeoutMsecs);
+        if (!ended) {
             process.kill();
+            process.waitForFinished(2000);
+        }
         out = process.readAllStandardOutput();
         err = process.readAllStandardError();
+        if (!ended)
+            qWarning("quobin-cli %s did not end within %d ms\n--- stdout (end)\n%s\n--- stderr\n%s",
+                     qPrintable(process.arguments().join(QLatin1Char(' '))), timeoutMsecs,
+                     out.right(2000).constData(), err.constData());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     void signal(int number) { ::kill(pid_t(process.processId()), number); }
@@ -127,7 +136,7 @@ private slots:
         pipeline.start(QStringLiteral("bash"),
                        {QStringLiteral("-c"), QStringLiteral("set -o pipefail; \"$0\" \"$@\" | head -n 1"),
                         QStringLiteral(QUOBIN_CLI), "upload", "--json", "--port", sim.slavePath(), m_firmware});
-        QVERIFY(pipeline.waitForFinished(30000));
+        QVERIFY(pipeline.waitForFinished(15000));
         QCOMPARE(pipeline.exitStatus(), QProcess::NormalExit);
         QCOMPARE(pipeline.exitCode(), 0); // quobin-cli's own status, through pipefail
         QCOMPARE(pipeline.readAllStandardOutput().count('\n'), 1);
