@@ -564,7 +564,9 @@ void benchGang()
         for (int i = 0; i < count; ++i) {
             SimulatorConfig config;
             config.version = "1.28";
-            config.caretDelayMs = 50;
+            // After every port has reopened for the bootloader: an earlier
+            // "^" would be discarded with what else was waiting.
+            config.caretDelayMs = 300;
             config.paced = true;
             // Nine simulators that each keep a core busy around every answer
             // would starve the uploader on two cores: these sleep.

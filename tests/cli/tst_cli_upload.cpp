@@ -29,7 +29,12 @@ SimulatorConfig quick(const QByteArray &version = "1.28", QList<Fault> faults = 
 {
     SimulatorConfig config;
     config.version = version;
-    config.caretDelayMs = 20;
+    // The operator resets the board a moment after the main-code command. A
+    // "^" that came before the program has reopened the port for the
+    // bootloader would be discarded with whatever else was waiting, and the
+    // program would wait for another: leave it time to get there, also on a
+    // loaded machine.
+    config.caretDelayMs = 250;
     config.faults = std::move(faults);
     return config;
 }
