@@ -28,7 +28,8 @@ const char kUsage[] =
     "  --since TIME       records started at or after TIME: 2026-03-01, 2026-03-01T08:00\n"
     "                     or 2026-03-01T08:00+01:00 (UTC unless an offset is given)\n"
     "  --csv              the records as CSV for a spreadsheet (a header row, RFC 4180)\n"
-    "  --json             one JSON object per record and line, then {\"summary\": [...]}\n"
+    "  --json             one JSON object per record and line, then {\"summary\": [...],\n"
+    "                     \"waitingForServer\": N}\n"
     "Exit status: 0 listed, 2 bad usage or a TARGET that cannot be read.\n";
 
 enum class Format { Text, Csv, Json };
@@ -123,7 +124,7 @@ int RecordsCommand::run(const QStringList &arguments)
             write(recordsCsv(list));
             break;
         case Format::Json:
-            write(recordsJsonLines(list, summaries));
+            write(recordsJsonLines(list, summaries, store->waitingForServer()));
             break;
         case Format::Text:
             write(recordsText(list, summaries).toLocal8Bit());
