@@ -113,6 +113,7 @@ void ServerLink::loop(std::promise<QString> firstAttempt)
         connect();
     } catch (const RecordStoreError &error) {
         refused = error.reason();
+        spool.reset(); // the constructor stops the thread
     }
     firstAttempt.set_value(refused);
 
