@@ -128,8 +128,12 @@ int RecordsCommand::run(const QStringList &arguments)
             break;
         case Format::Text:
             write(recordsText(list, summaries).toLocal8Bit());
-            if (const int waiting = store->waitingForServer(); waiting > 0)
-                std::fprintf(stdout, "%s\n", qPrintable(QStringLiteral("%1 records waiting for the server").arg(waiting)));
+            if (const int waiting = store->waitingForServer(); waiting > 0) {
+                QString line = QStringLiteral("%1 records waiting for the server").arg(waiting);
+                if (const QString problem = store->serverProblem(); !problem.isEmpty())
+                    line += QStringLiteral(" (") + problem + QLatin1Char(')');
+                std::fprintf(stdout, "%s\n", qPrintable(line));
+            }
             break;
         }
         std::fflush(stdout);

@@ -88,7 +88,7 @@ bool ServerLink::connected()
     return m_connected;
 }
 
-QString ServerLink::problem()
+QString ServerLink::problem() const
 {
     std::lock_guard lock(m_mutex);
     return m_problem;

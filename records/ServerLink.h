@@ -35,7 +35,7 @@ public:
     bool waitSent(quint64 ticket, std::chrono::milliseconds timeout);
     bool connected();
     // Why the server could not be reached last, empty when it could.
-    QString problem();
+    QString problem() const;
 
 private:
     void loop(std::promise<QString> firstAttempt);
@@ -47,7 +47,7 @@ private:
     const QString m_key;
     const QString m_spoolPath;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_stopping = false;
     bool m_woken = false;

@@ -111,11 +111,13 @@ private slots:
             QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("a commit took %1 ms").arg(timer.elapsed())));
         }
         QCOMPARE(store->waitingForServer(), 5);
+        QVERIFY(!store->serverProblem().isEmpty());
         QVERIFY(store->describe().startsWith(QLatin1String("postgresql://quobin@/")));
 
         QVERIFY2(m_server->start(), qPrintable(m_server->problem()));
         QVERIFY2(waitUntilSent(*store, 20), "the spool was not sent within 20 s of the server's return");
         QCOMPARE(serverIds(database), ids(committed));
+        QCOMPARE(store->serverProblem(), QString());
         QCOMPARE(store->read(), committed);
         QCOMPARE(store->read(committed[5].started), committed.mid(5));
     }
@@ -177,6 +179,17 @@ private slots:
         const QStringList onServer = serverIds(database);
         QCOMPARE(onServer.size(), 6 * 15 + 1);
         QCOMPARE(QSet<QString>(onServer.cbegin(), onServer.cend()).size(), onServer.size());
+    }
+
+    void aServerThatRefusesTheConnectionSaysWhy()
+    {
+        ensureRunning();
+        // The server answers, but there is no such database: the records
+        // wait, and the reason is the server's.
+        const auto store = openRecordStore(m_server->socketUrl(QStringLiteral("nosuchdb")), stationEnvironment("nosuchdb"));
+        store->commit(sampleRecord(0));
+        QCOMPARE(store->waitingForServer(), 1);
+        QVERIFY2(store->serverProblem().contains(QLatin1String("nosuchdb")), qPrintable(store->serverProblem()));
     }
 
     void aServerOfANewerSchemaIsRefused()
