@@ -111,8 +111,9 @@ int RecordsCommand::run(const QStringList &arguments)
     }
     try {
         const RecordsArguments parsed = parseArguments(arguments);
-        // Listing never makes a database that is not there; only the default
-        // file may be missing, when nothing was recorded yet.
+        // A file the operator names must be there: a typing error should not
+        // list an empty database that it has just made. The default file is
+        // made when nothing was recorded yet.
         if (!parsed.target.isEmpty() && !records::ServerTarget::looksLikeServer(parsed.target)
             && !QFileInfo::exists(parsed.target))
             throw records::RecordStoreError(QStringLiteral("%1: no such records database").arg(parsed.target));
