@@ -3,6 +3,8 @@
 #include "RecordSchema.h"
 #include "SqliteConnection.h"
 
+#include <QSqlDatabase>
+
 namespace quobin::records {
 
 SqliteRecordStore::SqliteRecordStore(const QString &path)
@@ -18,7 +20,49 @@ SqliteRecordStore::~SqliteRecordStore()
 
 void SqliteRecordStore::commit(const BoardRecord &record)
 {
-    m_worker.run([&] { schema::insert(m_connection->database(), record, m_path); });
+    std::future<void> written;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        m_pending.push_back({record, {}});
+        written = m_pending.back().written.get_future();
+    }
+    // This call, or one queued before it, writes the record.
+    m_worker.run([this] { writePending(); });
+    written.get();
+}
+
+void SqliteRecordStore::writePending()
+{
+    std::vector<Pending> batch;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        batch.swap(m_pending);
+    }
+    if (batch.empty())
+        return;
+    QSqlDatabase &db = m_connection->database();
+    if (batch.size() > 1 && db.transaction()) {
+        try {
+            for (const Pending &pending : batch)
+                schema::insert(db, pending.record, m_path);
+            if (db.commit()) {
+                for (Pending &pending : batch)
+                    pending.written.set_value();
+                return;
+            }
+        } catch (const RecordStoreError &) {
+        }
+        db.rollback();
+    }
+    // One at a time, so that each caller learns its own record's fate.
+    for (Pending &pending : batch) {
+        try {
+            schema::insert(db, pending.record, m_path);
+            pending.written.set_value();
+        } catch (...) {
+            pending.written.set_exception(std::current_exception());
+        }
+    }
 }
 
 QList<BoardRecord> SqliteRecordStore::read(const QDateTime &since)
