@@ -4,6 +4,7 @@
 #include "SqliteConnection.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 namespace quobin::records {
 
@@ -41,18 +42,20 @@ void SqliteRecordStore::writePending()
     if (batch.empty())
         return;
     QSqlDatabase &db = m_connection->database();
-    if (batch.size() > 1 && db.transaction()) {
+    // IMMEDIATE takes the write lock at once, waiting for another process
+    // with the busy timeout, rather than failing on its first insert.
+    if (batch.size() > 1 && QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE"))) {
         try {
             for (const Pending &pending : batch)
                 schema::insert(db, pending.record, m_path);
-            if (db.commit()) {
+            if (QSqlQuery(db).exec(QStringLiteral("COMMIT"))) {
                 for (Pending &pending : batch)
                     pending.written.set_value();
                 return;
             }
         } catch (const RecordStoreError &) {
         }
-        db.rollback();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
     }
     // One at a time, so that each caller learns its own record's fate.
     for (Pending &pending : batch) {
