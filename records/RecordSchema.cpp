@@ -243,11 +243,12 @@ QList<Spooled> spooled(QSqlDatabase &db, const QString &server, int limit, const
     return records;
 }
 
-void unspool(QSqlDatabase &db, qint64 sequence, const QString &where)
+void unspoolThrough(QSqlDatabase &db, const QString &server, qint64 sequence, const QString &where)
 {
-    QSqlQuery query = prepared(db, QStringLiteral("DELETE FROM server_spool WHERE sequence = ?"), where);
+    QSqlQuery query = prepared(db, QStringLiteral("DELETE FROM server_spool WHERE server = ? AND sequence <= ?"), where);
+    query.addBindValue(server);
     query.addBindValue(sequence);
-    execute(query, QStringLiteral("Cannot clear a sent record from the local spool"), where);
+    execute(query, QStringLiteral("Cannot clear sent records from the local spool"), where);
 }
 
 int spooledCount(QSqlDatabase &db, const QString &server, const QString &where)

@@ -15,7 +15,7 @@ namespace quobin::records {
 // The way from the local spool to a PostgreSQL server, on a thread of its
 // own: it connects (each attempt bounded by connect_timeout), sends the
 // spooled records for its server in the order they were spooled, and takes
-// each out of the spool only after the server has stored it. It tries again
+// them out of the spool only after the server has stored them. It tries again
 // when woken (a new record) and every few seconds while the server is away.
 class ServerLink {
 public:
