@@ -181,6 +181,30 @@ private slots:
         QCOMPARE(QSet<QString>(onServer.cbegin(), onServer.cend()).size(), onServer.size());
     }
 
+    void aUserThatMayOnlyInsertAndSelectKeepsRecords()
+    {
+        ensureRunning();
+        const QString database = newDatabase();
+        // The administrator's store makes the tables; the stations' user
+        // may not create tables (PostgreSQL 15's default for the public
+        // schema), only insert and select.
+        openRecordStore(m_server->socketUrl(database), stationEnvironment(database))->commit(sampleRecord(0));
+        QString output;
+        QVERIFY2(m_server->psql(database, QStringLiteral("CREATE ROLE station LOGIN; GRANT SELECT, INSERT ON "
+                                                         "board_records, quobin_schema TO station"), &output)
+                     || m_server->psql(database, QStringLiteral("GRANT SELECT, INSERT ON board_records, "
+                                                                "quobin_schema TO station"), &output),
+                 qPrintable(m_server->problem()));
+        QString url = m_server->socketUrl(database);
+        url.replace(QLatin1String("//quobin@"), QLatin1String("//station@"));
+        const auto store = openRecordStore(url, stationEnvironment(database + "-station"));
+        const BoardRecord record = sampleRecord(1);
+        store->commit(record);
+        QCOMPARE(store->waitingForServer(), 0);
+        QCOMPARE(store->serverProblem(), QString());
+        QCOMPARE(serverIds(database).last(), record.id.toString(QUuid::WithoutBraces));
+    }
+
     void aServerThatRefusesTheConnectionSaysWhy()
     {
         ensureRunning();
