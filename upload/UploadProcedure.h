@@ -1,12 +1,14 @@
 #pragma once
 
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "PollWithDeadline.h"
 #include "UploadOutcome.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+
+#include <memory>
 
 namespace quobin {
 
@@ -45,7 +47,7 @@ private:
     void switchToBootloader();
     Flow awaitBootloader();
     Flow handshake();
-    void openFirmwareFile();
+    void readFirmwareFile();
     void countLines();
     Flow sendLines();
     Flow sendAndJudge(const QByteArray &lineText);
@@ -63,7 +65,7 @@ private:
     Clock &m_clock;
     const UploadOptions m_options;
     PollWithDeadline m_poll;
-    FirmwareFile m_file;
+    std::shared_ptr<const FirmwareImage> m_image;
 
     Stage m_stage = Stage::PortSetup;
     QByteArray m_response;
