@@ -124,9 +124,9 @@ void TerminalWindow::lineResent(int lineNumber, int send)
 
 void TerminalWindow::staleAnswerDropped(int lineNumber, const QByteArray &bytes)
 {
-    log(QStringLiteral("stale answer after line %1 dropped: \"%2\"")
-            .arg(lineNumber)
-            .arg(UploadLog::escaped(bytes)));
+    const QString after = lineNumber > 0 ? QStringLiteral("after line %1").arg(lineNumber)
+                                         : QStringLiteral("before the first line");
+    log(QStringLiteral("stale answer %1 dropped: \"%2\"").arg(after, UploadLog::escaped(bytes)));
 }
 
 void TerminalWindow::log(const QString &text)
