@@ -678,6 +678,38 @@ private slots:
         QVERIFY(sentAt[":00000001FF"] - sentAt[":4"] <= 1);
     }
 
+    void everyAnswerOwedIsAwaitedAndDropped()
+    {
+        // Line 2 gets no answer to any of its three sends within their
+        // waits; the operator goes on. Its three answers, each a "-", come
+        // one by one before line 3: all three are dropped, and line 3 is
+        // judged on its own answer.
+        ScriptedController c;
+        c.readyReply = "?V1.28";
+        RecordingWindow window;
+        window.path = firmware(":1\r\n:2\r\n:3\r\n:00000001FF\r\n");
+        QList<qint64> due;
+        const auto answer = c.port.onOutput;
+        c.port.onOutput = [&](ScriptedPort &p, const QByteArray &bytes) {
+            if (bytes != ":2")
+                return answer(p, bytes);
+            c.lines << bytes;
+            due << c.clock.seconds + due.size();
+        };
+        const auto caret = c.port.onPoll;
+        c.port.onPoll = [&](ScriptedPort &p) {
+            caret(p);
+            // After the question: one answer a second.
+            if (!window.boxes.isEmpty() && !due.isEmpty() && due.first() <= c.clock.seconds)
+                due.removeFirst(), p.waiting += "-";
+        };
+        const UploadOutcome outcome = UploadProcedure(window, c.port, c.clock).run();
+        QCOMPARE(c.lines, (QList<QByteArray>{":1", ":2", ":2", ":2", ":3", ":00000001FF"}));
+        QCOMPARE(window.boxes, (QStringList{"ask: Did not receive a response after sending line 2. Continue with download?",
+                                            "plain: Update File successfully uploaded."}));
+        QCOMPARE(outcome.staleAnswers, 3);
+    }
+
     void aCancelDuringTheWaitForAnOwedAnswerSendsNoFurtherLine()
     {
         ScriptedController c;
