@@ -2,7 +2,11 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace quobin {
+
+class FirmwareImage;
 
 // How one upload ended, as data: what happened, the text the window shows
 // for it, and how much went over the wire. The window shows its boxes as it
@@ -28,6 +32,10 @@ struct UploadOutcome {
     // Firmware lines written at least once, and the further sends of them.
     int linesSent = 0;
     int resends = 0;
+    // Answers that came after their line had been judged (late, or owed to
+    // an earlier send of it) and were dropped before the next line's first
+    // send, so that none was taken for that line's answer.
+    int staleAnswers = 0;
 
     bool succeeded() const { return kind == Kind::Success; }
 };
@@ -37,6 +45,12 @@ struct UploadOptions {
     // Gives up waiting for the controller's "^" once this many whole seconds
     // have passed; 0 waits without a limit, as the window does.
     int controllerWaitSeconds = 0;
+    // The firmware file as already read; when set, the upload sends it and
+    // does not read the path. Its texts, counts and failures stay the same.
+    std::shared_ptr<const FirmwareImage> image;
+    // False skips the main-code command at 9600 baud: the port is opened
+    // straight for the bootloader, whose "^" is then awaited as usual.
+    bool sendMainCodeCommand = true;
 };
 
 } // namespace quobin
