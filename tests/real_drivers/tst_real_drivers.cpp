@@ -223,6 +223,23 @@ private slots:
         QVERIFY(sim.receivedLines().size() < 201);
     }
 
+    // And while it waits for the controller's "@" after the last line, a
+    // wait that runs no events: the hang-up still ends it at once, as a
+    // port or transfer error, not as a missing end confirmation.
+    void adapterPulledOutBeforeTheEndConfirmation()
+    {
+        ControllerSimulator sim(controller({Fault(Fault::NoCompletion)}));
+        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        const QString job = upload(kAdapterById);
+        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        // The answer to the end-of-file record, "~" instead of "@", has gone
+        // out: the program now waits for the "@" alone.
+        const int lines = int(m_hex.count('\n'));
+        QVERIFY(sim.waitUntil([&] { return sim.sentBytes().count('~') == lines; }, 120000));
+        QThread::msleep(300);
+        pullOutAndExpectAnError(job);
+    }
+
     // Ctrl-C while the controller holds XOFF: the program ends within 5 s
     // with 130, and the line the driver was holding is thrown away, so that
     // it never reaches the controller, not even when XON comes. The 16550
