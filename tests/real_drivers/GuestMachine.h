@@ -28,8 +28,7 @@ struct GuestJobResult {
 class GuestMachine {
 public:
     // imageFolder holds what make_guest.sh made; workFolder is emptied and
-    // used for this run's files. workFolder must not lie under /tmp, which
-    // the guest mounts afresh.
+    // used for this run's files.
     GuestMachine(const QString &imageFolder, const QString &workFolder, const QString &runnerScript);
     ~GuestMachine();
     GuestMachine(const GuestMachine &) = delete;

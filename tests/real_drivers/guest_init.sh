@@ -28,10 +28,9 @@ for fs in proc sysfs devtmpfs; do
     case $fs in proc) at=proc ;; sysfs) at=sys ;; devtmpfs) at=dev ;; esac
     mount -t "$fs" "$fs" "/host/$at" || fail "cannot mount /host/$at"
 done
-mount -t tmpfs tmp /host/tmp || fail "cannot mount /host/tmp"
+# The host's /tmp stays as it is (read-only), since the build may lie under
+# it; the jobs keep their own files in the work folder.
 mount -t tmpfs run /host/run || fail "cannot mount /host/run"
-# Last, so that a work folder under /tmp is not hidden by the tmpfs.
-mkdir -p "/host$work" 2>/dev/null
 mount -t 9p -o "$options" work "/host$work" || fail "cannot mount the work folder $work"
 
 say "up after $(cut -d' ' -f1 /proc/uptime) s"

@@ -10,8 +10,8 @@ work=$1
 jobs=$work/jobs
 # shellcheck source=/dev/null
 . "$work/guest.env"
-export HOME=/tmp/home XDG_CONFIG_HOME=/tmp/home/.config PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8
-mkdir -p "$HOME" "$XDG_CONFIG_HOME"
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config TMPDIR=$work/tmp PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$TMPDIR"
 
 uptime_now() { cut -d' ' -f1 /proc/uptime; }
 
