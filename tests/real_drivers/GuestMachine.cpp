@@ -14,6 +14,7 @@ namespace quobin::testing {
 namespace {
 
 constexpr auto kAdapterId = "adapter";
+constexpr auto kUartChardev = "uart0";
 
 bool writeFileAtomically(const QString &path, const QByteArray &content)
 {
@@ -73,8 +74,8 @@ bool GuestMachine::boot(int timeoutSecs)
         QStringLiteral("console=ttyS0 quiet panic=-1 quobin.work=%1 quobin.run=%2").arg(m_work, m_runner),
         // ttyS0, the console, into a file; ttyS1 is the 16550 under test.
         QStringLiteral("-serial"), QStringLiteral("file:") + m_work + QStringLiteral("/console.log"),
-        QStringLiteral("-chardev"), QStringLiteral("null,id=uart0"),
-        QStringLiteral("-serial"), QStringLiteral("chardev:uart0"),
+        QStringLiteral("-chardev"), QStringLiteral("null,id=%1").arg(QLatin1String(kUartChardev)),
+        QStringLiteral("-serial"), QStringLiteral("chardev:%1").arg(QLatin1String(kUartChardev)),
         QStringLiteral("-fsdev"), QStringLiteral("local,id=hostroot,path=/,readonly=on,") + fsOptions,
         QStringLiteral("-device"), QStringLiteral("virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot"),
         QStringLiteral("-fsdev"), QStringLiteral("local,id=work,path=%1,").arg(m_work) + fsOptions,
@@ -82,7 +83,6 @@ bool GuestMachine::boot(int timeoutSecs)
         QStringLiteral("-device"), QStringLiteral("qemu-xhci,id=xhci"),
         QStringLiteral("-qmp"), QStringLiteral("unix:%1,server=on,wait=off").arg(qmpSocket),
     };
-    m_uartChardev = QStringLiteral("uart0");
     m_qemu.setProgram(QStringLiteral("qemu-system-x86_64"));
     m_qemu.setArguments(arguments);
     m_qemu.setProcessChannelMode(QProcess::MergedChannels);
@@ -93,7 +93,7 @@ bool GuestMachine::boot(int timeoutSecs)
         return fail(QStringLiteral("cannot start qemu-system-x86_64 (scripts/test installs qemu-system-x86): %1")
                         .arg(m_qemu.errorString()));
     if (!m_qmp.connectTo(qmpSocket, 20000))
-        return fail(m_qmp.error());
+        return qmpFailed();
 
     const QDeadlineTimer deadline(qint64(timeoutSecs) * 1000);
     const QString ready = m_work + QStringLiteral("/ready");
@@ -119,25 +119,23 @@ bool GuestMachine::boot(int timeoutSecs)
 
 bool GuestMachine::connectUart(const QString &device)
 {
-    if (!m_qmp.execute(QStringLiteral("chardev-change"),
-                       {{QStringLiteral("id"), m_uartChardev}, {QStringLiteral("backend"), serialBackend(device)}}))
-        return fail(m_qmp.error());
-    return true;
+    return execute(QStringLiteral("chardev-change"),
+                   {{QStringLiteral("id"), QLatin1String(kUartChardev)}, {QStringLiteral("backend"), serialBackend(device)}});
 }
 
 bool GuestMachine::plugAdapter(const QString &device, const QString &serialNumber)
 {
     const QString chardev = QStringLiteral("adapter%1").arg(++m_plugs);
-    if (!m_qmp.execute(QStringLiteral("chardev-add"),
-                       {{QStringLiteral("id"), chardev}, {QStringLiteral("backend"), serialBackend(device)}}))
-        return fail(m_qmp.error());
-    if (!m_qmp.execute(QStringLiteral("device_add"),
-                       {{QStringLiteral("driver"), QStringLiteral("usb-serial")},
-                        {QStringLiteral("id"), QLatin1String(kAdapterId)},
-                        {QStringLiteral("bus"), QStringLiteral("xhci.0")},
-                        {QStringLiteral("chardev"), chardev},
-                        {QStringLiteral("serial"), serialNumber}}))
-        return fail(m_qmp.error());
+    if (!execute(QStringLiteral("chardev-add"),
+                 {{QStringLiteral("id"), chardev}, {QStringLiteral("backend"), serialBackend(device)}}))
+        return false;
+    if (!execute(QStringLiteral("device_add"),
+                 {{QStringLiteral("driver"), QStringLiteral("usb-serial")},
+                  {QStringLiteral("id"), QLatin1String(kAdapterId)},
+                  {QStringLiteral("bus"), QStringLiteral("xhci.0")},
+                  {QStringLiteral("chardev"), chardev},
+                  {QStringLiteral("serial"), serialNumber}}))
+        return false;
     m_adapterPlugged = true;
     return true;
 }
@@ -146,14 +144,12 @@ bool GuestMachine::unplugAdapter()
 {
     if (!m_adapterPlugged)
         return true;
-    if (!m_qmp.execute(QStringLiteral("device_del"), {{QStringLiteral("id"), QLatin1String(kAdapterId)}}))
-        return fail(m_qmp.error());
+    if (!execute(QStringLiteral("device_del"), {{QStringLiteral("id"), QLatin1String(kAdapterId)}}))
+        return false;
     if (!m_qmp.waitForEvent(QStringLiteral("DEVICE_DELETED"), {{QStringLiteral("device"), QLatin1String(kAdapterId)}}, 30000))
-        return fail(m_qmp.error());
+        return qmpFailed();
     m_adapterPlugged = false;
-    if (!m_qmp.execute(QStringLiteral("chardev-remove"), {{QStringLiteral("id"), QStringLiteral("adapter%1").arg(m_plugs)}}))
-        return fail(m_qmp.error());
-    return true;
+    return execute(QStringLiteral("chardev-remove"), {{QStringLiteral("id"), QStringLiteral("adapter%1").arg(m_plugs)}});
 }
 
 QString GuestMachine::start(const QString &script)
@@ -192,6 +188,11 @@ bool GuestMachine::waitFor(const QString &job, int timeoutSecs, GuestJobResult &
     return true;
 }
 
+bool GuestMachine::hasEnded(const QString &job) const
+{
+    return QFile::exists(m_work + QStringLiteral("/jobs/") + job + QStringLiteral(".done"));
+}
+
 bool GuestMachine::run(const QString &script, int timeoutSecs, GuestJobResult &result)
 {
     return waitFor(start(script), timeoutSecs, result);
@@ -204,6 +205,31 @@ QString GuestMachine::consoleTail() const
         return QStringLiteral("(no console output)");
     const QByteArray text = console.readAll();
     return QStringLiteral("guest console:\n") + QString::fromLocal8Bit(text.right(3000));
+}
+
+// QEMU refused or did not answer: say whether it is still there, and what
+// it said if it is not.
+bool GuestMachine::qmpFailed()
+{
+    if (m_qemu.state() == QProcess::NotRunning)
+        return fail(QStringLiteral("%1; QEMU has ended (status %2): %3\n%4")
+                        .arg(m_qmp.error()).arg(m_qemu.exitCode())
+                        .arg(QString::fromLocal8Bit(m_qemu.readAll()), consoleTail()));
+    return fail(m_qmp.error() + QStringLiteral("; QEMU is still running\n") + consoleTail());
+}
+
+bool GuestMachine::execute(const QString &command, const QJsonObject &arguments)
+{
+    // A QEMU that has stopped answering once is not asked again: each later
+    // case fails at once, naming the first failure.
+    if (!m_stuck.isEmpty())
+        return fail(QStringLiteral("QEMU stopped answering earlier: ") + m_stuck);
+    if (m_qmp.execute(command, arguments, 30000))
+        return true;
+    qmpFailed();
+    if (m_qemu.state() != QProcess::NotRunning)
+        m_stuck = m_error;
+    return false;
 }
 
 bool GuestMachine::fail(const QString &why)

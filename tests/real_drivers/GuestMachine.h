@@ -3,6 +3,8 @@
 #include "QmpClient.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
+#include <QHash>
 #include <QProcess>
 #include <QString>
 
@@ -49,6 +51,7 @@ public:
     QString start(const QString &script);
     // Waits for the job to end; false with error() set when it does not.
     bool waitFor(const QString &job, int timeoutSecs, GuestJobResult &result);
+    bool hasEnded(const QString &job) const;
     // Both at once.
     bool run(const QString &script, int timeoutSecs, GuestJobResult &result);
 
@@ -59,6 +62,8 @@ public:
 
 private:
     bool fail(const QString &why);
+    bool qmpFailed();
+    bool execute(const QString &command, const QJsonObject &arguments);
     void shutDown();
 
     QString m_image;
@@ -67,7 +72,7 @@ private:
     QProcess m_qemu;
     QmpClient m_qmp;
     QString m_error;
-    QString m_uartChardev;
+    QString m_stuck; // why QEMU is taken to have stopped answering
     int m_jobs = 0;
     int m_plugs = 0;
     bool m_adapterPlugged = false;

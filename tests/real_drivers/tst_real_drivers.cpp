@@ -134,8 +134,16 @@ private slots:
         m_guest.reset();
     }
 
+    // A case that failed half-way may leave its upload running: it must not
+    // meet the next case's controller.
     void cleanup()
     {
+        if (m_guest && !m_uploadJob.isEmpty() && !m_guest->hasEnded(m_uploadJob)) {
+            GuestJobResult stopped;
+            m_guest->run(QStringLiteral("read -r pid < %1 && kill -KILL \"$pid\"").arg(m_uploadPid), 30, stopped);
+            m_guest->waitFor(m_uploadJob, 30, stopped);
+        }
+        m_uploadJob.clear();
         if (m_guest) {
             QVERIFY2(m_guest->unplugAdapter(), qPrintable(m_guest->error()));
             QVERIFY2(m_guest->connectUart({}), qPrintable(m_guest->error()));
@@ -249,8 +257,7 @@ private slots:
         constexpr int kHeldAfter = 20;
         ControllerSimulator sim(controller({Fault(Fault::XoffHold, kHeldAfter, 12000)}));
         QVERIFY2(m_guest->connectUart(sim.slavePath()), qPrintable(m_guest->error()));
-        const QString pidFile = m_guest->workFolder() + QStringLiteral("/cli.pid");
-        const QString job = upload(kUart, QStringLiteral("echo $$ > %1\n").arg(pidFile));
+        const QString job = upload(kUart);
         QVERIFY(resetWhenReady(sim, sim.slavePath()));
         QVERIFY(sim.waitUntil([&] { return sim.sentBytes().contains(kXoff); }, 60000));
         // The program writes the next line into the driver's held queue and
@@ -260,7 +267,7 @@ private slots:
         // Shell builtins only: starting a program in a loaded guest can take
         // seconds, which must not count as the program's.
         QVERIFY2(m_guest->run(QStringLiteral("read -r pid < %1; kill -INT \"$pid\"; read -r now _ < /proc/uptime; echo \"$now\"")
-                                  .arg(pidFile), 30, interrupt),
+                                  .arg(m_uploadPid), 30, interrupt),
                  qPrintable(m_guest->error()));
         QVERIFY2(interrupt.status == 0, qPrintable(interrupt.output));
         const double interruptedAt = interrupt.output.section(QLatin1Char('\n'), 0, 0).toDouble();
@@ -330,11 +337,14 @@ private:
 
     // Starts an upload in the guest; its --log is kept for a failure's
     // message.
-    QString upload(const QString &port, const QString &extra = {})
+    QString upload(const QString &port)
     {
-        m_log = m_guest->workFolder() + QStringLiteral("/upload%1.log").arg(++m_uploads);
-        return m_guest->start(QStringLiteral("%1exec %2 upload --json --on-error stop --log %3 --port %4 %5\n")
-                                  .arg(extra, m_cli, m_log, port, m_firmware));
+        const QString name = m_guest->workFolder() + QStringLiteral("/upload%1").arg(++m_uploads);
+        m_log = name + QStringLiteral(".log");
+        m_uploadPid = name + QStringLiteral(".pid");
+        m_uploadJob = m_guest->start(QStringLiteral("echo $$ > %1\nexec %2 upload --json --on-error stop --log %3 --port %4 %5\n")
+                                         .arg(m_uploadPid, m_cli, m_log, port, m_firmware));
+        return m_uploadJob;
     }
 
     // What the last upload printed and logged.
@@ -414,7 +424,9 @@ private:
 
     std::unique_ptr<GuestMachine> m_guest;
     int m_uploads = 0;
+    QString m_uploadJob; // the last upload's job, its --log and its process id
     QString m_log;
+    QString m_uploadPid;
     QString m_cli;
     QString m_firmware;
     QByteArray m_hex;
