@@ -5,7 +5,6 @@
 #include "QtFileDialog.h"
 #include "QtMessageBoxes.h"
 #include "QtSerialPort.h"
-#include "SettingsFile.h"
 #include "StorageFolders.h"
 
 #include <QApplication>
@@ -26,7 +25,7 @@ int main(int argc, char *argv[])
     const auto describePort = [linkFolders](int number) {
         return quobin::describePort(qint16(number), linkFolders);
     };
-    quobin::Form1 window({port, clock, boxes, fileDialog, describePort}, quobin::settingsFilePath(folders.writeFolder()),
+    quobin::Form1 window({port, clock, boxes, fileDialog, describePort}, folders.settingsLocation(),
                          {QUOBIN_VERSION_MAJOR, QUOBIN_VERSION_MINOR});
     QObject::connect(&window, &quobin::Form1::exitRequested, &app, &QCoreApplication::quit);
     window.show();
