@@ -1,8 +1,19 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace quobin {
+
+// A Yes/No question the upload asked about a line that still failed, and the
+// answer it got. reason is the question's cause in the operator's words:
+// "Checksum error", "Error writing to flash" or "No response", so that
+// "line 5: Error writing to flash" reads as a sentence.
+struct AnsweredQuestion {
+    int lineNumber = 0;
+    QString reason;
+    bool answeredYes = false;
+};
 
 // How one upload ended, as data: what happened, the text the window shows
 // for it, and how much went over the wire. The window shows its boxes as it
@@ -28,6 +39,11 @@ struct UploadOutcome {
     // Firmware lines written at least once, and the further sends of them.
     int linesSent = 0;
     int resends = 0;
+    // Every question asked about a failing line, in the order asked.
+    QList<AnsweredQuestion> questions;
+    // Why the port, the file or the transfer failed, in the system's words
+    // (from the error raised where it happened); empty for every other end.
+    QString detail;
 
     bool succeeded() const { return kind == Kind::Success; }
 };

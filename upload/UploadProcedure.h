@@ -8,6 +8,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <exception>
+
 namespace quobin {
 
 class Clock;
@@ -51,7 +53,7 @@ private:
     Flow sendAndJudge(const QByteArray &lineText);
     void finishAtEndOfFile();
     void cleanUp();
-    void handleFailure();
+    void handleFailure(const std::exception &error);
     void endWithPlainBox(UploadOutcome::Kind kind, const QString &text);
     void endWithWarningBox(UploadOutcome::Kind kind, const QString &text);
 
