@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "PollWithDeadline.h"
 #include "UploadOutcome.h"
 
@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <exception>
+#include <memory>
 
 namespace quobin {
 
@@ -47,7 +48,7 @@ private:
     void switchToBootloader();
     Flow awaitBootloader();
     Flow handshake();
-    void openFirmwareFile();
+    void readFirmwareFile();
     void countLines();
     Flow sendLines();
     Flow sendAndJudge(const QByteArray &lineText);
@@ -65,7 +66,7 @@ private:
     Clock &m_clock;
     const UploadOptions m_options;
     PollWithDeadline m_poll;
-    FirmwareFile m_file;
+    std::shared_ptr<const FirmwareImage> m_image;
 
     Stage m_stage = Stage::PortSetup;
     QByteArray m_response;
