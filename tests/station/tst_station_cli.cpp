@@ -1,4 +1,5 @@
 #include "HexRecord.h"
+#include "PostgresServer.h"
 #include "RecordStores.h"
 #include "StationRig.h"
 #include "TempFiles.h"
@@ -323,6 +324,39 @@ private slots:
         QCOMPARE(station.finish(10000), 2);
         QVERIFY2(QString::fromUtf8(station.errors()).contains(message), station.errors().constData());
         QVERIFY(station.output().isEmpty());
+    }
+
+    // A line of stations writes to PostgreSQL. The server stops in the
+    // middle of the run: the station goes on, keeps the records locally and
+    // says how many wait; the server comes back and every record arrives,
+    // each exactly once.
+    void recordsWaitForTheirServer()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("line")), qPrintable(server.problem()));
+
+        SimFixture fixture(m_folder.path(), QStringLiteral("pg"), {QStringLiteral("--fixture"), QStringLiteral("500")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("7"),
+                       QStringLiteral("--records"), server.socketUrl(QStringLiteral("line")), m_firmware});
+        const auto passes = [&] { return int(station.output().count("PASS success")); };
+        QVERIFY(waitFor([&] { return passes() >= 2; }, 15000));
+        QVERIFY2(server.stop(), qPrintable(server.problem()));
+        static const QRegularExpression waiting(QStringLiteral("\\n[1-9]\\d* records waiting for the server\\n"));
+        QVERIFY2(waitFor([&] { return waiting.match(QString::fromUtf8(station.output())).hasMatch(); }, 15000),
+                 station.output().right(1500).constData());
+        const int passesWhileAway = passes();
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY(waitFor([&] { return station.output().contains("every record has reached the server"); }, 20000));
+        QCOMPARE(station.finish(20000), 0);
+        QVERIFY(passesWhileAway < 7);
+
+        QString counted;
+        QVERIFY2(server.psql(QStringLiteral("line"), QStringLiteral("SELECT count(*), count(DISTINCT id) FROM board_records"), &counted),
+                 qPrintable(server.problem()));
+        QCOMPARE(counted, QStringLiteral("7|7"));
     }
 
     // On a pipe: the header, the results, and the bell once for a pass and
