@@ -47,6 +47,7 @@ private:
         QString adapter;
         station::SlotState state = station::SlotState::Waiting;
         QString text = QStringLiteral("starting");
+        QString lastResult; // PASS or FAIL and why, shown until the next board starts
         int sent = 0;
         int total = 0;
         int passed = 0;
