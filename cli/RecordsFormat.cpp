@@ -115,7 +115,8 @@ QByteArray recordsCsv(const QList<BoardRecord> &records)
     return csv.toUtf8();
 }
 
-QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<RecordSummary> &summaries)
+QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<RecordSummary> &summaries,
+                            int waitingForServer)
 {
     QByteArray lines;
     for (const BoardRecord &r : records)
@@ -123,8 +124,9 @@ QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<Recor
     QJsonArray summaryArray;
     for (const RecordSummary &s : summaries)
         summaryArray.append(records::summaryJson(s));
-    lines += QJsonDocument(QJsonObject{{QStringLiteral("summary"), summaryArray}}).toJson(QJsonDocument::Compact)
-        + '\n';
+    const QJsonObject last{{QStringLiteral("summary"), summaryArray},
+                           {QStringLiteral("waitingForServer"), waitingForServer}};
+    lines += QJsonDocument(last).toJson(QJsonDocument::Compact) + '\n';
     return lines;
 }
 

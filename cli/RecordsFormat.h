@@ -16,8 +16,9 @@ QString recordsText(const QList<records::BoardRecord> &records, const QList<reco
 // fields quoted when they hold a comma, a quote or a line break), the
 // questions in one field.
 QByteArray recordsCsv(const QList<records::BoardRecord> &records);
-// One JSON object per line per record, then {"summary": [...]}.
+// One JSON object per line per record, then {"summary": [...],
+// "waitingForServer": N}.
 QByteArray recordsJsonLines(const QList<records::BoardRecord> &records,
-                            const QList<records::RecordSummary> &summaries);
+                            const QList<records::RecordSummary> &summaries, int waitingForServer);
 
 } // namespace quobin::cli
