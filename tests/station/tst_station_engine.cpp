@@ -87,6 +87,8 @@ public:
     {
         return [this](const QString &device) -> std::unique_ptr<SerialPort> {
             auto port = std::make_unique<ScriptedPort>();
+            if (refuseOpen)
+                port->failOn = QStringLiteral("open");
             const bool boardSlot = device.endsWith(QLatin1String("board"));
             ScriptedPort *raw = port.get();
             raw->onPoll = [this, boardSlot, device, caretSent = false](ScriptedPort &p) mutable {
@@ -113,6 +115,7 @@ public:
     }
 
     std::atomic<int> mainCodeCommands{0};
+    bool refuseOpen = false; // every port refuses to open, as without permission
 
 private:
     bool takeBoard()
@@ -226,6 +229,25 @@ private slots:
         QCOMPARE(step, 2);
         QCOMPARE(bench.mainCodeCommands.load(), 2);
         QVERIFY(log.all().filter(QStringLiteral("commit")).isEmpty());
+    }
+
+    // Devices that are there but cannot be opened: when no slot can be
+    // used, the station cannot go on and says why.
+    void noUsableSlotEndsTheRun()
+    {
+        EventLog log;
+        LoggingStore store(log);
+        LoggingObserver observer(log);
+        Bench bench(0);
+        bench.refuseOpen = true;
+        StationSetup setup;
+        setup.slotSpecs = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))},
+                           {QStringLiteral("B"), devicePath(QStringLiteral("b-board"))}};
+        Station station(setup, m_job, store, observer, bench.factory());
+        QCOMPARE(station.run([] { return false; }), Station::End::Failed);
+        QVERIFY2(station.failure().startsWith(QLatin1String("no slot can be used: ")) && station.failure().contains(QLatin1String("A cannot use"))
+                     && station.failure().contains(QLatin1String("B cannot use")),
+                 qPrintable(station.failure()));
     }
 
     // A cancel while every slot waits ends the run with no record at all.
