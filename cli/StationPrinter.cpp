@@ -69,6 +69,11 @@ StationPrinter::StationPrinter(Mode mode, QStringList slotLabels, QString jobFil
     }
     if (m_mode == Mode::Plain)
         writeLine(header(m_counts));
+    if (m_mode == Mode::Json) {
+        const QJsonObject object{{QStringLiteral("event"), QStringLiteral("job")}, {QStringLiteral("slot"), QJsonValue::Null},
+                                 {QStringLiteral("jobFile"), m_jobFile}, {QStringLiteral("jobSha256"), m_jobSha256}};
+        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    }
 }
 
 void StationPrinter::setAdapter(int slot, const QString &adapter)
