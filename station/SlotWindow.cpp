@@ -114,6 +114,14 @@ void SlotWindow::lineResent(int lineNumber, int send)
     note(QStringLiteral("resend of line %1 (send %2)").arg(lineNumber).arg(send));
 }
 
+// The bytes themselves are in the log as received; this says what became of them.
+void SlotWindow::staleAnswerDropped(int lineNumber, const QByteArray &bytes)
+{
+    const QString after = lineNumber > 0 ? QStringLiteral("after line %1").arg(lineNumber)
+                                         : QStringLiteral("before the first line");
+    note(QStringLiteral("stale answer %1 dropped (%2 bytes)").arg(after).arg(bytes.size()));
+}
+
 void SlotWindow::note(const QString &text)
 {
     if (m_log)
