@@ -5,6 +5,7 @@
 #include "TempFiles.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -155,8 +156,9 @@ private slots:
                            {QStringLiteral("--fixture"), QStringLiteral("100"), QStringLiteral("--boards"), QStringLiteral("1")});
         QVERIFY(fixture.ready());
         StationRun station(environment());
+        const QString logs = m_folder.filePath(QStringLiteral("logs"));
         station.start(stationArguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--json"),
-                                                    QStringLiteral("--records"), m_database}));
+                                                    QStringLiteral("--records"), m_database, QStringLiteral("--log-dir"), logs}));
         QVERIFY(waitFor([&] { return station.records().size() == 1; }, 10000));
         QTest::qWait(1500);
         QCOMPARE(fixture.count("mainCodeCommands"), 1);
@@ -169,6 +171,20 @@ private slots:
         QVERIFY(waitFor([&] { return fixture.count("uploads") == 2; }, 2000));
         QCOMPARE(fixture.count("mainCodeCommands"), 1);
         QCOMPARE(fixture.image(2), m_hex);
+
+        // One byte log per board, named in its record; the wait that the
+        // end of the run cut short left none. The main-code command is in
+        // the first board's log only.
+        QCOMPARE(QDir(logs).entryList({QStringLiteral("*.log")}, QDir::Files).size(), 2);
+        QStringList logTexts;
+        for (const QJsonObject &record : station.records()) {
+            QFile log(record.value(QStringLiteral("logPath")).toString());
+            QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+            logTexts << QString::fromUtf8(log.readAll());
+        }
+        QVERIFY(logTexts[0].contains(QLatin1String("4*730562")));
+        QVERIFY(!logTexts[1].contains(QLatin1String("4*730562")));
+        QVERIFY(logTexts[1].contains(QLatin1String(":00000001FF")));
     }
 
     // The file changes on the disk and then goes during the run: the
