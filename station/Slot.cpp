@@ -75,7 +75,9 @@ void Slot::run()
         if (ending())
             break;
         // No board came, and nobody asked to stop: the device went away, or
-        // it cannot be opened. The next look tells which.
+        // it cannot be opened, or it failed while the slot waited. The next
+        // look tells which; a device that keeps failing is not tried in a
+        // tight loop.
         if (!resolveDevice().isEmpty() && attempt.outcome.kind == UploadOutcome::Kind::PortError) {
             const QString reason = attempt.outcome.detail.isEmpty() ? attempt.outcome.message
                                                                    : attempt.outcome.detail;
@@ -83,6 +85,8 @@ void Slot::run()
             show(SlotState::PortTrouble, text);
             m_services.control.setTrouble(m_index, m_spec.label + QStringLiteral(" ") + text);
             pause(kPortRetryMsecs);
+        } else {
+            pause(kAdapterPollMsecs);
         }
     }
     show(SlotState::Stopped, QStringLiteral("stopped"));
