@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -7,6 +8,16 @@
 namespace quobin {
 
 class FirmwareImage;
+
+// A Yes/No question the upload asked about a line that still failed, and the
+// answer it got. reason is the question's cause in the operator's words:
+// "Checksum error", "Error writing to flash" or "No response", so that
+// "line 5: Error writing to flash" reads as a sentence.
+struct AnsweredQuestion {
+    int lineNumber = 0;
+    QString reason;
+    bool answeredYes = false;
+};
 
 // How one upload ended, as data: what happened, the text the window shows
 // for it, and how much went over the wire. The window shows its boxes as it
@@ -32,6 +43,11 @@ struct UploadOutcome {
     // Firmware lines written at least once, and the further sends of them.
     int linesSent = 0;
     int resends = 0;
+    // Every question asked about a failing line, in the order asked.
+    QList<AnsweredQuestion> questions;
+    // Why the port, the file or the transfer failed, in the system's words
+    // (from the error raised where it happened); empty for every other end.
+    QString detail;
     // Answers that came after their line had been judged (late, or owed to
     // an earlier send of it) and were dropped before the next line's first
     // send, so that none was taken for that line's answer.

@@ -86,8 +86,8 @@ UploadOutcome UploadProcedure::run()
                 finishAtEndOfFile();
         }
         cleanUp();
-    } catch (const std::exception &) {
-        handleFailure();
+    } catch (const std::exception &error) {
+        handleFailure(error);
     }
     return m_outcome;
 }
@@ -281,17 +281,24 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
     m_lastLineSent = lineNumber;
 
     QString question;
-    if (m_response.contains('-'))
+    QString reason;
+    if (m_response.contains('-')) {
         question = QStringLiteral("Checksum error at line ");
-    else if (m_response.contains('%'))
+        reason = QStringLiteral("Checksum error");
+    } else if (m_response.contains('%')) {
         question = QStringLiteral("Error writing to flash at line ");
-    else if (!accepted(m_response) && resending)
+        reason = QStringLiteral("Error writing to flash");
+    } else if (!accepted(m_response) && resending) {
         question = QStringLiteral("Did not receive a response after sending line ");
-    else
+        reason = QStringLiteral("No response");
+    } else {
         return Flow::Continue;
+    }
 
-    if (!m_window.askYesNo(question + QString::number(lineNumber)
-                           + QStringLiteral(". Continue with download?"))) {
+    const bool goOn = m_window.askYesNo(question + QString::number(lineNumber)
+                                        + QStringLiteral(". Continue with download?"));
+    m_outcome.questions.append({lineNumber, reason, goOn});
+    if (!goOn) {
         m_outcome.kind = UploadOutcome::Kind::Stopped;
         return Flow::Stop;
     }
@@ -348,9 +355,11 @@ void UploadProcedure::cleanUp()
 }
 
 // The one place where a failure becomes the operator's message. Each stage
-// has its own text and its own way of leaving things tidy.
-void UploadProcedure::handleFailure()
+// has its own text and its own way of leaving things tidy. The error's own
+// reason is kept beside the message for front ends that can show it.
+void UploadProcedure::handleFailure(const std::exception &error)
 {
+    m_outcome.detail = QString::fromUtf8(error.what());
     try {
         switch (m_stage) {
         case Stage::PortSetup:

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <exception>
 #include <memory>
 
 namespace quobin {
@@ -55,7 +56,7 @@ private:
     void readVersion();
     void finishAtEndOfFile();
     void cleanUp();
-    void handleFailure();
+    void handleFailure(const std::exception &error);
     void endWithPlainBox(UploadOutcome::Kind kind, const QString &text);
     void endWithWarningBox(UploadOutcome::Kind kind, const QString &text);
 
