@@ -9,11 +9,11 @@ RunHeader::RunHeader(QWidget *parent)
     : QWidget(parent), m_job(new QLabel(this)), m_totals(new QLabel(this)), m_notice(new QLabel(this))
 {
     QFont jobFont = font();
-    jobFont.setPointSize(18);
+    jobFont.setPointSize(16);
     jobFont.setBold(true);
     m_job->setFont(jobFont);
     QFont totalsFont = font();
-    totalsFont.setPointSize(14);
+    totalsFont.setPointSize(13);
     m_totals->setFont(totalsFont);
     m_totals->setWordWrap(true);
     m_notice->setFont(totalsFont);
@@ -23,6 +23,7 @@ RunHeader::RunHeader(QWidget *parent)
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     layout->addWidget(m_job);
     layout->addWidget(m_totals);
     layout->addWidget(m_notice);

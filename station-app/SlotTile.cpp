@@ -1,11 +1,23 @@
 #include "SlotTile.h"
 
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
 namespace quobin {
+
+namespace {
+
+QFont sized(QFont font, int pointSize, bool bold)
+{
+    font.setPointSize(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
 
 StateColours stateColours(SlotState state)
 {
@@ -32,6 +44,7 @@ SlotTile::SlotTile(QWidget *parent)
       m_title(new QLabel(this)),
       m_adapter(new QLabel(this)),
       m_state(new QLabel(this)),
+      m_reason(new QLabel(this)),
       m_progress(new QProgressBar(this)),
       m_timeLeft(new QLabel(this)),
       m_counts(new QLabel(this))
@@ -39,39 +52,36 @@ SlotTile::SlotTile(QWidget *parent)
     setFrameShape(QFrame::Box);
     setLineWidth(2);
     setAutoFillBackground(true);
-    setFocusPolicy(Qt::NoFocus);
 
-    QFont titleFont = font();
-    titleFont.setPointSize(16);
-    titleFont.setBold(true);
-    m_title->setFont(titleFont);
-    m_adapter->setWordWrap(true);
-    QFont stateFont = font();
-    stateFont.setPointSize(kStatePointSize);
-    stateFont.setBold(true);
-    m_state->setFont(stateFont);
+    m_title->setFont(sized(font(), 16, true));
+    m_adapter->setFont(sized(font(), 9, false));
+    m_state->setFont(sized(font(), kStatePointSize, true));
     m_state->setWordWrap(true);
     m_state->setAlignment(Qt::AlignCenter);
+    m_reason->setFont(sized(font(), kReasonPointSize, true));
+    m_reason->setWordWrap(true);
+    m_reason->setAlignment(Qt::AlignCenter);
     m_progress->setRange(0, 100);
     m_progress->setTextVisible(false);
-    m_timeLeft->setAlignment(Qt::AlignCenter);
-    QFont countsFont = font();
-    countsFont.setPointSize(12);
-    m_counts->setFont(countsFont);
+    m_progress->setMaximumHeight(QFontMetrics(font()).height());
+    m_counts->setFont(sized(font(), 12, false));
+    for (QLabel *label : {m_title, m_adapter, m_state, m_reason, m_timeLeft, m_counts})
+        label->setTextFormat(Qt::PlainText);
 
-    // The parts are read through the tile itself.
-    for (QWidget *part : {static_cast<QWidget *>(m_title), static_cast<QWidget *>(m_adapter),
-                          static_cast<QWidget *>(m_state), static_cast<QWidget *>(m_progress),
-                          static_cast<QWidget *>(m_timeLeft), static_cast<QWidget *>(m_counts)})
-        part->setFocusPolicy(Qt::NoFocus);
-
+    auto *flashing = new QHBoxLayout;
+    flashing->addWidget(m_progress, 1);
+    flashing->addWidget(m_timeLeft);
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_title);
+    top->addWidget(m_adapter, 1, Qt::AlignRight | Qt::AlignVCenter);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_title);
-    layout->addWidget(m_adapter);
+    layout->setContentsMargins(8, 4, 8, 4);
+    layout->setSpacing(2);
+    layout->addLayout(top);
     layout->addStretch(1);
     layout->addWidget(m_state);
-    layout->addWidget(m_progress);
-    layout->addWidget(m_timeLeft);
+    layout->addWidget(m_reason);
+    layout->addLayout(flashing);
     layout->addStretch(1);
     layout->addWidget(m_counts);
     setSlot(m_slot);
@@ -82,9 +92,16 @@ void SlotTile::setSlot(const SlotView &slot)
     m_slot = slot;
     const QString stateText = slotStateText(slot);
     m_title->setText(slot.label);
-    m_adapter->setText(slot.adapter);
+    elideAdapter();
+    m_adapter->setToolTip(slot.adapter);
     m_adapter->setVisible(!slot.adapter.isEmpty());
-    m_state->setText(slotStateSymbol(slot.state) + QLatin1Char(' ') + stateText);
+    // The failure's reason goes under the large word, in type that still
+    // reads from a distance but lets a long reason fit.
+    const bool failed = slot.state == SlotState::Fail;
+    m_state->setText(slotStateSymbol(slot.state) + QLatin1Char(' ')
+                     + (failed ? QStringLiteral("FAIL") : stateText));
+    m_reason->setText(slot.reason);
+    m_reason->setVisible(failed && !slot.reason.isEmpty());
     const bool flashing = slot.state == SlotState::Flashing;
     m_progress->setVisible(flashing);
     m_progress->setValue(slot.percent);
@@ -102,14 +119,38 @@ void SlotTile::setSlot(const SlotView &slot)
     setAccessibleDescription(stateText);
 }
 
+void SlotTile::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    elideAdapter();
+}
+
+void SlotTile::elideAdapter()
+{
+    // The adapter's description can be long; it is cut to the tile and
+    // shown whole in the tooltip.
+    const int room = std::max(contentsRect().width() - 16 - m_title->sizeHint().width() - 8, 20);
+    m_adapter->setText(QFontMetrics(m_adapter->font()).elidedText(m_slot.adapter, Qt::ElideMiddle, room));
+}
+
 QSize SlotTile::minimumSizeHint() const
 {
-    // Wide enough for the slot's name and the longest fixed state word in
-    // the large type; a failure's reason wraps.
     const QFontMetrics state(m_state->font());
-    const int wide = state.horizontalAdvance(slotStateSymbol(SlotState::Flashing) + QStringLiteral(" flashing 100 %"));
-    const QSize laidOut = QFrame::minimumSizeHint();
-    return {std::max(laidOut.width(), wide + 2 * frameWidth() + 24), laidOut.height()};
+    const QFontMetrics reason(m_reason->font());
+    const QFontMetrics title(m_title->font());
+    const QFontMetrics counts(m_counts->font());
+    const QFontMetrics adapter(m_adapter->font());
+    const int width = std::max({state.horizontalAdvance(slotStateSymbol(SlotState::Flashing) + QStringLiteral(" flashing")),
+                                state.horizontalAdvance(slotStateSymbol(SlotState::Cancelled) + QStringLiteral(" CANCELLED")),
+                                counts.horizontalAdvance(QStringLiteral("Passed 00000   Failed 00000"))})
+        + 16 + 2 * frameWidth() + 8;
+    // Flashing: two lines of state and the progress; failed: one line of
+    // state and three of reason.
+    const int middle = std::max(2 * state.lineSpacing() + QFontMetrics(font()).height(),
+                                state.lineSpacing() + 3 * reason.lineSpacing());
+    const int height = std::max(title.height(), adapter.height()) + middle + counts.height() + 5 * 2 + 2 * 4
+        + 2 * frameWidth();
+    return {width, height};
 }
 
 } // namespace quobin

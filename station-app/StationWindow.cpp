@@ -50,6 +50,8 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
     setWindowIcon(QIcon(QStringLiteral(":/quobin-station.png")));
 
     auto *runLayout = new QVBoxLayout(m_runPage);
+    runLayout->setContentsMargins(4, 4, 4, 4);
+    runLayout->setSpacing(4);
     runLayout->addWidget(m_header);
     runLayout->addWidget(m_tiles, 1);
     m_pages->addTab(m_setup, QStringLiteral("Set-&up"));
@@ -60,13 +62,15 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
     buttonFont.setPointSize(14);
     buttonFont.setBold(true);
     m_startStop->setFont(buttonFont);
-    m_startStop->setMinimumHeight(m_startStop->fontMetrics().height() * 2);
+    m_startStop->setMinimumHeight(m_startStop->fontMetrics().height() * 3 / 2);
     m_startStop->setToolTip(QStringLiteral("Space"));
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_startStop);
     bottom->addWidget(m_sound);
     bottom->addWidget(m_status, 1);
     auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(4);
     layout->addWidget(m_pages, 1);
     layout->addLayout(bottom);
 

@@ -1,28 +1,27 @@
 #include "TileGrid.h"
 #include "SlotTile.h"
 
-#include <QGridLayout>
 #include <QResizeEvent>
 
 #include <algorithm>
 
 namespace quobin {
 
-TileGrid::TileGrid(QWidget *parent) : QWidget(parent), m_layout(new QGridLayout(this))
-{
-    m_layout->setContentsMargins(0, 0, 0, 0);
-    m_layout->setSpacing(8);
-}
+TileGrid::TileGrid(QWidget *parent) : QWidget(parent) {}
 
 void TileGrid::setSlots(const QList<SlotView> &views)
 {
     while (m_tiles.size() > views.size())
         delete m_tiles.takeLast();
-    while (m_tiles.size() < views.size())
-        m_tiles.append(new SlotTile(this));
+    while (m_tiles.size() < views.size()) {
+        auto *tile = new SlotTile(this);
+        tile->show();
+        m_tiles.append(tile);
+    }
     for (qsizetype i = 0; i < views.size(); ++i)
         m_tiles[i]->setSlot(views[i]);
-    reflow(true);
+    reflow();
+    updateGeometry();
 }
 
 void TileGrid::updateSlot(int index, const SlotView &slot)
@@ -31,53 +30,65 @@ void TileGrid::updateSlot(int index, const SlotView &slot)
         m_tiles[index]->setSlot(slot);
 }
 
-int TileGrid::columnsFor(int count, QSize space)
+int TileGrid::columnsFor(int count, QSize space, QSize leastTile)
 {
-    if (count <= 1)
-        return 1;
-    // A tile reads best a little wider than tall: choose the columns that
-    // let the largest tile of that shape fit.
-    constexpr double kTileAspect = 1.6;
     int best = 1;
-    double bestScale = 0;
-    for (int columns = 1; columns <= count; ++columns) {
+    double bestRoom = -1;
+    for (int columns = 1; columns <= std::max(count, 1); ++columns) {
         const int rows = (count + columns - 1) / columns;
-        const double width = double(std::max(space.width(), 1)) / columns;
-        const double height = double(std::max(space.height(), 1)) / rows;
-        const double scale = std::min(width / kTileAspect, height);
-        if (scale > bestScale + 1e-9) {
-            bestScale = scale;
+        const double width = double(space.width() - (columns - 1) * kSpacing) / columns;
+        const double height = double(space.height() - (rows - 1) * kSpacing) / std::max(rows, 1);
+        // How far the tightest side of a tile is from its least size.
+        const double room = std::min(width / std::max(leastTile.width(), 1), height / std::max(leastTile.height(), 1));
+        if (room > bestRoom + 1e-9) {
+            bestRoom = room;
             best = columns;
         }
     }
     return best;
 }
 
+QSize TileGrid::leastTile() const
+{
+    QSize least(1, 1);
+    for (const SlotTile *tile : m_tiles)
+        least = least.expandedTo(tile->minimumSizeHint());
+    return least;
+}
+
+QSize TileGrid::minimumSizeHint() const
+{
+    return leastTile();
+}
+
+QSize TileGrid::sizeHint() const
+{
+    const int columns = columnsFor(int(m_tiles.size()), QSize(1024, 600), leastTile());
+    const int rows = m_tiles.isEmpty() ? 1 : int((m_tiles.size() + columns - 1) / columns);
+    const QSize least = leastTile();
+    return {columns * least.width() + (columns - 1) * kSpacing, rows * least.height() + (rows - 1) * kSpacing};
+}
+
 void TileGrid::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    reflow(false);
+    reflow();
 }
 
-void TileGrid::reflow(bool force)
+void TileGrid::reflow()
 {
-    const int columns = columnsFor(int(m_tiles.size()), size());
-    if (!force && columns == m_columns)
+    const int count = int(m_tiles.size());
+    if (count == 0)
         return;
-    m_columns = columns;
-    for (SlotTile *tile : m_tiles)
-        m_layout->removeWidget(tile);
-    for (int c = 0; c < m_layout->columnCount(); ++c)
-        m_layout->setColumnStretch(c, 0);
-    for (int r = 0; r < m_layout->rowCount(); ++r)
-        m_layout->setRowStretch(r, 0);
-    for (qsizetype i = 0; i < m_tiles.size(); ++i)
-        m_layout->addWidget(m_tiles[i], int(i) / columns, int(i) % columns);
-    const int rows = m_tiles.isEmpty() ? 0 : int((m_tiles.size() + columns - 1) / columns);
-    for (int c = 0; c < columns; ++c)
-        m_layout->setColumnStretch(c, 1);
-    for (int r = 0; r < rows; ++r)
-        m_layout->setRowStretch(r, 1);
+    m_columns = columnsFor(count, size(), leastTile());
+    const int rows = (count + m_columns - 1) / m_columns;
+    const int width = (this->width() - (m_columns - 1) * kSpacing) / m_columns;
+    const int height = (this->height() - (rows - 1) * kSpacing) / rows;
+    for (int i = 0; i < count; ++i) {
+        const int row = i / m_columns;
+        const int column = i % m_columns;
+        m_tiles[i]->setGeometry(column * (width + kSpacing), row * (height + kSpacing), width, height);
+    }
 }
 
 } // namespace quobin

@@ -5,8 +5,6 @@
 #include <QList>
 #include <QWidget>
 
-class QGridLayout;
-
 namespace quobin {
 
 class SlotTile;
@@ -14,6 +12,8 @@ class SlotTile;
 // The tiles of all slots in a grid that fills its space. The number of
 // columns follows the shape of the space: when the window is resized the
 // tiles re-flow so that each stays as large and as readable as it can be.
+// The tiles are placed by hand rather than by a grid layout, so that the
+// grid never holds the window at the size of its last arrangement.
 class TileGrid : public QWidget {
     Q_OBJECT
 
@@ -27,18 +27,23 @@ public:
     const QList<SlotTile *> &tiles() const { return m_tiles; }
     int columns() const { return m_columns; }
 
-    // The best number of columns for count tiles in a space of this size.
-    static int columnsFor(int count, QSize space);
+    // The number of columns for count tiles in a space of this size that
+    // leaves the tiles the most room beyond their least size.
+    static int columnsFor(int count, QSize space, QSize leastTile);
+
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void reflow(bool force);
+    void reflow();
+    QSize leastTile() const;
 
-    QGridLayout *m_layout;
     QList<SlotTile *> m_tiles;
-    int m_columns = 0;
+    int m_columns = 1;
+    static constexpr int kSpacing = 8;
 };
 
 } // namespace quobin
