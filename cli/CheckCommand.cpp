@@ -1,7 +1,7 @@
 #include "CheckCommand.h"
 
 #include "FirmwareCheck.h"
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 
 #include <QLocale>
 

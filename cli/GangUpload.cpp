@@ -5,6 +5,7 @@
 #include "QtSerialPort.h"
 #include "UploadLog.h"
 #include "UploadProcedure.h"
+#include "UploadResultName.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -22,24 +23,6 @@ namespace {
 constexpr int kRedrawMsecs = 250;
 
 } // namespace
-
-QString resultName(UploadOutcome::Kind kind)
-{
-    using Kind = UploadOutcome::Kind;
-    switch (kind) {
-    case Kind::Success: return QStringLiteral("success");
-    case Kind::NoResponse: return QStringLiteral("no-response");
-    case Kind::Stopped: return QStringLiteral("stopped");
-    case Kind::NoEndConfirmation: return QStringLiteral("no-end-confirmation");
-    case Kind::PortError: return QStringLiteral("port-error");
-    case Kind::NoPath:
-    case Kind::FileError: return QStringLiteral("file-error");
-    case Kind::TransferError: return QStringLiteral("transfer-error");
-    case Kind::Cancelled: return QStringLiteral("cancelled");
-    case Kind::NoController: return QStringLiteral("no-controller");
-    }
-    return QStringLiteral("transfer-error");
-}
 
 GangUpload::GangUpload(const UploadArguments &arguments, int linesToSend, Printer &printer,
                        QuestionDesk &desk, UploadLog *log)
@@ -101,8 +84,8 @@ PortResult GangUpload::uploadOn(int index)
 
     PortResult result;
     result.result = outcome.kind == UploadOutcome::Kind::Stopped && window.questionCancelled()
-                        ? resultName(UploadOutcome::Kind::Cancelled)
-                        : resultName(outcome.kind);
+                        ? QStringLiteral("cancelled")
+                        : resultName(outcome);
     result.message = outcome.message;
     result.lines = outcome.linesSent;
     result.resends = outcome.resends;

@@ -12,9 +12,6 @@ namespace quobin::cli {
 class QuestionDesk;
 class UploadLog;
 
-// The result name the command line gives an engine outcome.
-QString resultName(UploadOutcome::Kind kind);
-
 // Uploads one file to every port at once. Each port has its own thread, its
 // own serial port, engine and terminal window; the ports share only the
 // printer, the question desk and the log, each safe to use from any thread.

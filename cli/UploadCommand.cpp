@@ -2,7 +2,7 @@
 
 #include "CancelSignal.h"
 #include "FirmwareCheck.h"
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "GangUpload.h"
 #include "Printer.h"
 #include "QuestionDesk.h"

@@ -1,6 +1,11 @@
 #include "RecordStores.h"
 
+#include "ServerRecordStore.h"
+#include "ServerTarget.h"
+#include "SqliteRecordStore.h"
+
 #include <QDir>
+#include <QFileInfo>
 
 namespace quobin::records {
 
@@ -12,9 +17,30 @@ QString defaultRecordsFile(const QProcessEnvironment &env)
     return QDir::cleanPath(dataHome + QStringLiteral("/quobin/records.sqlite"));
 }
 
-std::unique_ptr<RecordStore> openRecordStore(const QString &target, const QProcessEnvironment &)
+namespace {
+
+// The default file's folder is made when missing; a file named by the
+// operator must be in a folder that exists.
+QString madeDefaultFile(const QProcessEnvironment &env)
 {
-    throw RecordStoreError(QStringLiteral("Records cannot be kept yet: %1").arg(target));
+    const QString path = defaultRecordsFile(env);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        throw RecordStoreError(QStringLiteral("Cannot make the folder %1 for the records database").arg(folder));
+    return path;
+}
+
+} // namespace
+
+std::unique_ptr<RecordStore> openRecordStore(const QString &target, const QProcessEnvironment &env)
+{
+    if (target.isEmpty())
+        return std::make_unique<SqliteRecordStore>(madeDefaultFile(env));
+    if (ServerTarget::looksLikeServer(target)) {
+        const ServerTarget server = ServerTarget::parse(target);
+        return std::make_unique<ServerRecordStore>(server, madeDefaultFile(env));
+    }
+    return std::make_unique<SqliteRecordStore>(QFileInfo(target).absoluteFilePath());
 }
 
 } // namespace quobin::records

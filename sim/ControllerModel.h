@@ -46,16 +46,26 @@ public:
     const QList<LineRecord> &lines() const { return m_lines; }
     // End-of-file records answered so far.
     int uploadsCompleted() const { return m_uploadsCompleted; }
+    // Main-code commands recognised so far.
+    int mainCodeCommands() const { return m_mainCodeCommands; }
+    // Every board that has sent its "^", in order of arrival.
+    const QList<BoardLog> &boards() const { return m_boards; }
 
 private:
     void receiveMainCode(const QByteArray &bytes, TimePoint now);
     void handle(const FramedItem &item, TimePoint now);
     void answerLine(const FramedItem &item, TimePoint now);
     void enterBootloader();
+    void arrive(int delayMs, TimePoint now);
+    void planFixture(TimePoint now);
+    bool fixtureHoldsMore() const;
     void plan(const QList<PlannedOutput> &outputs, TimePoint now, int line);
 
     FaultPlan m_faults;
     int m_caretDelayMs;
+    FixtureConfig m_fixture;
+    std::optional<TimePoint> m_nextArrival;  // a fixture's next board
+    std::optional<TimePoint> m_lastHostByteAt; // since the current board's "^"
     Mode m_mode = Mode::MainCode;
     QByteArray m_commandWindow; // the last bytes of main-code input
     LineFramer m_framer;
@@ -66,6 +76,8 @@ private:
     QList<TimePoint> m_requestTimes;
     QList<LineRecord> m_lines;
     int m_uploadsCompleted = 0;
+    int m_mainCodeCommands = 0;
+    QList<BoardLog> m_boards;
 };
 
 } // namespace quobin::sim

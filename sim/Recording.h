@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <chrono>
 
@@ -34,6 +35,15 @@ struct LineRecord {
     QByteArray text;
     TimePoint firstByteAt;
     TimePoint completeAt;
+};
+
+// One board that came into the bootloader: numbered from 1 in order of
+// arrival, with every firmware line it received and whether its end-of-file
+// record was answered with "@".
+struct BoardLog {
+    int number = 0;
+    QList<QByteArray> lines;
+    bool completed = false;
 };
 
 // One write to the host. line is the 1-based number of the firmware line that

@@ -7,6 +7,8 @@
 #include "UploadWindow.h"
 #include "VersionNumber.h"
 
+#include <QFile>
+
 #include <exception>
 
 namespace quobin {
@@ -54,6 +56,7 @@ UploadOutcome UploadProcedure::run()
     // Every way out that shows no box and sets nothing else is the operator's
     // cancel.
     m_outcome = UploadOutcome{};
+    m_image.reset();
     if (m_window.firmwarePath().size() < 2) {
         endWithPlainBox(UploadOutcome::Kind::NoPath, QStringLiteral("Select Update file to upload."));
         m_window.focusBrowse();
@@ -66,39 +69,45 @@ UploadOutcome UploadProcedure::run()
         switchToBootloader();
         if (awaitBootloader() == Flow::Continue && handshake() == Flow::Continue) {
             m_window.bootloaderVersionRead(m_bootloaderVersion);
-            openFirmwareFile();
+            readFirmwareFile();
             countLines();
             if (sendLines() == Flow::Continue)
                 finishAtEndOfFile();
         }
         cleanUp();
-    } catch (const std::exception &) {
-        handleFailure();
+    } catch (const std::exception &error) {
+        handleFailure(error);
     }
     return m_outcome;
 }
 
 // The main code listens at 9600 baud without flow control; the bootloader it
-// starts talks at 57600 baud with XON/XOFF.
+// starts talks at 57600 baud with XON/XOFF. Without the main-code command the
+// port is opened straight for a bootloader that the operator starts.
 void UploadProcedure::switchToBootloader()
 {
     if (m_port.portOpen())
         m_port.setPortOpen(false);
 
-    m_port.setHandshaking(SerialPort::NoHandshake);
-    m_port.setSettings(kMainCodeSettings);
     // "Com n" stands at list position n - 1; no selection gives port 0,
     // which the port refuses.
-    m_port.setCommPort(checkedAdd(0, m_window.comPortPosition() + 1));
-    m_port.setPortOpen(true);
-    m_clock.sleep(kSettleMsecs);
-    m_port.output(QByteArrayLiteral("\r"));
-    m_clock.sleep(kSettleMsecs);
-    m_port.output(kMainCodeCommand);
-    m_port.setPortOpen(false);
+    const qint16 portNumber = checkedAdd(0, m_window.comPortPosition() + 1);
+    if (m_options.sendMainCodeCommand) {
+        m_port.setHandshaking(SerialPort::NoHandshake);
+        m_port.setSettings(kMainCodeSettings);
+        m_port.setCommPort(portNumber);
+        m_port.setPortOpen(true);
+        m_clock.sleep(kSettleMsecs);
+        m_port.output(QByteArrayLiteral("\r"));
+        m_clock.sleep(kSettleMsecs);
+        m_port.output(kMainCodeCommand);
+        m_port.setPortOpen(false);
+    }
 
     m_port.setHandshaking(SerialPort::XonXoff);
     m_port.setSettings(kBootloaderSettings);
+    if (!m_options.sendMainCodeCommand)
+        m_port.setCommPort(portNumber);
     m_port.setPortOpen(true);
 }
 
@@ -167,12 +176,22 @@ UploadProcedure::Flow UploadProcedure::handshake()
     return Flow::Continue;
 }
 
-void UploadProcedure::openFirmwareFile()
+// The file is read once, here: every line sent comes from this one reading,
+// whatever happens to the file meanwhile. An image given with the options
+// stands for the reading.
+void UploadProcedure::readFirmwareFile()
 {
     m_stage = Stage::FileOpening;
     const QString path = m_window.firmwarePath();
     m_window.setStatus(QStringLiteral("Opening the file ") + path + QStringLiteral("."));
-    m_file.open(path);
+    if (m_options.image) {
+        m_image = m_options.image;
+    } else {
+        QFile file;
+        FirmwareImage::open(file, path);
+        m_stage = Stage::Transfer;
+        m_image = FirmwareImage::readFrom(file);
+    }
     m_stage = Stage::Transfer;
 }
 
@@ -181,14 +200,11 @@ void UploadProcedure::openFirmwareFile()
 void UploadProcedure::countLines()
 {
     qint16 lines = 0;
-    while (!m_file.atEnd()) {
-        m_file.readLine();
+    for (qsizetype i = 0; i < m_image->lines().size(); ++i)
         lines = checkedAdd(lines, 1);
-    }
     setLinesRemaining(checkedAdd(lines, -1));
     m_totalLines = m_linesRemaining;
     m_window.setTotalLines(m_totalLines);
-    m_file.rewind();
 
     m_window.setStatus(QStringLiteral("Sending Firmware File - lines remaining "));
     m_window.setCountText(QString::number(m_linesRemaining));
@@ -198,10 +214,9 @@ void UploadProcedure::countLines()
 
 UploadProcedure::Flow UploadProcedure::sendLines()
 {
-    while (!m_file.atEnd()) {
+    for (const QByteArray &lineText : m_image->lines()) {
         if (m_window.cancelRequested())
             return Flow::Stop;
-        const QByteArray lineText = m_file.readLine();
         if (!lineText.isEmpty()) {
             if (sendAndJudge(lineText) == Flow::Stop)
                 return Flow::Stop;
@@ -237,17 +252,24 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
     }
 
     QString question;
-    if (m_response.contains('-'))
+    QString reason;
+    if (m_response.contains('-')) {
         question = QStringLiteral("Checksum error at line ");
-    else if (m_response.contains('%'))
+        reason = QStringLiteral("Checksum error");
+    } else if (m_response.contains('%')) {
         question = QStringLiteral("Error writing to flash at line ");
-    else if (!accepted(m_response) && resending)
+        reason = QStringLiteral("Error writing to flash");
+    } else if (!accepted(m_response) && resending) {
         question = QStringLiteral("Did not receive a response after sending line ");
-    else
+        reason = QStringLiteral("No response");
+    } else {
         return Flow::Continue;
+    }
 
-    if (!m_window.askYesNo(question + QString::number(lineNumber)
-                           + QStringLiteral(". Continue with download?"))) {
+    const bool goOn = m_window.askYesNo(question + QString::number(lineNumber)
+                                        + QStringLiteral(". Continue with download?"));
+    m_outcome.questions.append({lineNumber, reason, goOn});
+    if (!goOn) {
         m_outcome.kind = UploadOutcome::Kind::Stopped;
         return Flow::Stop;
     }
@@ -275,7 +297,6 @@ void UploadProcedure::finishAtEndOfFile()
 
 void UploadProcedure::cleanUp()
 {
-    m_file.close();
     m_stage = Stage::Closing;
     m_window.setCountRefreshRunning(false);
     ClosePortIfOpen(m_port);
@@ -283,9 +304,11 @@ void UploadProcedure::cleanUp()
 }
 
 // The one place where a failure becomes the operator's message. Each stage
-// has its own text and its own way of leaving things tidy.
-void UploadProcedure::handleFailure()
+// has its own text and its own way of leaving things tidy. The error's own
+// reason is kept beside the message for front ends that can show it.
+void UploadProcedure::handleFailure(const std::exception &error)
 {
+    m_outcome.detail = QString::fromUtf8(error.what());
     try {
         switch (m_stage) {
         case Stage::PortSetup:
@@ -295,14 +318,12 @@ void UploadProcedure::handleFailure()
             break;
         case Stage::FileOpening:
             ClosePortIfOpen(m_port);
-            m_file.close();
             endWithWarningBox(UploadOutcome::Kind::FileError, QStringLiteral("Error opening ")
                                   + m_window.firmwarePath() + QStringLiteral("."));
             break;
         case Stage::Transfer:
             endWithWarningBox(UploadOutcome::Kind::TransferError,
                               QStringLiteral("Error encountered while uploading the firmware file."));
-            m_file.close();
             ClosePortIfOpen(m_port);
             break;
         case Stage::Closing:
@@ -313,9 +334,7 @@ void UploadProcedure::handleFailure()
         m_window.setCountRefreshRunning(false);
         m_window.SetIdleState();
     } catch (const std::exception &) {
-        // The window itself is failing; leave at least the port closed and
-        // the file released.
-        m_file.close();
+        // The window itself is failing; leave at least the port closed.
         ClosePortIfOpen(m_port);
     }
 }

@@ -1,12 +1,15 @@
 #pragma once
 
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "PollWithDeadline.h"
 #include "UploadOutcome.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+
+#include <exception>
+#include <memory>
 
 namespace quobin {
 
@@ -45,13 +48,13 @@ private:
     void switchToBootloader();
     Flow awaitBootloader();
     Flow handshake();
-    void openFirmwareFile();
+    void readFirmwareFile();
     void countLines();
     Flow sendLines();
     Flow sendAndJudge(const QByteArray &lineText);
     void finishAtEndOfFile();
     void cleanUp();
-    void handleFailure();
+    void handleFailure(const std::exception &error);
     void endWithPlainBox(UploadOutcome::Kind kind, const QString &text);
     void endWithWarningBox(UploadOutcome::Kind kind, const QString &text);
 
@@ -63,7 +66,7 @@ private:
     Clock &m_clock;
     const UploadOptions m_options;
     PollWithDeadline m_poll;
-    FirmwareFile m_file;
+    std::shared_ptr<const FirmwareImage> m_image;
 
     Stage m_stage = Stage::PortSetup;
     QByteArray m_response;

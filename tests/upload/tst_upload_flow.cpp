@@ -123,6 +123,41 @@ private slots:
         verifyEndedTidily(c, window);
     }
 
+    void withoutTheMainCodeCommandThePortOpensStraightForTheBootloader()
+    {
+        for (const bool leftOpen : {false, true}) {
+            ScriptedController c;
+            c.port.open = leftOpen;
+            RecordingWindow window;
+            window.comPosition = 2;
+            window.path = firmware(":00000001FF\r\n");
+            UploadOptions options;
+            options.sendMainCodeCommand = false;
+            QVERIFY(UploadProcedure(window, c.port, c.clock, options).run().succeeded());
+            QStringList expected = {"Handshaking=1", "Settings=57600,n,8,1", "CommPort=3", "open",
+                                    "output @&$"};
+            if (leftOpen)
+                expected.prepend("close");
+            QCOMPARE(c.port.log.mid(0, expected.size()), expected);
+            QCOMPARE(c.clock.sleptMsecs, 0);
+            QVERIFY(!c.port.written.contains("4*730562"));
+        }
+    }
+
+    void aGivenImageIsSentAndThePathIsNotRead()
+    {
+        ScriptedController c;
+        RecordingWindow window;
+        window.path = m_folder.filePath("never-written.hex");
+        UploadOptions options;
+        options.image = FirmwareImage::fromBytes(":01\r\n\r\n:02\n:00000001FF", window.path);
+        const UploadOutcome outcome = UploadProcedure(window, c.port, c.clock, options).run();
+        QVERIFY(outcome.succeeded());
+        QCOMPARE(c.lines, (QList<QByteArray>{":01", ":02", ":00000001FF"}));
+        QCOMPARE(window.totalLines, qint16(3));
+        QVERIFY(window.statuses.contains("Opening the file " + window.path + "."));
+    }
+
     void aPortLeftOpenIsClosedBeforeAnythingElse()
     {
         ScriptedController c;
@@ -654,7 +689,9 @@ private slots:
                 lastSeenAt = c.clock.seconds;
                 w.cancel = cancelFirst;
             };
-            UploadProcedure upload(window, c.port, c.clock, UploadOptions{5});
+            UploadOptions options;
+            options.controllerWaitSeconds = 5;
+            UploadProcedure upload(window, c.port, c.clock, options);
             const UploadOutcome outcome = upload.run();
             QCOMPARE(outcome.kind, cancelFirst ? UploadOutcome::Kind::Cancelled
                                                : UploadOutcome::Kind::NoController);
