@@ -1,10 +1,8 @@
 #include "JobSummary.h"
 
 #include "FirmwareCheck.h"
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QFileInfo>
 
 namespace quobin {
@@ -17,21 +15,14 @@ JobSummary summariseJob(const QString &path)
         return job;
     }
     job.name = QFileInfo(path).fileName();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        job.problems << QStringLiteral("The file cannot be read: %1").arg(file.errorString());
-        return job;
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file)) {
-        job.problems << QStringLiteral("The file cannot be read: %1").arg(file.errorString());
-        return job;
-    }
-    job.sha256 = QString::fromLatin1(hash.result().toHex());
     try {
-        job.problems << checkFirmwareFile(path).failures();
+        // One reading, as the station reads it: the hash and the check are
+        // of the same bytes.
+        const std::shared_ptr<const FirmwareImage> image = FirmwareImage::read(path);
+        job.sha256 = QString::fromLatin1(image->sha256Hex());
+        job.problems << checkFirmwareImage(*image).failures();
     } catch (const FirmwareFileError &e) {
-        job.problems << QString::fromStdString(e.what());
+        job.problems << QStringLiteral("The file cannot be read: %1").arg(QString::fromStdString(e.what()));
     }
     return job;
 }

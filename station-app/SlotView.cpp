@@ -51,13 +51,6 @@ QString timeLeftText(int secondsLeft)
     return QStringLiteral("%1:%2 left").arg(secondsLeft / 60).arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
 }
 
-double RunTotals::firstPassYield() const
-{
-    if (boardsFirstTried <= 0)
-        return -1;
-    return 100.0 * firstPassBoards / boardsFirstTried;
-}
-
 QString jobHeaderText(const RunTotals &totals)
 {
     if (totals.jobName.isEmpty())
@@ -67,7 +60,7 @@ QString jobHeaderText(const RunTotals &totals)
 
 QString totalsText(const RunTotals &totals)
 {
-    const double yield = totals.firstPassYield();
+    const double yield = totals.firstPassYield;
     const QString yieldText = yield < 0 ? QStringLiteral("-") : QString::number(yield, 'f', 1) + QStringLiteral(" %");
     return QStringLiteral("Passed %1   Failed %2   First-pass yield %3   Boards per hour %4")
         .arg(totals.passed)

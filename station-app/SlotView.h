@@ -41,13 +41,10 @@ struct RunTotals {
     QString jobSha256;  // hex
     int passed = 0;
     int failed = 0;
-    int firstPassBoards = 0;   // boards that passed on their first attempt
-    int boardsFirstTried = 0;  // boards attempted for the first time
+    // Boards that passed of the boards that came to an end of their own, in
+    // per cent; negative before the first such board.
+    double firstPassYield = -1;
     double boardsPerHour = 0;
-
-    // Passed on the first attempt as a share of the boards first tried, in
-    // per cent; negative before the first board.
-    double firstPassYield() const;
 };
 
 // "main.hex  1a2b3c4d5e6f": the job's name and the first 12 hex digits of its SHA-256.

@@ -435,8 +435,7 @@ void TestStationWindow::headerCounts()
     totals.jobSha256 = QStringLiteral("0123456789abcdef0123");
     totals.passed = 11;
     totals.failed = 2;
-    totals.firstPassBoards = 11;
-    totals.boardsFirstTried = 12;
+    totals.firstPassYield = 100.0 * 11 / 12;
     totals.boardsPerHour = 47.6;
     std::unique_ptr<QThread> thread(QThread::create([&] { emit rig.station.totalsChanged(totals); }));
     thread->start();
@@ -673,8 +672,7 @@ void TestStationWindow::smallScreenShowsEveryCaption()
     totals.jobSha256 = QStringLiteral("0123456789abcdef");
     totals.passed = 12345;
     totals.failed = 678;
-    totals.firstPassBoards = 1;
-    totals.boardsFirstTried = 3;
+    totals.firstPassYield = 100.0 / 3;
     totals.boardsPerHour = 1234;
     emit rig.station.totalsChanged(totals);
     QCOMPARE(rig.window->tileGrid()->tiles().size(), slotCount);
