@@ -88,7 +88,7 @@ void write(const QByteArray &bytes)
 QDateTime parseSinceTime(const QString &text)
 {
     const QString trimmed = text.trimmed();
-    const QDate date = QDate::fromString(trimmed, Qt::ISODate);
+    const QDate date = trimmed.size() == 10 ? QDate::fromString(trimmed, Qt::ISODate) : QDate();
     if (date.isValid())
         return QDateTime(date, QTime(0, 0), Qt::UTC);
     QString iso = trimmed;

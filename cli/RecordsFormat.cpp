@@ -53,7 +53,7 @@ QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary
                            .arg(r.resends, 7)
                            .arg(r.jobFile, shortSha(r.jobSha256));
         if (!r.passed() && !r.message.isEmpty())
-            line += QStringLiteral("  ") + r.message;
+            line += QStringLiteral("  ") + r.message.simplified();
         text += line + QLatin1Char('\n');
     }
     text += QLatin1Char('\n');

@@ -169,6 +169,11 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
 
 } // namespace
 
+void quietServer(QSqlDatabase &db)
+{
+    QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
+}
+
 void ensure(QSqlDatabase &db, const QString &where, bool withSpool)
 {
     // Two stations that set up a new server database at once may collide

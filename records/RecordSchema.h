@@ -27,6 +27,10 @@ public:
 
 constexpr int version = 1;
 
+// Quiets a PostgreSQL connection's notices ("relation already exists"),
+// which libpq would print on the operator's terminal.
+void quietServer(QSqlDatabase &db);
+
 // Creates what is missing; refuses a database of a newer schema version.
 // withSpool adds the spool table (local databases only).
 void ensure(QSqlDatabase &db, const QString &where, bool withSpool);

@@ -182,6 +182,7 @@ bool ServerLink::connect()
     QString problem;
     if (opened) {
         try {
+            schema::quietServer(server);
             schema::ensure(server, m_key, false);
         } catch (const schema::NewerSchemaError &) {
             server.close();

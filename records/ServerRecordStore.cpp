@@ -60,6 +60,7 @@ QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
         QString problem;
         if (server.open()) {
             try {
+                schema::quietServer(server);
                 schema::ensure(server, m_key, false);
                 records = schema::select(server, since, m_key);
             } catch (const RecordStoreError &error) {
