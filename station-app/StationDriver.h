@@ -36,6 +36,9 @@ signals:
     void totalsChanged(const quobin::RunTotals &totals);
     // A board's record was committed and its slot shows the result.
     void boardEnded(int index, bool passed);
+    // Something the operator should know (the job file changed on disk,
+    // records waiting for their server); empty clears it.
+    void notice(const QString &text);
     // The run is over; problem is empty after a Stop, else why it could not go on.
     void ended(const QString &problem);
 };

@@ -101,6 +101,7 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
     connect(&driver, &StationDriver::slotChanged, this, &StationWindow::onSlotChanged, Qt::QueuedConnection);
     connect(&driver, &StationDriver::totalsChanged, this, &StationWindow::onTotalsChanged, Qt::QueuedConnection);
     connect(&driver, &StationDriver::boardEnded, this, &StationWindow::onBoardEnded, Qt::QueuedConnection);
+    connect(&driver, &StationDriver::notice, m_header, &RunHeader::setNotice, Qt::QueuedConnection);
     connect(&driver, &StationDriver::ended, this, &StationWindow::onEnded, Qt::QueuedConnection);
 
     const StationSetup setup = loadStationSetup(m_setupPath);
@@ -174,6 +175,7 @@ void StationWindow::start()
     totals.jobName = job.name;
     totals.jobSha256 = job.sha256;
     m_header->setTotals(totals);
+    m_header->setNotice(QString());
 
     try {
         m_services.driver.start(setup, *m_store);
@@ -214,8 +216,6 @@ void StationWindow::onSlotChanged(int index, const SlotView &slot)
 void StationWindow::onTotalsChanged(const RunTotals &totals)
 {
     m_header->setTotals(totals);
-    const int waiting = m_store ? m_store->waitingForServer() : 0;
-    m_header->setNotice(waiting > 0 ? QStringLiteral("%1 records waiting for the server").arg(waiting) : QString());
 }
 
 void StationWindow::onBoardEnded(int, bool passed)
