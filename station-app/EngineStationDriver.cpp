@@ -95,7 +95,6 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
         for (const station::SlotSpec &spec : std::as_const(stationSetup.slotSpecs)) {
             SlotView view;
             view.label = spec.label;
-            view.adapter = spec.path == spec.label ? QString() : spec.path;
             view.state = SlotState::Waiting;
             m_views.append(view);
             m_boardTimers.append(QElapsedTimer());
@@ -149,6 +148,10 @@ void EngineStationDriver::slotStatus(int slot, station::SlotState state, const Q
     // A board being flashed keeps its progress while the engine's status
     // texts come and go.
     if (shown == SlotState::Flashing && view.state == SlotState::Flashing)
+        return;
+    // A board's result stays on its tile while the slot waits for the next
+    // board: the operator looks up after the board has been swapped.
+    if (shown == SlotState::Waiting && (view.state == SlotState::Pass || view.state == SlotState::Fail))
         return;
     view.state = shown;
     view.reason.clear();

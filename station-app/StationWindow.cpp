@@ -6,6 +6,7 @@
 #include "RecordsPage.h"
 #include "RunHeader.h"
 #include "SetupPanel.h"
+#include "SlotTile.h"
 #include "Sounds.h"
 #include "SpaceKeeper.h"
 #include "StationDriver.h"
@@ -108,7 +109,6 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
     m_setup->setSetup(setup);
     m_sound->setChecked(setup.sound);
     showIdle();
-    resize(1000, 700);
 }
 
 StationWindow::~StationWindow() = default;
@@ -210,7 +210,12 @@ bool StationWindow::stop()
 
 void StationWindow::onSlotChanged(int index, const SlotView &slot)
 {
-    m_tiles->updateSlot(index, slot);
+    // The station tells the state; what the adapter is, the window found
+    // at start.
+    SlotView shown = slot;
+    if (shown.adapter.isEmpty() && index >= 0 && index < m_tiles->tiles().size())
+        shown.adapter = m_tiles->tiles()[index]->slot().adapter;
+    m_tiles->updateSlot(index, shown);
 }
 
 void StationWindow::onTotalsChanged(const RunTotals &totals)

@@ -15,6 +15,7 @@
 #endif
 
 #include <QApplication>
+#include <QScreen>
 
 namespace {
 
@@ -58,6 +59,8 @@ int main(int argc, char *argv[])
          [](const QString &target) { return quobin::records::openRecordStore(target); },
          [](const QList<quobin::records::BoardRecord> &list) { return quobin::records::recordsCsv(list); }},
         quobin::stationSetupPath(folders.writeFolder()));
+    // Large on a desktop, and never beyond a small screen.
+    window.resize(QSize(1100, 760).boundedTo(window.screen()->availableGeometry().size()));
     window.show();
     return app.exec();
 }

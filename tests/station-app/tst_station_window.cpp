@@ -114,6 +114,7 @@ struct StationRig {
                                   },
                                   [](const QList<records::BoardRecord> &list) { return slotsAndResults(list); }},
             setupPath);
+        window->resize(1024, 600);
     }
 
     // A window of the test's own over the one store, as openStore hands out.
