@@ -48,7 +48,7 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
     qRegisterMetaType<quobin::SlotView>();
     qRegisterMetaType<quobin::RunTotals>();
     setWindowTitle(title());
-    setWindowIcon(QIcon(QStringLiteral(":/quobin-station.png")));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/quobin-station.png")));
 
     auto *runLayout = new QVBoxLayout(m_runPage);
     runLayout->setContentsMargins(4, 4, 4, 4);
@@ -78,6 +78,8 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
     // Space starts and stops wherever it has no meaning of its own.
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
     connect(space, &QShortcut::activated, this, &StationWindow::startOrStop);
+    auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
     for (QWidget *control : {static_cast<QWidget *>(m_setup->slotList()), static_cast<QWidget *>(m_setup->browseButton()),
                              static_cast<QWidget *>(m_setup->refreshButton()), static_cast<QWidget *>(m_sound),
                              static_cast<QWidget *>(m_records->resultFilter()), static_cast<QWidget *>(m_records->slotFilter()),

@@ -10,23 +10,10 @@
 #include "StationSetup.h"
 #include "StationWindow.h"
 #include "StorageFolders.h"
-#ifdef QUOBIN_HAS_TONES
 #include "ToneSounds.h"
-#endif
 
 #include <QApplication>
 #include <QScreen>
-
-namespace {
-
-// Where Qt Multimedia is not built with, the station is silent.
-class Silence : public quobin::Sounds {
-public:
-    void passTone() override {}
-    void failTone() override {}
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -45,11 +32,7 @@ int main(int argc, char *argv[])
     quobin::QtMessageBoxes boxes;
     quobin::QtFileDialog fileDialog;
     quobin::QtSaveFileDialog saveDialog;
-#ifdef QUOBIN_HAS_TONES
     quobin::ToneSounds sounds;
-#else
-    Silence sounds;
-#endif
     quobin::StationWindow window(
         {driver, boxes, fileDialog, saveDialog, sounds,
          [linkFolders] {
