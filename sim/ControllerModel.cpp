@@ -2,7 +2,6 @@
 
 #include "HexRecord.h"
 
-#include <algorithm>
 #include <chrono>
 
 namespace quobin::sim {
@@ -83,7 +82,7 @@ void ControllerModel::arrive(int delayMs, TimePoint now)
 {
     m_nextArrival.reset();
     m_lastHostByteAt.reset();
-    m_boards.append({int(m_boards.size()) + 1, {}, false});
+    m_boards.append({int(m_boards.size()) + 1, {}, 0, false});
     m_faults.startBoard(int(m_boards.size()));
     plan({{delayMs, m_faults.activeCharacter()}}, now, 0);
 }
@@ -141,9 +140,9 @@ void ControllerModel::answerLine(const FramedItem &item, TimePoint now)
     const int line = int(m_lines.size());
     // Lines before any "^" (the host did not wait for one) go to a board of their own.
     if (m_boards.isEmpty())
-        m_boards.append({1, {}, false});
+        m_boards.append({1, {}, 0, false});
     BoardLog &board = m_boards.last();
-    board.lines.append(item.text);
+    ++board.linesReceived;
 
     QByteArray answer = "~";
     const bool isRecord = HexRecord::expectedLength(item.text).has_value();
@@ -153,12 +152,17 @@ void ControllerModel::answerLine(const FramedItem &item, TimePoint now)
     if (endOfFile && !m_faults.has(Fault::NoCompletion))
         answer = "@";
 
-    const QList<PlannedOutput> outputs = m_faults.answerLine(line, int(board.lines.size()), item.text, answer);
+    const QList<PlannedOutput> outputs = m_faults.answerLine(line, board.linesReceived, item.text, answer);
     plan(outputs, now, line);
     if (endOfFile)
         ++m_uploadsCompleted;
-    const bool completes = std::any_of(outputs.cbegin(), outputs.cend(),
-                                       [](const PlannedOutput &output) { return output.bytes.contains('@'); });
+    QByteArray replied;
+    for (const PlannedOutput &output : outputs)
+        replied += output.bytes;
+    // A board keeps the lines it took: answered "~" or "@", without "-" or "%".
+    if ((replied.contains('~') || replied.contains('@')) && !replied.contains('-') && !replied.contains('%'))
+        board.lines.append(item.text);
+    const bool completes = replied.contains('@');
     if (endOfFile && completes && !board.completed) {
         board.completed = true;
         m_lastHostByteAt.reset();

@@ -32,7 +32,7 @@ void FixtureRecorder::update(const QList<BoardLog> &boards, int mainCodeCommands
         || boards.size() != m_written.size();
     for (qsizetype i = 0; i < boards.size(); ++i) {
         const BoardLog &board = boards[i];
-        const bool same = i < m_written.size() && m_written[i].lines.size() == board.lines.size()
+        const bool same = i < m_written.size() && m_written[i].linesReceived == board.linesReceived
             && m_written[i].completed == board.completed;
         if (same)
             continue;
@@ -47,6 +47,7 @@ void FixtureRecorder::update(const QList<BoardLog> &boards, int mainCodeCommands
         images.append(QJsonObject{
             {QStringLiteral("board"), board.number},
             {QStringLiteral("lines"), int(board.lines.size())},
+            {QStringLiteral("linesReceived"), board.linesReceived},
             {QStringLiteral("completed"), board.completed},
             {QStringLiteral("sha256"), QString::fromLatin1(QCryptographicHash::hash(imageOf(board), QCryptographicHash::Sha256).toHex())},
         });

@@ -8,11 +8,11 @@
 namespace quobin::sim {
 
 // Keeps a folder up to date with what a fixture's boards received:
-// board-N.hex holds board N's lines, each ended by CR LF, as a firmware file
-// is written (so a passing board's file equals the image sent), and
-// fixture.json the counts and each board's SHA-256:
-//   {"boards":3,"mainCodeCommands":1,"uploads":3,
-//    "boardImages":[{"board":1,"lines":3001,"completed":true,"sha256":"..."}]}
+// board-N.hex holds the lines board N took into its flash, each ended by
+// CR LF, as a firmware file is written (so a passing board's file equals the
+// image sent), and fixture.json the counts and each board's SHA-256:
+//   {"boards":3,"mainCodeCommands":1,"uploads":3,"boardImages":[{"board":1,
+//    "lines":3001,"linesReceived":3002,"completed":true,"sha256":"..."}]}
 // Both are replaced whole (written aside, then renamed), so a reader never
 // sees half a file.
 class FixtureRecorder {

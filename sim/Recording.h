@@ -38,11 +38,13 @@ struct LineRecord {
 };
 
 // One board that came into the bootloader: numbered from 1 in order of
-// arrival, with every firmware line it received and whether its end-of-file
-// record was answered with "@".
+// arrival, the firmware lines it took into its flash (answered "~" or "@",
+// without "-" or "%"), every line it received, resends included, and
+// whether its end-of-file record was answered with "@".
 struct BoardLog {
     int number = 0;
     QList<QByteArray> lines;
+    int linesReceived = 0;
     bool completed = false;
 };
 

@@ -25,13 +25,10 @@ struct StationCounts {
     double hours = 0;   // since the station started
 
     int boards() const { return passed + failed; }
-    // Boards that passed, of the boards that came to an end of their own
-    // (a cancelled board is the operator's doing); 0 before the first.
-    double firstPassYield() const
-    {
-        const int judged = passed + failed - cancelled;
-        return judged > 0 ? double(passed) / judged : 0;
-    }
+    // Boards that passed of all boards recorded, as quobin-cli records
+    // counts it (a board is known only by its slot and time, so a board
+    // flashed again is another board); 0 before the first.
+    double firstPassYield() const { return boards() > 0 ? double(passed) / boards() : 0; }
     double boardsPerHour() const { return hours > 0 ? boards() / hours : 0; }
 };
 
