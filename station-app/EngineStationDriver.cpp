@@ -159,6 +159,11 @@ void EngineStationDriver::slotStatus(int slot, station::SlotState state, const Q
         view.reason = text;
         if (view.reason.startsWith(QLatin1String("FAIL ")))
             view.reason.remove(0, 5);
+        // A board that Stop cancelled did not fail.
+        if (view.reason == QLatin1String("cancelled")) {
+            view.state = SlotState::Cancelled;
+            view.reason.clear();
+        }
     }
     emit slotChanged(slot, view);
 }
