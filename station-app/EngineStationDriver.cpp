@@ -1,6 +1,7 @@
 #include "EngineStationDriver.h"
 
 #include "FirmwareImage.h"
+#include "OperatorReason.h"
 #include "PortNames.h"
 #include "RecordStore.h"
 #include "Station.h"
@@ -92,12 +93,14 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
         QMutexLocker lock(&m_mutex);
         m_views.clear();
         m_boardTimers.clear();
+        m_reasons.clear();
         for (const station::SlotSpec &spec : std::as_const(stationSetup.slotSpecs)) {
             SlotView view;
             view.label = spec.label;
             view.state = SlotState::Waiting;
             m_views.append(view);
             m_boardTimers.append(QElapsedTimer());
+            m_reasons.append(QString());
         }
         m_totals = RunTotals{};
         m_totals.jobName = m_job->fileName();
@@ -164,6 +167,9 @@ void EngineStationDriver::slotStatus(int slot, station::SlotState state, const Q
             view.state = SlotState::Cancelled;
             view.reason.clear();
         }
+        // The board's record came first: its reason in the operator's words.
+        if (view.state == SlotState::Fail && !m_reasons[slot].isEmpty())
+            view.reason = m_reasons[slot];
     }
     emit slotChanged(slot, view);
 }
@@ -197,6 +203,7 @@ void EngineStationDriver::recorded(int slot, const records::BoardRecord &record,
             ++view.passed;
         else
             ++view.failed;
+        m_reasons[slot] = operatorReason(record, QFileInfo::exists(record.device));
         emit slotChanged(slot, view);
     }
     publishTotals(counts);

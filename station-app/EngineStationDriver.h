@@ -64,6 +64,7 @@ private:
     mutable QMutex m_mutex;  // guards what follows
     QList<SlotView> m_views;
     QList<QElapsedTimer> m_boardTimers;
+    QList<QString> m_reasons;  // the last failed board's reason, per slot
     RunTotals m_totals;
 };
 

@@ -64,7 +64,7 @@ window=$(windows_named "Quobin Station" | head -n 1)
 press "$window" alt+s
 
 wait_for 30 shows "Slot Com 1" "PASS" || { cat "$work/tiles.txt"; fail "Com 1 does not show PASS"; }
-wait_for 10 shows "Slot Com 2" "FAIL: .*" || { cat "$work/tiles.txt"; fail "Com 2 does not show its failure"; }
+wait_for 10 shows "Slot Com 2" "FAIL: The controller rejected line 3" || { cat "$work/tiles.txt"; fail "Com 2 does not show its failure in the operator's words"; }
 shows "Slot Com 3" "waiting for a board" || { cat "$work/tiles.txt"; fail "Com 3 is not waiting for a board"; }
 wait_for 10 shows "Slot Com 4" "flashing [0-9]* %" || { cat "$work/tiles.txt"; fail "Com 4 is not flashing"; }
 wait_for 5 shows "Totals" "Passed 1   Failed 1   .*" || { cat "$work/tiles.txt"; fail "the header's counts are not read"; }
