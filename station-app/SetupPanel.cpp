@@ -82,7 +82,7 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
 
     connect(m_browse, &QPushButton::clicked, this, &SetupPanel::browse);
     connect(m_refresh, &QPushButton::clicked, this, &SetupPanel::refreshSlots);
-    connect(m_jobEdit, &QLineEdit::editingFinished, this, &SetupPanel::checkJob);
+    connect(m_jobEdit, &QLineEdit::editingFinished, this, [this] { checkJob(); });
     connect(m_jobEdit, &FileDropLineEdit::filesDropped, this, [this](const QStringList &paths) {
         m_jobEdit->setText(paths.first());
         checkJob();
@@ -151,7 +151,7 @@ void SetupPanel::browse()
     checkJob();
 }
 
-void SetupPanel::checkJob()
+const JobSummary &SetupPanel::checkJob()
 {
     const QString path = m_jobEdit->text().trimmed();
     m_job = summariseJob(path);
@@ -162,6 +162,7 @@ void SetupPanel::checkJob()
     m_problems->setText(m_job.problems.join(QLatin1Char('\n')));
     m_problems->setVisible(!m_job.problems.isEmpty());
     emit jobChanged(m_job);
+    return m_job;
 }
 
 QStringList SetupPanel::tickedPorts() const

@@ -33,6 +33,8 @@ public:
     // The set-up as shown; sound is left at its default.
     StationSetup setup() const;
     const JobSummary &job() const { return m_job; }
+    // Reads and checks the job file named now, and shows what it found.
+    const JobSummary &checkJob();
 
     // Nothing of the job or the slots can be changed while locked.
     void setLocked(bool locked);
@@ -57,7 +59,6 @@ protected:
 
 private:
     void browse();
-    void checkJob();
     QStringList tickedPorts() const;
     void listSlots(const QStringList &ticked);
 

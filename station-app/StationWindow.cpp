@@ -139,7 +139,9 @@ void StationWindow::start()
         s.sound = m_sound->isChecked();
         return s;
     }();
-    const JobSummary &job = m_setup->job();
+    // The file may have changed since it was named, or its name been typed
+    // without leaving the box.
+    const JobSummary job = m_setup->checkJob();
     if (!job.usable()) {
         warn(QStringLiteral("The job file cannot be flashed:\n") + job.problems.join(QLatin1Char('\n')));
         m_pages->setCurrentWidget(m_setup);

@@ -130,7 +130,7 @@ struct StationRig {
     };
 
     // Ticks the ports and starts with the job file.
-    void startWith(const QStringList &ports)
+    void startWith(const QStringList &ports, const std::function<void()> &beforeStart = {})
     {
         SetupPanel *setup = window->setupPanel();
         setup->refreshSlots();
@@ -140,6 +140,8 @@ struct StationRig {
             QListWidgetItem *item = setup->slotList()->item(i);
             item->setCheckState(ports.contains(item->data(Qt::UserRole).toString()) ? Qt::Checked : Qt::Unchecked);
         }
+        if (beforeStart)
+            beforeStart();
         window->startStopButton()->click();
     }
 
@@ -341,6 +343,7 @@ void TestStationWindow::startIsRefusedWithAReason_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("no slot") << "no slot" << "Tick at least one slot.";
     QTest::newRow("bad job") << "bad job" << "The job file cannot be flashed:";
+    QTest::newRow("job broken since it was checked") << "broken since" << "The job file cannot be flashed:";
     QTest::newRow("store") << "store" << "The records cannot be written: no such server";
     QTest::newRow("station") << "station" << "No slot can be opened";
 }
@@ -358,7 +361,10 @@ void TestStationWindow::startIsRefusedWithAReason()
     rig.storeRefused = what == QLatin1String("store");
     if (what == QLatin1String("station"))
         rig.station.refusal = QStringLiteral("No slot can be opened");
-    rig.startWith(ports);
+    rig.startWith(ports, [&] {
+        if (what == QLatin1String("broken since"))
+            rig.files.write(QStringLiteral("main.hex"), ":10000000FF\r\n");
+    });
     QCOMPARE(rig.boxes.boxes.size(), 1);
     QCOMPARE(rig.boxes.boxes[0].kind, QStringLiteral("warning"));
     QVERIFY2(rig.boxes.boxes[0].text.startsWith(expected), qPrintable(rig.boxes.boxes[0].text));
