@@ -29,7 +29,8 @@ const char kUsage[] =
     "  --since TIME       records started at or after TIME: 2026-03-01, 2026-03-01T08:00\n"
     "                     or 2026-03-01T08:00+01:00 (UTC unless an offset is given)\n"
     "  --csv              the records as CSV for a spreadsheet (a header row, RFC 4180)\n"
-    "  --json             one JSON object per record and line, then {\"summary\": [...]}\n"
+    "  --json             one JSON object per record and line, then {\"summary\": [...],\n"
+    "                     \"waitingForServer\": N}\n"
     "Exit status: 0 listed, 2 bad usage or a TARGET that cannot be read.\n";
 
 enum class Format { Text, Csv, Json };
@@ -111,8 +112,9 @@ int RecordsCommand::run(const QStringList &arguments)
     }
     try {
         const RecordsArguments parsed = parseArguments(arguments);
-        // Listing never makes a database that is not there; only the default
-        // file may be missing, when nothing was recorded yet.
+        // A file the operator names must be there: a typing error should not
+        // list an empty database that it has just made. The default file is
+        // made when nothing was recorded yet.
         if (!parsed.target.isEmpty() && !records::ServerTarget::looksLikeServer(parsed.target)
             && !QFileInfo::exists(parsed.target))
             throw records::RecordStoreError(QStringLiteral("%1: no such records database").arg(parsed.target));
@@ -124,12 +126,16 @@ int RecordsCommand::run(const QStringList &arguments)
             write(records::recordsCsv(list));
             break;
         case Format::Json:
-            write(recordsJsonLines(list, summaries));
+            write(recordsJsonLines(list, summaries, store->waitingForServer()));
             break;
         case Format::Text:
             write(recordsText(list, summaries).toLocal8Bit());
-            if (const int waiting = store->waitingForServer(); waiting > 0)
-                std::fprintf(stdout, "%s\n", qPrintable(QStringLiteral("%1 records waiting for the server").arg(waiting)));
+            if (const int waiting = store->waitingForServer(); waiting > 0) {
+                QString line = QStringLiteral("%1 records waiting for the server").arg(waiting);
+                if (const QString problem = store->serverProblem(); !problem.isEmpty())
+                    line += QStringLiteral(" (") + problem + QLatin1Char(')');
+                std::fprintf(stdout, "%s\n", qPrintable(line));
+            }
             break;
         }
         std::fflush(stdout);

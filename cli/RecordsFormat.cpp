@@ -73,7 +73,8 @@ QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary
     return text;
 }
 
-QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<RecordSummary> &summaries)
+QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<RecordSummary> &summaries,
+                            int waitingForServer)
 {
     QByteArray lines;
     for (const BoardRecord &r : records)
@@ -81,8 +82,9 @@ QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<Recor
     QJsonArray summaryArray;
     for (const RecordSummary &s : summaries)
         summaryArray.append(records::summaryJson(s));
-    lines += QJsonDocument(QJsonObject{{QStringLiteral("summary"), summaryArray}}).toJson(QJsonDocument::Compact)
-        + '\n';
+    const QJsonObject last{{QStringLiteral("summary"), summaryArray},
+                           {QStringLiteral("waitingForServer"), waitingForServer}};
+    lines += QJsonDocument(last).toJson(QJsonDocument::Compact) + '\n';
     return lines;
 }
 

@@ -138,33 +138,44 @@ BoardRecord recordAt(const QSqlQuery &q, int first)
     return r;
 }
 
+// The schema version the database has, 0 when it has none yet.
+int versionOf(QSqlDatabase &db)
+{
+    QSqlQuery found(db);
+    if (!found.exec(QStringLiteral("SELECT version FROM quobin_schema WHERE name = 'records'")) || !found.next())
+        return 0;
+    return found.value(0).toInt();
+}
+
 void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
 {
     const QString what = QStringLiteral("Cannot set up the records database");
-    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS quobin_schema"
-                               " (name VARCHAR(32) NOT NULL PRIMARY KEY, version INTEGER NOT NULL)"),
-            what, where);
-    QSqlQuery found(db);
-    if (!found.exec(QStringLiteral("SELECT version FROM quobin_schema WHERE name = 'records'")))
-        fail(what, where, found.lastError());
-    if (found.next() && found.value(0).toInt() > version)
+    const int found = versionOf(db);
+    if (found > version)
         throw NewerSchemaError(QStringLiteral("The records database %1 has schema version %2, newer than "
                                               "this Quobin knows (%3): use a newer Quobin")
-                                   .arg(where).arg(found.value(0).toInt()).arg(version));
-    found.finish();
-    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS board_records (%1, PRIMARY KEY (id))")
-                    .arg(QLatin1String(kRecordColumnDefinitions)),
-            what, where);
-    execute(db, QStringLiteral("CREATE INDEX IF NOT EXISTS board_records_started ON board_records (started)"),
-            what, where);
+                                   .arg(where).arg(found).arg(version));
+    // A server's tables may have been made by an administrator, for users
+    // that may insert and select but not create: a complete schema is left
+    // as it is.
+    if (found < version) {
+        execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS quobin_schema"
+                                   " (name VARCHAR(32) NOT NULL PRIMARY KEY, version INTEGER NOT NULL)"),
+                what, where);
+        execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS board_records (%1, PRIMARY KEY (id))")
+                        .arg(QLatin1String(kRecordColumnDefinitions)),
+                what, where);
+        execute(db, QStringLiteral("CREATE INDEX IF NOT EXISTS board_records_started ON board_records (started)"),
+                what, where);
+        execute(db, QStringLiteral("INSERT INTO quobin_schema (name, version) VALUES ('records', %1)"
+                                   " ON CONFLICT (name) DO NOTHING").arg(version),
+                what, where);
+    }
     if (withSpool)
         execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS server_spool (sequence INTEGER PRIMARY KEY"
                                    " AUTOINCREMENT, server TEXT NOT NULL, %1)")
                         .arg(QLatin1String(kRecordColumnDefinitions)),
                 what, where);
-    execute(db, QStringLiteral("INSERT INTO quobin_schema (name, version) VALUES ('records', %1)"
-                               " ON CONFLICT (name) DO NOTHING").arg(version),
-            what, where);
 }
 
 } // namespace
@@ -243,11 +254,12 @@ QList<Spooled> spooled(QSqlDatabase &db, const QString &server, int limit, const
     return records;
 }
 
-void unspool(QSqlDatabase &db, qint64 sequence, const QString &where)
+void unspoolThrough(QSqlDatabase &db, const QString &server, qint64 sequence, const QString &where)
 {
-    QSqlQuery query = prepared(db, QStringLiteral("DELETE FROM server_spool WHERE sequence = ?"), where);
+    QSqlQuery query = prepared(db, QStringLiteral("DELETE FROM server_spool WHERE server = ? AND sequence <= ?"), where);
+    query.addBindValue(server);
     query.addBindValue(sequence);
-    execute(query, QStringLiteral("Cannot clear a sent record from the local spool"), where);
+    execute(query, QStringLiteral("Cannot clear sent records from the local spool"), where);
 }
 
 int spooledCount(QSqlDatabase &db, const QString &server, const QString &where)

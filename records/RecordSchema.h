@@ -49,7 +49,8 @@ struct Spooled {
 void spool(QSqlDatabase &db, const QString &server, const BoardRecord &record, const QString &where);
 // The oldest spooled records for server, in the order they were spooled.
 QList<Spooled> spooled(QSqlDatabase &db, const QString &server, int limit, const QString &where);
-void unspool(QSqlDatabase &db, qint64 sequence, const QString &where);
+// Removes server's spooled records up to and including sequence.
+void unspoolThrough(QSqlDatabase &db, const QString &server, qint64 sequence, const QString &where);
 int spooledCount(QSqlDatabase &db, const QString &server, const QString &where);
 
 // The database's own reason on one line, else the driver's.

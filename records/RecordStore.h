@@ -36,6 +36,9 @@ public:
     virtual QList<BoardRecord> read(const QDateTime &since = {}) = 0;
     // Records kept locally that have not reached the server yet.
     virtual int waitingForServer() const { return 0; }
+    // Why the server was not reached at the last attempt (unreachable, a
+    // wrong password, ...), for the operator; empty while it is reached.
+    virtual QString serverProblem() const { return {}; }
     // Where the records go, for the operator: a file path, or a server
     // without its password.
     virtual QString describe() const = 0;

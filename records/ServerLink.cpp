@@ -88,7 +88,7 @@ bool ServerLink::connected()
     return m_connected;
 }
 
-QString ServerLink::problem()
+QString ServerLink::problem() const
 {
     std::lock_guard lock(m_mutex);
     return m_problem;
@@ -113,6 +113,7 @@ void ServerLink::loop(std::promise<QString> firstAttempt)
         connect();
     } catch (const RecordStoreError &error) {
         refused = error.reason();
+        spool.reset(); // the constructor stops the thread
     }
     firstAttempt.set_value(refused);
 
@@ -156,10 +157,18 @@ bool ServerLink::sendSpooled(SqliteConnection &spool)
             const QList<schema::Spooled> batch = schema::spooled(spool.database(), m_key, kBatch, m_spoolPath);
             if (batch.isEmpty())
                 return true;
-            for (const schema::Spooled &spooled : batch) {
+            // One transaction on the server, then one removal from the spool:
+            // a run cut short between the two sends the batch again, which
+            // the server ignores.
+            if (!server.transaction())
+                throw RecordStoreError(QStringLiteral("Cannot write to the records server %1: %2")
+                                           .arg(m_key, schema::reasonOf(server.lastError())));
+            for (const schema::Spooled &spooled : batch)
                 schema::insert(server, spooled.record, m_key);
-                schema::unspool(spool.database(), spooled.sequence, m_spoolPath);
-            }
+            if (!server.commit())
+                throw RecordStoreError(QStringLiteral("The records server %1 did not store the records: %2")
+                                           .arg(m_key, schema::reasonOf(server.lastError())));
+            schema::unspoolThrough(spool.database(), m_key, batch.last().sequence, m_spoolPath);
         }
     } catch (const RecordStoreError &error) {
         // Whatever failed, the record stays in the spool for the next round.

@@ -15,7 +15,7 @@ namespace quobin::records {
 // The way from the local spool to a PostgreSQL server, on a thread of its
 // own: it connects (each attempt bounded by connect_timeout), sends the
 // spooled records for its server in the order they were spooled, and takes
-// each out of the spool only after the server has stored it. It tries again
+// them out of the spool only after the server has stored them. It tries again
 // when woken (a new record) and every few seconds while the server is away.
 class ServerLink {
 public:
@@ -35,7 +35,7 @@ public:
     bool waitSent(quint64 ticket, std::chrono::milliseconds timeout);
     bool connected();
     // Why the server could not be reached last, empty when it could.
-    QString problem();
+    QString problem() const;
 
 private:
     void loop(std::promise<QString> firstAttempt);
@@ -47,7 +47,7 @@ private:
     const QString m_key;
     const QString m_spoolPath;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_stopping = false;
     bool m_woken = false;

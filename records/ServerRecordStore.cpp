@@ -56,7 +56,7 @@ QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
         server.setDatabaseName(m_server.database);
         server.setUserName(m_server.user);
         server.setPassword(m_server.password);
-        server.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=quobin"));
+        server.setConnectOptions(QStringLiteral("connect_timeout=3;application_name=quobin"));
         QString problem;
         if (server.open()) {
             try {

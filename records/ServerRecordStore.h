@@ -30,6 +30,7 @@ public:
     // cannot be reached.
     QList<BoardRecord> read(const QDateTime &since = {}) override;
     int waitingForServer() const override;
+    QString serverProblem() const override { return m_link->problem(); }
     QString describe() const override { return m_key; }
 
 private:

@@ -154,8 +154,9 @@ private slots:
                                   {QStringLiteral("reason"), m_records[i].questions.first().reason},
                                   {QStringLiteral("answer"), QStringLiteral("no")}}));
         }
-        const QJsonArray summary =
-            QJsonDocument::fromJson(lines.last().toUtf8()).object().value(QStringLiteral("summary")).toArray();
+        const QJsonObject last = QJsonDocument::fromJson(lines.last().toUtf8()).object();
+        QCOMPARE(last.value(QStringLiteral("waitingForServer")).toInt(-1), 0);
+        const QJsonArray summary = last.value(QStringLiteral("summary")).toArray();
         QCOMPARE(summary.size(), 2);
         const QJsonObject first = summary[0].toObject();
         QCOMPARE(first.value(QStringLiteral("slot")).toString(), QStringLiteral("Com 1"));

@@ -111,11 +111,13 @@ private slots:
             QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("a commit took %1 ms").arg(timer.elapsed())));
         }
         QCOMPARE(store->waitingForServer(), 5);
+        QVERIFY(!store->serverProblem().isEmpty());
         QVERIFY(store->describe().startsWith(QLatin1String("postgresql://quobin@/")));
 
         QVERIFY2(m_server->start(), qPrintable(m_server->problem()));
         QVERIFY2(waitUntilSent(*store, 20), "the spool was not sent within 20 s of the server's return");
         QCOMPARE(serverIds(database), ids(committed));
+        QCOMPARE(store->serverProblem(), QString());
         QCOMPARE(store->read(), committed);
         QCOMPARE(store->read(committed[5].started), committed.mid(5));
     }
@@ -177,6 +179,41 @@ private slots:
         const QStringList onServer = serverIds(database);
         QCOMPARE(onServer.size(), 6 * 15 + 1);
         QCOMPARE(QSet<QString>(onServer.cbegin(), onServer.cend()).size(), onServer.size());
+    }
+
+    void aUserThatMayOnlyInsertAndSelectKeepsRecords()
+    {
+        ensureRunning();
+        const QString database = newDatabase();
+        // The administrator's store makes the tables; the stations' user
+        // may not create tables (PostgreSQL 15's default for the public
+        // schema), only insert and select.
+        openRecordStore(m_server->socketUrl(database), stationEnvironment(database))->commit(sampleRecord(0));
+        QString output;
+        QVERIFY2(m_server->psql(database, QStringLiteral("CREATE ROLE station LOGIN; GRANT SELECT, INSERT ON "
+                                                         "board_records, quobin_schema TO station"), &output)
+                     || m_server->psql(database, QStringLiteral("GRANT SELECT, INSERT ON board_records, "
+                                                                "quobin_schema TO station"), &output),
+                 qPrintable(m_server->problem()));
+        QString url = m_server->socketUrl(database);
+        url.replace(QLatin1String("//quobin@"), QLatin1String("//station@"));
+        const auto store = openRecordStore(url, stationEnvironment(database + "-station"));
+        const BoardRecord record = sampleRecord(1);
+        store->commit(record);
+        QCOMPARE(store->waitingForServer(), 0);
+        QCOMPARE(store->serverProblem(), QString());
+        QCOMPARE(serverIds(database).last(), record.id.toString(QUuid::WithoutBraces));
+    }
+
+    void aServerThatRefusesTheConnectionSaysWhy()
+    {
+        ensureRunning();
+        // The server answers, but there is no such database: the records
+        // wait, and the reason is the server's.
+        const auto store = openRecordStore(m_server->socketUrl(QStringLiteral("nosuchdb")), stationEnvironment("nosuchdb"));
+        store->commit(sampleRecord(0));
+        QCOMPARE(store->waitingForServer(), 1);
+        QVERIFY2(store->serverProblem().contains(QLatin1String("nosuchdb")), qPrintable(store->serverProblem()));
     }
 
     void aServerOfANewerSchemaIsRefused()
