@@ -24,9 +24,9 @@ constexpr int kRedrawMsecs = 250;
 
 } // namespace
 
-GangUpload::GangUpload(const UploadArguments &arguments, int linesToSend, Printer &printer,
-                       QuestionDesk &desk, UploadLog *log)
-    : m_arguments(arguments), m_linesToSend(linesToSend), m_printer(printer), m_desk(desk), m_log(log)
+GangUpload::GangUpload(const UploadArguments &arguments, std::shared_ptr<const FirmwareImage> image,
+                       int linesToSend, Printer &printer, QuestionDesk &desk, UploadLog *log)
+    : m_arguments(arguments), m_image(std::move(image)), m_linesToSend(linesToSend), m_printer(printer), m_desk(desk), m_log(log)
 {
 }
 
@@ -77,6 +77,7 @@ PortResult GangUpload::uploadOn(int index)
 
     UploadOptions options;
     options.controllerWaitSeconds = m_arguments.controllerWaitSeconds;
+    options.image = m_image;
     const UploadOutcome outcome = UploadProcedure(window, *port, clock, options).run();
     // A failure while setting up leaves the port as it found it; nothing
     // comes after this upload here, so close it now.
@@ -89,6 +90,7 @@ PortResult GangUpload::uploadOn(int index)
     result.message = outcome.message;
     result.lines = outcome.linesSent;
     result.resends = outcome.resends;
+    result.stale = outcome.staleAnswers;
     result.seconds = elapsed.elapsed() / 1000.0;
     if (m_log)
         m_log->write(choice.label, QStringLiteral("result %1%2, %3 lines, %4 resends")

@@ -105,6 +105,7 @@ void Printer::result(int port, const PortResult &result)
                     {QStringLiteral("message"), result.message},
                     {QStringLiteral("lines"), result.lines},
                     {QStringLiteral("resends"), result.resends},
+                    {QStringLiteral("stale"), result.stale},
                     {QStringLiteral("seconds"), std::round(result.seconds * 1000) / 1000}});
     else if (m_mode == Mode::Plain)
         writeLine(state.label + QStringLiteral(": ") + result.result

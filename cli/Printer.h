@@ -16,6 +16,7 @@ struct PortResult {
     QString message;   // the window's box text; empty where it shows none
     int lines = 0;
     int resends = 0;
+    int stale = 0;     // late answers dropped before a line was sent
     double seconds = 0;
 };
 

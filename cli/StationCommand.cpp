@@ -42,8 +42,9 @@ const char kUsage[] =
     "  --station NAME     the station's name in the records (default: the host name)\n"
     "  --log-dir DIR      one byte log per board in DIR\n"
     "  --json             one JSON object per line on stdout, each with \"slot\"\n"
-    "Exit status: 0 after --count good boards, 1 the station cannot go on (the records\n"
-    "cannot be written), 2 bad usage, file or TARGET, 130 cancelled (Ctrl-C or SIGTERM).\n";
+    "Exit status: 0 after --count good boards, 1 the station cannot go on (no slot's device\n"
+    "can be opened, or the records cannot be written), 2 bad usage, file or TARGET,\n"
+    "130 cancelled (Ctrl-C or SIGTERM).\n";
 
 void complain(const QString &text)
 {

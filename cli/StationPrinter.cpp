@@ -69,6 +69,11 @@ StationPrinter::StationPrinter(Mode mode, QStringList slotLabels, QString jobFil
     }
     if (m_mode == Mode::Plain)
         writeLine(header(m_counts));
+    if (m_mode == Mode::Json) {
+        const QJsonObject object{{QStringLiteral("event"), QStringLiteral("job")}, {QStringLiteral("slot"), QJsonValue::Null},
+                                 {QStringLiteral("jobFile"), m_jobFile}, {QStringLiteral("jobSha256"), m_jobSha256}};
+        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    }
 }
 
 void StationPrinter::setAdapter(int slot, const QString &adapter)
@@ -84,6 +89,7 @@ void StationPrinter::boardStarted(int slot)
     SlotLine &line = m_slots[slot];
     line.state = SlotState::Flashing;
     line.text = QStringLiteral("board found");
+    line.lastResult.clear();
     line.sent = 0;
     line.total = 0;
     if (m_mode == Mode::Json)
@@ -99,6 +105,8 @@ void StationPrinter::slotStatus(int slot, SlotState state, const QString &text)
     const bool news = state != line.state || state != SlotState::Flashing;
     line.state = state;
     line.text = text;
+    if (state == SlotState::Passed || state == SlotState::Failed)
+        line.lastResult = text;
     if (m_mode == Mode::Json) {
         json(slot, QStringLiteral("status"), {{QStringLiteral("state"), stateName(state)},
                                               {QStringLiteral("text"), text}});
@@ -226,18 +234,22 @@ QString StationPrinter::liveLine(const SlotLine &line) const
         state = line.total > 0 ? QStringLiteral("flashing %1 %").arg(line.sent * 100 / qMax(1, line.total))
                                : QStringLiteral("flashing");
         break;
+    case SlotState::Waiting:
+    case SlotState::Stopped:
+        // The last board's result stays in sight across the bench until
+        // the next board starts.
+        state = line.lastResult.isEmpty() ? line.text : line.lastResult + QStringLiteral("; ") + line.text;
+        break;
     case SlotState::Passed:
     case SlotState::Failed:
     case SlotState::NoAdapter:
     case SlotState::PortTrouble:
-    case SlotState::Waiting:
-    case SlotState::Stopped:
         state = line.text;
         break;
     }
     return QStringLiteral("%1  %2  %3  passed %4  failed %5")
         .arg(line.label.leftJustified(m_labelWidth), line.adapter.leftJustified(m_adapterWidth),
-             state.left(48).leftJustified(48))
+             state.left(60).leftJustified(60))
         .arg(line.passed)
         .arg(line.failed);
 }

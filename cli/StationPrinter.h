@@ -13,8 +13,9 @@
 namespace quobin::cli {
 
 // The station on stdout, which it alone writes.
-// - Json: one JSON object per line, each with "slot": board-start, status,
-//   progress, record (the whole record), warning, summary.
+// - Json: one JSON object per line, each with "slot" (null for the
+//   station's own): job, board-start, status, progress, record (the whole
+//   record), warning, records-waiting, summary.
 // - Live (a terminal): a header with the job and the counts, one line per
 //   slot redrawn in place, and the bell: once at a pass, three times at a
 //   failure.
@@ -47,6 +48,7 @@ private:
         QString adapter;
         station::SlotState state = station::SlotState::Waiting;
         QString text = QStringLiteral("starting");
+        QString lastResult; // PASS or FAIL and why, shown until the next board starts
         int sent = 0;
         int total = 0;
         int passed = 0;

@@ -45,9 +45,14 @@ void complain(const QString &text)
     std::fprintf(stderr, "quobin-cli upload: %s\n", qPrintable(text));
 }
 
-// Reads the file as the upload will, and refuses what cannot or should not
-// be sent. Returns the report.
-FirmwareCheckReport checkBeforeSending(const UploadArguments &arguments)
+// Reads the file once, for the check and for every port's upload, and
+// refuses what cannot or should not be sent.
+struct CheckedFile {
+    std::shared_ptr<const FirmwareImage> image;
+    FirmwareCheckReport report;
+};
+
+CheckedFile readAndCheck(const UploadArguments &arguments)
 {
     const QString &path = arguments.firmwarePath;
     const QFileInfo info(path);
@@ -55,12 +60,13 @@ FirmwareCheckReport checkBeforeSending(const UploadArguments &arguments)
         throw UsageError(QStringLiteral("%1: no such file").arg(path));
     if (info.isDir())
         throw UsageError(QStringLiteral("%1: is a folder, not a firmware file").arg(path));
-    FirmwareCheckReport report;
+    std::shared_ptr<const FirmwareImage> image;
     try {
-        report = checkFirmwareFile(path);
+        image = FirmwareImage::read(path);
     } catch (const FirmwareFileError &error) {
         throw UsageError(QStringLiteral("%1: %2").arg(path, QString::fromStdString(error.what())));
     }
+    const FirmwareCheckReport report = checkFirmwareImage(*image);
     // Such a file cannot be counted by the upload at all, checked or not.
     if (report.overLimit)
         throw UsageError(QStringLiteral("%1: %2 lines, more than the %3 an upload can send")
@@ -74,7 +80,7 @@ FirmwareCheckReport checkBeforeSending(const UploadArguments &arguments)
             text += QStringLiteral("\n  ... and %1 more").arg(failures.size() - kProblemsShown);
         throw UsageError(text);
     }
-    return report;
+    return {image, report};
 }
 
 } // namespace
@@ -86,11 +92,11 @@ int UploadCommand::run(const QStringList &arguments)
         return ExitSuccess;
     }
     UploadArguments parsed;
-    FirmwareCheckReport report;
+    CheckedFile file;
     std::unique_ptr<UploadLog> log;
     try {
         parsed = UploadArguments::parse(arguments, m_context, ::isatty(STDIN_FILENO));
-        report = checkBeforeSending(parsed);
+        file = readAndCheck(parsed);
         if (!parsed.logPath.isEmpty())
             log = std::make_unique<UploadLog>(parsed.logPath);
     } catch (const std::exception &error) {
@@ -112,7 +118,9 @@ int UploadCommand::run(const QStringList &arguments)
     // through a controller's flash: output to it is dropped, the uploads go on.
     std::signal(SIGPIPE, SIG_IGN);
     const QList<PortResult> results
-        = GangUpload(parsed, report.lines - report.blankLines, printer, desk, log.get()).run();
+        = GangUpload(parsed, file.image, file.report.lines - file.report.blankLines, printer, desk,
+                     log.get())
+              .run();
     printer.summary();
 
     if (CancelSignal::requested())

@@ -2,6 +2,9 @@
 
 #include "HexRecord.h"
 
+#include <QHash>
+
+#include <algorithm>
 #include <chrono>
 
 namespace quobin::sim {
@@ -121,6 +124,7 @@ void ControllerModel::receiveMainCode(const QByteArray &bytes, TimePoint now)
 void ControllerModel::enterBootloader()
 {
     m_mode = Mode::Bootloader;
+    m_lastAnswerDue = {};
     m_framer.clear();
 }
 
@@ -153,7 +157,10 @@ void ControllerModel::answerLine(const FramedItem &item, TimePoint now)
         answer = "@";
 
     const QList<PlannedOutput> outputs = m_faults.answerLine(line, board.linesReceived, item.text, answer);
-    plan(outputs, now, line);
+    if (m_faults.answersInOrder())
+        m_lastAnswerDue = plan(outputs, now, line, m_lastAnswerDue);
+    else
+        plan(outputs, now, line);
     if (endOfFile)
         ++m_uploadsCompleted;
     QByteArray replied;
@@ -171,10 +178,32 @@ void ControllerModel::answerLine(const FramedItem &item, TimePoint now)
     }
 }
 
-void ControllerModel::plan(const QList<PlannedOutput> &outputs, TimePoint now, int line)
+TimePoint ControllerModel::plan(const QList<PlannedOutput> &outputs, TimePoint now, int line,
+                                TimePoint notBefore)
 {
-    for (const PlannedOutput &output : outputs)
-        m_schedule.add({now + std::chrono::milliseconds(output.delayMs), output.bytes, line, output.vanish});
+    TimePoint last = notBefore;
+    for (const PlannedOutput &output : outputs) {
+        const TimePoint due = std::max(now + std::chrono::milliseconds(output.delayMs), notBefore);
+        m_schedule.add({due, output.bytes, line, output.vanish});
+        last = std::max(last, due);
+    }
+    return last;
+}
+
+QList<LineCount> ControllerModel::lineCounts() const
+{
+    QList<LineCount> counts;
+    QHash<QByteArray, qsizetype> at;
+    for (const LineRecord &line : m_lines) {
+        const auto found = at.constFind(line.text);
+        if (found != at.constEnd()) {
+            ++counts[*found].times;
+        } else {
+            at.insert(line.text, counts.size());
+            counts.append({line.text, 1});
+        }
+    }
+    return counts;
 }
 
 } // namespace quobin::sim

@@ -26,6 +26,8 @@ public:
 
     // True when a fault of this kind concerns the current board.
     bool has(Fault::Kind kind) const;
+    // True when no answer to a line may overtake an earlier one.
+    bool answersInOrder() const { return has(Fault::LateInOrder); }
 
     // The active character the bootloader sends after a reset.
     QByteArray activeCharacter() const;

@@ -2,8 +2,8 @@
 
 namespace quobin::station {
 
-RunControl::RunControl(int goodBoards)
-    : m_goodBoards(goodBoards)
+RunControl::RunControl(int goodBoards, int slotCount)
+    : m_goodBoards(goodBoards), m_trouble(slotCount)
 {
     m_running.start();
 }
@@ -23,6 +23,27 @@ QString RunControl::failure() const
 {
     std::lock_guard lock(m_mutex);
     return m_failure;
+}
+
+void RunControl::setTrouble(int slot, const QString &reason)
+{
+    QStringList reasons;
+    {
+        std::lock_guard lock(m_mutex);
+        m_trouble[slot] = reason;
+        for (const QString &trouble : std::as_const(m_trouble)) {
+            if (trouble.isEmpty())
+                return;
+            reasons << trouble;
+        }
+    }
+    fail(QStringLiteral("no slot can be used: ") + reasons.join(QStringLiteral("; ")));
+}
+
+void RunControl::clearTrouble(int slot)
+{
+    std::lock_guard lock(m_mutex);
+    m_trouble[slot].clear();
 }
 
 StationCounts RunControl::countBoard(bool passed, bool cancelled)

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <mutex>
@@ -15,7 +16,7 @@ namespace quobin::station {
 class RunControl {
 public:
     // goodBoards: the run ends after this many passes in all; 0 for no end.
-    explicit RunControl(int goodBoards);
+    RunControl(int goodBoards, int slotCount);
 
     // Ctrl-C: the boards in progress stop at the engine's checkpoints.
     void cancel() { m_cancelled = true; }
@@ -28,6 +29,11 @@ public:
     // stops, and the first reason is kept.
     void fail(const QString &reason);
     QString failure() const;
+
+    // A slot whose device is there but cannot be opened says so, and says
+    // when it can again. When no slot can be used, the station fails.
+    void setTrouble(int slot, const QString &reason);
+    void clearTrouble(int slot);
 
     // Counts a recorded board; the count may end the run.
     StationCounts countBoard(bool passed, bool cancelled);
@@ -42,6 +48,7 @@ private:
     mutable std::mutex m_mutex;
     StationCounts m_counts;
     QString m_failure;
+    QStringList m_trouble; // per slot: why it cannot be used, empty when it can
 };
 
 } // namespace quobin::station

@@ -52,10 +52,13 @@ void Slot::run()
         const QString device = resolveDevice();
         if (device.isEmpty()) {
             show(SlotState::NoAdapter, QStringLiteral("no adapter"));
+            m_services.control.clearTrouble(m_index);
             mainCodeDue = true;
             pause(kAdapterPollMsecs);
             continue;
         }
+        // Trouble is noted again if this attempt cannot open the port either.
+        m_services.control.clearTrouble(m_index);
         Attempt attempt;
         try {
             attempt = attemptBoard(device, mainCodeDue);
@@ -73,10 +76,12 @@ void Slot::run()
             break;
         // No board came, and nobody asked to stop: the device went away, or
         // it cannot be opened. The next look tells which.
-        if (!resolveDevice().isEmpty()) {
+        if (!resolveDevice().isEmpty() && attempt.outcome.kind == UploadOutcome::Kind::PortError) {
             const QString reason = attempt.outcome.detail.isEmpty() ? attempt.outcome.message
                                                                    : attempt.outcome.detail;
-            show(SlotState::PortTrouble, QStringLiteral("cannot use %1: %2").arg(device, reason));
+            const QString text = QStringLiteral("cannot use %1: %2").arg(device, reason);
+            show(SlotState::PortTrouble, text);
+            m_services.control.setTrouble(m_index, m_spec.label + QStringLiteral(" ") + text);
             pause(kPortRetryMsecs);
         }
     }

@@ -30,7 +30,7 @@ Station::Station(StationSetup setup, const StationJob &job, records::RecordStore
     , m_observer(observer)
     , m_openPort(std::move(openPort))
     , m_logs(logs)
-    , m_control(m_setup.goodBoards)
+    , m_control(m_setup.goodBoards, int(m_setup.slotSpecs.size()))
 {
 }
 

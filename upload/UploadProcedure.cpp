@@ -25,9 +25,12 @@ constexpr int kSettleMsecs = 200;       // pause around the main-code command
 constexpr int kAnswerLimitSeconds = 3;  // every timed wait for the controller
 constexpr qint16 kHandshakeTries = 3;
 constexpr qint16 kSendsPerLine = 3;
-// The ready reply may come in pieces ("?", then "V1.28" a moment later): it
-// counts as whole once the line has been quiet this long (over a hundred
-// character times at 57600 baud), and is read at most this long.
+// The ready reply may come in pieces ("?", then "V1.28" a moment later, the
+// gap set by the adapter's latency): a "V" is awaited this long after the
+// "?"; once it is in, the reply counts as whole when the line has been quiet
+// this long (over a hundred character times at 57600 baud). The reply is
+// read at most this long.
+constexpr int kVersionWaitMsecs = 100;
 constexpr int kReplyQuietMsecs = 20;
 constexpr int kReplyLimitMsecs = 200;
 
@@ -37,6 +40,12 @@ constexpr float kResendingVersion = 1.28f;
 
 // Every character that ends the wait for a line's answer.
 const QByteArray kAnswerMarkers = QByteArrayLiteral("%~#@-");
+
+// The bootloader answers each send with one of the markers.
+int answersIn(const QByteArray &bytes)
+{
+    return PollWithDeadline::countOf(bytes, kAnswerMarkers);
+}
 
 bool accepted(const QByteArray &answer)
 {
@@ -57,6 +66,8 @@ UploadOutcome UploadProcedure::run()
     // cancel.
     m_outcome = UploadOutcome{};
     m_image.reset();
+    m_answersOwed = 0;
+    m_lastLineSent = 0;
     if (m_window.firmwarePath().size() < 2) {
         endWithPlainBox(UploadOutcome::Kind::NoPath, QStringLiteral("Select Update file to upload."));
         m_window.focusBrowse();
@@ -163,9 +174,21 @@ UploadProcedure::Flow UploadProcedure::handshake()
         endWithPlainBox(UploadOutcome::Kind::NoResponse, QStringLiteral("No response from Vantor"));
         return Flow::Stop;
     }
-    // The wait for the reply ended at its first character; the version may
-    // still be on its way.
-    m_poll.untilQuiet(m_response, kReplyQuietMsecs, kReplyLimitMsecs);
+    readVersion();
+    return Flow::Continue;
+}
+
+// The wait for the reply ended at its first character; the version may still
+// be on its way.
+void UploadProcedure::readVersion()
+{
+    const qint64 start = m_clock.msecsNow();
+    if (!m_response.contains('V'))
+        m_poll.forMarkerWithin('V', m_response, kVersionWaitMsecs);
+    if (m_response.contains('V')) {
+        const int left = kReplyLimitMsecs - int(m_clock.msecsNow() - start);
+        m_poll.untilQuiet(m_response, kReplyQuietMsecs, qMax(0, left));
+    }
     const qsizetype versionAt = m_response.indexOf('V');
     if (versionAt >= 0) {
         m_response = m_response.mid(versionAt + 1);
@@ -173,7 +196,6 @@ UploadProcedure::Flow UploadProcedure::handshake()
     } else {
         m_bootloaderVersion = 0.0f;
     }
-    return Flow::Continue;
 }
 
 // The file is read once, here: every line sent comes from this one reading,
@@ -233,6 +255,8 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
 {
     const bool resending = !(m_bootloaderVersion < kResendingVersion);
     const int lineNumber = int(m_totalLines) - int(m_linesRemaining) + 1;
+    if (dropStaleAnswers() == Flow::Stop)
+        return Flow::Stop;
     qint16 tries = 0;
     int sends = 0;
     while (tries < kSendsPerLine) {
@@ -245,11 +269,16 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
         const qint64 startTime = m_clock.now();
         m_poll.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response, kAnswerMarkers,
                                    watchingOperator());
+        // Each send is answered once, in one character. Whatever this send's
+        // wait took beyond one answer paid what earlier sends owed; a wait
+        // that ended empty leaves this send's answer owed.
+        m_answersOwed = qMax(0, m_answersOwed + 1 - answersIn(m_response));
         if (m_response.contains('%') || accepted(m_response) || !resending)
             tries = kSendsPerLine;
         else
             tries = checkedAdd(tries, 1);
     }
+    m_lastLineSent = lineNumber;
 
     QString question;
     QString reason;
@@ -275,6 +304,28 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
     }
     m_response.clear();
     return Flow::Continue;
+}
+
+// Before a line's first send, nothing of an earlier line's may stay behind
+// to be taken for its answer: what is waiting is dropped, and answers that
+// earlier sends still owe are awaited, within one answer limit, and dropped
+// as well. A controller that owes nothing costs no time here.
+UploadProcedure::Flow UploadProcedure::dropStaleAnswers()
+{
+    QByteArray stale = m_port.input();
+    bool cancelled = false;
+    if (answersIn(stale) < m_answersOwed) {
+        const qint64 startTime = m_clock.now();
+        m_poll.collectUntilMarkers(startTime, kAnswerLimitSeconds, stale, kAnswerMarkers,
+                                    m_answersOwed, watchingOperator());
+        cancelled = m_window.cancelRequested();
+    }
+    m_answersOwed = 0;
+    if (const int answers = answersIn(stale); answers > 0) {
+        m_outcome.staleAnswers += answers;
+        m_window.staleAnswerDropped(m_lastLineSent, stale);
+    }
+    return cancelled ? Flow::Stop : Flow::Continue;
 }
 
 // The bootloader confirms the whole image with "@", often as the answer to

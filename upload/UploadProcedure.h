@@ -52,6 +52,8 @@ private:
     void countLines();
     Flow sendLines();
     Flow sendAndJudge(const QByteArray &lineText);
+    Flow dropStaleAnswers();
+    void readVersion();
     void finishAtEndOfFile();
     void cleanUp();
     void handleFailure(const std::exception &error);
@@ -73,6 +75,10 @@ private:
     float m_bootloaderVersion = 0.0f;
     qint16 m_linesRemaining = 0;
     qint16 m_totalLines = 0;
+    // Answers still owed by sends whose wait ended before any answer came,
+    // and the line they belong to.
+    int m_answersOwed = 0;
+    int m_lastLineSent = 0;
     UploadOutcome m_outcome;
 };
 

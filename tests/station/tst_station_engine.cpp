@@ -1,6 +1,7 @@
 #include "FirmwareImage.h"
 #include "RecordStore.h"
 #include "ScriptedPort.h"
+#include "SerialError.h"
 #include "Station.h"
 #include "StationJob.h"
 
@@ -60,7 +61,8 @@ public:
     void boardStarted(int slot) override { m_log.add(QStringLiteral("start %1").arg(slot)); }
     void slotStatus(int slot, SlotState state, const QString &text) override
     {
-        if (state == SlotState::Passed || state == SlotState::Failed || state == SlotState::Stopped)
+        if (state == SlotState::Passed || state == SlotState::Failed || state == SlotState::Stopped
+            || state == SlotState::NoAdapter)
             m_log.add(QStringLiteral("show %1 %2").arg(slot).arg(text));
     }
     void progress(int, int, int) override {}
@@ -85,9 +87,14 @@ public:
     {
         return [this](const QString &device) -> std::unique_ptr<SerialPort> {
             auto port = std::make_unique<ScriptedPort>();
+            if (refuseOpen)
+                port->failOn = QStringLiteral("open");
             const bool boardSlot = device.endsWith(QLatin1String("board"));
             ScriptedPort *raw = port.get();
-            raw->onPoll = [this, boardSlot, raw, caretSent = false](ScriptedPort &p) mutable {
+            raw->onPoll = [this, boardSlot, device, caretSent = false](ScriptedPort &p) mutable {
+                // A device that has gone fails the next look, as a pulled adapter does.
+                if (!QFile::exists(device))
+                    throw SerialError("the device has gone");
                 // "^" after the port is open for the bootloader and emptied.
                 if (!caretSent && boardSlot && p.open && p.inputCalls > 0 && p.log.contains("Settings=57600,n,8,1")
                     && takeBoard()) {
@@ -108,6 +115,7 @@ public:
     }
 
     std::atomic<int> mainCodeCommands{0};
+    bool refuseOpen = false; // every port refuses to open, as without permission
 
 private:
     bool takeBoard()
@@ -189,6 +197,57 @@ private slots:
                  qPrintable(station.failure()));
         QCOMPARE(log.all().filter(QStringLiteral("show 0 PASS")).size(), 1);
         QCOMPARE(station.counts().passed, 1);
+    }
+
+    // An adapter pulled out while its slot waits for a board: nothing is
+    // recorded, the slot shows "no adapter", and when the device is back
+    // the slot starts over with the main-code command.
+    void aDeviceThatGoesWhileWaitingIsWaitedFor()
+    {
+        EventLog log;
+        LoggingStore store(log);
+        LoggingObserver observer(log);
+        Bench bench(0);
+        const QString device = devicePath(QStringLiteral("usb-board"));
+        StationSetup setup;
+        setup.slotSpecs = {{QStringLiteral("A"), device}};
+        Station station(setup, m_job, store, observer, bench.factory());
+        QElapsedTimer running;
+        running.start();
+        int step = 0;
+        const Station::End end = station.run([&] {
+            if (step == 0 && bench.mainCodeCommands == 1 && running.elapsed() > 600) {
+                QFile::remove(device);
+                step = 1;
+            } else if (step == 1 && log.all().contains(QStringLiteral("show 0 no adapter"))) {
+                devicePath(QStringLiteral("usb-board"));
+                step = 2;
+            }
+            return step == 2 && bench.mainCodeCommands == 2 && running.elapsed() > 1500;
+        });
+        QCOMPARE(end, Station::End::Cancelled);
+        QCOMPARE(step, 2);
+        QCOMPARE(bench.mainCodeCommands.load(), 2);
+        QVERIFY(log.all().filter(QStringLiteral("commit")).isEmpty());
+    }
+
+    // Devices that are there but cannot be opened: when no slot can be
+    // used, the station cannot go on and says why.
+    void noUsableSlotEndsTheRun()
+    {
+        EventLog log;
+        LoggingStore store(log);
+        LoggingObserver observer(log);
+        Bench bench(0);
+        bench.refuseOpen = true;
+        StationSetup setup;
+        setup.slotSpecs = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))},
+                           {QStringLiteral("B"), devicePath(QStringLiteral("b-board"))}};
+        Station station(setup, m_job, store, observer, bench.factory());
+        QCOMPARE(station.run([] { return false; }), Station::End::Failed);
+        QVERIFY2(station.failure().startsWith(QLatin1String("no slot can be used: ")) && station.failure().contains(QLatin1String("A cannot use"))
+                     && station.failure().contains(QLatin1String("B cannot use")),
+                 qPrintable(station.failure()));
     }
 
     // A cancel while every slot waits ends the run with no record at all.
