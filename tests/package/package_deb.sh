@@ -30,16 +30,20 @@ deb="$work/package/quobin_${version}-1_$(dpkg --print-architecture).deb"
 {
     echo usr/bin/quobin
     echo usr/bin/quobin-cli
+    echo usr/bin/quobin-station
     echo usr/bin/vantor-sim
     echo usr/share/applications/quobin.desktop
+    echo usr/share/applications/quobin-station.desktop
     echo usr/share/doc/quobin/README.md
     echo usr/share/doc/quobin/changelog.Debian.gz
     echo usr/share/doc/quobin/copyright
     echo usr/share/lintian/overrides/quobin
     echo usr/share/man/man1/quobin.1.gz
     echo usr/share/man/man1/quobin-cli.1.gz
+    echo usr/share/man/man1/quobin-station.1.gz
     echo usr/share/man/man1/vantor-sim.1.gz
     for size in 16 32 48; do echo "usr/share/icons/hicolor/${size}x$size/apps/quobin.png"; done
+    echo usr/share/icons/hicolor/256x256/apps/quobin-station.png
 } | sort >"$work/expected"
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort >"$work/files"
 diff -u "$work/expected" "$work/files" || fail "the package's files differ from the expected list"
@@ -49,6 +53,8 @@ dpkg-deb -c "$deb" | awk '$2 != "root/root" {bad=1} END {exit bad}' || fail "fil
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 echo "$depends" | grep -q 'libqt6serialport6' || fail "the dependencies do not name libqt6serialport6"
+# The station's tones play through Qt Multimedia.
+echo "$depends" | grep -q 'libqt6multimedia6' || fail "the dependencies do not name libqt6multimedia6"
 # The records' database driver is a plugin that no program links.
 echo "$depends" | grep -q 'libqt6sql6-sqlite' || fail "the dependencies do not name libqt6sql6-sqlite"
 
