@@ -60,10 +60,10 @@ echo "$depends" | grep -q 'libqt6sql6-sqlite' || fail "the dependencies do not n
 
 # lintian, with its informational and pedantic tags and the package's own
 # overrides: nothing but the tag of a first upload that closes no bug report
-# and the one override the package carries. A build without optimisation
+# and the overrides the package carries. A build without optimisation
 # (the sanitizers' Debug build) cannot fortify the C library's functions.
 allowed='W: quobin: initial-upload-closes-no-bugs [[]usr/share/doc/quobin/changelog.Debian.gz:1[]]'
-allowed="$allowed|O: quobin: hardening-no-fortify-functions [[]usr/bin/quobin[]]"
+allowed="$allowed|O: quobin: hardening-no-fortify-functions [[]usr/bin/quobin(-station)?[]]"
 if [ "$fortified" != fortified ]; then
     allowed="$allowed|I: quobin: hardening-no-fortify-functions .*"
     echo "Not an optimised build: hardening-no-fortify-functions is expected"
