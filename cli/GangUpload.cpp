@@ -86,7 +86,15 @@ PortResult GangUpload::uploadOn(int index)
     result.result = outcome.kind == UploadOutcome::Kind::Stopped && window.questionCancelled()
                         ? QStringLiteral("cancelled")
                         : resultName(outcome);
-    result.message = outcome.message;
+    // The window shows no box for a stop, and its success box would hide the
+    // lines the controller did not take: say which lines, and why.
+    if (result.result == QLatin1String("stopped"))
+        result.message = lineStoppedAt(outcome.questions);
+    else if (result.result == QLatin1String("completed-with-errors"))
+        result.message = linesLetGo(outcome.questions);
+    else
+        result.message = outcome.message;
+    result.detail = outcome.detail;
     result.lines = outcome.linesSent;
     result.resends = outcome.resends;
     result.seconds = elapsed.elapsed() / 1000.0;

@@ -43,6 +43,15 @@ QString fixed(double value, int decimals)
 
 } // namespace
 
+QString PortResult::explained() const
+{
+    if (detail.isEmpty())
+        return message;
+    if (message.isEmpty())
+        return detail;
+    return message + QStringLiteral(" (") + detail + QLatin1Char(')');
+}
+
 Printer::Printer(Mode mode, QStringList portLabels, std::FILE *out) : m_mode(mode), m_out(out)
 {
     for (const QString &label : portLabels) {
@@ -103,12 +112,13 @@ void Printer::result(int port, const PortResult &result)
         json(port, {{QStringLiteral("event"), QStringLiteral("result")},
                     {QStringLiteral("result"), result.result},
                     {QStringLiteral("message"), result.message},
+                    {QStringLiteral("detail"), result.detail},
                     {QStringLiteral("lines"), result.lines},
                     {QStringLiteral("resends"), result.resends},
                     {QStringLiteral("seconds"), std::round(result.seconds * 1000) / 1000}});
     else if (m_mode == Mode::Plain)
         writeLine(state.label + QStringLiteral(": ") + result.result
-                  + (result.message.isEmpty() ? QString() : QStringLiteral(": ") + result.message));
+                  + (result.explained().isEmpty() ? QString() : QStringLiteral(": ") + result.explained()));
 }
 
 void Printer::beginQuestion(int port, const QString &text)
@@ -178,8 +188,8 @@ QString Printer::liveLine(const PortState &state) const
     QString line = state.label.leftJustified(m_labelWidth) + QStringLiteral("  ");
     if (!state.sending || state.done) {
         line += state.phase.left(60);
-        if (state.done && !state.result.message.isEmpty())
-            line += QStringLiteral(" (") + state.result.message + QLatin1Char(')');
+        if (state.done && !state.result.explained().isEmpty())
+            line += QStringLiteral(" (") + state.result.explained() + QLatin1Char(')');
         return line;
     }
     const int total = qMax(state.total, 1);
@@ -206,7 +216,7 @@ void Printer::summary()
     for (const PortState &state : m_ports)
         rows << QStringList{state.label, state.result.result, QString::number(state.result.lines),
                             QString::number(state.result.resends), fixed(state.result.seconds, 1),
-                            state.result.message};
+                            state.result.explained()};
     QList<int> widths(header.size(), 0);
     for (const QStringList &row : rows)
         for (int i = 0; i < row.size(); ++i)

@@ -114,6 +114,10 @@ int UploadCommand::run(const QStringList &arguments)
     const QList<PortResult> results
         = GangUpload(parsed, report.lines - report.blankLines, printer, desk, log.get()).run();
     printer.summary();
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        if (!results[i].detail.isEmpty())
+            complain(labels[i] + QStringLiteral(": ") + results[i].detail);
+    }
 
     if (CancelSignal::requested())
         return ExitCancelled;
