@@ -2,6 +2,7 @@
 
 #include "PortNames.h"
 #include "SerialError.h"
+#include "SerialLineCheck.h"
 #include "SettingsFile.h"
 
 #include <QCommandLineParser>
@@ -42,6 +43,19 @@ QString deviceIdentity(const QString &device)
     return canonical.isEmpty() ? QFileInfo(device).absoluteFilePath() : canonical;
 }
 
+// What is not a serial line (/dev/null, a regular file, the operator's own
+// terminal) would take the controller's commands, or give answers that no
+// controller sent.
+void requireSerialLine(const PortChoice &choice)
+{
+    const QString problem = notASerialLine(choice.device);
+    if (problem.isEmpty())
+        return;
+    if (choice.label == choice.device)
+        throw UsageError(problem);
+    throw UsageError(choice.label + QStringLiteral(": ") + problem);
+}
+
 ErrorPolicy policyNamed(const QString &name)
 {
     if (name == QLatin1String("ask"))
@@ -73,13 +87,17 @@ PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
                                  .arg(number)
                                  .arg(kLastComPort)
                                  .arg(choice.device));
+        requireSerialLine(choice);
         return choice;
     }
-    if (QFileInfo::exists(text))
-        return {text, text};
-    throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor an "
-                                    "existing device")
-                         .arg(text));
+    if (!QFileInfo::exists(text))
+        throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor an "
+                                        "existing device")
+                             .arg(text));
+    // The serial library reads a relative name as one under /dev.
+    const PortChoice choice{text, QFileInfo(text).absoluteFilePath()};
+    requireSerialLine(choice);
+    return choice;
 }
 
 UploadArguments UploadArguments::parse(const QStringList &arguments, const CliContext &context,
