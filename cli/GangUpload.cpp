@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "ClosePortIfOpen.h"
+#include "FileArgument.h"
 #include "QtSerialPort.h"
 #include "UploadLog.h"
 #include "UploadProcedure.h"
@@ -24,9 +25,9 @@ constexpr int kRedrawMsecs = 250;
 
 } // namespace
 
-GangUpload::GangUpload(const UploadArguments &arguments, int linesToSend, Printer &printer,
-                       QuestionDesk &desk, UploadLog *log)
-    : m_arguments(arguments), m_linesToSend(linesToSend), m_printer(printer), m_desk(desk), m_log(log)
+GangUpload::GangUpload(const UploadArguments &arguments, const FileArgument &file, int linesToSend,
+                       Printer &printer, QuestionDesk &desk, UploadLog *log)
+    : m_arguments(arguments), m_file(file), m_linesToSend(linesToSend), m_printer(printer), m_desk(desk), m_log(log)
 {
 }
 
@@ -64,13 +65,13 @@ PortResult GangUpload::uploadOn(int index)
     if (m_log) {
         logging.emplace(serial, *m_log, choice.label);
         port = &*logging;
-        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(m_arguments.firmwarePath, device));
+        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(m_file.shown(), device));
     }
 
     TerminalWindow::Setup setup;
     setup.portIndex = index;
     setup.portLabel = choice.label;
-    setup.firmwarePath = m_arguments.firmwarePath;
+    setup.firmwarePath = m_file.openablePath();
     setup.linesToSend = m_linesToSend;
     setup.policy = m_arguments.policy;
     TerminalWindow window(setup, *port, m_printer, m_desk, m_log);

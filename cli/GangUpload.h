@@ -9,6 +9,7 @@
 
 namespace quobin::cli {
 
+class FileArgument;
 class QuestionDesk;
 class UploadLog;
 
@@ -18,8 +19,8 @@ class UploadLog;
 // A port that fails, asks or vanishes holds up no other.
 class GangUpload {
 public:
-    GangUpload(const UploadArguments &arguments, int linesToSend, Printer &printer,
-               QuestionDesk &desk, UploadLog *log);
+    GangUpload(const UploadArguments &arguments, const FileArgument &file, int linesToSend,
+               Printer &printer, QuestionDesk &desk, UploadLog *log);
 
     // Runs every port to its end; redraws the live lines meanwhile.
     QList<PortResult> run();
@@ -28,6 +29,7 @@ private:
     PortResult uploadOn(int index);
 
     const UploadArguments &m_arguments;
+    const FileArgument &m_file;
     const int m_linesToSend;
     Printer &m_printer;
     QuestionDesk &m_desk;

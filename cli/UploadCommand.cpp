@@ -2,14 +2,13 @@
 
 #include "CancelSignal.h"
 #include "FirmwareCheck.h"
+#include "FileArgument.h"
 #include "FirmwareFile.h"
 #include "GangUpload.h"
 #include "Printer.h"
 #include "QuestionDesk.h"
 #include "UploadArguments.h"
 #include "UploadLog.h"
-
-#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -47,17 +46,12 @@ void complain(const QString &text)
 
 // Reads the file as the upload will, and refuses what cannot or should not
 // be sent. Returns the report.
-FirmwareCheckReport checkBeforeSending(const UploadArguments &arguments)
+FirmwareCheckReport checkBeforeSending(const FileArgument &file, bool noCheck)
 {
-    const QString &path = arguments.firmwarePath;
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw UsageError(QStringLiteral("%1: no such file").arg(path));
-    if (info.isDir())
-        throw UsageError(QStringLiteral("%1: is a folder, not a firmware file").arg(path));
+    const QString path = file.shown();
     FirmwareCheckReport report;
     try {
-        report = checkFirmwareFile(path);
+        report = checkFirmwareFile(file.openablePath());
     } catch (const FirmwareFileError &error) {
         throw UsageError(QStringLiteral("%1: %2").arg(path, QString::fromStdString(error.what())));
     }
@@ -65,7 +59,7 @@ FirmwareCheckReport checkBeforeSending(const UploadArguments &arguments)
     if (report.overLimit)
         throw UsageError(QStringLiteral("%1: %2 lines, more than the %3 an upload can send")
                              .arg(path).arg(report.lines).arg(FirmwareCheckReport::kLineLimit));
-    if (!arguments.noCheck && !report.passed()) {
+    if (!noCheck && !report.passed()) {
         const QStringList failures = report.failures();
         QString text = QStringLiteral("%1 fails the check; nothing was sent (--no-check sends it anyway):").arg(path);
         for (qsizetype i = 0; i < failures.size() && i < kProblemsShown; ++i)
@@ -86,11 +80,13 @@ int UploadCommand::run(const QStringList &arguments)
         return ExitSuccess;
     }
     UploadArguments parsed;
+    std::unique_ptr<FileArgument> file;
     FirmwareCheckReport report;
     std::unique_ptr<UploadLog> log;
     try {
         parsed = UploadArguments::parse(arguments, m_context, ::isatty(STDIN_FILENO));
-        report = checkBeforeSending(parsed);
+        file = std::make_unique<FileArgument>(parsed.firmwarePath);
+        report = checkBeforeSending(*file, parsed.noCheck);
         if (!parsed.logPath.isEmpty())
             log = std::make_unique<UploadLog>(parsed.logPath);
     } catch (const std::exception &error) {
@@ -112,7 +108,7 @@ int UploadCommand::run(const QStringList &arguments)
     // through a controller's flash: output to it is dropped, the uploads go on.
     std::signal(SIGPIPE, SIG_IGN);
     const QList<PortResult> results
-        = GangUpload(parsed, report.lines - report.blankLines, printer, desk, log.get()).run();
+        = GangUpload(parsed, *file, report.lines - report.blankLines, printer, desk, log.get()).run();
     printer.summary();
     for (qsizetype i = 0; i < results.size(); ++i) {
         if (!results[i].detail.isEmpty())

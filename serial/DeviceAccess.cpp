@@ -1,6 +1,7 @@
 #include "DeviceAccess.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -53,8 +54,14 @@ QString whyNotOpened(const QString &device, bool busy, const QString &otherwise)
 {
     const QByteArray path = QFile::encodeName(device);
     struct stat info {};
-    if (::stat(path.constData(), &info) != 0)
-        return errno == ENOENT ? QStringLiteral("%1 does not exist").arg(device) : otherwise;
+    if (::stat(path.constData(), &info) != 0) {
+        if (errno != ENOENT)
+            return otherwise;
+        const QString target = QFileInfo(device).symLinkTarget();
+        if (!target.isEmpty())
+            return QStringLiteral("%1 leads to %2, which does not exist").arg(device, target);
+        return QStringLiteral("%1 does not exist").arg(device);
+    }
     if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES)
         return permissionDenied(device, info);
     if (busy)
