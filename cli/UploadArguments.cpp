@@ -1,5 +1,6 @@
 #include "UploadArguments.h"
 
+#include "ArgumentText.h"
 #include "PortNames.h"
 #include "SerialError.h"
 #include "SerialLineCheck.h"
@@ -9,6 +10,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+
+#include <limits>
 
 namespace quobin::cli {
 
@@ -64,7 +67,7 @@ ErrorPolicy policyNamed(const QString &name)
         return ErrorPolicy::Stop;
     if (name == QLatin1String("continue"))
         return ErrorPolicy::Continue;
-    throw UsageError(QStringLiteral("--on-error takes ask, stop or continue, not '%1'").arg(name));
+    throw UsageError(QStringLiteral("--on-error takes ask, stop or continue, not '%1'").arg(readable(name)));
 }
 
 } // namespace
@@ -93,7 +96,7 @@ PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
     if (!QFileInfo::exists(text))
         throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor an "
                                         "existing device")
-                             .arg(text));
+                             .arg(readable(text)));
     // The serial library reads a relative name as one under /dev.
     const PortChoice choice{text, QFileInfo(text).absoluteFilePath()};
     requireSerialLine(choice);
@@ -126,17 +129,24 @@ UploadArguments UploadArguments::parse(const QStringList &arguments, const CliCo
     if (result.firmwarePath.size() == 1)
         result.firmwarePath.prepend(QStringLiteral("./"));
 
-    const QStringList policies = parser.values(onError);
-    if (policies.size() > 1)
-        throw UsageError(QStringLiteral("--on-error is given more than once"));
-    result.policy = policies.isEmpty() ? (stdinIsTerminal ? ErrorPolicy::Ask : ErrorPolicy::Stop)
-                                       : policyNamed(policies.first());
+    // An option that takes one value must not be given twice: which of the
+    // two the operator meant cannot be told.
+    for (const QCommandLineOption *single : {&onError, &waitOption, &log}) {
+        if (parser.values(*single).size() > 1)
+            throw UsageError(QStringLiteral("--%1 is given more than once").arg(single->names().first()));
+    }
+    result.policy = parser.isSet(onError) ? policyNamed(parser.value(onError))
+                    : stdinIsTerminal    ? ErrorPolicy::Ask
+                                         : ErrorPolicy::Stop;
 
     if (parser.isSet(waitOption)) {
         bool ok = false;
-        result.controllerWaitSeconds = parser.value(waitOption).toInt(&ok);
+        const QString text = parser.value(waitOption);
+        result.controllerWaitSeconds = text.toInt(&ok);
         if (!ok || result.controllerWaitSeconds < 1)
-            throw UsageError(QStringLiteral("--wait-for-controller takes a whole number of seconds, 1 or more"));
+            throw UsageError(QStringLiteral("--wait-for-controller takes a whole number of seconds from 1 to %1, not '%2'")
+                                 .arg(std::numeric_limits<int>::max())
+                                 .arg(readable(text)));
     }
     result.json = parser.isSet(json);
     result.noCheck = parser.isSet(noCheck);
