@@ -65,7 +65,7 @@ PortResult GangUpload::uploadOn(int index)
     if (m_log) {
         logging.emplace(serial, *m_log, choice.label);
         port = &*logging;
-        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(m_file.shown(), device));
+        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(UploadLog::quoted(m_file.shown()), UploadLog::quoted(device)));
     }
 
     TerminalWindow::Setup setup;
@@ -100,12 +100,13 @@ PortResult GangUpload::uploadOn(int index)
     result.resends = outcome.resends;
     result.seconds = elapsed.elapsed() / 1000.0;
     if (m_log)
-        m_log->write(choice.label, QStringLiteral("result %1%2, %3 lines, %4 resends")
-                                       .arg(result.result,
-                                            result.message.isEmpty() ? QString()
-                                                                     : QStringLiteral(" \"") + result.message + QLatin1Char('"'))
-                                       .arg(result.lines)
-                                       .arg(result.resends));
+        m_log->write(choice.label,
+                     QStringLiteral("result %1%2%3, %4 lines, %5 resends")
+                         .arg(result.result,
+                              result.message.isEmpty() ? QString() : QLatin1Char(' ') + UploadLog::quoted(result.message),
+                              result.detail.isEmpty() ? QString() : QStringLiteral(" detail ") + UploadLog::quoted(result.detail))
+                         .arg(result.lines)
+                         .arg(result.resends));
     m_printer.result(index, result);
     return result;
 }
