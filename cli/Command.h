@@ -11,6 +11,7 @@ enum ExitStatus : int {
     ExitSuccess = 0,
     ExitFailed = 1,     // an upload failed on at least one port
     ExitUsage = 2,      // bad usage, an unreadable file or a failed check: nothing sent
+    ExitHungUp = 129,   // SIGHUP: the terminal went away; cancelled like Ctrl-C
     ExitCancelled = 130 // Ctrl-C or SIGTERM
 };
 

@@ -1,5 +1,6 @@
 #include "UploadCommand.h"
 
+#include "ArgumentText.h"
 #include "CancelSignal.h"
 #include "FirmwareCheck.h"
 #include "FileArgument.h"
@@ -36,8 +37,8 @@ const char kUsage[] =
     "  --json             one JSON object per line on stdout, each with \"port\"\n"
     "  --log FILE         append every byte sent and received, per port, to FILE\n"
     "  --no-check         send FILE even when it fails quobin-cli check\n"
-    "Exit status: 0 all succeeded, 1 an upload failed, 2 bad usage or file (nothing sent),\n"
-    "130 cancelled (Ctrl-C or SIGTERM).\n";
+    "Exit status: 0 all succeeded, 1 an upload failed or the log could not be written,\n"
+    "2 bad usage or file (nothing sent), 130 cancelled (Ctrl-C or SIGTERM), 129 hung up (SIGHUP).\n";
 
 void complain(const QString &text)
 {
@@ -115,13 +116,19 @@ int UploadCommand::run(const QStringList &arguments)
             complain(labels[i] + QStringLiteral(": ") + results[i].detail);
     }
 
+    // The record is part of the job: a log that lost lines is a failure too.
+    const QString logFailure = log ? log->failure() : QString();
+    if (!logFailure.isEmpty())
+        complain(QStringLiteral("cannot write the log %1: %2; it is incomplete")
+                     .arg(readable(parsed.logPath), logFailure));
+
     if (CancelSignal::requested())
-        return ExitCancelled;
+        return CancelSignal::hungUp() ? ExitHungUp : ExitCancelled;
     for (const PortResult &result : results) {
         if (result.result != QLatin1String("success"))
             return ExitFailed;
     }
-    return ExitSuccess;
+    return logFailure.isEmpty() ? ExitSuccess : ExitFailed;
 }
 
 } // namespace quobin::cli
