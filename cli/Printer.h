@@ -81,7 +81,7 @@ private:
     QList<PortState> m_ports;
     int m_linesDrawn = 0;
     bool m_questionOpen = false;
-    int m_questionColumns = 0;
+    int m_questionRows = 0;        // rows the open question takes; 0 when not counted
     int m_questionPort = -1;
     int m_labelWidth = 4;
 };
