@@ -22,6 +22,19 @@ PortChoice comPort(int number, const QStringList &linkFolders)
     return {QStringLiteral("Com %1").arg(number), portNameFor(qint16(number), linkFolders)};
 }
 
+// What is not a serial line (/dev/null, a regular file, the operator's own
+// terminal) would take the controller's commands, or give answers that no
+// controller sent.
+void requireSerialLine(const PortChoice &choice)
+{
+    const QString problem = notASerialLine(choice.device);
+    if (problem.isEmpty())
+        return;
+    if (choice.label == choice.device)
+        throw UsageError(problem);
+    throw UsageError(choice.label + QStringLiteral(": ") + problem);
+}
+
 // The port the window chose last, from quobin.ini.
 PortChoice portFromSettings(const CliContext &context)
 {
@@ -35,7 +48,9 @@ PortChoice portFromSettings(const CliContext &context)
     }
     if (settings.comPortPosition < 0)
         throw UsageError(QStringLiteral("no --port given, and %1 names no port").arg(path));
-    return comPort(settings.comPortPosition + 1, context.folders.linkFolders());
+    const PortChoice choice = comPort(settings.comPortPosition + 1, context.folders.linkFolders());
+    requireSerialLine(choice);
+    return choice;
 }
 
 // Two names for one device (a link and its target, "Com 1" and its link)
@@ -44,19 +59,6 @@ QString deviceIdentity(const QString &device)
 {
     const QString canonical = QFileInfo(device).canonicalFilePath();
     return canonical.isEmpty() ? QFileInfo(device).absoluteFilePath() : canonical;
-}
-
-// What is not a serial line (/dev/null, a regular file, the operator's own
-// terminal) would take the controller's commands, or give answers that no
-// controller sent.
-void requireSerialLine(const PortChoice &choice)
-{
-    const QString problem = notASerialLine(choice.device);
-    if (problem.isEmpty())
-        return;
-    if (choice.label == choice.device)
-        throw UsageError(problem);
-    throw UsageError(choice.label + QStringLiteral(": ") + problem);
 }
 
 ErrorPolicy policyNamed(const QString &name)
