@@ -84,17 +84,10 @@ PortResult GangUpload::uploadOn(int index)
     ClosePortIfOpen(*port);
 
     PortResult result;
-    result.result = outcome.kind == UploadOutcome::Kind::Stopped && window.questionCancelled()
-                        ? QStringLiteral("cancelled")
-                        : resultName(outcome);
-    // The window shows no box for a stop, and its success box would hide the
-    // lines the controller did not take: say which lines, and why.
-    if (result.result == QLatin1String("stopped"))
-        result.message = lineStoppedAt(outcome.questions);
-    else if (result.result == QLatin1String("completed-with-errors"))
-        result.message = linesLetGo(outcome.questions);
-    else
-        result.message = outcome.message;
+    // A Ctrl-C that interrupted a question is a cancel, not the operator's No.
+    const bool cancelled = outcome.kind == UploadOutcome::Kind::Stopped && window.questionCancelled();
+    result.result = cancelled ? QStringLiteral("cancelled") : resultName(outcome);
+    result.message = cancelled ? QString() : resultMessage(outcome);
     result.detail = outcome.detail;
     result.lines = outcome.linesSent;
     result.resends = outcome.resends;

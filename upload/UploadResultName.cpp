@@ -11,6 +11,25 @@ QString lineAndReason(const AnsweredQuestion &question)
     return QStringLiteral("line %1: %2").arg(question.lineNumber).arg(question.reason);
 }
 
+QString linesLetGo(const QList<AnsweredQuestion> &questions)
+{
+    QStringList lines;
+    for (const AnsweredQuestion &question : questions) {
+        if (question.answeredYes)
+            lines << lineAndReason(question);
+    }
+    return lines.join(QStringLiteral("; "));
+}
+
+QString lineStoppedAt(const QList<AnsweredQuestion> &questions)
+{
+    for (const AnsweredQuestion &question : questions) {
+        if (!question.answeredYes)
+            return lineAndReason(question) + QStringLiteral(", answered No");
+    }
+    return {};
+}
+
 } // namespace
 
 QString resultName(const UploadOutcome &outcome)
@@ -33,23 +52,13 @@ QString resultName(const UploadOutcome &outcome)
     return QStringLiteral("transfer-error");
 }
 
-QString linesLetGo(const QList<AnsweredQuestion> &questions)
+QString resultMessage(const UploadOutcome &outcome)
 {
-    QStringList lines;
-    for (const AnsweredQuestion &question : questions) {
-        if (question.answeredYes)
-            lines << lineAndReason(question);
-    }
-    return lines.join(QStringLiteral("; "));
-}
-
-QString lineStoppedAt(const QList<AnsweredQuestion> &questions)
-{
-    for (const AnsweredQuestion &question : questions) {
-        if (!question.answeredYes)
-            return lineAndReason(question) + QStringLiteral(", answered No");
-    }
-    return {};
+    if (outcome.kind == UploadOutcome::Kind::Stopped)
+        return lineStoppedAt(outcome.questions);
+    if (outcome.kind == UploadOutcome::Kind::Success && !linesLetGo(outcome.questions).isEmpty())
+        return linesLetGo(outcome.questions);
+    return outcome.message;
 }
 
 } // namespace quobin
