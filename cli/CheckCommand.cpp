@@ -3,7 +3,7 @@
 #include "ArgumentText.h"
 #include "FileArgument.h"
 #include "FirmwareCheck.h"
-#include "UploadArguments.h"
+#include "Command.h"
 #include "FirmwareFile.h"
 
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 #include "FileArgument.h"
 
 #include "ArgumentText.h"
-#include "UploadArguments.h"
+#include "Command.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "ArgumentText.h"
 #include "SerialError.h"
-#include "UploadArguments.h"
+#include "Command.h"
 
 #include <QDateTime>
 
