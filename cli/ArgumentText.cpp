@@ -1,6 +1,5 @@
 #include "ArgumentText.h"
 
-#include <algorithm>
 
 namespace quobin::cli {
 
@@ -9,9 +8,12 @@ namespace {
 constexpr char16_t kFirstEscape = 0xDC80;
 constexpr char16_t kLastEscape = 0xDCFF;
 
-bool isEscape(QChar c)
+// An escaped byte is a low surrogate on its own; the same unit after a high
+// surrogate is half of a character beyond U+FFFF (U+1F480, for one).
+bool isEscapeAt(const QString &text, qsizetype at)
 {
-    return c.unicode() >= kFirstEscape && c.unicode() <= kLastEscape;
+    const char16_t unit = text[at].unicode();
+    return unit >= kFirstEscape && unit <= kLastEscape && (at == 0 || !text[at - 1].isHighSurrogate());
 }
 
 // The length of the valid UTF-8 sequence at bytes[at], 0 when there is none.
@@ -82,7 +84,7 @@ QByteArray argumentBytes(const QString &argument)
     QByteArray bytes;
     qsizetype from = 0;
     for (qsizetype at = 0; at <= argument.size(); ++at) {
-        if (at < argument.size() && !isEscape(argument[at]))
+        if (at < argument.size() && !isEscapeAt(argument, at))
             continue;
         bytes += QStringView(argument).mid(from, at - from).toUtf8();
         if (at < argument.size())
@@ -94,15 +96,19 @@ QByteArray argumentBytes(const QString &argument)
 
 bool isPlainText(const QString &argument)
 {
-    return std::none_of(argument.cbegin(), argument.cend(), isEscape);
+    for (qsizetype at = 0; at < argument.size(); ++at) {
+        if (isEscapeAt(argument, at))
+            return false;
+    }
+    return true;
 }
 
 QString readable(const QString &argument)
 {
     QString text = argument;
-    for (QChar &c : text) {
-        if (isEscape(c))
-            c = QChar::ReplacementCharacter;
+    for (qsizetype at = 0; at < argument.size(); ++at) {
+        if (isEscapeAt(argument, at))
+            text[at] = QChar::ReplacementCharacter;
     }
     return text;
 }
