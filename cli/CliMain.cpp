@@ -3,6 +3,7 @@
 #include "CheckCommand.h"
 #include "LinkCommand.h"
 #include "PortsCommand.h"
+#include "RecordsCommand.h"
 #include "UploadCommand.h"
 
 #include <cstdio>
@@ -18,6 +19,7 @@ const char kUsage[] =
     "  quobin-cli check FILE\n"
     "  quobin-cli ports [--json]\n"
     "  quobin-cli link N DEVICE\n"
+    "  quobin-cli records [--records TARGET] [--since TIME] [--csv | --json]\n"
     "  quobin-cli --help | --version\n";
 
 } // namespace
@@ -34,6 +36,8 @@ int runCli(const QStringList &arguments, const CliContext &context)
         return PortsCommand(context).run(rest);
     if (command == QLatin1String("link"))
         return LinkCommand(context).run(rest);
+    if (command == QLatin1String("records"))
+        return RecordsCommand(context).run(rest);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         std::fputs(kUsage, stdout);
         return ExitSuccess;

@@ -4,14 +4,15 @@
 QUOBIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # What building and testing need on Debian 12.
-QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins fonts-dejavu-core)
+QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins fonts-dejavu-core)
 # What the tests and the screenshots need besides: a virtual X server and
 # the tools that drive it, a private session bus (dbus-run-session), the
 # Debian package's tools (cpack -G DEB runs dpkg-shlibdeps and file; lintian
 # checks the package), and the sources that a test compiles a comma-decimal
-# locale from (locales). dbus-x11 and at-spi2-core make the machine look like
+# locale from (locales), the PostgreSQL server that the records tests start
+# themselves (postgresql). dbus-x11 and at-spi2-core make the machine look like
 # a desktop, whose session bus and accessibility bus the tests must not meet.
-QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales)
+QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales postgresql)
 
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {

@@ -46,6 +46,8 @@ dpkg-deb -c "$deb" | awk '$2 != "root/root" {bad=1} END {exit bad}' || fail "fil
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 echo "$depends" | grep -q 'libqt6serialport6' || fail "the dependencies do not name libqt6serialport6"
+# The records' database driver is a plugin that no program links.
+echo "$depends" | grep -q 'libqt6sql6-sqlite' || fail "the dependencies do not name libqt6sql6-sqlite"
 
 # lintian: no errors; its warnings are shown.
 lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1

@@ -1,0 +1,133 @@
+#include "RecordsFormat.h"
+
+#include "RecordJson.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace quobin::cli {
+
+using records::BoardRecord;
+using records::RecordSummary;
+
+namespace {
+
+QString utc(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QStringLiteral("-");
+}
+
+QString shortSha(const QString &sha)
+{
+    return sha.left(12);
+}
+
+QString percent(double share)
+{
+    return QString::number(share * 100, 'f', 1) + QStringLiteral(" %");
+}
+
+QString questionsField(const QList<records::RecordedQuestion> &questions)
+{
+    QStringList parts;
+    for (const records::RecordedQuestion &question : questions)
+        parts << QStringLiteral("line %1: %2 -> %3")
+                     .arg(question.lineNumber)
+                     .arg(question.reason, question.answeredYes ? QStringLiteral("yes") : QStringLiteral("no"));
+    return parts.join(QStringLiteral("; "));
+}
+
+QString csvField(const QString &value)
+{
+    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
+        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
+        return value;
+    QString quoted = value;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary> &summaries)
+{
+    if (records.isEmpty())
+        return QStringLiteral("No records.\n");
+    QString text = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8\n")
+                       .arg(QStringLiteral("Started (UTC)"), -19)
+                       .arg(QStringLiteral("Station"), -12)
+                       .arg(QStringLiteral("Slot"), -10)
+                       .arg(QStringLiteral("Result"), -19)
+                       .arg(QStringLiteral("Seconds"), 7)
+                       .arg(QStringLiteral("Lines"), 6)
+                       .arg(QStringLiteral("Resends"), 7)
+                       .arg(QStringLiteral("Job"));
+    for (const BoardRecord &r : records) {
+        QString line = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8 (%9)")
+                           .arg(utc(r.started), -19)
+                           .arg(r.station, -12)
+                           .arg(r.slot, -10)
+                           .arg(r.result, -19)
+                           .arg(QString::number(r.seconds, 'f', 1), 7)
+                           .arg(r.linesSent, 6)
+                           .arg(r.resends, 7)
+                           .arg(r.jobFile, shortSha(r.jobSha256));
+        if (!r.passed() && !r.message.isEmpty())
+            line += QStringLiteral("  ") + r.message.simplified();
+        text += line + QLatin1Char('\n');
+    }
+    text += QLatin1Char('\n');
+    for (const RecordSummary &s : summaries) {
+        QStringList failures;
+        for (auto it = s.failedByResult.cbegin(); it != s.failedByResult.cend(); ++it)
+            failures << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+        QString failed = QString::number(s.failed()) + QStringLiteral(" failed");
+        if (!failures.isEmpty())
+            failed += QStringLiteral(" (") + failures.join(QStringLiteral(", ")) + QLatin1Char(')');
+        text += QStringLiteral("%1 (%2) on %3 %4: %5 boards, %6 passed, %7, first-pass yield %8\n")
+                    .arg(s.jobFile, shortSha(s.jobSha256), s.station, s.slot)
+                    .arg(s.boards)
+                    .arg(s.passed)
+                    .arg(failed, percent(s.firstPassYield()));
+    }
+    return text;
+}
+
+QByteArray recordsCsv(const QList<BoardRecord> &records)
+{
+    QString csv = QStringLiteral("id,station,slot,device,usb_serial,by_id_name,job_sha256,job_file,started,ended,"
+                                 "seconds,bootloader_version,result,message,detail,lines_sent,resends,questions,"
+                                 "quobin_version,log_path\r\n");
+    for (const BoardRecord &r : records) {
+        const QJsonObject json = records::recordJson(r);
+        const QStringList fields{
+            json.value(QStringLiteral("id")).toString(), r.station, r.slot, r.device, r.usbSerial, r.byIdName,
+            r.jobSha256, r.jobFile, json.value(QStringLiteral("started")).toString(),
+            json.value(QStringLiteral("ended")).toString(), QString::number(r.seconds, 'f', 3),
+            QString::number(json.value(QStringLiteral("bootloaderVersion")).toDouble()), r.result, r.message,
+            r.detail, QString::number(r.linesSent), QString::number(r.resends), questionsField(r.questions),
+            r.quobinVersion, r.logPath};
+        QStringList quoted;
+        for (const QString &field : fields)
+            quoted << csvField(field);
+        csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    return csv.toUtf8();
+}
+
+QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<RecordSummary> &summaries,
+                            int waitingForServer)
+{
+    QByteArray lines;
+    for (const BoardRecord &r : records)
+        lines += QJsonDocument(records::recordJson(r)).toJson(QJsonDocument::Compact) + '\n';
+    QJsonArray summaryArray;
+    for (const RecordSummary &s : summaries)
+        summaryArray.append(records::summaryJson(s));
+    const QJsonObject last{{QStringLiteral("summary"), summaryArray},
+                           {QStringLiteral("waitingForServer"), waitingForServer}};
+    lines += QJsonDocument(last).toJson(QJsonDocument::Compact) + '\n';
+    return lines;
+}
+
+} // namespace quobin::cli

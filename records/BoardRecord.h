@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+namespace quobin::records {
+
+// A y/N question that an upload asked, and the answer the station gave.
+struct RecordedQuestion {
+    int lineNumber = 0;
+    QString reason;
+    bool answeredYes = false;
+
+    friend bool operator==(const RecordedQuestion &, const RecordedQuestion &) = default;
+};
+
+// One board attempt at a station: which board position, which image, when,
+// and how it ended.
+struct BoardRecord {
+    QUuid id;                   // unique; a resend of the same record is harmless
+    QString station;            // default: the host name
+    QString slot;               // the port as the operator named it, e.g. "Com 3"
+    QString device;             // the device path it resolved to
+    QString usbSerial;          // the adapter's USB serial number, empty when none
+    QString byIdName;           // its /dev/serial/by-id/ name, empty when none
+    QString jobSha256;          // lower-case hex
+    QString jobFile;
+    QDateTime started;          // UTC
+    QDateTime ended;            // UTC
+    double seconds = 0;
+    float bootloaderVersion = 0;
+    QString result;             // an upload result name: success, stopped, port-error, ...
+    QString message;            // the operator's message for the result
+    QString detail;
+    int linesSent = 0;
+    int resends = 0;
+    QList<RecordedQuestion> questions;
+    QString quobinVersion;
+    QString logPath;            // the board's byte log, empty without one
+
+    bool passed() const { return result == QLatin1String("success"); }
+
+    friend bool operator==(const BoardRecord &, const BoardRecord &) = default;
+};
+
+} // namespace quobin::records

@@ -1,0 +1,286 @@
+#include "RecordSchema.h"
+
+#include "RecordStore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace quobin::records::schema {
+
+namespace {
+
+const char kRecordColumnDefinitions[] =
+    "id VARCHAR(36) NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, device TEXT NOT NULL,"
+    " usb_serial TEXT NOT NULL, by_id_name TEXT NOT NULL, job_sha256 TEXT NOT NULL,"
+    " job_file TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL,"
+    " seconds DOUBLE PRECISION NOT NULL, bootloader_version DOUBLE PRECISION NOT NULL,"
+    " result TEXT NOT NULL, message TEXT NOT NULL, detail TEXT NOT NULL,"
+    " lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
+    " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL";
+
+const char kRecordColumns[] =
+    "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
+    " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
+    " quobin_version, log_path";
+constexpr int kRecordColumnCount = 20;
+
+QString placeholders(int count)
+{
+    QStringList marks;
+    for (int i = 0; i < count; ++i)
+        marks << QStringLiteral("?");
+    return marks.join(QStringLiteral(", "));
+}
+
+[[noreturn]] void fail(const QString &what, const QString &where, const QSqlError &error)
+{
+    throw RecordStoreError(QStringLiteral("%1 %2: %3").arg(what, where, reasonOf(error)));
+}
+
+QSqlQuery prepared(QSqlDatabase &db, const QString &sql, const QString &where)
+{
+    QSqlQuery query(db);
+    if (!query.prepare(sql))
+        fail(QStringLiteral("Cannot use the records database"), where, query.lastError());
+    return query;
+}
+
+void execute(QSqlQuery &query, const QString &what, const QString &where)
+{
+    if (!query.exec())
+        fail(what, where, query.lastError());
+}
+
+void execute(QSqlDatabase &db, const QString &sql, const QString &what, const QString &where)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        fail(what, where, query.lastError());
+}
+
+// A null QString would be bound as SQL NULL.
+QString text(const QString &value)
+{
+    return value.isNull() ? QStringLiteral("") : value;
+}
+
+QString questionsText(const QList<RecordedQuestion> &questions)
+{
+    QJsonArray array;
+    for (const RecordedQuestion &question : questions)
+        array.append(QJsonObject{{QStringLiteral("line"), question.lineNumber},
+                                 {QStringLiteral("reason"), question.reason},
+                                 {QStringLiteral("yes"), question.answeredYes}});
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+QList<RecordedQuestion> questionsFrom(const QString &text)
+{
+    QList<RecordedQuestion> questions;
+    const QJsonArray array = QJsonDocument::fromJson(text.toUtf8()).array();
+    for (const QJsonValue &value : array) {
+        const QJsonObject object = value.toObject();
+        questions.append({object.value(QStringLiteral("line")).toInt(),
+                          object.value(QStringLiteral("reason")).toString(),
+                          object.value(QStringLiteral("yes")).toBool()});
+    }
+    return questions;
+}
+
+QDateTime timeFrom(const QString &text)
+{
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    return time.isValid() ? time.toUTC() : QDateTime();
+}
+
+void bindRecord(QSqlQuery &query, const BoardRecord &r)
+{
+    const QVariantList values{
+        r.id.toString(QUuid::WithoutBraces), text(r.station), text(r.slot), text(r.device),
+        text(r.usbSerial), text(r.byIdName), text(r.jobSha256), text(r.jobFile),
+        timeText(r.started), timeText(r.ended), r.seconds, double(r.bootloaderVersion),
+        text(r.result), text(r.message), text(r.detail), r.linesSent, r.resends,
+        questionsText(r.questions), text(r.quobinVersion), text(r.logPath)};
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+}
+
+// Reads the record columns that start at column first.
+BoardRecord recordAt(const QSqlQuery &q, int first)
+{
+    auto at = [&](int i) { return q.value(first + i); };
+    BoardRecord r;
+    r.id = QUuid::fromString(at(0).toString());
+    r.station = at(1).toString();
+    r.slot = at(2).toString();
+    r.device = at(3).toString();
+    r.usbSerial = at(4).toString();
+    r.byIdName = at(5).toString();
+    r.jobSha256 = at(6).toString();
+    r.jobFile = at(7).toString();
+    r.started = timeFrom(at(8).toString());
+    r.ended = timeFrom(at(9).toString());
+    r.seconds = at(10).toDouble();
+    r.bootloaderVersion = float(at(11).toDouble());
+    r.result = at(12).toString();
+    r.message = at(13).toString();
+    r.detail = at(14).toString();
+    r.linesSent = at(15).toInt();
+    r.resends = at(16).toInt();
+    r.questions = questionsFrom(at(17).toString());
+    r.quobinVersion = at(18).toString();
+    r.logPath = at(19).toString();
+    return r;
+}
+
+// The schema version the database has, 0 when it has none yet.
+int versionOf(QSqlDatabase &db)
+{
+    QSqlQuery found(db);
+    if (!found.exec(QStringLiteral("SELECT version FROM quobin_schema WHERE name = 'records'")) || !found.next())
+        return 0;
+    return found.value(0).toInt();
+}
+
+void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
+{
+    const QString what = QStringLiteral("Cannot set up the records database");
+    const int found = versionOf(db);
+    if (found > version)
+        throw NewerSchemaError(QStringLiteral("The records database %1 has schema version %2, newer than "
+                                              "this Quobin knows (%3): use a newer Quobin")
+                                   .arg(where).arg(found).arg(version));
+    // A server's tables may have been made by an administrator, for users
+    // that may insert and select but not create: a complete schema is left
+    // as it is.
+    if (found < version) {
+        execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS quobin_schema"
+                                   " (name VARCHAR(32) NOT NULL PRIMARY KEY, version INTEGER NOT NULL)"),
+                what, where);
+        execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS board_records (%1, PRIMARY KEY (id))")
+                        .arg(QLatin1String(kRecordColumnDefinitions)),
+                what, where);
+        execute(db, QStringLiteral("CREATE INDEX IF NOT EXISTS board_records_started ON board_records (started)"),
+                what, where);
+        execute(db, QStringLiteral("INSERT INTO quobin_schema (name, version) VALUES ('records', %1)"
+                                   " ON CONFLICT (name) DO NOTHING").arg(version),
+                what, where);
+    }
+    if (withSpool)
+        execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS server_spool (sequence INTEGER PRIMARY KEY"
+                                   " AUTOINCREMENT, server TEXT NOT NULL, %1)")
+                        .arg(QLatin1String(kRecordColumnDefinitions)),
+                what, where);
+}
+
+} // namespace
+
+void quietServer(QSqlDatabase &db)
+{
+    QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
+}
+
+void ensure(QSqlDatabase &db, const QString &where, bool withSpool)
+{
+    // Two stations that set up a new server database at once may collide
+    // while creating the same table; the second try finds it made.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            ensureOnce(db, where, withSpool);
+            return;
+        } catch (const NewerSchemaError &) {
+            throw;
+        } catch (const RecordStoreError &) {
+            if (attempt == 3)
+                throw;
+        }
+    }
+}
+
+void insert(QSqlDatabase &db, const BoardRecord &record, const QString &where)
+{
+    QSqlQuery query = prepared(db, QStringLiteral("INSERT INTO board_records (%1) VALUES (%2)"
+                                                  " ON CONFLICT (id) DO NOTHING")
+                                       .arg(QLatin1String(kRecordColumns), placeholders(kRecordColumnCount)),
+                               where);
+    bindRecord(query, record);
+    execute(query, QStringLiteral("Cannot write the record into"), where);
+}
+
+QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QString &where)
+{
+    QString sql = QStringLiteral("SELECT %1 FROM board_records").arg(QLatin1String(kRecordColumns));
+    if (since.isValid())
+        sql += QStringLiteral(" WHERE started >= ?");
+    sql += QStringLiteral(" ORDER BY started, ended, id");
+    QSqlQuery query = prepared(db, sql, where);
+    query.setForwardOnly(true);
+    if (since.isValid())
+        query.addBindValue(timeText(since));
+    execute(query, QStringLiteral("Cannot read the records from"), where);
+    QList<BoardRecord> records;
+    while (query.next())
+        records.append(recordAt(query, 0));
+    return records;
+}
+
+void spool(QSqlDatabase &db, const QString &server, const BoardRecord &record, const QString &where)
+{
+    QSqlQuery query = prepared(db, QStringLiteral("INSERT INTO server_spool (server, %1) VALUES (?, %2)")
+                                       .arg(QLatin1String(kRecordColumns), placeholders(kRecordColumnCount)),
+                               where);
+    query.addBindValue(server);
+    bindRecord(query, record);
+    execute(query, QStringLiteral("Cannot keep the record in the local spool"), where);
+}
+
+QList<Spooled> spooled(QSqlDatabase &db, const QString &server, int limit, const QString &where)
+{
+    QSqlQuery query = prepared(db, QStringLiteral("SELECT sequence, %1 FROM server_spool WHERE server = ?"
+                                                  " ORDER BY sequence LIMIT %2")
+                                       .arg(QLatin1String(kRecordColumns)).arg(limit),
+                               where);
+    query.setForwardOnly(true);
+    query.addBindValue(server);
+    execute(query, QStringLiteral("Cannot read the local spool"), where);
+    QList<Spooled> records;
+    while (query.next())
+        records.append({query.value(0).toLongLong(), recordAt(query, 1)});
+    return records;
+}
+
+void unspoolThrough(QSqlDatabase &db, const QString &server, qint64 sequence, const QString &where)
+{
+    QSqlQuery query = prepared(db, QStringLiteral("DELETE FROM server_spool WHERE server = ? AND sequence <= ?"), where);
+    query.addBindValue(server);
+    query.addBindValue(sequence);
+    execute(query, QStringLiteral("Cannot clear sent records from the local spool"), where);
+}
+
+int spooledCount(QSqlDatabase &db, const QString &server, const QString &where)
+{
+    QSqlQuery query = prepared(db, QStringLiteral("SELECT COUNT(*) FROM server_spool WHERE server = ?"), where);
+    query.addBindValue(server);
+    execute(query, QStringLiteral("Cannot read the local spool"), where);
+    return query.next() ? query.value(0).toInt() : 0;
+}
+
+QString reasonOf(const QSqlError &error)
+{
+    QString reason = error.databaseText().simplified();
+    if (reason.isEmpty())
+        reason = error.driverText().simplified();
+    return reason.isEmpty() ? QStringLiteral("the database gave no reason") : reason;
+}
+
+QString timeText(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QStringLiteral("");
+}
+
+} // namespace quobin::records::schema

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "BoardRecord.h"
+#include "RecordStore.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+class QSqlDatabase;
+class QSqlError;
+
+namespace quobin::records {
+
+// The tables, in SQL that SQLite and PostgreSQL both speak: the records
+// (text UUID key, times as ISO 8601 UTC text, so that they sort as text), a
+// schema version, and a local spool of records on their way to a server.
+// Every function throws RecordStoreError naming `where` when the database
+// refuses.
+namespace schema {
+
+// A database made by a newer Quobin, whose records this one must not touch.
+class NewerSchemaError : public RecordStoreError {
+public:
+    using RecordStoreError::RecordStoreError;
+};
+
+constexpr int version = 1;
+
+// Quiets a PostgreSQL connection's notices ("relation already exists"),
+// which libpq would print on the operator's terminal.
+void quietServer(QSqlDatabase &db);
+
+// Creates what is missing; refuses a database of a newer schema version.
+// withSpool adds the spool table (local databases only).
+void ensure(QSqlDatabase &db, const QString &where, bool withSpool);
+
+// Adds the record unless one with its id is there already, so that a
+// resend is harmless.
+void insert(QSqlDatabase &db, const BoardRecord &record, const QString &where);
+// Records that started at or after since (all when null), oldest first.
+QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QString &where);
+
+struct Spooled {
+    qint64 sequence = 0;
+    BoardRecord record;
+};
+// Keeps the record for server in the spool.
+void spool(QSqlDatabase &db, const QString &server, const BoardRecord &record, const QString &where);
+// The oldest spooled records for server, in the order they were spooled.
+QList<Spooled> spooled(QSqlDatabase &db, const QString &server, int limit, const QString &where);
+// Removes server's spooled records up to and including sequence.
+void unspoolThrough(QSqlDatabase &db, const QString &server, qint64 sequence, const QString &where);
+int spooledCount(QSqlDatabase &db, const QString &server, const QString &where);
+
+// The database's own reason on one line, else the driver's.
+QString reasonOf(const QSqlError &error);
+
+// How times are written: "2026-03-01T08:15:02.250Z".
+QString timeText(const QDateTime &time);
+
+} // namespace schema
+} // namespace quobin::records

@@ -1,0 +1,104 @@
+#include "ServerRecordStore.h"
+
+#include "RecordSchema.h"
+#include "SqliteConnection.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+
+#include <algorithm>
+
+namespace quobin::records {
+
+namespace {
+
+// How long a commit waits for the server before it leaves the record to
+// the spool and returns.
+constexpr std::chrono::milliseconds kCommitWait{3000};
+
+} // namespace
+
+ServerRecordStore::ServerRecordStore(const ServerTarget &server, const QString &spoolPath)
+    : m_server(server), m_key(server.describe()), m_spoolPath(spoolPath)
+{
+    m_worker.run([this] { m_spool = std::make_unique<SqliteConnection>(m_spoolPath, true); });
+    try {
+        m_link = std::make_unique<ServerLink>(m_server, m_spoolPath);
+    } catch (...) {
+        m_worker.run([this] { m_spool.reset(); });
+        throw;
+    }
+}
+
+ServerRecordStore::~ServerRecordStore()
+{
+    m_link.reset();
+    m_worker.run([this] { m_spool.reset(); });
+}
+
+void ServerRecordStore::commit(const BoardRecord &record)
+{
+    m_worker.run([&] { schema::spool(m_spool->database(), m_key, record, m_spoolPath); });
+    const quint64 ticket = m_link->ticket();
+    m_link->wake();
+    if (m_link->connected())
+        m_link->waitSent(ticket, kCommitWait);
+}
+
+QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
+{
+    QList<BoardRecord> records;
+    const QString name = uniqueConnectionName("read");
+    {
+        QSqlDatabase server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        server.setHostName(m_server.host);
+        server.setPort(m_server.port);
+        server.setDatabaseName(m_server.database);
+        server.setUserName(m_server.user);
+        server.setPassword(m_server.password);
+        server.setConnectOptions(QStringLiteral("connect_timeout=3;application_name=quobin"));
+        QString problem;
+        if (server.open()) {
+            try {
+                schema::quietServer(server);
+                schema::ensure(server, m_key, false);
+                records = schema::select(server, since, m_key);
+            } catch (const RecordStoreError &error) {
+                problem = error.reason();
+            }
+            server.close();
+        } else {
+            problem = QStringLiteral("Cannot reach the records server %1: %2")
+                          .arg(m_key, schema::reasonOf(server.lastError()));
+        }
+        server = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        if (!problem.isEmpty())
+            throw RecordStoreError(problem);
+    }
+
+    // Records still on their way belong to the list too.
+    const QList<schema::Spooled> spooled =
+        m_worker.run([&] { return schema::spooled(m_spool->database(), m_key, 1 << 30, m_spoolPath); });
+    for (const schema::Spooled &waiting : spooled) {
+        const bool there = std::any_of(records.cbegin(), records.cend(),
+                                       [&](const BoardRecord &r) { return r.id == waiting.record.id; });
+        if (!there && (!since.isValid() || waiting.record.started >= since))
+            records.append(waiting.record);
+    }
+    std::stable_sort(records.begin(), records.end(), [](const BoardRecord &a, const BoardRecord &b) {
+        if (a.started != b.started)
+            return a.started < b.started;
+        if (a.ended != b.ended)
+            return a.ended < b.ended;
+        return a.id.toString(QUuid::WithoutBraces) < b.id.toString(QUuid::WithoutBraces);
+    });
+    return records;
+}
+
+int ServerRecordStore::waitingForServer() const
+{
+    return m_worker.run([&] { return schema::spooledCount(m_spool->database(), m_key, m_spoolPath); });
+}
+
+} // namespace quobin::records
