@@ -4,7 +4,7 @@
 #include "FileArgument.h"
 #include "FirmwareCheck.h"
 #include "Command.h"
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 
 #include <QCommandLineParser>
 #include <QLocale>

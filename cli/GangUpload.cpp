@@ -25,9 +25,11 @@ constexpr int kRedrawMsecs = 250;
 
 } // namespace
 
-GangUpload::GangUpload(const UploadArguments &arguments, const FileArgument &file, int linesToSend,
-                       Printer &printer, QuestionDesk &desk, UploadLog *log)
-    : m_arguments(arguments), m_file(file), m_linesToSend(linesToSend), m_printer(printer), m_desk(desk), m_log(log)
+GangUpload::GangUpload(const UploadArguments &arguments, const FileArgument &file,
+                       std::shared_ptr<const FirmwareImage> image, int linesToSend, Printer &printer,
+                       QuestionDesk &desk, UploadLog *log)
+    : m_arguments(arguments), m_file(file), m_image(std::move(image)), m_linesToSend(linesToSend),
+      m_printer(printer), m_desk(desk), m_log(log)
 {
 }
 
@@ -71,13 +73,16 @@ PortResult GangUpload::uploadOn(int index)
     TerminalWindow::Setup setup;
     setup.portIndex = index;
     setup.portLabel = choice.label;
-    setup.firmwarePath = m_file.openablePath();
+    // The engine sends the one reading it is given and opens no file: the
+    // path is only shown, as the operator named it.
+    setup.firmwarePath = m_file.shown();
     setup.linesToSend = m_linesToSend;
     setup.policy = m_arguments.policy;
     TerminalWindow window(setup, *port, m_printer, m_desk, m_log);
 
     UploadOptions options;
     options.controllerWaitSeconds = m_arguments.controllerWaitSeconds;
+    options.image = m_image;
     const UploadOutcome outcome = UploadProcedure(window, *port, clock, options).run();
     // A failure while setting up leaves the port as it found it; nothing
     // comes after this upload here, so close it now.
@@ -91,6 +96,7 @@ PortResult GangUpload::uploadOn(int index)
     result.detail = outcome.detail;
     result.lines = outcome.linesSent;
     result.resends = outcome.resends;
+    result.stale = outcome.staleAnswers;
     result.seconds = elapsed.elapsed() / 1000.0;
     if (m_log)
         m_log->write(choice.label,

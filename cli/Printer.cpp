@@ -139,6 +139,7 @@ void Printer::result(int port, const PortResult &result)
                     {QStringLiteral("detail"), result.detail},
                     {QStringLiteral("lines"), result.lines},
                     {QStringLiteral("resends"), result.resends},
+                    {QStringLiteral("stale"), result.stale},
                     {QStringLiteral("seconds"), std::round(result.seconds * 1000) / 1000}});
     else if (m_mode == Mode::Plain)
         writeLine(state.label + QStringLiteral(": ") + result.result

@@ -19,6 +19,7 @@ struct PortResult {
     QString detail;    // the system's reason for a port, file or transfer failure
     int lines = 0;
     int resends = 0;
+    int stale = 0;     // late answers dropped before a line was sent
     double seconds = 0;
 
     // The message with the detail beside it, as one line for people.

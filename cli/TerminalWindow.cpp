@@ -122,6 +122,13 @@ void TerminalWindow::lineResent(int lineNumber, int send)
     log(QStringLiteral("resend of line %1 (send %2)").arg(lineNumber).arg(send));
 }
 
+void TerminalWindow::staleAnswerDropped(int lineNumber, const QByteArray &bytes)
+{
+    const QString after = lineNumber > 0 ? QStringLiteral("after line %1").arg(lineNumber)
+                                         : QStringLiteral("before the first line");
+    log(QStringLiteral("stale answer %1 dropped: \"%2\"").arg(after, UploadLog::escaped(bytes)));
+}
+
 void TerminalWindow::log(const QString &text)
 {
     if (m_log)

@@ -58,6 +58,7 @@ public:
     bool askYesNo(const QString &text) override;
     void bootloaderVersionRead(float version) override;
     void lineResent(int lineNumber, int send) override;
+    void staleAnswerDropped(int lineNumber, const QByteArray &bytes) override;
 
 private:
     void reportProgress(bool force);

@@ -4,7 +4,7 @@
 #include "CancelSignal.h"
 #include "FirmwareCheck.h"
 #include "FileArgument.h"
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "GangUpload.h"
 #include "Printer.h"
 #include "QuestionDesk.h"
@@ -45,17 +45,23 @@ void complain(const QString &text)
     std::fprintf(stderr, "quobin-cli upload: %s\n", qPrintable(text));
 }
 
-// Reads the file as the upload will, and refuses what cannot or should not
-// be sent. Returns the report.
-FirmwareCheckReport checkBeforeSending(const FileArgument &file, bool noCheck)
+// Reads the file once, for the check and for every port's upload, and
+// refuses what cannot or should not be sent.
+struct CheckedFile {
+    std::shared_ptr<const FirmwareImage> image;
+    FirmwareCheckReport report;
+};
+
+CheckedFile readAndCheck(const FileArgument &file, bool noCheck)
 {
     const QString path = file.shown();
-    FirmwareCheckReport report;
+    std::shared_ptr<const FirmwareImage> image;
     try {
-        report = checkFirmwareFile(file.openablePath());
+        image = FirmwareImage::read(file.openablePath());
     } catch (const FirmwareFileError &error) {
         throw UsageError(QStringLiteral("%1: %2").arg(path, QString::fromStdString(error.what())));
     }
+    const FirmwareCheckReport report = checkFirmwareImage(*image);
     // Such a file cannot be counted by the upload at all, checked or not.
     if (report.overLimit)
         throw UsageError(QStringLiteral("%1: %2 lines, more than the %3 an upload can send")
@@ -69,7 +75,7 @@ FirmwareCheckReport checkBeforeSending(const FileArgument &file, bool noCheck)
             text += QStringLiteral("\n  ... and %1 more").arg(failures.size() - kProblemsShown);
         throw UsageError(text);
     }
-    return report;
+    return {image, report};
 }
 
 } // namespace
@@ -81,13 +87,13 @@ int UploadCommand::run(const QStringList &arguments)
         return ExitSuccess;
     }
     UploadArguments parsed;
-    std::unique_ptr<FileArgument> file;
-    FirmwareCheckReport report;
+    std::unique_ptr<FileArgument> firmware;
+    CheckedFile file;
     std::unique_ptr<UploadLog> log;
     try {
         parsed = UploadArguments::parse(arguments, m_context, ::isatty(STDIN_FILENO));
-        file = std::make_unique<FileArgument>(parsed.firmwarePath);
-        report = checkBeforeSending(*file, parsed.noCheck);
+        firmware = std::make_unique<FileArgument>(parsed.firmwarePath);
+        file = readAndCheck(*firmware, parsed.noCheck);
         if (!parsed.logPath.isEmpty())
             log = std::make_unique<UploadLog>(parsed.logPath);
     } catch (const std::exception &error) {
@@ -109,7 +115,9 @@ int UploadCommand::run(const QStringList &arguments)
     // through a controller's flash: output to it is dropped, the uploads go on.
     std::signal(SIGPIPE, SIG_IGN);
     const QList<PortResult> results
-        = GangUpload(parsed, *file, report.lines - report.blankLines, printer, desk, log.get()).run();
+        = GangUpload(parsed, *firmware, file.image, file.report.lines - file.report.blankLines, printer,
+                     desk, log.get())
+              .run();
     printer.summary();
     for (qsizetype i = 0; i < results.size(); ++i) {
         if (!results[i].detail.isEmpty())

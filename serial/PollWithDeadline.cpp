@@ -25,6 +25,16 @@ bool PollWithDeadline::containsAny(const QByteArray &text, const QByteArray &mar
     return false;
 }
 
+int PollWithDeadline::countOf(const QByteArray &text, const QByteArray &markers)
+{
+    int count = 0;
+    for (const char c : text) {
+        if (markers.contains(c))
+            ++count;
+    }
+    return count;
+}
+
 void PollWithDeadline::idle(const WaitHooks &hooks, int maxBlockMsecs)
 {
     if (hooks.letEventsRun)
@@ -53,9 +63,16 @@ WaitEnd PollWithDeadline::forFirstByte(qint64 startTime, int limitSeconds, QByte
 void PollWithDeadline::collectUntilMarker(qint64 startTime, int limitSeconds, QByteArray &response,
                                const QByteArray &markers, const WaitHooks &hooks)
 {
+    collectUntilMarkers(startTime, limitSeconds, response, markers, 1, hooks);
+}
+
+void PollWithDeadline::collectUntilMarkers(qint64 startTime, int limitSeconds, QByteArray &response,
+                                           const QByteArray &markers, int count,
+                                           const WaitHooks &hooks)
+{
     for (;;) {
         const qint64 now = m_clock.now();
-        const bool noMarker = !containsAny(response, markers);
+        const bool noMarker = countOf(response, markers) < count;
         const bool notCancelled = !requested(hooks);
         const bool inTime = now - startTime < limitSeconds;
         if (!noMarker || !notCancelled || !inTime)
@@ -101,6 +118,21 @@ void PollWithDeadline::untilQuiet(QByteArray &response, int quietMsecs, int boun
         } else {
             m_port.waitForInput(int(qMin(lastArrival + quietMsecs, start + boundMsecs) - now));
         }
+    }
+}
+
+void PollWithDeadline::forMarkerWithin(char marker, QByteArray &response, int boundMsecs)
+{
+    const qint64 start = m_clock.msecsNow();
+    for (;;) {
+        if (m_port.inBufferCount() > 0)
+            response += m_port.input();
+        if (response.contains(marker))
+            return;
+        const qint64 left = start + boundMsecs - m_clock.msecsNow();
+        if (left <= 0)
+            return;
+        m_port.waitForInput(int(left));
     }
 }
 

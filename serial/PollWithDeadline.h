@@ -41,6 +41,9 @@ public:
     // passed since startTime. A cancel simply ends the wait.
     void collectUntilMarker(qint64 startTime, int limitSeconds, QByteArray &response,
                             const QByteArray &markers, const WaitHooks &hooks);
+    // The same, until response holds count marker bytes in all.
+    void collectUntilMarkers(qint64 startTime, int limitSeconds, QByteArray &response,
+                             const QByteArray &markers, int count, const WaitHooks &hooks);
 
     // Appends what arrives to response until it holds the marker, with no
     // limit. Cancelled when the cancel hook fires while nothing is waiting.
@@ -52,8 +55,14 @@ public:
     // a fraction of a second.
     void untilQuiet(QByteArray &response, int quietMsecs, int boundMsecs);
 
+    // Appends what arrives to response until it holds the marker, or
+    // boundMsecs have passed. Runs no window events.
+    void forMarkerWithin(char marker, QByteArray &response, int boundMsecs);
+
     // True when text holds any of the marker bytes.
     static bool containsAny(const QByteArray &text, const QByteArray &markers);
+    // The number of marker bytes in text.
+    static int countOf(const QByteArray &text, const QByteArray &markers);
 
 private:
     void idle(const WaitHooks &hooks, int maxBlockMsecs);

@@ -2,6 +2,9 @@
 
 #include "HexRecord.h"
 
+#include <QHash>
+
+#include <algorithm>
 #include <chrono>
 
 namespace quobin::sim {
@@ -79,6 +82,7 @@ void ControllerModel::receiveMainCode(const QByteArray &bytes, TimePoint now)
 void ControllerModel::enterBootloader()
 {
     m_mode = Mode::Bootloader;
+    m_lastAnswerDue = {};
     m_framer.clear();
 }
 
@@ -105,15 +109,41 @@ void ControllerModel::answerLine(const FramedItem &item, TimePoint now)
     if (endOfFile && !m_faults.has(Fault::NoCompletion))
         answer = "@";
 
-    plan(m_faults.answerLine(line, item.text, answer), now, line);
+    const QList<PlannedOutput> outputs = m_faults.answerLine(line, item.text, answer);
+    if (m_faults.answersInOrder())
+        m_lastAnswerDue = plan(outputs, now, line, m_lastAnswerDue);
+    else
+        plan(outputs, now, line);
     if (endOfFile)
         ++m_uploadsCompleted;
 }
 
-void ControllerModel::plan(const QList<PlannedOutput> &outputs, TimePoint now, int line)
+TimePoint ControllerModel::plan(const QList<PlannedOutput> &outputs, TimePoint now, int line,
+                                TimePoint notBefore)
 {
-    for (const PlannedOutput &output : outputs)
-        m_schedule.add({now + std::chrono::milliseconds(output.delayMs), output.bytes, line, output.vanish});
+    TimePoint last = notBefore;
+    for (const PlannedOutput &output : outputs) {
+        const TimePoint due = std::max(now + std::chrono::milliseconds(output.delayMs), notBefore);
+        m_schedule.add({due, output.bytes, line, output.vanish});
+        last = std::max(last, due);
+    }
+    return last;
+}
+
+QList<LineCount> ControllerModel::lineCounts() const
+{
+    QList<LineCount> counts;
+    QHash<QByteArray, qsizetype> at;
+    for (const LineRecord &line : m_lines) {
+        const auto found = at.constFind(line.text);
+        if (found != at.constEnd()) {
+            ++counts[*found].times;
+        } else {
+            at.insert(line.text, counts.size());
+            counts.append({line.text, 1});
+        }
+    }
+    return counts;
 }
 
 } // namespace quobin::sim

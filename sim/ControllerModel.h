@@ -44,6 +44,7 @@ public:
     const QByteArray &mainCodeBytes() const { return m_mainCodeBytes; }
     const QList<TimePoint> &requestTimes() const { return m_requestTimes; }
     const QList<LineRecord> &lines() const { return m_lines; }
+    QList<LineCount> lineCounts() const;
     // End-of-file records answered so far.
     int uploadsCompleted() const { return m_uploadsCompleted; }
 
@@ -52,7 +53,9 @@ private:
     void handle(const FramedItem &item, TimePoint now);
     void answerLine(const FramedItem &item, TimePoint now);
     void enterBootloader();
-    void plan(const QList<PlannedOutput> &outputs, TimePoint now, int line);
+    // Schedules outputs at now plus their delays, none before notBefore.
+    TimePoint plan(const QList<PlannedOutput> &outputs, TimePoint now, int line,
+                   TimePoint notBefore = {});
 
     FaultPlan m_faults;
     int m_caretDelayMs;
@@ -65,6 +68,7 @@ private:
     QByteArray m_mainCodeBytes;
     QList<TimePoint> m_requestTimes;
     QList<LineRecord> m_lines;
+    TimePoint m_lastAnswerDue;
     int m_uploadsCompleted = 0;
 };
 

@@ -159,6 +159,12 @@ QList<LineRecord> ControllerSimulator::lineRecords() const
     return m_model.lines();
 }
 
+QList<LineCount> ControllerSimulator::lineCounts() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_model.lineCounts();
+}
+
 QList<SentChunk> ControllerSimulator::sentChunks() const
 {
     std::lock_guard lock(m_mutex);

@@ -55,6 +55,7 @@ public:
     QList<TimePoint> requestTimes() const;      // when each request's first byte arrived
     QList<QByteArray> receivedLines() const;    // firmware lines, byte for byte
     QList<LineRecord> lineRecords() const;
+    QList<LineCount> lineCounts() const;        // how often each line arrived
     QList<SentChunk> sentChunks() const;
     QByteArray sentBytes() const;               // everything written, in order
     int uploadsCompleted() const;               // end-of-file records answered

@@ -31,14 +31,15 @@ const std::array entries = {
     Entry { "flash", Fault::FlashError, true, Arg::None, "flash:k", "answer \"%\" to line k" },
     Entry { "hash", Fault::HashAnswer, true, Arg::None, "hash:k", "answer \"#\" to line k" },
     Entry { "no-answer", Fault::NoAnswer, true, Arg::None, "no-answer:k", "do not answer line k" },
-    Entry { "late", Fault::LateAnswer, true, Arg::Millis, "late:k[:ms]", "answer line k ms later (3500)" },
+    Entry { "late", Fault::LateAnswer, true, Arg::Millis, "late:k[:ms]", "answer line k ms later (3500); a resend and later lines are answered at once, before it" },
+    Entry { "late-in-order", Fault::LateInOrder, true, Arg::Millis, "late-in-order:k[:ms]", "answer line k ms later (3500), and every later line after it, in order" },
     Entry { "split", Fault::SplitAnswer, true, Arg::Millis, "split:k[:ms]", "send \"x\", then the answer to line k ms later (20)" },
     Entry { "answer", Fault::CustomAnswer, true, Arg::Text, "answer:k:TEXT", "answer line k with TEXT, e.g. %- or ~-" },
     Entry { "no-at", Fault::NoCompletion, false, Arg::None, "no-at", "answer the end-of-file record with \"~\", not \"@\"" },
     Entry { "xoff", Fault::XoffHold, true, Arg::Millis, "xoff:k[:ms]", "send XOFF with the answer to line k, XON ms later (2000)" },
     Entry { "garbage", Fault::Garbage, false, Arg::Text, "garbage[:k[:TEXT]]", "send TEXT (xyz) after the answer to line k, to every line without k" },
     Entry { "vanish", Fault::Vanish, true, Arg::None, "vanish:k", "close the pseudo-terminal when line k arrives" },
-    Entry { "split-reply", Fault::SplitReply, false, Arg::LeadingMillis, "split-reply[:ms]", "answer \"@&$\" with \"?\", then \"V\" and the version ms later (3)" },
+    Entry { "split-reply", Fault::SplitReply, false, Arg::LeadingMillis, "split-reply[:ms]", "answer \"@&$\" with \"?\", then \"V\" and the version ms later (3; any gap)" },
 };
 
 int number(const QString &text, const QString &option)

@@ -79,7 +79,8 @@ QList<PlannedOutput> FaultPlan::answerLine(int line, const QByteArray &text, con
         case Fault::HashAnswer: reply = "#"; break;
         case Fault::CustomAnswer: reply = fault.text; break;
         case Fault::NoAnswer: silent = true; break;
-        case Fault::LateAnswer: delay += millisOr(fault, 3500); break;
+        case Fault::LateAnswer:
+        case Fault::LateInOrder: delay += millisOr(fault, 3500); break;
         case Fault::SplitAnswer:
             before.append({0, fault.text.isEmpty() ? QByteArray("x") : fault.text});
             delay += millisOr(fault, 20);

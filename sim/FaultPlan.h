@@ -22,6 +22,8 @@ public:
     FaultPlan(QList<Fault> faults, QByteArray version);
 
     bool has(Fault::Kind kind) const;
+    // True when no answer to a line may overtake an earlier one.
+    bool answersInOrder() const { return has(Fault::LateInOrder); }
 
     // The active character the bootloader sends after a reset.
     QByteArray activeCharacter() const;

@@ -36,6 +36,14 @@ struct LineRecord {
     TimePoint completeAt;
 };
 
+// How often the bootloader received one line's text, the lines in the order
+// each first arrived.
+struct LineCount {
+    QByteArray text;
+    int times = 0;
+    bool operator==(const LineCount &) const = default;
+};
+
 // One write to the host. line is the 1-based number of the firmware line that
 // the bytes answer, 0 for everything else (the active character, replies to
 // requests, injected bytes).

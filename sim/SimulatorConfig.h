@@ -22,7 +22,8 @@ struct Fault {
         FlashError,        // "%" to line k
         HashAnswer,        // "#" to line k
         NoAnswer,          // nothing at all to line k
-        LateAnswer,        // the answer to line k comes millis later (3500)
+        LateAnswer,        // the answer to line k comes millis later (3500); later lines' answers do not wait for it
+        LateInOrder,       // the answer to line k comes millis later (3500), and every later answer after it
         SplitAnswer,       // "x" first, the answer to line k millis later (20)
         CustomAnswer,      // text instead of the answer to line k
         NoCompletion,      // the end-of-file record is answered with "~", not "@"

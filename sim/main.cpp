@@ -64,6 +64,18 @@ int writeSample(const QString &path, const QString &records)
 
 } // namespace
 
+// How often each firmware line arrived, for a test to say which line the
+// controller got and how often.
+bool writeLineCounts(const QString &path, const QList<LineCount> &counts)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    for (const LineCount &count : counts)
+        file.write(QByteArray::number(count.times) + '\t' + count.text + '\n');
+    return file.flush();
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -83,6 +95,7 @@ int main(int argc, char *argv[])
         { QStringLiteral("pace"), QStringLiteral("Model a real wire at the host's baud rate.") },
         { QStringLiteral("exit-after-upload"), QStringLiteral("Exit once the end-of-file record has been answered.") },
         { QStringLiteral("verbose"), QStringLiteral("Log the traffic to stderr.") },
+        { QStringLiteral("line-counts"), QStringLiteral("At exit, write to PATH how often each firmware line arrived: one line each, in order of first arrival, the count, a tab and the line."), QStringLiteral("PATH") },
         { QStringLiteral("write-sample"), QStringLiteral("Write a sample firmware image of N 16-byte records to PATH, and exit."), QStringLiteral("PATH") },
         { QStringLiteral("records"), QStringLiteral("Records in the sample image (3000)."), QStringLiteral("N"), QStringLiteral("3000") },
     });
@@ -127,6 +140,11 @@ int main(int argc, char *argv[])
         }
         if (!link.isEmpty())
             QFile::remove(link);
+        const QString countsPath = parser.value(QStringLiteral("line-counts"));
+        if (!countsPath.isEmpty() && !writeLineCounts(countsPath, simulator.lineCounts())) {
+            std::fprintf(stderr, "vantor-sim: cannot write %s\n", qPrintable(countsPath));
+            return 1;
+        }
     } catch (const SimulatorError &error) {
         std::fprintf(stderr, "vantor-sim: %s\n", error.what());
         return 1;

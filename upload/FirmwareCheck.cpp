@@ -1,6 +1,6 @@
 #include "FirmwareCheck.h"
 
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 
 #include <QLocale>
 
@@ -104,14 +104,16 @@ QStringList FirmwareCheckReport::failures() const
 
 FirmwareCheckReport checkFirmwareFile(const QString &path)
 {
-    FirmwareFile file;
-    file.open(path);
+    return checkFirmwareImage(*FirmwareImage::read(path));
+}
+
+FirmwareCheckReport checkFirmwareImage(const FirmwareImage &image)
+{
     FirmwareCheckReport report;
     bool sawContent = false;
-    // Counted the way an upload counts: every line until the end of the file,
-    // so a final line end does not make a blank last line.
-    while (!file.atEnd()) {
-        QByteArray line = file.readLine();
+    // Counted the way an upload counts: every line of the image, so a final
+    // line end does not make a blank last line.
+    for (QByteArray line : image.lines()) {
         ++report.lines;
         // An editor's mark of UTF-8 text: the upload would send it as the
         // start of the first line. The rest of the line is judged as usual.

@@ -34,8 +34,12 @@ struct FirmwareCheckReport {
     QStringList failures() const;
 };
 
+class FirmwareImage;
+
 // Reads the file at path. Throws FirmwareFileError when it cannot be opened
 // or read.
 FirmwareCheckReport checkFirmwareFile(const QString &path);
+// Looks at a file already read.
+FirmwareCheckReport checkFirmwareImage(const FirmwareImage &image);
 
 } // namespace quobin

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 namespace quobin {
 
 // A Yes/No question the upload asked about a line that still failed, and the
@@ -14,6 +16,8 @@ struct AnsweredQuestion {
     QString reason;
     bool answeredYes = false;
 };
+
+class FirmwareImage;
 
 // How one upload ended, as data: what happened, the text the window shows
 // for it, and how much went over the wire. The window shows its boxes as it
@@ -44,6 +48,10 @@ struct UploadOutcome {
     // Why the port, the file or the transfer failed, in the system's words
     // (from the error raised where it happened); empty for every other end.
     QString detail;
+    // Answers that came after their line had been judged (late, or owed to
+    // an earlier send of it) and were dropped before the next line's first
+    // send, so that none was taken for that line's answer.
+    int staleAnswers = 0;
 
     bool succeeded() const { return kind == Kind::Success; }
 };
@@ -53,6 +61,12 @@ struct UploadOptions {
     // Gives up waiting for the controller's "^" once this many whole seconds
     // have passed; 0 waits without a limit, as the window does.
     int controllerWaitSeconds = 0;
+    // The firmware file as already read; when set, the upload sends it and
+    // does not read the path. Its texts, counts and failures stay the same.
+    std::shared_ptr<const FirmwareImage> image;
+    // False skips the main-code command at 9600 baud: the port is opened
+    // straight for the bootloader, whose "^" is then awaited as usual.
+    bool sendMainCodeCommand = true;
 };
 
 } // namespace quobin

@@ -7,6 +7,8 @@
 #include "UploadWindow.h"
 #include "VersionNumber.h"
 
+#include <QFile>
+
 #include <exception>
 
 namespace quobin {
@@ -23,9 +25,12 @@ constexpr int kSettleMsecs = 200;       // pause around the main-code command
 constexpr int kAnswerLimitSeconds = 3;  // every timed wait for the controller
 constexpr qint16 kHandshakeTries = 3;
 constexpr qint16 kSendsPerLine = 3;
-// The ready reply may come in pieces ("?", then "V1.28" a moment later): it
-// counts as whole once the line has been quiet this long (over a hundred
-// character times at 57600 baud), and is read at most this long.
+// The ready reply may come in pieces ("?", then "V1.28" a moment later, the
+// gap set by the adapter's latency): a "V" is awaited this long after the
+// "?"; once it is in, the reply counts as whole when the line has been quiet
+// this long (over a hundred character times at 57600 baud). The reply is
+// read at most this long.
+constexpr int kVersionWaitMsecs = 100;
 constexpr int kReplyQuietMsecs = 20;
 constexpr int kReplyLimitMsecs = 200;
 
@@ -35,6 +40,12 @@ constexpr float kResendingVersion = 1.28f;
 
 // Every character that ends the wait for a line's answer.
 const QByteArray kAnswerMarkers = QByteArrayLiteral("%~#@-");
+
+// The bootloader answers each send with one of the markers.
+int answersIn(const QByteArray &bytes)
+{
+    return PollWithDeadline::countOf(bytes, kAnswerMarkers);
+}
 
 bool accepted(const QByteArray &answer)
 {
@@ -54,6 +65,9 @@ UploadOutcome UploadProcedure::run()
     // Every way out that shows no box and sets nothing else is the operator's
     // cancel.
     m_outcome = UploadOutcome{};
+    m_image.reset();
+    m_answersOwed = 0;
+    m_lastLineSent = 0;
     if (m_window.firmwarePath().size() < 2) {
         endWithPlainBox(UploadOutcome::Kind::NoPath, QStringLiteral("Select Update file to upload."));
         m_window.focusBrowse();
@@ -66,7 +80,7 @@ UploadOutcome UploadProcedure::run()
         switchToBootloader();
         if (awaitBootloader() == Flow::Continue && handshake() == Flow::Continue) {
             m_window.bootloaderVersionRead(m_bootloaderVersion);
-            openFirmwareFile();
+            readFirmwareFile();
             countLines();
             if (sendLines() == Flow::Continue)
                 finishAtEndOfFile();
@@ -79,26 +93,32 @@ UploadOutcome UploadProcedure::run()
 }
 
 // The main code listens at 9600 baud without flow control; the bootloader it
-// starts talks at 57600 baud with XON/XOFF.
+// starts talks at 57600 baud with XON/XOFF. Without the main-code command the
+// port is opened straight for a bootloader that the operator starts.
 void UploadProcedure::switchToBootloader()
 {
     if (m_port.portOpen())
         m_port.setPortOpen(false);
 
-    m_port.setHandshaking(SerialPort::NoHandshake);
-    m_port.setSettings(kMainCodeSettings);
     // "Com n" stands at list position n - 1; no selection gives port 0,
     // which the port refuses.
-    m_port.setCommPort(checkedAdd(0, m_window.comPortPosition() + 1));
-    m_port.setPortOpen(true);
-    m_clock.sleep(kSettleMsecs);
-    m_port.output(QByteArrayLiteral("\r"));
-    m_clock.sleep(kSettleMsecs);
-    m_port.output(kMainCodeCommand);
-    m_port.setPortOpen(false);
+    const qint16 portNumber = checkedAdd(0, m_window.comPortPosition() + 1);
+    if (m_options.sendMainCodeCommand) {
+        m_port.setHandshaking(SerialPort::NoHandshake);
+        m_port.setSettings(kMainCodeSettings);
+        m_port.setCommPort(portNumber);
+        m_port.setPortOpen(true);
+        m_clock.sleep(kSettleMsecs);
+        m_port.output(QByteArrayLiteral("\r"));
+        m_clock.sleep(kSettleMsecs);
+        m_port.output(kMainCodeCommand);
+        m_port.setPortOpen(false);
+    }
 
     m_port.setHandshaking(SerialPort::XonXoff);
     m_port.setSettings(kBootloaderSettings);
+    if (!m_options.sendMainCodeCommand)
+        m_port.setCommPort(portNumber);
     m_port.setPortOpen(true);
 }
 
@@ -154,9 +174,21 @@ UploadProcedure::Flow UploadProcedure::handshake()
         endWithPlainBox(UploadOutcome::Kind::NoResponse, QStringLiteral("No response from Vantor"));
         return Flow::Stop;
     }
-    // The wait for the reply ended at its first character; the version may
-    // still be on its way.
-    m_poll.untilQuiet(m_response, kReplyQuietMsecs, kReplyLimitMsecs);
+    readVersion();
+    return Flow::Continue;
+}
+
+// The wait for the reply ended at its first character; the version may still
+// be on its way.
+void UploadProcedure::readVersion()
+{
+    const qint64 start = m_clock.msecsNow();
+    if (!m_response.contains('V'))
+        m_poll.forMarkerWithin('V', m_response, kVersionWaitMsecs);
+    if (m_response.contains('V')) {
+        const int left = kReplyLimitMsecs - int(m_clock.msecsNow() - start);
+        m_poll.untilQuiet(m_response, kReplyQuietMsecs, qMax(0, left));
+    }
     const qsizetype versionAt = m_response.indexOf('V');
     if (versionAt >= 0) {
         m_response = m_response.mid(versionAt + 1);
@@ -164,15 +196,24 @@ UploadProcedure::Flow UploadProcedure::handshake()
     } else {
         m_bootloaderVersion = 0.0f;
     }
-    return Flow::Continue;
 }
 
-void UploadProcedure::openFirmwareFile()
+// The file is read once, here: every line sent comes from this one reading,
+// whatever happens to the file meanwhile. An image given with the options
+// stands for the reading.
+void UploadProcedure::readFirmwareFile()
 {
     m_stage = Stage::FileOpening;
     const QString path = m_window.firmwarePath();
     m_window.setStatus(QStringLiteral("Opening the file ") + path + QStringLiteral("."));
-    m_file.open(path);
+    if (m_options.image) {
+        m_image = m_options.image;
+    } else {
+        QFile file;
+        FirmwareImage::open(file, path);
+        m_stage = Stage::Transfer;
+        m_image = FirmwareImage::readFrom(file);
+    }
     m_stage = Stage::Transfer;
 }
 
@@ -181,14 +222,11 @@ void UploadProcedure::openFirmwareFile()
 void UploadProcedure::countLines()
 {
     qint16 lines = 0;
-    while (!m_file.atEnd()) {
-        m_file.readLine();
+    for (qsizetype i = 0; i < m_image->lines().size(); ++i)
         lines = checkedAdd(lines, 1);
-    }
     setLinesRemaining(checkedAdd(lines, -1));
     m_totalLines = m_linesRemaining;
     m_window.setTotalLines(m_totalLines);
-    m_file.rewind();
 
     m_window.setStatus(QStringLiteral("Sending Firmware File - lines remaining "));
     m_window.setCountText(QString::number(m_linesRemaining));
@@ -198,10 +236,9 @@ void UploadProcedure::countLines()
 
 UploadProcedure::Flow UploadProcedure::sendLines()
 {
-    while (!m_file.atEnd()) {
+    for (const QByteArray &lineText : m_image->lines()) {
         if (m_window.cancelRequested())
             return Flow::Stop;
-        const QByteArray lineText = m_file.readLine();
         if (!lineText.isEmpty()) {
             if (sendAndJudge(lineText) == Flow::Stop)
                 return Flow::Stop;
@@ -218,6 +255,8 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
 {
     const bool resending = !(m_bootloaderVersion < kResendingVersion);
     const int lineNumber = int(m_totalLines) - int(m_linesRemaining) + 1;
+    if (dropStaleAnswers() == Flow::Stop)
+        return Flow::Stop;
     qint16 tries = 0;
     int sends = 0;
     while (tries < kSendsPerLine) {
@@ -230,11 +269,16 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
         const qint64 startTime = m_clock.now();
         m_poll.collectUntilMarker(startTime, kAnswerLimitSeconds, m_response, kAnswerMarkers,
                                    watchingOperator());
+        // Each send is answered once, in one character. Whatever this send's
+        // wait took beyond one answer paid what earlier sends owed; a wait
+        // that ended empty leaves this send's answer owed.
+        m_answersOwed = qMax(0, m_answersOwed + 1 - answersIn(m_response));
         if (m_response.contains('%') || accepted(m_response) || !resending)
             tries = kSendsPerLine;
         else
             tries = checkedAdd(tries, 1);
     }
+    m_lastLineSent = lineNumber;
 
     QString question;
     QString reason;
@@ -262,6 +306,28 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
     return Flow::Continue;
 }
 
+// Before a line's first send, nothing of an earlier line's may stay behind
+// to be taken for its answer: what is waiting is dropped, and answers that
+// earlier sends still owe are awaited, within one answer limit, and dropped
+// as well. A controller that owes nothing costs no time here.
+UploadProcedure::Flow UploadProcedure::dropStaleAnswers()
+{
+    QByteArray stale = m_port.input();
+    bool cancelled = false;
+    if (answersIn(stale) < m_answersOwed) {
+        const qint64 startTime = m_clock.now();
+        m_poll.collectUntilMarkers(startTime, kAnswerLimitSeconds, stale, kAnswerMarkers,
+                                    m_answersOwed, watchingOperator());
+        cancelled = m_window.cancelRequested();
+    }
+    m_answersOwed = 0;
+    if (const int answers = answersIn(stale); answers > 0) {
+        m_outcome.staleAnswers += answers;
+        m_window.staleAnswerDropped(m_lastLineSent, stale);
+    }
+    return cancelled ? Flow::Stop : Flow::Continue;
+}
+
 // The bootloader confirms the whole image with "@", often as the answer to
 // the last line. This short wait runs no events: the operator waits for it.
 void UploadProcedure::finishAtEndOfFile()
@@ -282,7 +348,6 @@ void UploadProcedure::finishAtEndOfFile()
 
 void UploadProcedure::cleanUp()
 {
-    m_file.close();
     m_stage = Stage::Closing;
     m_window.setCountRefreshRunning(false);
     ClosePortIfOpen(m_port);
@@ -304,14 +369,12 @@ void UploadProcedure::handleFailure(const std::exception &error)
             break;
         case Stage::FileOpening:
             ClosePortIfOpen(m_port);
-            m_file.close();
             endWithWarningBox(UploadOutcome::Kind::FileError, QStringLiteral("Error opening ")
                                   + m_window.firmwarePath() + QStringLiteral("."));
             break;
         case Stage::Transfer:
             endWithWarningBox(UploadOutcome::Kind::TransferError,
                               QStringLiteral("Error encountered while uploading the firmware file."));
-            m_file.close();
             ClosePortIfOpen(m_port);
             break;
         case Stage::Closing:
@@ -322,9 +385,7 @@ void UploadProcedure::handleFailure(const std::exception &error)
         m_window.setCountRefreshRunning(false);
         m_window.SetIdleState();
     } catch (const std::exception &) {
-        // The window itself is failing; leave at least the port closed and
-        // the file released.
-        m_file.close();
+        // The window itself is failing; leave at least the port closed.
         ClosePortIfOpen(m_port);
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "PollWithDeadline.h"
 #include "UploadOutcome.h"
 
@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <exception>
+#include <memory>
 
 namespace quobin {
 
@@ -47,10 +48,12 @@ private:
     void switchToBootloader();
     Flow awaitBootloader();
     Flow handshake();
-    void openFirmwareFile();
+    void readFirmwareFile();
     void countLines();
     Flow sendLines();
     Flow sendAndJudge(const QByteArray &lineText);
+    Flow dropStaleAnswers();
+    void readVersion();
     void finishAtEndOfFile();
     void cleanUp();
     void handleFailure(const std::exception &error);
@@ -65,13 +68,17 @@ private:
     Clock &m_clock;
     const UploadOptions m_options;
     PollWithDeadline m_poll;
-    FirmwareFile m_file;
+    std::shared_ptr<const FirmwareImage> m_image;
 
     Stage m_stage = Stage::PortSetup;
     QByteArray m_response;
     float m_bootloaderVersion = 0.0f;
     qint16 m_linesRemaining = 0;
     qint16 m_totalLines = 0;
+    // Answers still owed by sends whose wait ended before any answer came,
+    // and the line they belong to.
+    int m_answersOwed = 0;
+    int m_lastLineSent = 0;
     UploadOutcome m_outcome;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -47,6 +48,13 @@ public:
     virtual void bootloaderVersionRead(float version) { Q_UNUSED(version); }
     // Line n (numbered as in the questions) is sent again, for the send-th time.
     virtual void lineResent(int lineNumber, int send) { Q_UNUSED(lineNumber); Q_UNUSED(send); }
+    // Bytes holding answers that came after line n had been judged were
+    // dropped before the next line was sent (n is 0 before the first line).
+    virtual void staleAnswerDropped(int lineNumber, const QByteArray &bytes)
+    {
+        Q_UNUSED(lineNumber);
+        Q_UNUSED(bytes);
+    }
 };
 
 } // namespace quobin

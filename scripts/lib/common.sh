@@ -12,7 +12,11 @@ QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev libqt6sql6
 # locale from (locales), the PostgreSQL server that the records tests start
 # themselves (postgresql). dbus-x11 and at-spi2-core make the machine look like
 # a desktop, whose session bus and accessibility bus the tests must not meet.
-QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales postgresql)
+# The real-driver tests boot a QEMU guest (qemu-system-x86) from an
+# initramfs of static busybox made with cpio; they fetch Debian's kernel
+# and udev with apt-get download themselves.
+QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales
+    postgresql qemu-system-x86 busybox-static cpio)
 
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {

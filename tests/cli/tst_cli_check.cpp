@@ -2,7 +2,7 @@
 
 #include "CliRun.h"
 #include "FirmwareCheck.h"
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "HexRecord.h"
 #include "TempFiles.h"
 

@@ -20,6 +20,7 @@ using namespace quobin;
 using namespace quobin::testing;
 using quobin::sim::ControllerSimulator;
 using quobin::sim::Fault;
+using quobin::sim::LineCount;
 using quobin::sim::SimulatorConfig;
 
 namespace {
@@ -37,6 +38,15 @@ SimulatorConfig quick(const QByteArray &version = "1.28", QList<Fault> faults = 
     // loaded machine.
     config.caretDelayMs = 250;
     config.faults = std::move(faults);
+    return config;
+}
+
+// A wire at the real speed of 57600 baud, about 8 ms for each line and its
+// answer; the simulator sleeps between answers, as many on few cores must.
+SimulatorConfig paced(SimulatorConfig config)
+{
+    config.paced = true;
+    config.stayAwake = false;
     return config;
 }
 
@@ -338,6 +348,105 @@ private slots:
         QCOMPARE(run.resultOf(first).value("result").toString(), QStringLiteral("completed-with-errors"));
         QCOMPARE(run.resultOf(second).value("result").toString(), QStringLiteral("stopped"));
         QCOMPARE(run.resultOf(healthy.slavePath()).value("result").toString(), QStringLiteral("success"));
+    }
+
+    // Three controllers answer the third line's first send after its wait
+    // (3.2 s): one then answers the resend, one has answered the resend at
+    // once, one is below 1.28 and does not resend, its late answer a "-".
+    // The first two find a checksum error in line 250 once. Every late
+    // answer is dropped, never judged as a later line's: line 250 is the
+    // line sent again, and every port succeeds. Paced wires keep the
+    // transfer going while the late answers are on their way.
+    void anAnswerOwedByAnEarlierSendNeverShiftsLaterAnswers()
+    {
+        const Fault checksumError(Fault::ChecksumOnce, 251); // line 3 came twice before
+        ControllerSimulator inOrder(paced(quick("1.28", {Fault(Fault::LateInOrder, 3, 3200), checksumError})));
+        ControllerSimulator resendFirst(paced(quick("1.28", {Fault(Fault::LateAnswer, 3, 3200), checksumError})));
+        ControllerSimulator old(paced(quick("1.27", {Fault(Fault::CustomAnswer, 3, -1, "-"),
+                                                     Fault(Fault::LateAnswer, 3, 3200)})));
+        const QString log = m_folder.filePath("stale.log");
+        RunningCli run;
+        QCOMPARE(runCli(run, {"upload", "--json", "--log", log, "--port", inOrder.slavePath(), "--port",
+                              resendFirst.slavePath(), "--port", old.slavePath(), m_firmware}),
+                 0);
+
+        QList<LineCount> resentTwice;
+        QList<LineCount> once;
+        for (const QByteArray &line : linesOf(m_hex)) {
+            once.append({line, 1});
+            resentTwice.append({line, resentTwice.size() == 2 || resentTwice.size() == 249 ? 2 : 1});
+        }
+        QCOMPARE(inOrder.lineCounts(), resentTwice);
+        QCOMPARE(resendFirst.lineCounts(), resentTwice);
+        QCOMPARE(old.lineCounts(), once);
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        for (const ControllerSimulator *sim : {&inOrder, &resendFirst, &old}) {
+            const QJsonObject result = run.resultOf(sim->slavePath());
+            QCOMPARE(result.value("result").toString(), QStringLiteral("success"));
+            QCOMPARE(result.value("resends").toInt(), sim == &old ? 0 : 2);
+            // In order, the late answer and the resend's may come in one
+            // read, and then both answer the resend: nothing is left to drop.
+            const int stale = result.value("stale").toInt(-1);
+            QVERIFY2(sim == &inOrder ? stale == 0 || stale == 1 : stale == 1, qPrintable(QString::number(stale)));
+            const QString dropped = sim == &old ? "\"-\"" : "\"~\"";
+            QCOMPARE(text.count(sim->slavePath() + ": stale answer after line 3 dropped: " + dropped), stale);
+        }
+        QVERIFY(!run.out.contains("\"prompt\""));
+    }
+
+    // The file is read once, before any port is touched: every port of a
+    // gang gets that one image, whatever happens to the file meanwhile.
+    void everyPortGetsTheFileAsItWasRead_data()
+    {
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("rewritten in place") << false;
+        QTest::newRow("deleted") << true;
+    }
+    void everyPortGetsTheFileAsItWasRead()
+    {
+        QFETCH(bool, deleted);
+        ControllerSimulator first(paced(quick()));
+        ControllerSimulator second(paced(quick()));
+        const QString path = m_folder.write(QStringLiteral("changing.hex"), m_hex);
+        RunningCli run;
+        run.start({"upload", "--json", "--port", first.slavePath(), "--port", second.slavePath(), path});
+        QVERIFY(first.waitUntil([&] { return first.receivedLines().size() >= 20; }, 10000));
+        QFile file(path);
+        if (deleted)
+            QVERIFY(file.remove());
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                    && file.write(sim::HexRecord::sampleImage(400)) > 0);
+        file.close();
+        QCOMPARE(run.finish(), 0);
+        QCOMPARE(first.receivedLines(), linesOf(m_hex));
+        QCOMPARE(second.receivedLines(), linesOf(m_hex));
+    }
+
+    // A ready reply whose "V1.28" comes a while after the "?", as a USB
+    // adapter's latency delivers it, is read as version 1.28: the line with
+    // a checksum error is sent again instead of stopping the upload.
+    void theVersionIsReadFromAReplyInSlowPieces_data()
+    {
+        QTest::addColumn<int>("gapMsecs");
+        QTest::newRow("25 ms") << 25;
+        QTest::newRow("60 ms") << 60;
+    }
+    void theVersionIsReadFromAReplyInSlowPieces()
+    {
+        QFETCH(int, gapMsecs);
+        ControllerSimulator sim(quick("1.28", {Fault(Fault::SplitReply, 0, gapMsecs), Fault(Fault::ChecksumOnce, 2)}));
+        const QString log = m_folder.filePath(QStringLiteral("split%1.log").arg(gapMsecs));
+        RunningCli run;
+        QCOMPARE(runCli(run, {"upload", "--json", "--log", log, "--port", sim.slavePath(), m_firmware}), 0);
+        QCOMPARE(run.resultOf(sim.slavePath()).value("resends").toInt(), 1);
+        QCOMPARE(sim.lineCounts().at(1).times, 2);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains(": bootloader version 1.28"));
     }
 
     void badInputIsRefusedBeforeAnythingIsSent_data()

@@ -22,6 +22,7 @@ using namespace quobin;
 using namespace quobin::testing;
 using quobin::sim::ControllerSimulator;
 using quobin::sim::Fault;
+using quobin::sim::LineCount;
 using quobin::sim::SimulatorConfig;
 
 namespace {
@@ -111,6 +112,15 @@ QList<QByteArray> linesOf(const QByteArray &content)
         line = line.trimmed();
     lines.removeAll(QByteArray());
     return lines;
+}
+
+// A wire at the real speed of 57600 baud: about 8 ms for each line and its
+// answer, so that something can happen during an upload.
+SimulatorConfig paced(SimulatorConfig config)
+{
+    config.paced = true;
+    config.stayAwake = false;
+    return config;
 }
 
 SimulatorConfig withVersion(const QByteArray &version, QList<Fault> faults = {})
@@ -274,6 +284,9 @@ private slots:
         QTest::newRow("1 ms") << 1;
         QTest::newRow("3 ms") << 3;
         QTest::newRow("10 ms") << 10;
+        // A USB adapter's latency timer puts gaps like these between pieces.
+        QTest::newRow("25 ms") << 25;
+        QTest::newRow("60 ms") << 60;
     }
     void theVersionIsReadWhenItsReplyComesInPieces()
     {
@@ -297,17 +310,79 @@ private slots:
         bench.verifyIdle();
     }
 
-    void aLateAnswerCountsForTheNextSend()
+    // A controller answers a line's first send late (a "second" of this
+    // clock lasts 100 ms: 400 ms is after the wait), either before the
+    // resend's answer or after it, and later finds a checksum error in line
+    // 63 once. The late answer is never taken for a later line's: line 63
+    // is the one sent again, and the upload succeeds.
+    void anAnswerOwedByAnEarlierSendNeverShiftsLaterAnswers_data()
     {
-        // A "second" of this clock lasts 100 ms: the answer comes well after
-        // the 3-second wait.
-        Bench bench(withVersion("1.28", {Fault(Fault::LateAnswer, 2, 600)}));
-        const QByteArray hex = intelHex(4);
+        QTest::addColumn<int>("lateKind");
+        QTest::newRow("in order") << int(Fault::LateInOrder);
+        QTest::newRow("resend first") << int(Fault::LateAnswer);
+    }
+    void anAnswerOwedByAnEarlierSendNeverShiftsLaterAnswers()
+    {
+        QFETCH(int, lateKind);
+        // Line 63 is the 64th to arrive: line 3 came twice before it.
+        Bench bench(paced(withVersion("1.28", {Fault(Fault::Kind(lateKind), 3, 400),
+                                               Fault(Fault::ChecksumOnce, 64)})));
+        const QByteArray hex = intelHex(100);
         bench.firmware(hex);
         bench.upload();
         QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
-        const auto lines = bench.sim.receivedLines();
-        QCOMPARE(lines.at(1), lines.at(2)); // line 2 went out twice
+        QList<LineCount> expected;
+        for (const QByteArray &line : linesOf(hex))
+            expected.append({line, expected.size() == 2 || expected.size() == 62 ? 2 : 1});
+        QCOMPARE(bench.sim.lineCounts(), expected);
+        bench.verifyIdle();
+    }
+
+    void belowVersion128ALateAnswerIsDroppedBeforeTheNextLine()
+    {
+        // The "-" for line 3 comes after its wait; such a bootloader neither
+        // resends nor asks about a line without an answer. The late "-"
+        // must not be taken for a later line's checksum error.
+        Bench bench(paced(withVersion("1.27", {Fault(Fault::CustomAnswer, 3, -1, "-"),
+                                               Fault(Fault::LateAnswer, 3, 400)})));
+        const QByteArray hex = intelHex(60);
+        bench.firmware(hex);
+        bench.upload();
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
+    }
+
+    // The file is read once, when the upload opens it: what happens to it
+    // during the upload changes nothing that is sent.
+    void theFileAsOpenedIsSentWhateverHappensToItMeanwhile_data()
+    {
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("rewritten in place") << false;
+        QTest::newRow("deleted") << true;
+    }
+    void theFileAsOpenedIsSentWhateverHappensToItMeanwhile()
+    {
+        QFETCH(bool, deleted);
+        Bench bench(paced(withVersion("1.28")));
+        const QByteArray hex = intelHex(100);
+        const QString path = bench.firmware(hex);
+        QTimer watch;
+        watch.setInterval(5);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (bench.sim.receivedLines().size() < 20)
+                return;
+            watch.stop();
+            QFile file(path);
+            if (deleted)
+                QVERIFY(file.remove());
+            else
+                QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(intelHex(300)) > 0);
+        });
+        watch.start();
+        bench.upload();
+        QVERIFY(!watch.isActive());
+        QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
+        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
     }
 
     void outputHeldByXoffResumesOnXonWithNothingLost()

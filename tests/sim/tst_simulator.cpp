@@ -60,7 +60,8 @@ private slots:
     void linesAreAnsweredAndRecorded();
     void lineFaults_data();
     void lineFaults();
-    void lateAnswerComesAfterItsDelay();
+    void lateAnswersInEitherOrder_data();
+    void lateAnswersInEitherOrder();
     void xoffHoldsTheHostBack();
     void vanishTakesTheFarEndAway();
     void pacingTakesTheWireTime();
@@ -281,19 +282,41 @@ void TestSimulator::lineFaults()
     QCOMPARE(sim.receivedLines(), lines);
 }
 
-void TestSimulator::lateAnswerComesAfterItsDelay()
+void TestSimulator::lateAnswersInEitherOrder_data()
 {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QList<int>>("answeredLines");
+    QTest::newRow("late: the resend overtakes") << "late:1:300" << QList<int> { 2, 1 };
+    QTest::newRow("late in order") << "late-in-order:1:300" << QList<int> { 1, 2 };
+}
+
+void TestSimulator::lateAnswersInEitherOrder()
+{
+    // The first send of a line goes unanswered for a while and the host
+    // sends it again: the two answers come in the order the fault says,
+    // and the line counts record that it arrived twice.
+    QFETCH(QString, fault);
+    QFETCH(QList<int>, answeredLines);
     SimulatorConfig config;
-    config.faults.append({ Fault::LateAnswer, 1, 300 });
+    config.faults.append(FaultNames::parse(fault));
     ControllerSimulator sim(config);
     const auto host = bootloaderHost(sim);
     QVERIFY(host);
 
     host->write(goodRecord);
     QCOMPARE(host->readFor(150), QByteArray());
-    QCOMPARE(host->readUntil("~"), QByteArray("~"));
-    QVERIFY(sim.waitUntil([&] { return sim.sentChunks().size() == 2; }, 2000));
-    QVERIFY(msecsBetween(sim.lineRecords().first().completeAt, sim.sentChunks().last().at) >= 300);
+    host->write(goodRecord);
+    QCOMPARE(host->readUntil("~~"), QByteArray("~~"));
+    QVERIFY(sim.waitUntil([&] { return sim.sentChunks().size() == 3; }, 2000));
+    const QList<SentChunk> answers = sim.sentChunks().mid(1);
+    QCOMPARE((QList<int> { answers[0].line, answers[1].line }), answeredLines);
+    const SentChunk late = answers[0].line == 1 ? answers[0] : answers[1];
+    QVERIFY(msecsBetween(sim.lineRecords().first().completeAt, late.at) >= 300);
+    QCOMPARE(sim.lineCounts(), (QList<LineCount> { { goodRecord, 2 } }));
+
+    host->write(endRecord);
+    QCOMPARE(host->readUntil("@"), QByteArray("@"));
+    QCOMPARE(sim.lineCounts(), (QList<LineCount> { { goodRecord, 2 }, { endRecord, 1 } }));
 }
 
 void TestSimulator::xoffHoldsTheHostBack()
@@ -378,6 +401,7 @@ void TestSimulator::faultNames_data()
 
     QTest::newRow("late with delay") << "late:3:500" << true << int(Fault::LateAnswer) << 3 << 500 << QByteArray();
     QTest::newRow("late default") << "late:3" << true << int(Fault::LateAnswer) << 3 << -1 << QByteArray();
+    QTest::newRow("late in order") << "late-in-order:3:500" << true << int(Fault::LateInOrder) << 3 << 500 << QByteArray();
     QTest::newRow("answer with colon") << "answer:2:~:-" << true << int(Fault::CustomAnswer) << 2 << -1 << QByteArray("~:-");
     QTest::newRow("garbage everywhere") << "garbage" << true << int(Fault::Garbage) << 0 << -1 << QByteArray();
     QTest::newRow("split reply") << "split-reply" << true << int(Fault::SplitReply) << 0 << -1 << QByteArray();

@@ -33,6 +33,7 @@ public:
     QStringList statuses;           // every status text, in order
     QStringList boxes;              // "plain: text", "warning: text", "ask: text"
     QList<bool> answers;            // scripted Yes/No answers, first first; Yes when none left
+    QStringList staleDrops;         // "line n: bytes" for every stale answer dropped
     QStringList calls;              // busy/idle transitions and count operations
     int eventRuns = 0;
     int lastBlockMsecs = 0;         // what the latest letEventsRun was allowed to block
@@ -86,6 +87,10 @@ public:
     }
     void showPlainBox(const QString &text) override { boxes << QStringLiteral("plain: ") + text; }
     void showWarningBox(const QString &text) override { boxes << QStringLiteral("warning: ") + text; }
+    void staleAnswerDropped(int lineNumber, const QByteArray &bytes) override
+    {
+        staleDrops << QStringLiteral("line %1: %2").arg(lineNumber).arg(QString::fromLatin1(bytes));
+    }
     bool askYesNo(const QString &text) override
     {
         boxes << QStringLiteral("ask: ") + text;

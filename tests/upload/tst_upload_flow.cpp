@@ -123,6 +123,41 @@ private slots:
         verifyEndedTidily(c, window);
     }
 
+    void withoutTheMainCodeCommandThePortOpensStraightForTheBootloader()
+    {
+        for (const bool leftOpen : {false, true}) {
+            ScriptedController c;
+            c.port.open = leftOpen;
+            RecordingWindow window;
+            window.comPosition = 2;
+            window.path = firmware(":00000001FF\r\n");
+            UploadOptions options;
+            options.sendMainCodeCommand = false;
+            QVERIFY(UploadProcedure(window, c.port, c.clock, options).run().succeeded());
+            QStringList expected = {"Handshaking=1", "Settings=57600,n,8,1", "CommPort=3", "open",
+                                    "output @&$"};
+            if (leftOpen)
+                expected.prepend("close");
+            QCOMPARE(c.port.log.mid(0, expected.size()), expected);
+            QCOMPARE(c.clock.sleptMsecs, 0);
+            QVERIFY(!c.port.written.contains("4*730562"));
+        }
+    }
+
+    void aGivenImageIsSentAndThePathIsNotRead()
+    {
+        ScriptedController c;
+        RecordingWindow window;
+        window.path = m_folder.filePath("never-written.hex");
+        UploadOptions options;
+        options.image = FirmwareImage::fromBytes(":01\r\n\r\n:02\n:00000001FF", window.path);
+        const UploadOutcome outcome = UploadProcedure(window, c.port, c.clock, options).run();
+        QVERIFY(outcome.succeeded());
+        QCOMPARE(c.lines, (QList<QByteArray>{":01", ":02", ":00000001FF"}));
+        QCOMPARE(window.totalLines, qint16(3));
+        QVERIFY(window.statuses.contains("Opening the file " + window.path + "."));
+    }
+
     void aPortLeftOpenIsClosedBeforeAnythingElse()
     {
         ScriptedController c;
@@ -527,6 +562,192 @@ private slots:
         QCOMPARE(window.boxes, QStringList{"plain: Update File successfully uploaded."});
     }
 
+    // Each send is answered once; an answer that comes after its wait is
+    // owed, awaited before the next line's first send, and dropped there, so
+    // that it is never judged as that line's answer. Sends are numbered from
+    // 1 over the whole transfer; the second line's first send (2) goes
+    // unanswered within its wait, and its answer comes later.
+    void anAnswerOwedByAnEarlierSendIsNeverTheNextLinesAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("version");
+        // send number -> seconds after that send, answer
+        QTest::addColumn<QList<int>>("lateSends");
+        QTest::addColumn<QList<int>>("delays");
+        QTest::addColumn<QByteArray>("lateAnswer");
+        QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<int>("stale");
+        const QList<QByteArray> resent{":1", ":2", ":2", ":3", ":4", ":5", ":5", ":6", ":00000001FF"};
+        // In order: the late answer to send 2 comes during the resend's
+        // wait, the resend's own answer a second later.
+        QTest::newRow("in order") << QByteArray("1.28") << QList<int>{2, 3} << QList<int>{4, 2}
+                                  << QByteArray("~") << resent << 1;
+        // The resend is answered at once, the first send a second later.
+        QTest::newRow("resend first") << QByteArray("1.28") << QList<int>{2} << QList<int>{4}
+                                      << QByteArray("~") << resent << 1;
+        // Both answers in one read: nothing is owed after it.
+        QTest::newRow("both at once") << QByteArray("1.28") << QList<int>{2, 3} << QList<int>{4, 1}
+                                      << QByteArray("~") << resent << 0;
+        // Below 1.28 an unanswered line is accepted and never resent; its
+        // late "-" is dropped, not blamed on a later line.
+        QTest::newRow("below 1.28") << QByteArray("1.27") << QList<int>{2} << QList<int>{4}
+                                    << QByteArray("-")
+                                    << QList<QByteArray>{":1", ":2", ":3", ":4", ":5", ":6", ":00000001FF"} << 1;
+    }
+    void anAnswerOwedByAnEarlierSendIsNeverTheNextLinesAnswer()
+    {
+        QFETCH(QByteArray, version);
+        QFETCH(QList<int>, lateSends);
+        QFETCH(QList<int>, delays);
+        QFETCH(QByteArray, lateAnswer);
+        QFETCH(QList<QByteArray>, sent);
+        QFETCH(int, stale);
+
+        ScriptedController c;
+        c.readyReply = "?V" + version;
+        // A bootloader from 1.28 on finds a checksum error in line 5 once.
+        c.answer = [&](const QByteArray &line, int send) {
+            if (line == ":5" && send == 0 && version == "1.28")
+                return QByteArray("-");
+            return QByteArray(line == ":00000001FF" ? "@" : "~");
+        };
+        struct Due {
+            qint64 second;
+            QByteArray bytes;
+        };
+        QList<Due> due;
+        int sends = 0;
+        const auto answerNow = c.port.onOutput;
+        c.port.onOutput = [&](ScriptedPort &p, const QByteArray &bytes) {
+            if (!bytes.startsWith(':')) {
+                answerNow(p, bytes);
+                return;
+            }
+            const int late = int(lateSends.indexOf(++sends));
+            if (late < 0) {
+                answerNow(p, bytes);
+                return;
+            }
+            c.lines << bytes;
+            c.sendsOf[bytes]++;
+            due << Due{c.clock.seconds + delays[late], late == 0 ? lateAnswer : QByteArray("~")};
+        };
+        const auto caret = c.port.onPoll;
+        c.port.onPoll = [&](ScriptedPort &p) {
+            caret(p);
+            while (!due.isEmpty() && due.first().second <= c.clock.seconds)
+                p.waiting += due.takeFirst().bytes;
+        };
+        RecordingWindow window;
+        window.path = firmware(":1\r\n:2\r\n:3\r\n:4\r\n:5\r\n:6\r\n:00000001FF\r\n");
+        const UploadOutcome outcome = UploadProcedure(window, c.port, c.clock).run();
+
+        QCOMPARE(c.lines, sent);
+        QCOMPARE(window.boxes, QStringList{"plain: Update File successfully uploaded."});
+        QCOMPARE(outcome.staleAnswers, stale);
+        QCOMPARE(window.staleDrops, stale ? QStringList{"line 2: " + lateAnswer.right(1)} : QStringList{});
+        QVERIFY(due.isEmpty());
+    }
+
+    void anOwedAnswerThatNeverComesCostsOneWaitOnly()
+    {
+        // The first send of line 2 is never answered; its resend is. The
+        // owed answer is awaited once, before line 3, then forgiven.
+        ScriptedController c;
+        c.readyReply = "?V1.28";
+        c.answer = [](const QByteArray &line, int send) {
+            if (line == ":2" && send == 0)
+                return QByteArray();
+            return QByteArray(line == ":00000001FF" ? "@" : "~");
+        };
+        QHash<QByteArray, qint64> sentAt;
+        const auto answer = c.port.onOutput;
+        c.port.onOutput = [&](ScriptedPort &p, const QByteArray &bytes) {
+            sentAt.insert(bytes, c.clock.seconds); // the latest send of each line
+            answer(p, bytes);
+        };
+        RecordingWindow window;
+        window.path = firmware(":1\r\n:2\r\n:3\r\n:4\r\n:00000001FF\r\n");
+        const UploadOutcome outcome = UploadProcedure(window, c.port, c.clock).run();
+        QVERIFY(outcome.succeeded());
+        QCOMPARE(outcome.staleAnswers, 0);
+        // From line 2's resend, one wait for what its first send owed, then
+        // no further wait: a second of this clock passes every four readings
+        // whatever happens.
+        QVERIFY(sentAt[":3"] - sentAt[":2"] >= 3);
+        QVERIFY(sentAt[":4"] - sentAt[":3"] <= 1);
+        QVERIFY(sentAt[":00000001FF"] - sentAt[":4"] <= 1);
+    }
+
+    void everyAnswerOwedIsAwaitedAndDropped()
+    {
+        // Line 2 gets no answer to any of its three sends within their
+        // waits; the operator goes on. Its three answers, each a "-", come
+        // one by one before line 3: all three are dropped, and line 3 is
+        // judged on its own answer.
+        ScriptedController c;
+        c.readyReply = "?V1.28";
+        RecordingWindow window;
+        window.path = firmware(":1\r\n:2\r\n:3\r\n:00000001FF\r\n");
+        QList<qint64> due;
+        const auto answer = c.port.onOutput;
+        c.port.onOutput = [&](ScriptedPort &p, const QByteArray &bytes) {
+            if (bytes != ":2")
+                return answer(p, bytes);
+            c.lines << bytes;
+            due << c.clock.seconds + due.size();
+        };
+        const auto caret = c.port.onPoll;
+        c.port.onPoll = [&](ScriptedPort &p) {
+            caret(p);
+            // After the question: one answer a second.
+            if (!window.boxes.isEmpty() && !due.isEmpty() && due.first() <= c.clock.seconds)
+                due.removeFirst(), p.waiting += "-";
+        };
+        const UploadOutcome outcome = UploadProcedure(window, c.port, c.clock).run();
+        QCOMPARE(c.lines, (QList<QByteArray>{":1", ":2", ":2", ":2", ":3", ":00000001FF"}));
+        QCOMPARE(window.boxes, (QStringList{"ask: Did not receive a response after sending line 2. Continue with download?",
+                                            "plain: Update File successfully uploaded."}));
+        QCOMPARE(outcome.staleAnswers, 3);
+    }
+
+    void aCancelDuringTheWaitForAnOwedAnswerSendsNoFurtherLine()
+    {
+        ScriptedController c;
+        c.readyReply = "?V1.28";
+        c.answer = [](const QByteArray &line, int send) {
+            return line == ":1" && send == 0 ? QByteArray() : QByteArray("~");
+        };
+        RecordingWindow window;
+        window.path = firmware(":1\r\n:2\r\n");
+        window.onEvents = [&](RecordingWindow &w) {
+            if (c.lines.size() == 2 && w.eventRuns > 1)
+                w.cancel = true;
+        };
+        const UploadOutcome outcome = UploadProcedure(window, c.port, c.clock).run();
+        QCOMPARE(outcome.kind, UploadOutcome::Kind::Cancelled);
+        QCOMPARE(c.lines, (QList<QByteArray>{":1", ":1"}));
+        verifyEndedTidily(c, window);
+    }
+
+    void whatWaitsBeforeALineIsDroppedNotJudged()
+    {
+        // A stray "-" between two lines (a controller answering twice) and
+        // what the handshake left behind are gone before the next send.
+        ScriptedController c;
+        c.readyReply = "?V1.28";
+        RecordingWindow window;
+        window.onEvents = [&](RecordingWindow &) {
+            if (c.lines.size() == 1 && !c.port.log.contains("stray"))
+                c.port.log << "stray", c.port.waiting += "-";
+        };
+        window.path = firmware(":1\r\n:2\r\n:00000001FF\r\n");
+        const UploadOutcome outcome = UploadProcedure(window, c.port, c.clock).run();
+        QCOMPARE(window.boxes, QStringList{"plain: Update File successfully uploaded."});
+        QCOMPARE(c.lines, (QList<QByteArray>{":1", ":2", ":00000001FF"}));
+        QCOMPARE(outcome.staleAnswers, 1);
+        QCOMPARE(window.staleDrops, QStringList{"line 1: -"});
+    }
+
     void fileOpeningFailuresNameThePath()
     {
         for (const QString &path : {m_folder.filePath("none.hex"), m_folder.path()}) {
@@ -654,7 +875,9 @@ private slots:
                 lastSeenAt = c.clock.seconds;
                 w.cancel = cancelFirst;
             };
-            UploadProcedure upload(window, c.port, c.clock, UploadOptions{5});
+            UploadOptions options;
+            options.controllerWaitSeconds = 5;
+            UploadProcedure upload(window, c.port, c.clock, options);
             const UploadOutcome outcome = upload.run();
             QCOMPARE(outcome.kind, cancelFirst ? UploadOutcome::Kind::Cancelled
                                                : UploadOutcome::Kind::NoController);

@@ -1,5 +1,5 @@
 #include "Counter16.h"
-#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "TempFiles.h"
 #include "VersionNumber.h"
 
@@ -25,12 +25,11 @@ private:
 
     QList<QByteArray> linesOf(const QByteArray &content)
     {
-        FirmwareFile file;
-        file.open(fileWith(content));
-        QList<QByteArray> lines;
-        while (!file.atEnd())
-            lines << file.readLine();
-        return lines;
+        const auto image = FirmwareImage::read(fileWith(content));
+        // A reading of the bytes themselves splits them the same way.
+        if (FirmwareImage::fromBytes(content)->lines() != image->lines())
+            return {"different from the file's reading"};
+        return image->lines();
     }
 
 private slots:
@@ -144,23 +143,21 @@ private slots:
         QCOMPARE(linesOf(odd + "\r\n" + odd), (QList<QByteArray>{odd, odd}));
     }
 
-    void aRewoundFileReadsFromTheFirstLineAgain()
+    void anImageKeepsTheBytesAsRead()
     {
-        FirmwareFile file;
-        file.open(fileWith("one\r\ntwo\r\n"));
-        QCOMPARE(file.readLine(), QByteArray("one"));
-        QCOMPARE(file.readLine(), QByteArray("two"));
-        QVERIFY(file.atEnd());
-        file.rewind();
-        QCOMPARE(file.readLine(), QByteArray("one"));
+        const QString path = fileWith("abc");
+        const auto image = FirmwareImage::read(path);
+        QCOMPARE(image->bytes(), QByteArray("abc"));
+        QCOMPARE(image->path(), path);
+        QCOMPARE(image->sha256Hex(), QByteArray("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+        QCOMPARE(FirmwareImage::fromBytes({})->sha256Hex(),
+                 QByteArray("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
     }
 
-    void missingFilesAndFoldersCannotBeOpened()
+    void missingFilesAndFoldersCannotBeRead()
     {
-        FirmwareFile file;
-        QVERIFY_THROWS_EXCEPTION(FirmwareFileError, file.open(m_folder.filePath("none.hex")));
-        QVERIFY_THROWS_EXCEPTION(FirmwareFileError, file.open(m_folder.path()));
-        QVERIFY(!file.isOpen());
+        QVERIFY_THROWS_EXCEPTION(FirmwareFileError, FirmwareImage::read(m_folder.filePath("none.hex")));
+        QVERIFY_THROWS_EXCEPTION(FirmwareFileError, FirmwareImage::read(m_folder.path()));
     }
 };
 

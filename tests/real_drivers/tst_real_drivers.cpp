@@ -1,0 +1,436 @@
+// The serial code on the kernel's own drivers: quobin-cli runs in a QEMU
+// guest on Debian's kernel, through the 8250 driver on an emulated 16550
+// and through ftdi_sio on an emulated FTDI adapter, with a simulated
+// controller on the host at the far end of each. One guest serves every
+// case, in order.
+
+#include "ControllerSimulator.h"
+#include "GuestMachine.h"
+#include "HexRecord.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+
+using namespace quobin::testing;
+using quobin::sim::ControllerSimulator;
+using quobin::sim::Fault;
+using quobin::sim::SimulatorConfig;
+
+namespace {
+
+const QByteArray kMainCode = "\r4*730562\r";
+const QByteArray kReadyRequest = "@&$";
+constexpr char kXoff = '\x13';
+constexpr char kXon = '\x11';
+const QString kUart = QStringLiteral("/dev/ttyS1");
+const QString kAdapterSerial = QStringLiteral("QB17A");
+const QString kAdapterById = QStringLiteral("/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_QB17A-if00-port0");
+
+// The controller as the operator meets it: it resets only when told.
+SimulatorConfig controller(QList<Fault> faults = {})
+{
+    SimulatorConfig config;
+    config.version = "1.28";
+    config.caretDelayMs = -1;
+    config.faults = std::move(faults);
+    return config;
+}
+
+// The speed the guest has set on the line: QEMU passes it on to the host
+// tty it writes to, here the simulator's pseudo-terminal.
+int lineBaud(const QString &device)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    termios settings{};
+    const int ok = ::tcgetattr(fd, &settings);
+    ::close(fd);
+    if (ok != 0)
+        return -1;
+    switch (::cfgetospeed(&settings)) {
+    case B9600: return 9600;
+    case B57600: return 57600;
+    default: return 0;
+    }
+}
+
+QByteArray everythingReceived(const ControllerSimulator &sim)
+{
+    QByteArray bytes;
+    for (const auto &chunk : sim.receivedChunks())
+        bytes += chunk.bytes;
+    return bytes;
+}
+
+// Every byte of the main-code command reached the controller at 9600, every
+// later byte at 57600; empty when so, else what was wrong.
+QString speedsOnTheWire(const ControllerSimulator &sim)
+{
+    qsizetype offset = 0;
+    for (const auto &chunk : sim.receivedChunks()) {
+        const bool mainCode = offset < kMainCode.size();
+        const int wanted = mainCode ? 9600 : 57600;
+        if (mainCode && offset + chunk.bytes.size() > kMainCode.size())
+            return QStringLiteral("a read held both the main-code command and what followed it");
+        if (chunk.settings.baud != wanted)
+            return QStringLiteral("bytes %1 to %2 came at %3 baud, not %4")
+                .arg(offset).arg(offset + chunk.bytes.size()).arg(chunk.settings.baud).arg(wanted);
+        offset += chunk.bytes.size();
+    }
+    return {};
+}
+
+QJsonObject resultEvent(const QString &jsonLines)
+{
+    QJsonObject result;
+    for (const QString &line : jsonLines.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event.value(QStringLiteral("event")).toString() == QLatin1String("result"))
+            result = event;
+    }
+    return result;
+}
+
+} // namespace
+
+class RealDriversTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_guest = std::make_unique<GuestMachine>(QStringLiteral(QUOBIN_GUEST_IMAGE),
+                                                 QStringLiteral(QUOBIN_GUEST_WORK),
+                                                 QStringLiteral(QUOBIN_GUEST_RUNNER));
+        QVERIFY2(m_guest->boot(300), qPrintable(m_guest->error()));
+        // The program runs from the shared work folder, so that no link or
+        // settings file beside the host's build changes what it does.
+        const QString bin = m_guest->workFolder() + QStringLiteral("/bin");
+        QVERIFY(QDir().mkpath(bin));
+        m_cli = bin + QStringLiteral("/quobin-cli");
+        QVERIFY(QFile::copy(QStringLiteral(QUOBIN_CLI), m_cli));
+        m_hex = quobin::sim::HexRecord::sampleImage(200);
+        m_firmware = m_guest->workFolder() + QStringLiteral("/firmware.hex");
+        QFile file(m_firmware);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(m_hex) == m_hex.size());
+    }
+
+    void cleanupTestCase()
+    {
+        m_guest.reset();
+    }
+
+    // A case that failed half-way may leave its upload running: it must not
+    // meet the next case's controller.
+    void cleanup()
+    {
+        if (m_guest && !m_uploadJob.isEmpty() && !m_guest->hasEnded(m_uploadJob)) {
+            GuestJobResult stopped;
+            m_guest->run(QStringLiteral("read -r pid < %1 && kill -KILL \"$pid\"").arg(m_uploadPid), 30, stopped);
+            m_guest->waitFor(m_uploadJob, 30, stopped);
+        }
+        m_uploadJob.clear();
+        if (m_guest) {
+            QVERIFY2(m_guest->unplugAdapter(), qPrintable(m_guest->error()));
+            QVERIFY2(m_guest->connectUart({}), qPrintable(m_guest->error()));
+        }
+    }
+
+    // The whole upload through the 16550 and the 8250 driver: the controller
+    // gets the file byte for byte, the main-code command at 9600 and the rest
+    // at 57600.
+    void uploadThroughTheUart()
+    {
+        ControllerSimulator sim(controller());
+        QVERIFY2(m_guest->connectUart(sim.slavePath()), qPrintable(m_guest->error()));
+        uploadByteExact(sim, kUart);
+    }
+
+    // The same through the FTDI adapter and ftdi_sio, named by its stable
+    // by-id path as an operator names it.
+    void uploadThroughTheAdapter()
+    {
+        ControllerSimulator sim(controller());
+        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        uploadByteExact(sim, kAdapterById);
+    }
+
+    // The ports list names the 16550 as Com 2 and the adapter by the stable
+    // name that udev gives it, with the adapter's own USB description.
+    void portsListTheUartAndTheAdapter()
+    {
+        ControllerSimulator sim(controller());
+        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        GuestJobResult run;
+        QVERIFY2(m_guest->run(QStringLiteral("exec %1 ports --json 2>/dev/null").arg(m_cli), 60, run),
+                 qPrintable(m_guest->error()));
+        QVERIFY2(run.status == 0, qPrintable(run.output));
+        const QJsonObject report = QJsonDocument::fromJson(run.output.toUtf8()).object();
+        QJsonObject com2;
+        for (const QJsonValue &port : report.value(QStringLiteral("ports")).toArray()) {
+            if (port.toObject().value(QStringLiteral("number")).toInt() == 2)
+                com2 = port.toObject();
+        }
+        QCOMPARE(com2.value(QStringLiteral("device")).toString(), kUart);
+        QVERIFY2(com2.value(QStringLiteral("exists")).toBool(), qPrintable(run.output));
+        QJsonObject adapter;
+        for (const QJsonValue &device : report.value(QStringLiteral("unreached")).toArray()) {
+            if (device.toObject().value(QStringLiteral("name")).toString() == kAdapterById)
+                adapter = device.toObject();
+        }
+        QVERIFY2(!adapter.isEmpty(), qPrintable(run.output));
+        QCOMPARE(adapter.value(QStringLiteral("device")).toString(), QStringLiteral("/dev/ttyUSB0"));
+        const QJsonObject usb = adapter.value(QStringLiteral("usb")).toObject();
+        QCOMPARE(usb.value(QStringLiteral("serialNumber")).toString(), kAdapterSerial);
+        QCOMPARE(usb.value(QStringLiteral("vendorId")).toString(), QStringLiteral("0403"));
+        QCOMPARE(usb.value(QStringLiteral("productId")).toString(), QStringLiteral("6001"));
+        QVERIFY2(!usb.value(QStringLiteral("product")).toString().isEmpty(), qPrintable(run.output));
+
+        QVERIFY2(m_guest->run(QStringLiteral("exec %1 ports 2>&1").arg(m_cli), 60, run), qPrintable(m_guest->error()));
+        QVERIFY2(run.output.contains(kAdapterById), qPrintable(run.output));
+        QVERIFY2(run.output.contains(usb.value(QStringLiteral("product")).toString()), qPrintable(run.output));
+    }
+
+    // An adapter pulled out while the program waits for the controller's
+    // "^": the driver hangs the port up, and the program ends with a port
+    // or transfer error at once instead of waiting on a device that has gone.
+    void adapterPulledOutWhileWaitingForTheController()
+    {
+        ControllerSimulator sim(controller());
+        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        const QString job = upload(kAdapterById);
+        QVERIFY(sim.waitUntil([&] { return sim.mainCodeBytes() == kMainCode; }, 60000));
+        QVERIFY(sim.waitUntil([&] { return lineBaud(sim.slavePath()) == 57600; }, 30000));
+        QThread::msleep(1000);
+        pullOutAndExpectAnError(job);
+    }
+
+    // The same in the middle of the lines.
+    void adapterPulledOutMidTransfer()
+    {
+        ControllerSimulator sim(controller());
+        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        const QString job = upload(kAdapterById);
+        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        QVERIFY(sim.waitUntil([&] { return sim.receivedLines().size() >= 20; }, 60000));
+        pullOutAndExpectAnError(job);
+        QVERIFY(sim.receivedLines().size() < 201);
+    }
+
+    // And while it waits for the controller's "@" after the last line, a
+    // wait that runs no events: the hang-up still ends it at once, as a
+    // port or transfer error, not as a missing end confirmation.
+    void adapterPulledOutBeforeTheEndConfirmation()
+    {
+        ControllerSimulator sim(controller({Fault(Fault::NoCompletion)}));
+        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        const QString job = upload(kAdapterById);
+        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        // The answer to the end-of-file record, "~" instead of "@", has gone
+        // out: the program now waits for the "@" alone.
+        const int lines = int(m_hex.count('\n'));
+        QVERIFY(sim.waitUntil([&] { return sim.sentBytes().count('~') == lines; }, 120000));
+        QThread::msleep(300);
+        pullOutAndExpectAnError(job);
+    }
+
+    // Ctrl-C while the controller holds XOFF: the program ends within 5 s
+    // with 130, and the line the driver was holding is thrown away, so that
+    // it never reaches the controller, not even when XON comes. The 16550
+    // only: QEMU's FTDI model does no XON/XOFF.
+    void interruptUnderXoffDropsTheHeldLine()
+    {
+        constexpr int kHeldAfter = 20;
+        ControllerSimulator sim(controller({Fault(Fault::XoffHold, kHeldAfter, 12000)}));
+        QVERIFY2(m_guest->connectUart(sim.slavePath()), qPrintable(m_guest->error()));
+        const QString job = upload(kUart);
+        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        QVERIFY(sim.waitUntil([&] { return sim.sentBytes().contains(kXoff); }, 60000));
+        // The program writes the next line into the driver's held queue and
+        // waits for its answer.
+        QThread::msleep(1000);
+        GuestJobResult interrupt;
+        // Shell builtins only: starting a program in a loaded guest can take
+        // seconds, which must not count as the program's.
+        QVERIFY2(m_guest->run(QStringLiteral("read -r pid < %1; kill -INT \"$pid\"; read -r now _ < /proc/uptime; echo \"$now\"")
+                                  .arg(m_uploadPid), 30, interrupt),
+                 qPrintable(m_guest->error()));
+        QVERIFY2(interrupt.status == 0, qPrintable(interrupt.output));
+        const double interruptedAt = interrupt.output.section(QLatin1Char('\n'), 0, 0).toDouble();
+        GuestJobResult run;
+        QVERIFY2(m_guest->waitFor(job, 60, run), qPrintable(m_guest->error()));
+        qInfo("Ctrl-C under XOFF: the program ended %.2f s later", run.endedAt - interruptedAt);
+        QVERIFY2(run.status == 130, told(run).constData());
+        QVERIFY2(run.endedAt - interruptedAt <= 5.0, told(run).constData());
+
+        QVERIFY(sim.waitUntil([&] { return sim.sentBytes().contains(kXon); }, 30000));
+        QThread::msleep(2000);
+        QByteArray expected = kMainCode + kReadyRequest;
+        for (const QByteArray &line : m_hex.split('\n').mid(0, kHeldAfter))
+            expected += line.trimmed();
+        QCOMPARE(everythingReceived(sim), expected);
+    }
+
+    // The hazard that the program avoids, shown on the same driver: a plain
+    // shell's write and close under XOFF sit in the kernel's closing wait
+    // (30 s by default for a 16550) before the held bytes are dropped.
+    void plainCloseUnderXoffWaitsForTheKernel()
+    {
+        ControllerSimulator sim(controller());
+        QVERIFY2(m_guest->connectUart(sim.slavePath()), qPrintable(m_guest->error()));
+        const QString opened = m_guest->workFolder() + QStringLiteral("/plain.open");
+        const QString go = m_guest->workFolder() + QStringLiteral("/plain.go");
+        const QString job = m_guest->start(QStringLiteral(
+            "exec 3<>%1\n"
+            "stty -F %1 57600 raw ixon -ixany\n"
+            "touch %2\n"
+            "until [ -e %3 ]; do sleep 0.05; done\n"
+            "printf 'held line\\r\\n' >&3\n"
+            "read -r before _ < /proc/uptime\n"
+            "exec 3>&-\n"
+            "read -r after _ < /proc/uptime\n"
+            "echo \"$before $after\"\n").arg(kUart, opened, go));
+        QVERIFY(sim.waitUntil([&] { return QFile::exists(opened); }, 60000));
+        sim.send(QByteArray(1, kXoff));
+        QThread::msleep(500);
+        QFile(go).open(QIODevice::WriteOnly);
+        GuestJobResult run;
+        QVERIFY2(m_guest->waitFor(job, 90, run), qPrintable(m_guest->error()));
+        QVERIFY2(run.status == 0, qPrintable(run.output));
+        const QStringList times = run.output.simplified().split(QLatin1Char(' '));
+        QCOMPARE(times.size(), 2);
+        const double closeSecs = times[1].toDouble() - times[0].toDouble();
+        qInfo("A plain close under XOFF took %.1f s", closeSecs);
+        QVERIFY2(closeSecs >= 25.0, qPrintable(run.output));
+        QVERIFY(!everythingReceived(sim).contains("held line"));
+    }
+
+private:
+    bool plugAdapter(const ControllerSimulator &sim)
+    {
+        if (!m_guest->plugAdapter(sim.slavePath(), kAdapterSerial))
+            return false;
+        GuestJobResult appeared;
+        const QString wait = QStringLiteral("for i in $(seq 300); do [ -e %1 ] && exit 0; sleep 0.1; done; exit 1").arg(kAdapterById);
+        if (!m_guest->run(wait, 60, appeared))
+            return false;
+        if (appeared.status != 0) {
+            m_guest->run(QStringLiteral("ls -lR /dev/serial; ls -l /dev/ttyUSB*"), 30, appeared);
+            qWarning("%s", qPrintable(appeared.output));
+        }
+        return appeared.status == 0;
+    }
+
+    // Starts an upload in the guest; its --log is kept for a failure's
+    // message.
+    QString upload(const QString &port)
+    {
+        const QString name = m_guest->workFolder() + QStringLiteral("/upload%1").arg(++m_uploads);
+        m_log = name + QStringLiteral(".log");
+        m_uploadPid = name + QStringLiteral(".pid");
+        m_uploadJob = m_guest->start(QStringLiteral("echo $$ > %1\nexec %2 upload --json --on-error stop --log %3 --port %4 %5\n")
+                                         .arg(m_uploadPid, m_cli, m_log, port, m_firmware));
+        return m_uploadJob;
+    }
+
+    // What the last upload printed and logged.
+    QByteArray told(const GuestJobResult &run) const
+    {
+        QFile log(m_log);
+        log.open(QIODevice::ReadOnly);
+        return (run.output + QStringLiteral("\n--log:\n") + QString::fromUtf8(log.readAll().right(4000))).toLocal8Bit();
+    }
+
+    // Plays the operator who resets the controller once the program has
+    // sent the main-code command and reopened the port at the bootloader's
+    // speed. A reset is repeated when no request follows, as an operator
+    // would: a "^" that comes before the program waits for it is rightly
+    // discarded.
+    bool resetWhenReady(ControllerSimulator &sim, const QString &device)
+    {
+        if (!sim.waitUntil([&] { return sim.mainCodeBytes() == kMainCode; }, 60000)) {
+            qWarning("the main-code command did not arrive: %s", everythingReceived(sim).toHex().constData());
+            return false;
+        }
+        QElapsedTimer sinceMainCode;
+        sinceMainCode.start();
+        if (!sim.waitUntil([&] { return lineBaud(device) == 57600; }, 30000)) {
+            qWarning("the line did not change to 57600 baud");
+            return false;
+        }
+        // The close after the main-code command waits for the transmitter
+        // to empty; a driver that never reports it empty makes this long.
+        qInfo("The port was reopened at 57600 baud about %lld ms after the main-code command", sinceMainCode.elapsed());
+        for (int reset = 0; reset < 5; ++reset) {
+            QThread::msleep(700);
+            sim.sendActiveCharacter();
+            if (sim.waitUntil([&] { return sim.requestCount() > 0; }, 4000))
+                return true;
+        }
+        qWarning("no ready request after five resets");
+        return false;
+    }
+
+    void uploadByteExact(ControllerSimulator &sim, const QString &port)
+    {
+        const QString job = upload(port);
+        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        GuestJobResult run;
+        QVERIFY2(m_guest->waitFor(job, 180, run), qPrintable(m_guest->error()));
+        qInfo("%s: %.1f s in the guest", qPrintable(port), run.endedAt - run.startedAt);
+        QVERIFY2(run.status == 0, told(run).constData());
+        QCOMPARE(resultEvent(run.output).value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+        // The program sends each line as it stands, without its line end.
+        QCOMPARE(everythingReceived(sim), kMainCode + kReadyRequest + QByteArray(m_hex).replace("\r\n", ""));
+        const QString speeds = speedsOnTheWire(sim);
+        QVERIFY2(speeds.isEmpty(), qPrintable(speeds));
+    }
+
+    // Pulls the adapter out under a running upload, which must then end
+    // with exit 1 and a port or transfer error within 5 s of the guest's
+    // kernel seeing the adapter go.
+    void pullOutAndExpectAnError(const QString &job)
+    {
+        QVERIFY2(m_guest->unplugAdapter(), qPrintable(m_guest->error()));
+        GuestJobResult run;
+        QVERIFY2(m_guest->waitFor(job, 60, run), qPrintable(m_guest->error()));
+        GuestJobResult kernelLog;
+        QVERIFY2(m_guest->run(QStringLiteral("dmesg | grep 'USB disconnect' | tail -n 1"), 30, kernelLog),
+                 qPrintable(m_guest->error()));
+        static const QRegularExpression stamp(QStringLiteral("^\\[\\s*([0-9]+\\.[0-9]+)\\]"));
+        const QRegularExpressionMatch pulledOut = stamp.match(kernelLog.output);
+        QVERIFY2(pulledOut.hasMatch(), qPrintable(kernelLog.output));
+        const double secs = run.endedAt - pulledOut.captured(1).toDouble();
+        qInfo("The program ended %.2f s after the guest's kernel saw the adapter go", secs);
+        QVERIFY2(run.status == 1, told(run).constData());
+        const QString result = resultEvent(run.output).value(QStringLiteral("result")).toString();
+        QVERIFY2(result == QLatin1String("port-error") || result == QLatin1String("transfer-error"), told(run).constData());
+        QVERIFY2(secs <= 5.0, told(run).constData());
+    }
+
+    std::unique_ptr<GuestMachine> m_guest;
+    int m_uploads = 0;
+    QString m_uploadJob; // the last upload's job, its --log and its process id
+    QString m_log;
+    QString m_uploadPid;
+    QString m_cli;
+    QString m_firmware;
+    QByteArray m_hex;
+};
+
+QTEST_GUILESS_MAIN(RealDriversTest)
+#include "tst_real_drivers.moc"
