@@ -37,9 +37,9 @@ void setListPosition(QComboBox *list, qint16 position)
 
 } // namespace
 
-Form1::Form1(Form1Services services, const QString &settingsPath, ProgramVersion version,
+Form1::Form1(Form1Services services, const SettingsLocation &settings, ProgramVersion version,
              QWidget *parent)
-    : QWidget(parent), m_services(services), m_settingsPath(settingsPath), Timer3(new QTimer(this))
+    : QWidget(parent), m_services(services), m_settings(settings), Timer3(new QTimer(this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(designCaption);
@@ -67,7 +67,7 @@ Form1::Form1(Form1Services services, const QString &settingsPath, ProgramVersion
     // Start-up: the versioned caption, then the settings, all before the
     // window is first shown.
     setWindowTitle(captionFor(version));
-    LoadSettings(m_settingsPath);
+    LoadSettings(m_settings.path);
 
     // The port list's tooltip names what the chosen "Com n" reaches. Devices
     // come and go, so it is asked again when the choice changes, when the
@@ -114,13 +114,22 @@ void Form1::LoadSettings(const QString &path)
         setListPosition(ui.Combo1, settings.comPortPosition);
         setListPosition(ui.Combo2, settings.baudRatePosition);
         ui.Text1->setText(settings.firmwarePath);
+    } catch (const SettingsFileMissing &) {
+        if (!m_settings.missingFileIsFirstStart)
+            WarnSettingsNotLoaded(path);
+        SetDefaults();
     } catch (const std::exception &) {
-        m_services.boxes.warning(boxParent(), applicationTitle,
-                                 QStringLiteral("An error occured while loading file ") + path
-                                     + QStringLiteral(".")
-                                     + QStringLiteral(" The default settings will be loaded instead."));
+        WarnSettingsNotLoaded(path);
         SetDefaults();
     }
+}
+
+void Form1::WarnSettingsNotLoaded(const QString &path)
+{
+    m_services.boxes.warning(boxParent(), applicationTitle,
+                             QStringLiteral("An error occured while loading file ") + path
+                                 + QStringLiteral(".")
+                                 + QStringLiteral(" The default settings will be loaded instead."));
 }
 
 void Form1::SaveSettings(const QString &path)
@@ -220,7 +229,7 @@ void Form1::ShutDown()
     } catch (const std::exception &) {
         // The port is going away with the program; the settings are saved regardless.
     }
-    SaveSettings(m_settingsPath);
+    SaveSettings(m_settings.path);
 }
 
 QWidget *Form1::boxParent()

@@ -2,6 +2,7 @@
 
 #include "Caption.h"
 #include "Form1Layout.h"
+#include "SettingsFile.h"
 #include "UploadWindow.h"
 
 #include <QTimer>
@@ -27,14 +28,15 @@ struct Form1Services {
 };
 
 // The program's one window. Created in its idle look with the versioned
-// caption and the settings loaded from settingsPath (a warning box and the
-// defaults when they cannot be), so show() is all that is left to do.
-// Closing it, in any way, closes the serial port and saves the settings.
+// caption and the settings loaded from the settings file (a warning box and
+// the defaults when they cannot be, the defaults alone at a user's first
+// start), so show() is all that is left to do. Closing it, in any way, closes
+// the serial port and saves the settings.
 class Form1 : public QWidget, public UploadWindow {
     Q_OBJECT
 
 public:
-    Form1(Form1Services services, const QString &settingsPath, ProgramVersion version,
+    Form1(Form1Services services, const SettingsLocation &settings, ProgramVersion version,
           QWidget *parent = nullptr);
     ~Form1() override;
 
@@ -84,10 +86,11 @@ private:
     void RefreshCount();
     void ShutDown();
     void RefreshPortToolTip();
+    void WarnSettingsNotLoaded(const QString &path);
     QWidget *boxParent();
 
     Form1Services m_services;
-    const QString m_settingsPath;
+    const SettingsLocation m_settings;
     Form1Controls ui;
     QTimer *Timer3;  // refreshes the lines-remaining count once a second
     QTimer m_wakeTimer;

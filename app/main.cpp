@@ -5,13 +5,42 @@
 #include "QtFileDialog.h"
 #include "QtMessageBoxes.h"
 #include "QtSerialPort.h"
-#include "SettingsFile.h"
 #include "StorageFolders.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char usage[] =
+    "Usage: quobin [-h | --help]\n"
+    "Quobin " QT_STRINGIFY(QUOBIN_VERSION_MAJOR) "." QT_STRINGIFY(QUOBIN_VERSION_MINOR)
+    " writes firmware into a Vantor controller over a serial port.\n"
+    "It is a desktop program with one window and takes no options. It keeps its\n"
+    "settings and comN port links beside itself in a portable folder, else in\n"
+    "~/.config/quobin/. quobin-cli uploads from a terminal or a script.\n";
+
+bool asksForHelp(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // Answered before the application exists: a terminal without a display
+    // gets the usage instead of Qt's abort.
+    if (asksForHelp(argc, argv)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     const quobin::StorageFolders folders = quobin::storageFoldersFor(QCoreApplication::applicationDirPath());
     const QStringList linkFolders = folders.linkFolders();
@@ -26,7 +55,7 @@ int main(int argc, char *argv[])
     const auto describePort = [linkFolders](int number) {
         return quobin::describePort(qint16(number), linkFolders);
     };
-    quobin::Form1 window({port, clock, boxes, fileDialog, describePort}, quobin::settingsFilePath(folders.writeFolder()),
+    quobin::Form1 window({port, clock, boxes, fileDialog, describePort}, folders.settingsLocation(),
                          {QUOBIN_VERSION_MAJOR, QUOBIN_VERSION_MINOR});
     QObject::connect(&window, &quobin::Form1::exitRequested, &app, &QCoreApplication::quit);
     window.show();

@@ -1,8 +1,10 @@
 // Measures the serial waits, the upload's throughput against the simulator,
 // and the program's start-up, and prints each figure beside its goal.
 //
-// Usage: quobin_bench [--skip-wait] [--skip-startup] [--skip-gang] [--gang-only] [--lines N] [--spinning-host]
+// Usage: quobin_bench [--skip-wait] [--skip-startup] [--skip-gang] [--gang-only] [--skip-station]
+//                    [--station-only] [--lines N] [--spinning-host]
 //        --gang-only: only the gang figure of quobin-cli (8 paced controllers, then one)
+//        --station-only: only the station figures of quobin-cli station
 //        --spinning-host: the upload's waits never sleep between passes, to show
 //        what the thread wake-ups of a sleeping host cost on a paced wire
 //        quobin_bench --startup-under-x <quobin binary>   (run by the bench itself under xvfb-run)
@@ -15,6 +17,7 @@
 #include "SerialPort.h"
 #include "UploadProcedure.h"
 #include "PollWithDeadline.h"
+#include "StationBench.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -636,16 +639,20 @@ int main(int argc, char *argv[])
     if (linesAt > 0 && linesAt + 1 < args.size())
         hexLines = std::clamp(args.at(linesAt + 1).toInt(), 2, 32767);
     spinningHost = args.contains(QStringLiteral("--spinning-host"));
+    const bool stationOnly = args.contains(QStringLiteral("--station-only"));
     const bool gangOnly = args.contains(QStringLiteral("--gang-only"));
+    const bool others = !gangOnly && !stationOnly;
     try {
-        if (!gangOnly && !args.contains(QStringLiteral("--skip-wait")))
+        if (others && !args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
-        if (!gangOnly)
+        if (others)
             benchTransfer();
-        if (!gangOnly && !args.contains(QStringLiteral("--skip-startup")))
+        if (others && !args.contains(QStringLiteral("--skip-startup")))
             benchStartup();
-        if (!args.contains(QStringLiteral("--skip-gang")))
+        if (!stationOnly && !args.contains(QStringLiteral("--skip-gang")))
             benchGang();
+        if (!gangOnly && !args.contains(QStringLiteral("--skip-station")))
+            quobin::bench::benchStation();
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

@@ -4,6 +4,7 @@
 #include "LinkCommand.h"
 #include "PortsCommand.h"
 #include "RecordsCommand.h"
+#include "StationCommand.h"
 #include "UploadCommand.h"
 
 #include <cstdio>
@@ -19,6 +20,8 @@ const char kUsage[] =
     "  quobin-cli check FILE\n"
     "  quobin-cli ports [--json]\n"
     "  quobin-cli link N DEVICE\n"
+    "  quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue] [--records TARGET]\n"
+    "                     [--station NAME] [--log-dir DIR] [--json] FILE\n"
     "  quobin-cli records [--records TARGET] [--since TIME] [--csv | --json]\n"
     "  quobin-cli --help | --version\n";
 
@@ -36,6 +39,8 @@ int runCli(const QStringList &arguments, const CliContext &context)
         return PortsCommand(context).run(rest);
     if (command == QLatin1String("link"))
         return LinkCommand(context).run(rest);
+    if (command == QLatin1String("station"))
+        return StationCommand(context).run(rest);
     if (command == QLatin1String("records"))
         return RecordsCommand(context).run(rest);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {

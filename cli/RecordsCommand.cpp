@@ -1,5 +1,6 @@
 #include "RecordsCommand.h"
 
+#include "RecordCsv.h"
 #include "RecordStores.h"
 #include "RecordSummary.h"
 #include "RecordsFormat.h"
@@ -122,7 +123,7 @@ int RecordsCommand::run(const QStringList &arguments)
         const QList<records::RecordSummary> summaries = records::summarize(list);
         switch (parsed.format) {
         case Format::Csv:
-            write(recordsCsv(list));
+            write(records::recordsCsv(list));
             break;
         case Format::Json:
             write(recordsJsonLines(list, summaries, store->waitingForServer()));

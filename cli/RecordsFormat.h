@@ -12,10 +12,6 @@ namespace quobin::cli {
 // The records and their summaries for a terminal: one line per record, then
 // one line per job and slot.
 QString recordsText(const QList<records::BoardRecord> &records, const QList<records::RecordSummary> &summaries);
-// The records for a spreadsheet (RFC 4180: a header row, CR LF line ends,
-// fields quoted when they hold a comma, a quote or a line break), the
-// questions in one field.
-QByteArray recordsCsv(const QList<records::BoardRecord> &records);
 // One JSON object per line per record, then {"summary": [...],
 // "waitingForServer": N}.
 QByteArray recordsJsonLines(const QList<records::BoardRecord> &records,

@@ -223,7 +223,8 @@ void QtSerialPort::pushOutput()
 // last byte out of the transmitter. What a device held by XOFF still holds at
 // the bound is discarded: it would go out when XON came, after the upload
 // has ended, and a real UART's close would sit in the kernel's closing wait
-// meanwhile.
+// meanwhile. So is what a transmitter still reports once its buffer's wire
+// time has passed.
 void QtSerialPort::drainOutput()
 {
     QElapsedTimer elapsed;
@@ -238,25 +239,46 @@ void QtSerialPort::drainOutput()
     }
 #ifdef Q_OS_UNIX
     const int fd = int(m_port.handle());
-    while (m_port.bytesToWrite() == 0 && msecsLeft() > 0) {
-        if (m_transmitQueue->queued(fd) == 0) {
-            const std::optional<bool> sent = m_transmitQueue->transmitterEmpty(fd);
-            if (!sent) {
-                // The device cannot tell: give it the time its own buffer
-                // needs on the wire, at most what was written.
-                const qint64 bytes = qMin(m_bytesSinceOpen, kDeviceBufferBytes);
-                const qint64 baud = qMax<qint64>(m_port.baudRate(), 300);
-                const qint64 wireMsecs = (bytes * 10 * 1000 + baud - 1) / baud;
-                QThread::msleep(ulong(qMax<qint64>(0, qMin(wireMsecs, msecsLeft()))));
-                return;
-            }
-            if (*sent)
-                return;
-        }
+    while (m_port.bytesToWrite() == 0 && m_transmitQueue->queued(fd) > 0 && msecsLeft() > 0)
         QThread::usleep(1000);
-    }
+    if (m_port.bytesToWrite() == 0 && m_transmitQueue->queued(fd) == 0
+        && transmitterFinishes(fd, qMin(deviceBufferWireMsecs(), msecsLeft())))
+        return;
     m_transmitQueue->discard(fd);
 #endif
+}
+
+// Once the driver has handed everything over, the device may still hold up
+// to its own buffer. Waits at most limitMsecs, that buffer's time on the
+// wire, for the transmitter to report empty: some adapters answer the
+// question but never report empty, and must not hold every close for the
+// whole bound. A device that cannot tell is given the whole time. Returns
+// false when the transmitter still reports bytes at the end.
+bool QtSerialPort::transmitterFinishes(int fd, qint64 limitMsecs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (;;) {
+        const std::optional<bool> sent = m_transmitQueue->transmitterEmpty(fd);
+        if (!sent) {
+            QThread::msleep(ulong(qMax<qint64>(0, limitMsecs - elapsed.elapsed())));
+            return true;
+        }
+        if (*sent)
+            return true;
+        if (elapsed.elapsed() >= limitMsecs)
+            return false;
+        QThread::usleep(1000);
+    }
+}
+
+// The time the device's own transmit buffer needs on the wire: at most
+// kDeviceBufferBytes, and never more than was written since the open.
+qint64 QtSerialPort::deviceBufferWireMsecs() const
+{
+    const qint64 bytes = qMin(m_bytesSinceOpen, kDeviceBufferBytes);
+    const qint64 baud = qMax<qint64>(m_port.baudRate(), 300);
+    return (bytes * 10 * 1000 + baud - 1) / baud;
 }
 
 // Qt's software flow control also sets IXANY, which lets any received

@@ -40,6 +40,8 @@ private:
     void pullFromKernel();
     void pushOutput();
     void drainOutput();
+    bool transmitterFinishes(int fd, qint64 limitMsecs);
+    qint64 deviceBufferWireMsecs() const;
     void onlyXonResumes();
     void requestLowLatency();
 

@@ -14,7 +14,7 @@ public:
     virtual int queued(int fd) = 0;
     // Whether the device's transmitter has sent everything handed to it;
     // nothing when the device cannot tell (a pseudo-terminal, most USB
-    // adapters).
+    // adapters). Some adapters answer but never report empty.
     virtual std::optional<bool> transmitterEmpty(int fd) = 0;
     // Discards what the driver holds, so that it never goes out.
     virtual void discard(int fd) = 0;

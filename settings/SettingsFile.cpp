@@ -1,6 +1,7 @@
 #include "SettingsFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -163,8 +164,13 @@ bool isListPosition(qint16 pos, int count)
 StoredSettings readSettingsFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        // A dangling link is there, only broken: it is not a missing file.
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink())
+            throw SettingsFileMissing(describe(path, file.errorString()));
         throw SettingsError(describe(path, file.errorString()));
+    }
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw SettingsError(describe(path, file.errorString()));

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <stdexcept>
+#include <utility>
 
 namespace quobin {
 
@@ -23,8 +24,27 @@ public:
     explicit SettingsError(const std::string &reason) : std::runtime_error(reason) {}
 };
 
+// Raised by readSettingsFile when there is no file at the path at all.
+class SettingsFileMissing : public SettingsError {
+public:
+    using SettingsError::SettingsError;
+};
+
 // The file "quobin.ini" in the program's folder.
 QString settingsFilePath(const QString &programFolder);
+
+// The settings file the window loads and saves. A path alone, as beside a
+// portable program, reports a missing file like any other failure; in the
+// per-user folder a missing file is the user's first start, which takes the
+// defaults without a word.
+struct SettingsLocation {
+    SettingsLocation(QString settingsPath, bool firstStartWhenMissing = false)
+        : path(std::move(settingsPath)), missingFileIsFirstStart(firstStartWhenMissing)
+    {
+    }
+    QString path;
+    bool missingFileIsFirstStart;
+};
 
 // The content of a settings file: three fields, each ended by a comma or a
 // line end; a field that starts with a double quote runs to the next one.
@@ -55,7 +75,9 @@ QByteArray formatSettings(const StoredSettings &settings);
 // selection).
 bool isListPosition(qint16 pos, int count);
 
-StoredSettings readSettingsFile(const QString &path);          // throws SettingsError
+// Throws SettingsFileMissing when there is no file, SettingsError for any
+// other failure.
+StoredSettings readSettingsFile(const QString &path);
 // Replaces the file only once the new content is whole on disk.
 void writeSettingsFile(const QString &path, const StoredSettings &settings); // throws SettingsError
 

@@ -34,18 +34,49 @@ QString perUserFolder(const QProcessEnvironment &env)
     return QDir(home).filePath(QStringLiteral(".config/quobin"));
 }
 
+// The folder with its symbolic links resolved (/bin is /usr/bin on a merged
+// system); a folder that does not exist is only made absolute and clean.
+QString resolved(const QString &folder)
+{
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QDir(folder).absolutePath()) : canonical;
+}
+
+bool isAtOrBelow(const QString &folder, const QString &prefix)
+{
+    const QString inner = resolved(folder);
+    QString outer = resolved(prefix);
+    if (inner == outer)
+        return true;
+    if (!outer.endsWith(QLatin1Char('/')))
+        outer += QLatin1Char('/');
+    return inner.startsWith(outer);
+}
+
 } // namespace
+
+bool StorageFolders::portable() const
+{
+    return programFolderWritable && !systemInstall;
+}
 
 QString StorageFolders::writeFolder() const
 {
-    return programFolderWritable ? programFolder : userFolder;
+    return portable() ? programFolder : userFolder;
 }
 
 QStringList StorageFolders::linkFolders() const
 {
-    if (programFolderWritable)
+    if (portable())
         return {programFolder};
+    if (systemInstall)
+        return {userFolder};
     return {programFolder, userFolder};
+}
+
+SettingsLocation StorageFolders::settingsLocation() const
+{
+    return SettingsLocation(settingsFilePath(writeFolder()), !portable());
 }
 
 bool StorageFolders::makeWriteFolder() const
@@ -53,9 +84,11 @@ bool StorageFolders::makeWriteFolder() const
     return QDir().mkpath(writeFolder());
 }
 
-StorageFolders storageFoldersFor(const QString &programFolder, const QProcessEnvironment &env)
+StorageFolders storageFoldersFor(const QString &programFolder, const QProcessEnvironment &env,
+                                 const QString &systemPrefix)
 {
-    return StorageFolders{programFolder, perUserFolder(env), userMayWrite(programFolder)};
+    return StorageFolders{programFolder, perUserFolder(env), userMayWrite(programFolder),
+                          isAtOrBelow(programFolder, systemPrefix)};
 }
 
 } // namespace quobin

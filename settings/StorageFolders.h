@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsFile.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -8,30 +10,45 @@ namespace quobin {
 
 // Where Quobin keeps its files: quobin.ini and the comN port links.
 //
-// A portable folder that the user can write keeps everything beside the
-// program. A system install (the program in a folder the user cannot write,
-// such as /usr/bin) keeps them in the per-user folder instead. Both programs
-// ask this one place, so the window and the command line always agree.
+// A portable folder, one that the user can write and that is not part of the
+// system, keeps everything beside the program. Any other install keeps them
+// in the per-user folder instead: a folder the user cannot write, and a
+// program below the system prefix (/usr) whoever runs it, root included, so
+// that nothing is ever written into /usr. Both programs ask this one place,
+// so the window and the command line always agree.
 struct StorageFolders {
     QString programFolder;          // the folder of the executable
     QString userFolder;             // $XDG_CONFIG_HOME/quobin, else ~/.config/quobin
     bool programFolderWritable = true;
+    bool systemInstall = false;     // the program lives below the system prefix
 
+    // Everything beside the program.
+    bool portable() const;
     // The folder that quobin.ini is read from and written to, and that new
     // comN links are made in.
     QString writeFolder() const;
-    // The folders searched for a comN link, in order: a link beside the
-    // program wins over one in the per-user folder.
+    // The folders searched for a comN link, in order. A portable install has
+    // only its own folder and a system install only the per-user folder; a
+    // folder the user cannot write (an install shared by an administrator)
+    // comes before the per-user folder, so that its links win.
     QStringList linkFolders() const;
+    // quobin.ini in the write folder. In the per-user folder a missing file
+    // is a user's first start.
+    SettingsLocation settingsLocation() const;
     // Makes the write folder when it is missing (the per-user folder before
     // the first save of a system install). False when it cannot be made; the
     // save then reports the path it could not write.
     bool makeWriteFolder() const;
 };
 
+// The prefix that a system install (the Debian package) puts its programs below.
+inline constexpr char kSystemPrefix[] = "/usr";
+
 // Decides for the program in programFolder, as the current user, with the
-// XDG_CONFIG_HOME and HOME of env.
+// XDG_CONFIG_HOME and HOME of env. A program at or below systemPrefix (after
+// symbolic links are resolved) is a system install.
 StorageFolders storageFoldersFor(const QString &programFolder,
-                                 const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+                                 const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+                                 const QString &systemPrefix = QString::fromLatin1(kSystemPrefix));
 
 } // namespace quobin

@@ -47,18 +47,28 @@ public:
     QList<LineCount> lineCounts() const;
     // End-of-file records answered so far.
     int uploadsCompleted() const { return m_uploadsCompleted; }
+    // Main-code commands recognised so far.
+    int mainCodeCommands() const { return m_mainCodeCommands; }
+    // Every board that has sent its "^", in order of arrival.
+    const QList<BoardLog> &boards() const { return m_boards; }
 
 private:
     void receiveMainCode(const QByteArray &bytes, TimePoint now);
     void handle(const FramedItem &item, TimePoint now);
     void answerLine(const FramedItem &item, TimePoint now);
     void enterBootloader();
+    void arrive(int delayMs, TimePoint now);
+    void planFixture(TimePoint now);
+    bool fixtureHoldsMore() const;
     // Schedules outputs at now plus their delays, none before notBefore.
     TimePoint plan(const QList<PlannedOutput> &outputs, TimePoint now, int line,
                    TimePoint notBefore = {});
 
     FaultPlan m_faults;
     int m_caretDelayMs;
+    FixtureConfig m_fixture;
+    std::optional<TimePoint> m_nextArrival;  // a fixture's next board
+    std::optional<TimePoint> m_lastHostByteAt; // since the current board's "^"
     Mode m_mode = Mode::MainCode;
     QByteArray m_commandWindow; // the last bytes of main-code input
     LineFramer m_framer;
@@ -70,6 +80,8 @@ private:
     QList<LineRecord> m_lines;
     TimePoint m_lastAnswerDue;
     int m_uploadsCompleted = 0;
+    int m_mainCodeCommands = 0;
+    QList<BoardLog> m_boards;
 };
 
 } // namespace quobin::sim

@@ -186,6 +186,18 @@ int ControllerSimulator::uploadsCompleted() const
     return m_model.uploadsCompleted();
 }
 
+int ControllerSimulator::mainCodeCommands() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_model.mainCodeCommands();
+}
+
+QList<BoardLog> ControllerSimulator::boards() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_model.boards();
+}
+
 bool ControllerSimulator::hasPendingOutput() const
 {
     std::lock_guard lock(m_mutex);

@@ -59,6 +59,8 @@ public:
     QList<SentChunk> sentChunks() const;
     QByteArray sentBytes() const;               // everything written, in order
     int uploadsCompleted() const;               // end-of-file records answered
+    int mainCodeCommands() const;               // main-code commands recognised
+    QList<BoardLog> boards() const;             // every board that has said "^"
     bool hasPendingOutput() const;              // outputs scheduled and not yet written
     bool inBootloader() const;
     bool hasVanished() const;

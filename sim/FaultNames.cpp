@@ -51,9 +51,7 @@ int number(const QString &text, const QString &option)
     return value;
 }
 
-} // namespace
-
-Fault parse(const QString &option)
+Fault parseUnqualified(const QString &option)
 {
     const QStringList parts = option.split(QLatin1Char(':'));
     for (const Entry &entry : entries) {
@@ -85,6 +83,25 @@ Fault parse(const QString &option)
         return fault;
     }
     throw SimulatorError("unknown fault " + option.toStdString());
+}
+
+} // namespace
+
+Fault parse(const QString &given)
+{
+    // "@B" at the end keeps the fault to board B of a fixture.
+    QString option = given;
+    int board = 0;
+    const qsizetype at = given.lastIndexOf(QLatin1Char('@'));
+    if (at > 0 && !given.startsWith(QLatin1String("answer:")) && !given.startsWith(QLatin1String("garbage:"))) {
+        board = number(given.mid(at + 1), given);
+        if (board < 1)
+            throw SimulatorError("fault " + given.toStdString() + " needs a board number from 1");
+        option = given.left(at);
+    }
+    Fault fault = parseUnqualified(option);
+    fault.board = board;
+    return fault;
 }
 
 QString help()

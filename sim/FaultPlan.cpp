@@ -23,7 +23,7 @@ FaultPlan::FaultPlan(QList<Fault> faults, QByteArray version)
 bool FaultPlan::has(Fault::Kind kind) const
 {
     for (const Fault &fault : m_faults) {
-        if (fault.kind == kind)
+        if (fault.kind == kind && fault.concernsBoard(m_board))
             return true;
     }
     return false;
@@ -43,13 +43,14 @@ QList<PlannedOutput> FaultPlan::requestReply() const
     if (m_version.isEmpty())
         return {{0, "?"}};
     for (const Fault &fault : m_faults) {
-        if (fault.kind == Fault::SplitReply)
+        if (fault.kind == Fault::SplitReply && fault.concernsBoard(m_board))
             return {{0, "?"}, {millisOr(fault, 3), "V" + m_version}};
     }
     return {{0, "?V" + m_version}};
 }
 
-QList<PlannedOutput> FaultPlan::answerLine(int line, const QByteArray &text, const QByteArray &answer)
+QList<PlannedOutput> FaultPlan::answerLine(int line, int boardLine, const QByteArray &text,
+                                           const QByteArray &answer)
 {
     QByteArray reply = answer;
     bool silent = false;
@@ -66,7 +67,10 @@ QList<PlannedOutput> FaultPlan::answerLine(int line, const QByteArray &text, con
     }
 
     for (const Fault &fault : m_faults) {
-        const bool here = fault.line == line || (fault.kind == Fault::Garbage && fault.line == 0);
+        if (!fault.concernsBoard(m_board))
+            continue;
+        const int counted = fault.board == 0 ? line : boardLine;
+        const bool here = fault.line == counted || (fault.kind == Fault::Garbage && fault.line == 0);
         if (!here)
             continue;
         switch (fault.kind) {

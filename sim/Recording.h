@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <chrono>
 
@@ -34,6 +35,17 @@ struct LineRecord {
     QByteArray text;
     TimePoint firstByteAt;
     TimePoint completeAt;
+};
+
+// One board that came into the bootloader: numbered from 1 in order of
+// arrival, the firmware lines it took into its flash (answered "~" or "@",
+// without "-" or "%"), every line it received, resends included, and
+// whether its end-of-file record was answered with "@".
+struct BoardLog {
+    int number = 0;
+    QList<QByteArray> lines;
+    int linesReceived = 0;
+    bool completed = false;
 };
 
 // How often the bootloader received one line's text, the lines in the order

@@ -33,15 +33,35 @@ struct Fault {
         SplitReply,        // the reply to "@&$" in two writes: "?", then "V<version>" millis later (3)
     };
 
-    Fault(Kind kind, int line = 0, int millis = -1, QByteArray text = {})
-        : kind(kind), line(line), millis(millis), text(std::move(text))
+    Fault(Kind kind, int line = 0, int millis = -1, QByteArray text = {}, int board = 0)
+        : kind(kind), line(line), millis(millis), text(std::move(text)), board(board)
     {
     }
+
+    // True when the fault concerns the board numbered `current` (from 1).
+    bool concernsBoard(int current) const { return board == 0 || board == current; }
 
     Kind kind;
     int line = 0;
     int millis = -1;
     QByteArray text;
+    // 0: every board, and line counts every line received; otherwise only
+    // the board-th board, and line counts that board's lines.
+    int board = 0;
+};
+
+// A fixture: board after board arrives in the bootloader and announces
+// itself with "^", as the operator swaps them.
+struct FixtureConfig {
+    bool enabled = false;
+    // A new board arrives this long after the last one answered "@".
+    int gapMs = 1000;
+    // A board that did not finish is swapped once the host has sent nothing
+    // to it for this long (longer than the host's 3-second waits); 0: never.
+    int quietSwapMs = 4000;
+    // The fixture holds this many boards; 0 for no end. The operator's reset
+    // always brings one more.
+    int boards = 0;
 };
 
 struct SimulatorConfig {
@@ -60,6 +80,7 @@ struct SimulatorConfig {
     bool stayAwake = true;
     // A line that is not an Intel HEX record ends after this quiet gap.
     int lineGapMs = 20;
+    FixtureConfig fixture;
     // Receives a line of text for each chunk read and written; called on the
     // simulator's thread.
     std::function<void(const QString &)> log;

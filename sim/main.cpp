@@ -3,6 +3,7 @@
 
 #include "ControllerSimulator.h"
 #include "FaultNames.h"
+#include "FixtureRecorder.h"
 #include "HexRecord.h"
 #include "SimulatorError.h"
 
@@ -14,10 +15,21 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <optional>
 
 using namespace quobin::sim;
 
 namespace {
+
+// A whole number of 0 or more given to an option.
+int wholeNumber(const QCommandLineParser &parser, const QString &option)
+{
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    if (!ok || value < 0)
+        throw SimulatorError(("--" + option + " needs a whole number of 0 or more").toStdString());
+    return value;
+}
 
 SimulatorConfig configFrom(const QCommandLineParser &parser)
 {
@@ -34,6 +46,16 @@ SimulatorConfig configFrom(const QCommandLineParser &parser)
     for (const QString &option : parser.values(QStringLiteral("fault")))
         config.faults.append(FaultNames::parse(option));
     config.paced = parser.isSet(QStringLiteral("pace"));
+    config.fixture.enabled = parser.isSet(QStringLiteral("fixture"));
+    if (config.fixture.enabled) {
+        config.fixture.gapMs = wholeNumber(parser, QStringLiteral("fixture"));
+        if (parser.isSet(QStringLiteral("quiet-swap")))
+            config.fixture.quietSwapMs = wholeNumber(parser, QStringLiteral("quiet-swap"));
+        if (parser.isSet(QStringLiteral("boards")))
+            config.fixture.boards = wholeNumber(parser, QStringLiteral("boards"));
+    } else if (parser.isSet(QStringLiteral("boards")) || parser.isSet(QStringLiteral("quiet-swap"))) {
+        throw SimulatorError("--boards and --quiet-swap belong to --fixture");
+    }
     if (parser.isSet(QStringLiteral("verbose"))) {
         auto mutex = std::make_shared<std::mutex>();
         config.log = [mutex](const QString &line) {
@@ -90,9 +112,13 @@ int main(int argc, char *argv[])
         { QStringLiteral("link"), QStringLiteral("Make PATH a symbolic link to the device, e.g. bin/com1."), QStringLiteral("PATH") },
         { QStringLiteral("version"), QStringLiteral("Bootloader version sent after \"?V\" (none by default)."), QStringLiteral("TEXT") },
         { QStringLiteral("caret-delay"), QStringLiteral("Milliseconds from the main-code command to \"^\" (300)."), QStringLiteral("MS") },
-        { QStringLiteral("no-caret"), QStringLiteral("Do not send \"^\" after the main-code command; send it on SIGUSR1 (the operator's reset).") },
+        { QStringLiteral("no-caret"), QStringLiteral("Do not send \"^\" after the main-code command; send it on SIGUSR1 (the operator's reset, which also works without this option).") },
         { QStringLiteral("fault"), QStringLiteral("Misbehave as NAME says; see the list above."), QStringLiteral("NAME[:k[:arg]]") },
         { QStringLiteral("pace"), QStringLiteral("Model a real wire at the host's baud rate.") },
+        { QStringLiteral("fixture"), QStringLiteral("Play a fixture: after each board's \"@\" the next board arrives MS later and sends \"^\" (the first one comes with the main-code command or a reset)."), QStringLiteral("MS") },
+        { QStringLiteral("quiet-swap"), QStringLiteral("With --fixture: a board that did not finish is swapped once the host has sent it nothing for MS (4000); 0: never."), QStringLiteral("MS") },
+        { QStringLiteral("boards"), QStringLiteral("With --fixture: the fixture holds N boards, then none arrive (no end by default); a reset (SIGUSR1) always brings one."), QStringLiteral("N") },
+        { QStringLiteral("record-dir"), QStringLiteral("Keep DIR/board-N.hex (the lines board N took into its flash, each ended by CR LF) and DIR/fixture.json (boards, main-code commands, uploads, each board's SHA-256) up to date."), QStringLiteral("DIR") },
         { QStringLiteral("exit-after-upload"), QStringLiteral("Exit once the end-of-file record has been answered.") },
         { QStringLiteral("verbose"), QStringLiteral("Log the traffic to stderr.") },
         { QStringLiteral("line-counts"), QStringLiteral("At exit, write to PATH how often each firmware line arrived: one line each, in order of first arrival, the count, a tab and the line."), QStringLiteral("PATH") },
@@ -121,10 +147,20 @@ int main(int argc, char *argv[])
         std::printf("%s\n", qPrintable(simulator.slavePath()));
         std::fflush(stdout);
 
+        std::optional<FixtureRecorder> recorder;
+        if (parser.isSet(QStringLiteral("record-dir")))
+            recorder.emplace(parser.value(QStringLiteral("record-dir")));
+        const auto record = [&] {
+            if (recorder)
+                recorder->update(simulator.boards(), simulator.mainCodeCommands(), simulator.uploadsCompleted());
+        };
+        record();
+
         const bool exitAfterUpload = parser.isSet(QStringLiteral("exit-after-upload"));
         const timespec tick { 0, 100'000'000 };
         for (;;) {
             const int signal = sigtimedwait(&watchedSignals, nullptr, &tick);
+            record();
             if (signal == SIGUSR1) {
                 simulator.sendActiveCharacter();
                 continue;
@@ -138,6 +174,7 @@ int main(int argc, char *argv[])
                 break;
             }
         }
+        record();
         if (!link.isEmpty())
             QFile::remove(link);
         const QString countsPath = parser.value(QStringLiteral("line-counts"));

@@ -7,6 +7,8 @@
 
 namespace quobin {
 
+class FirmwareImage;
+
 // A Yes/No question the upload asked about a line that still failed, and the
 // answer it got. reason is the question's cause in the operator's words:
 // "Checksum error", "Error writing to flash" or "No response", so that
@@ -16,8 +18,6 @@ struct AnsweredQuestion {
     QString reason;
     bool answeredYes = false;
 };
-
-class FirmwareImage;
 
 // How one upload ended, as data: what happened, the text the window shows
 // for it, and how much went over the wire. The window shows its boxes as it

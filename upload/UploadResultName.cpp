@@ -11,6 +11,8 @@ QString lineAndReason(const AnsweredQuestion &question)
     return QStringLiteral("line %1: %2").arg(question.lineNumber).arg(question.reason);
 }
 
+} // namespace
+
 QString linesLetGo(const QList<AnsweredQuestion> &questions)
 {
     QStringList lines;
@@ -29,8 +31,6 @@ QString lineStoppedAt(const QList<AnsweredQuestion> &questions)
     }
     return {};
 }
-
-} // namespace
 
 QString resultName(const UploadOutcome &outcome)
 {

@@ -14,6 +14,14 @@ namespace quobin {
 // take every line as sent.
 QString resultName(const UploadOutcome &outcome);
 
+// The questions answered Yes, as one sentence:
+// "line 5: Error writing to flash; line 9: Checksum error". Empty when none was.
+QString linesLetGo(const QList<AnsweredQuestion> &questions);
+
+// The question answered No, as one sentence: "line 5: Error writing to flash,
+// answered No". Empty when none was.
+QString lineStoppedAt(const QList<AnsweredQuestion> &questions);
+
 // What a front end without boxes says about an outcome: the window's box
 // text, except where the window's box would not tell what happened. A stop
 // names the line and the question answered No ("line 5: Error writing to

@@ -4,19 +4,21 @@
 QUOBIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # What building and testing need on Debian 12.
-QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins fonts-dejavu-core)
+QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins fonts-dejavu-core)
 # What the tests and the screenshots need besides: a virtual X server and
 # the tools that drive it, a private session bus (dbus-run-session), the
 # Debian package's tools (cpack -G DEB runs dpkg-shlibdeps and file; lintian
 # checks the package), and the sources that a test compiles a comma-decimal
 # locale from (locales), the PostgreSQL server that the records tests start
-# themselves (postgresql). dbus-x11 and at-spi2-core make the machine look like
-# a desktop, whose session bus and accessibility bus the tests must not meet.
-# The real-driver tests boot a QEMU guest (qemu-system-x86) from an
-# initramfs of static busybox made with cpio; they fetch Debian's kernel
-# and udev with apt-get download themselves.
+# themselves (postgresql), and the screen reader's view of the station window
+# through AT-SPI (python3-gi, gir1.2-atspi-2.0). dbus-x11 and at-spi2-core
+# make the machine look like a desktop, whose session bus and accessibility
+# bus the tests must not meet. The station window's tones need Qt Multimedia
+# (qt6-multimedia-dev). The real-driver tests boot a QEMU guest
+# (qemu-system-x86) from an initramfs of static busybox made with cpio; they
+# fetch Debian's kernel and udev with apt-get download themselves.
 QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales
-    postgresql qemu-system-x86 busybox-static cpio)
+    postgresql python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio)
 
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {

@@ -154,10 +154,10 @@ public:
 // The window with its fakes; the settings path points into a folder the
 // test owns.
 struct WindowRig {
-    explicit WindowRig(const QString &settingsPath, ProgramVersion version = {3, 0})
-        : settingsPath(settingsPath)
+    explicit WindowRig(const SettingsLocation &settings, ProgramVersion version = {3, 0})
+        : settingsPath(settings.path)
     {
-        window = std::make_unique<Form1>(Form1Services{port, clock, boxes, dialog}, settingsPath, version);
+        window = std::make_unique<Form1>(Form1Services{port, clock, boxes, dialog}, settings, version);
     }
 
     QString settingsPath;

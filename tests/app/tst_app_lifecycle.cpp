@@ -57,6 +57,9 @@ private slots:
     void badSettingsGiveTheDefaults_data();
     void badSettingsGiveTheDefaults();
     void noSelectionIsRestored();
+    void aFirstStartInThePerUserFolderTakesTheDefaultsWithoutABox();
+    void aDamagedFileInThePerUserFolderIsStillReported_data();
+    void aDamagedFileInThePerUserFolderIsStillReported();
 
     void exitClosesThePortAndSaves();
     void closingTheIdleWindowClosesThePortAndSaves();
@@ -168,6 +171,52 @@ void TestAppLifecycle::badSettingsGiveTheDefaults()
     QVERIFY(rig.ui().Text1->text().isEmpty());
     // The damaged file is left as it was until the next save.
     QCOMPARE(readSettings(), content);
+}
+
+// The per-user folder of an installed program: no file there yet is a
+// user's first start, not an error.
+void TestAppLifecycle::aFirstStartInThePerUserFolderTakesTheDefaultsWithoutABox()
+{
+    WindowRig rig(SettingsLocation(settingsPath(), true));
+    QCOMPARE(rig.boxes.boxes.size(), 0);
+    QCOMPARE(rig.ui().Combo1->currentIndex(), 0);
+    QCOMPARE(rig.ui().Combo2->currentText(), QStringLiteral("19200"));
+    QVERIFY(rig.ui().Text1->text().isEmpty());
+    rig.window->show();
+    rig.window->close();
+    QCOMPARE(readSettings(), QByteArray("0\r\n5\r\n\"\"\r\n", 10));
+    QCOMPARE(rig.boxes.boxes.size(), 0);
+}
+
+void TestAppLifecycle::aDamagedFileInThePerUserFolderIsStillReported_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("linkTarget");
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("two fields") << QByteArray("1\r\n2\r\n") << QString();
+    QTest::newRow("too big for 16 bits") << QByteArray("40000\r\n3\r\n\"/fw/x.hex\"\r\n") << QString();
+    QTest::newRow("a link to nothing") << QByteArray() << QStringLiteral("/nonexistent/quobin.ini");
+    QTest::newRow("a folder in its place") << QByteArray() << QStringLiteral("folder");
+}
+
+void TestAppLifecycle::aDamagedFileInThePerUserFolderIsStillReported()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, linkTarget);
+    if (linkTarget == QStringLiteral("folder"))
+        QVERIFY(QDir().mkdir(settingsPath()));
+    else if (!linkTarget.isEmpty())
+        QVERIFY(QFile::link(linkTarget, settingsPath()));
+    else
+        writeSettings(content);
+    WindowRig rig(SettingsLocation(settingsPath(), true));
+    QCOMPARE(rig.boxes.boxes.size(), 1);
+    QCOMPARE(rig.boxes.boxes.first().title, QStringLiteral("Vantor Quobin"));
+    QCOMPARE(rig.boxes.boxes.first().text,
+             QStringLiteral("An error occured while loading file ") + settingsPath() + loadBoxEnd);
+    QCOMPARE(rig.ui().Combo1->currentIndex(), 0);
+    QCOMPARE(rig.ui().Combo2->currentIndex(), 5);
+    QVERIFY(rig.ui().Text1->text().isEmpty());
 }
 
 void TestAppLifecycle::noSelectionIsRestored()

@@ -3,7 +3,8 @@
 # the program from the installed folder and from the unpacked package on a
 # virtual X server, exits it with Alt+X and checks that its settings file
 # appears beside it. The program has no command line and Qt does not save on
-# SIGTERM, so it is ended the way an operator ends it.
+# SIGTERM, so it is ended the way an operator ends it. quobin-station starts
+# there too, ends on Ctrl+Q and keeps its set-up beside itself.
 # Usage: install_and_run.sh <build dir> <caption>
 set -u
 . "$(dirname "$0")/../support/xvfb_lib.sh"
@@ -28,10 +29,23 @@ run_and_exit() {
     echo "$1: ran, ended on Alt+X, wrote quobin.ini"
 }
 
+# run_station DIR: quobin-station in DIR shows its window, ends on Ctrl+Q
+# and leaves DIR/quobin-station.ini.
+run_station() {
+    (cd / && exec "$1/quobin-station") &
+    pid=$!
+    wait_for 10 shown "Quobin Station" || fail "$1/quobin-station showed no window"
+    press "$(windows_named "Quobin Station" | head -n 1)" ctrl+q
+    program_ends 5 || fail "$1/quobin-station did not end well on Ctrl+Q"
+    [ -f "$1/quobin-station.ini" ] || fail "no quobin-station.ini in $1 after exit"
+    echo "$1: quobin-station ran, ended on Ctrl+Q, wrote quobin-station.ini"
+}
+
 # The installed folder.
 prefix="$work/installed folder"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "cmake --install"; }
-for file in quobin quobin-cli vantor-sim quobin.ico quobin.desktop make-desktop-entry.sh; do
+for file in quobin quobin-cli quobin-station vantor-sim quobin.ico quobin-station.png quobin.desktop \
+    quobin-station.desktop make-desktop-entry.sh; do
     [ -e "$prefix/$file" ] || fail "$file not installed"
 done
 [ -e "$build/../README.md" ] && { [ -e "$prefix/README.md" ] || fail "README.md not installed"; }
@@ -39,7 +53,9 @@ grep -qx "Exec=\"$prefix/quobin\"" "$prefix/quobin.desktop" || fail "desktop ent
 grep -qx "Icon=$prefix/quobin.ico" "$prefix/quobin.desktop" || fail "desktop entry Icon does not name $prefix/quobin.ico"
 "$prefix/vantor-sim" --help >/dev/null || fail "installed vantor-sim does not run"
 "$prefix/quobin-cli" --version | grep -q "^quobin-cli " || fail "installed quobin-cli does not run"
+grep -qx "Exec=\"$prefix/quobin-station\"" "$prefix/quobin-station.desktop" || fail "station desktop entry Exec"
 run_and_exit "$prefix"
+run_station "$prefix"
 
 # The package: one folder that runs wherever it is unpacked.
 cpack --config "$build/CPackConfig.cmake" -G TGZ -B "$work/package" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
@@ -51,5 +67,7 @@ folder="$work/unpacked/$(ls "$work/unpacked")"
 "$folder/make-desktop-entry.sh" >/dev/null || fail "make-desktop-entry.sh"
 grep -qx "Exec=\"$folder/quobin\"" "$folder/quobin.desktop" || fail "unpacked desktop entry Exec"
 "$folder/quobin-cli" --version | grep -q "^quobin-cli " || fail "unpacked quobin-cli does not run"
+grep -qx "Exec=\"$folder/quobin-station\"" "$folder/quobin-station.desktop" || fail "unpacked station desktop entry Exec"
 run_and_exit "$folder"
+run_station "$folder"
 echo "PASS ($(basename "$tarball"))"

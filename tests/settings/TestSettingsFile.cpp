@@ -254,7 +254,7 @@ void TestSettingsFile::readOfMissingFileFails()
     try {
         quobin::readSettingsFile(file);
         QFAIL("reading a missing file succeeded");
-    } catch (const quobin::SettingsError &error) {
+    } catch (const quobin::SettingsFileMissing &error) {
         QVERIFY2(QString::fromStdString(error.what()).contains(file), error.what());
     }
 }

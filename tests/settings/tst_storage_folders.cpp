@@ -124,6 +124,78 @@ private slots:
         QCOMPARE(folders.writeFolder(), home + QStringLiteral("/.config/quobin"));
     }
 
+    // A program below the system prefix keeps nothing beside itself, even
+    // for a user who may write its folder (root, or the folder's owner): the
+    // settings file and the links live in the per-user folder, where a
+    // missing file is a first start.
+    void aSystemInstallUsesThePerUserFolderWhoeverRunsIt_data()
+    {
+        QTest::addColumn<bool>("unprivileged");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("as root") << false << true;
+        QTest::newRow("as the folder's unprivileged owner") << true << true;
+        QTest::newRow("as an unprivileged user") << true << false;
+    }
+    void aSystemInstallUsesThePerUserFolderWhoeverRunsIt()
+    {
+        QFETCH(bool, unprivileged);
+        QFETCH(bool, writable);
+        const QString prefix = makeFolder(m_root.filePath(QStringLiteral("usr")), false);
+        const QString program = makeFolder(prefix + QStringLiteral("/bin"), writable);
+        const QString home = m_root.filePath(QStringLiteral("home"));
+        const auto decide = [&] {
+            const StorageFolders folders = storageFoldersFor(program, envWith(home), prefix);
+            const SettingsLocation settings = folders.settingsLocation();
+            return describe(folders) + '|' + settings.path.toUtf8()
+                + (settings.missingFileIsFirstStart ? "|first start" : "|reported");
+        };
+        const QByteArray seen = unprivileged ? asUser(decide) : decide();
+        const QString user = home + QStringLiteral("/.config/quobin");
+        QCOMPARE(seen, QStringLiteral("%1|%2|%2|%2/quobin.ini|first start")
+                           .arg(writable ? QStringLiteral("writable") : QStringLiteral("read-only"), user)
+                           .toUtf8());
+    }
+
+    void theSystemPrefixIsMatchedByWholeFoldersAfterLinks_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("system");
+        QTest::newRow("the prefix itself") << QStringLiteral("usr") << true;
+        QTest::newRow("below it") << QStringLiteral("usr/local/bin") << true;
+        QTest::newRow("below it, not made") << QStringLiteral("usr/lib/gone") << true;
+        QTest::newRow("a link into it") << QStringLiteral("bin") << true;
+        QTest::newRow("a name that starts alike") << QStringLiteral("usrlocal/bin") << false;
+        QTest::newRow("out of it by ..") << QStringLiteral("usr/../opt/quobin") << false;
+    }
+    void theSystemPrefixIsMatchedByWholeFoldersAfterLinks()
+    {
+        QFETCH(QString, program);
+        QFETCH(bool, system);
+        const QDir root(m_root.path());
+        for (const char *folder : {"usr/local/bin", "usrlocal/bin", "opt/quobin"})
+            QVERIFY(root.mkpath(QLatin1String(folder)));
+        QVERIFY(QFile::link(root.filePath(QStringLiteral("usr/local/bin")), root.filePath(QStringLiteral("bin"))));
+        const StorageFolders folders
+            = storageFoldersFor(root.filePath(program), envWith(QStringLiteral("/home/op")), root.filePath("usr"));
+        QCOMPARE(folders.systemInstall, system);
+        QCOMPARE(folders.writeFolder() == folders.userFolder, system);
+    }
+
+    // The programs themselves ask with the real prefix: reading the decision
+    // writes nothing.
+    void theProgramsTakeUsrAsTheSystemPrefix()
+    {
+        const QString home = m_root.filePath(QStringLiteral("home"));
+        const QString user = home + QStringLiteral("/.config/quobin");
+        for (const QString &program : {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")}) {
+            const StorageFolders folders = storageFoldersFor(program, envWith(home));
+            QVERIFY2(folders.systemInstall, qPrintable(program));
+            QCOMPARE(folders.writeFolder(), user);
+            QCOMPARE(folders.linkFolders(), QStringList{user});
+        }
+        QVERIFY(!storageFoldersFor(m_root.path(), envWith(home)).systemInstall);
+    }
+
     // A system install makes the per-user folder and saves the file there,
     // with the same name and format as beside the program.
     void systemInstallSavesIntoANewPerUserFolder()

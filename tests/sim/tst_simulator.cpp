@@ -1,11 +1,16 @@
 #include "ControllerSimulator.h"
 #include "FaultNames.h"
+#include "FixtureRecorder.h"
 #include "HexRecord.h"
 #include "HostPort.h"
 #include "SimulatorError.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -66,6 +71,8 @@ private slots:
     void vanishTakesTheFarEndAway();
     void pacingTakesTheWireTime();
     void createLinkReplacesAnOldLink();
+    void fixtureBringsBoardAfterBoard();
+    void fixtureSwapsABoardTheHostGaveUpOn();
     void faultNames_data();
     void faultNames();
 };
@@ -435,3 +442,106 @@ void TestSimulator::faultNames()
 
 QTEST_GUILESS_MAIN(TestSimulator)
 #include "tst_simulator.moc"
+
+namespace {
+
+// Sends an image of `records` data records plus the end-of-file record to a
+// bootloader that has said "^", and returns the answers.
+QByteArray uploadImage(HostPort &host, const QList<QByteArray> &lines)
+{
+    QByteArray answers;
+    host.write("@&$");
+    answers += host.readUntil("?");
+    for (const QByteArray &line : lines) {
+        host.write(line);
+        answers += host.readUntil(line == endRecord ? "@" : "~", 500);
+    }
+    return answers;
+}
+
+} // namespace
+
+// A fixture: the next board comes a gap after the last "@", with its own
+// faults and its own record, until the fixture is empty.
+void TestSimulator::fixtureBringsBoardAfterBoard()
+{
+    SimulatorConfig config;
+    config.caretDelayMs = 50;
+    config.fixture = {true, 300, 0, 3};
+    config.faults.append(FaultNames::parse(QStringLiteral("checksum-once:2@2")));
+    ControllerSimulator sim(config);
+    const QList<QByteArray> image{goodRecord, otherRecord, endRecord};
+
+    {
+        HostPort host(sim.slavePath(), B9600, false);
+        host.write("\r4*730562\r");
+        QVERIFY(sim.waitUntil([&] { return sim.inBootloader(); }, 2000));
+    }
+    HostPort host(sim.slavePath(), B57600, true);
+    for (int board = 1; board <= 3; ++board) {
+        QCOMPARE(host.readUntil("^", 2000), QByteArray("^"));
+        const QByteArray answers = uploadImage(host, image);
+        QCOMPARE(answers.count('-'), board == 2 ? 1 : 0);
+        QVERIFY(answers.endsWith('@'));
+        if (board == 3)
+            break;
+        // Nothing before the gap is over.
+        QCOMPARE(host.readFor(150), QByteArray());
+    }
+    QCOMPARE(host.readFor(600), QByteArray()); // the fixture is empty
+    QCOMPARE(sim.mainCodeCommands(), 1);
+    QCOMPARE(sim.uploadsCompleted(), 3);
+    const QList<BoardLog> boards = sim.boards();
+    QCOMPARE(boards.size(), 3);
+    QCOMPARE(boards[0].lines, image);
+    QCOMPARE(boards[1].lines.size(), 2); // the line answered "-" is not taken
+    QCOMPARE(boards[1].linesReceived, 3);
+    QVERIFY(boards[2].completed);
+
+    // The operator's reset still brings a board.
+    sim.sendActiveCharacter();
+    QCOMPARE(host.readUntil("^"), QByteArray("^"));
+    QCOMPARE(sim.boards().size(), 4);
+
+    QTemporaryDir dir;
+    FixtureRecorder recorder(dir.path());
+    recorder.update(sim.boards(), sim.mainCodeCommands(), sim.uploadsCompleted());
+    QFile first(dir.filePath(QStringLiteral("board-1.hex")));
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QCOMPARE(first.readAll(), goodRecord + "\r\n" + otherRecord + "\r\n" + endRecord + "\r\n");
+    QFile report(dir.filePath(QStringLiteral("fixture.json")));
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QJsonObject json = QJsonDocument::fromJson(report.readAll()).object();
+    QCOMPARE(json.value(QStringLiteral("boards")).toInt(), 4);
+    QCOMPARE(json.value(QStringLiteral("mainCodeCommands")).toInt(), 1);
+    QCOMPARE(json.value(QStringLiteral("uploads")).toInt(), 3);
+    const QJsonArray images = json.value(QStringLiteral("boardImages")).toArray();
+    QCOMPARE(images.size(), 4);
+    QCOMPARE(images[1].toObject().value(QStringLiteral("completed")).toBool(), true);
+    QCOMPARE(images[3].toObject().value(QStringLiteral("lines")).toInt(), 0);
+}
+
+// A board that never finished is swapped once the host has left it alone
+// for the quiet time; a board the host never spoke to is not.
+void TestSimulator::fixtureSwapsABoardTheHostGaveUpOn()
+{
+    SimulatorConfig config;
+    config.caretDelayMs = -1;
+    config.fixture = {true, 100, 300, 0};
+    ControllerSimulator sim(config);
+    HostPort host(sim.slavePath(), B57600, true);
+    sim.sendActiveCharacter();
+    QCOMPARE(host.readUntil("^"), QByteArray("^"));
+    QCOMPARE(host.readFor(500), QByteArray()); // never spoken to: stays
+
+    host.write("@&$");
+    QCOMPARE(host.readUntil("?"), QByteArray("?"));
+    host.write(goodRecord);
+    QCOMPARE(host.readUntil("~"), QByteArray("~"));
+    QElapsedTimer quiet;
+    quiet.start();
+    QCOMPARE(host.readUntil("^", 2000), QByteArray("^"));
+    QVERIFY(quiet.elapsed() >= 250);
+    QCOMPARE(sim.boards().size(), 2);
+    QVERIFY(!sim.boards().first().completed);
+}

@@ -3,6 +3,7 @@
 # shellcheck shell=sh
 
 # under_xvfb SECONDS SCRIPT ARGS...: runs SCRIPT again, ended after SECONDS,
+# on a screen of QUOBIN_XVFB_SCREEN (800x600x24 unless the caller sets it),
 # on a virtual X server of its own with a session bus of its own, in an
 # environment of its own; returns at once when already there.
 #
@@ -30,7 +31,7 @@ under_xvfb() {
         ${UBSAN_OPTIONS+"UBSAN_OPTIONS=$UBSAN_OPTIONS"} \
         ${LSAN_OPTIONS+"LSAN_OPTIONS=$LSAN_OPTIONS"} \
         ${LC_ALL+"LC_ALL=$LC_ALL"} ${LOCPATH+"LOCPATH=$LOCPATH"} \
-        timeout "$limit" xvfb-run -a -s "-screen 0 800x600x24" \
+        timeout "$limit" xvfb-run -a -s "-screen 0 ${QUOBIN_XVFB_SCREEN:-800x600x24}" \
         dbus-run-session -- sh "$@"
 }
 

@@ -1,0 +1,212 @@
+#include "StationBench.h"
+
+#include "ControllerSimulator.h"
+#include "HexRecord.h"
+#include "RecordStores.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUuid>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace quobin::bench {
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+using quobin::sim::ControllerSimulator;
+using quobin::sim::SimulatorConfig;
+
+constexpr int kSlots = 8;
+constexpr int kBoardsPerSlot = 10;
+constexpr int kRecords = 1000;
+// The operator's swap: the next board says "^" this long after the last "@".
+constexpr int kSwapMsecs = 500;
+
+double cpuOfChildren()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+const char *verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::vector<std::unique_ptr<ControllerSimulator>> fixtures(int count, bool boards)
+{
+    std::vector<std::unique_ptr<ControllerSimulator>> list;
+    for (int i = 0; i < count; ++i) {
+        SimulatorConfig config;
+        config.version = "1.28";
+        // Without boards the fixture stays empty: the slot only waits.
+        config.caretDelayMs = boards ? 300 : -1;
+        config.paced = true;
+        config.stayAwake = false; // many simulators on few cores sleep
+        config.fixture.enabled = boards;
+        config.fixture.gapMs = kSwapMsecs;
+        config.fixture.boards = kBoardsPerSlot;
+        list.push_back(std::make_unique<ControllerSimulator>(config));
+    }
+    return list;
+}
+
+struct StationFigures {
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+    double flashingSeconds = 0; // the boards' own times, summed
+    int passed = 0;
+    int exitStatus = -1;
+};
+
+// One station run over the simulators' devices; ends at count good boards,
+// or after stopAfterMsecs with a Ctrl-C when count is 0.
+StationFigures runStation(const QString &cli, const QString &firmware, const QString &records,
+                          const std::vector<std::unique_ptr<ControllerSimulator>> &sims, int count,
+                          int stopAfterMsecs = 0)
+{
+    QStringList arguments{QStringLiteral("station"), QStringLiteral("--json"), QStringLiteral("--records"), records};
+    for (const auto &sim : sims)
+        arguments << QStringLiteral("--slot") << sim->slavePath();
+    if (count > 0)
+        arguments << QStringLiteral("--count") << QString::number(count);
+    arguments << firmware;
+
+    StationFigures figures;
+    const double cpuBefore = cpuOfChildren();
+    const auto started = Steady::now();
+    QProcess process;
+    process.start(cli, arguments);
+    if (stopAfterMsecs > 0) {
+        QThread::msleep(stopAfterMsecs);
+        ::kill(pid_t(process.processId()), SIGINT);
+    }
+    process.waitForFinished(1'800'000);
+    figures.wallSeconds = std::chrono::duration<double>(Steady::now() - started).count();
+    figures.cpuSeconds = cpuOfChildren() - cpuBefore;
+    figures.exitStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (event.value(QStringLiteral("event")).toString() != QLatin1String("record"))
+            continue;
+        const QJsonObject record = event.value(QStringLiteral("record")).toObject();
+        figures.passed += record.value(QStringLiteral("result")).toString() == QLatin1String("success");
+        figures.flashingSeconds += record.value(QStringLiteral("seconds")).toDouble();
+    }
+    return figures;
+}
+
+// Commits records one by one into a fresh SQLite file, as a station does
+// after each board, and times each commit.
+std::vector<double> commitTimes(const QString &path, int count)
+{
+    const std::unique_ptr<records::RecordStore> store = records::openRecordStore(path);
+    std::vector<double> millis;
+    for (int i = 0; i < count; ++i) {
+        records::BoardRecord record;
+        record.id = QUuid::createUuid();
+        record.station = QStringLiteral("bench");
+        record.slot = QStringLiteral("Com %1").arg(i % kSlots + 1);
+        record.device = QStringLiteral("/dev/ttyUSB%1").arg(i % kSlots);
+        record.jobSha256 = QString(64, QLatin1Char('a'));
+        record.jobFile = QStringLiteral("station.hex");
+        record.started = QDateTime::currentDateTimeUtc();
+        record.ended = record.started.addSecs(8);
+        record.seconds = 8;
+        record.result = QStringLiteral("success");
+        record.message = QStringLiteral("Update File successfully uploaded.");
+        record.linesSent = kRecords + 1;
+        record.quobinVersion = QStringLiteral("3.0");
+        const auto started = Steady::now();
+        store->commit(record);
+        millis.push_back(std::chrono::duration<double, std::milli>(Steady::now() - started).count());
+    }
+    return millis;
+}
+
+} // namespace
+
+void benchStation()
+{
+    std::printf("\n5. quobin-cli station: %d paced slots at 57600 baud, %d boards each of %d records, "
+                "%d ms to swap a board; then one slot alone\n",
+                kSlots, kBoardsPerSlot, kRecords, kSwapMsecs);
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/quobin-cli");
+    if (!QFile::exists(cli)) {
+        std::printf("   %s not built: skipped\n", qPrintable(cli));
+        return;
+    }
+    QTemporaryDir folder;
+    const QString firmware = folder.filePath(QStringLiteral("station.hex"));
+    QFile file(firmware);
+    if (!file.open(QIODevice::WriteOnly) || file.write(sim::HexRecord::sampleImage(kRecords)) < 0)
+        throw std::runtime_error("cannot write the firmware file");
+    file.close();
+
+    StationFigures all;
+    {
+        const auto sims = fixtures(kSlots, true);
+        all = runStation(cli, firmware, folder.filePath(QStringLiteral("all.sqlite")), sims, kSlots * kBoardsPerSlot);
+    }
+    StationFigures alone;
+    {
+        const auto sims = fixtures(1, true);
+        alone = runStation(cli, firmware, folder.filePath(QStringLiteral("alone.sqlite")), sims, kBoardsPerSlot);
+    }
+    const double perHour = 3600.0 * all.passed / all.wallSeconds;
+    const double alonePerHour = 3600.0 * alone.passed / alone.wallSeconds;
+    const double goal = 0.95 * kSlots * alonePerHour;
+    std::printf("   %d slots: %d boards passed in %.1f s = %.0f boards per hour; one slot: %d in %.1f s = %.0f per hour\n",
+                kSlots, all.passed, all.wallSeconds, perHour, alone.passed, alone.wallSeconds, alonePerHour);
+    std::printf("   boards per hour: %.0f   goal: at least 0.95 x %d x %.0f = %.0f  -> %s\n", perHour, kSlots,
+                alonePerHour, goal,
+                verdict(all.exitStatus == 0 && all.passed == kSlots * kBoardsPerSlot && perHour >= goal));
+    const double flashing = 100.0 * all.cpuSeconds / std::max(all.flashingSeconds, 1e-9);
+    std::printf("   CPU per flashing slot: %.2f s of CPU over %.1f slot-seconds of flashing = %.2f %% of a core"
+                "   goal: at most 2 %%  -> %s\n",
+                all.cpuSeconds, all.flashingSeconds, flashing, verdict(flashing <= 2.0));
+
+    constexpr int waitMsecs = 20000;
+    StationFigures waiting;
+    {
+        const auto sims = fixtures(kSlots, false);
+        waiting = runStation(cli, firmware, folder.filePath(QStringLiteral("waiting.sqlite")), sims, 0, waitMsecs);
+    }
+    const double perWaiting = 100.0 * waiting.cpuSeconds / waiting.wallSeconds / kSlots;
+    std::printf("   CPU per waiting slot: %.3f s of CPU over %.1f s for %d slots = %.3f %% of a core"
+                "   goal: at most 0.1 %%  -> %s\n",
+                waiting.cpuSeconds, waiting.wallSeconds, kSlots, perWaiting, verdict(perWaiting <= 0.1));
+
+    const std::vector<double> commits = commitTimes(folder.filePath(QStringLiteral("commits.sqlite")), 200);
+    const double medianCommit = median(commits);
+    std::printf("   record commit into SQLite (WAL, full sync), 200 records: median %.2f ms, slowest %.2f ms"
+                "   goal: median at most 5 ms  -> %s\n",
+                medianCommit, *std::max_element(commits.begin(), commits.end()), verdict(medianCommit <= 5.0));
+}
+
+} // namespace quobin::bench

@@ -1,0 +1,259 @@
+#include "StationCommand.h"
+
+#include "BoardLogFiles.h"
+#include "CancelSignal.h"
+#include "FirmwareCheck.h"
+#include "FirmwareImage.h"
+#include "PortDescription.h"
+#include "PortNames.h"
+#include "QtSerialPort.h"
+#include "RecordStores.h"
+#include "SerialError.h"
+#include "Station.h"
+#include "StationJob.h"
+#include "StationPrinter.h"
+#include "UploadArguments.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSysInfo>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace quobin::cli {
+
+namespace {
+
+const char kUsage[] =
+    "Usage: quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue]\n"
+    "                          [--records TARGET] [--station NAME] [--log-dir DIR] [--json] FILE\n"
+    "Flashes FILE into board after board on every slot at once, and records each board.\n"
+    "  --slot PORT        \"Com 3\", \"com3\", \"3\", a device path or a /dev/serial/by-id/ path;\n"
+    "                     repeat it for more slots. A missing device is waited for.\n"
+    "  --count N          end after N good boards in all (no end by default)\n"
+    "  --on-error POLICY  a failing line's question: stop (No, the default) or continue (Yes)\n"
+    "  --records TARGET   a SQLite file, or postgresql://user@host[:port]/db (default\n"
+    "                     $XDG_DATA_HOME/quobin/records.sqlite)\n"
+    "  --station NAME     the station's name in the records (default: the host name)\n"
+    "  --log-dir DIR      one byte log per board in DIR\n"
+    "  --json             one JSON object per line on stdout, each with \"slot\"\n"
+    "Exit status: 0 after --count good boards, 1 the station cannot go on (no slot's device\n"
+    "can be opened, or the records cannot be written), 2 bad usage, file or TARGET,\n"
+    "130 cancelled (Ctrl-C or SIGTERM).\n";
+
+void complain(const QString &text)
+{
+    std::fprintf(stderr, "quobin-cli station: %s\n", qPrintable(text));
+}
+
+// A slot named like an upload's port; the path is followed afresh at every
+// open, so a comN link or a by-id name is not resolved here.
+station::SlotSpec slotNamed(const QString &text, const QStringList &linkFolders)
+{
+    static const QRegularExpression comName(QStringLiteral("^(?:com\\s*)?(\\d{1,5})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comName.match(text.trimmed());
+    if (match.hasMatch()) {
+        const int number = match.captured(1).toInt();
+        if (number < 1 || number > 32767)
+            throw UsageError(QStringLiteral("there is no port Com %1").arg(number));
+        const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
+        return {QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link};
+    }
+    // A device that is not there yet is waited for; but a name that is no
+    // path at all is a mistake.
+    if (!text.contains(QLatin1Char('/')) && !QFileInfo::exists(text))
+        throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor a "
+                                        "device path")
+                             .arg(text));
+    return {text, QFileInfo(text).absoluteFilePath()};
+}
+
+int wholeNumber(const QString &text, const QString &option)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1)
+        throw UsageError(QStringLiteral("%1 takes a whole number, 1 or more, not '%2'").arg(option, text));
+    return value;
+}
+
+// Reads and checks the file once; the station flashes what was read here.
+station::StationJob readJob(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw UsageError(QStringLiteral("%1: no such file").arg(path));
+    if (info.isDir())
+        throw UsageError(QStringLiteral("%1: is a folder, not a firmware file").arg(path));
+    try {
+        station::StationJob job = station::StationJob::read(path);
+        const FirmwareCheckReport report = checkFirmwareImage(*job.image());
+        if (!report.passed()) {
+            QString text = QStringLiteral("%1 fails the check; a station flashes only a file that passes:").arg(path);
+            const QStringList failures = report.failures();
+            for (qsizetype i = 0; i < failures.size() && i < 10; ++i)
+                text += QStringLiteral("\n  ") + failures[i];
+            throw UsageError(text);
+        }
+        return job;
+    } catch (const FirmwareFileError &error) {
+        throw UsageError(QStringLiteral("%1: %2").arg(path, QString::fromStdString(error.what())));
+    }
+}
+
+QString endText(station::Station::End end, const QString &failure)
+{
+    switch (end) {
+    case station::Station::End::CountReached: return QStringLiteral("count reached");
+    case station::Station::End::Cancelled: return QStringLiteral("cancelled");
+    case station::Station::End::Failed: return QStringLiteral("failed: ") + failure;
+    }
+    return {};
+}
+
+} // namespace
+
+StationArguments StationArguments::parse(const QStringList &arguments, const CliContext &context)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption slot(QStringLiteral("slot"), {}, QStringLiteral("PORT"));
+    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption onError(QStringLiteral("on-error"), {}, QStringLiteral("POLICY"));
+    const QCommandLineOption records(QStringLiteral("records"), {}, QStringLiteral("TARGET"));
+    const QCommandLineOption stationName(QStringLiteral("station"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption logDir(QStringLiteral("log-dir"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    parser.addOptions({slot, count, onError, records, stationName, logDir, json});
+    if (!parser.parse(QStringList{QStringLiteral("station")} + arguments))
+        throw UsageError(parser.errorText());
+
+    StationArguments result;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1)
+        throw UsageError(files.isEmpty() ? QStringLiteral("no firmware FILE given")
+                                         : QStringLiteral("one firmware FILE only, not %1").arg(files.size()));
+    result.firmwarePath = QFileInfo(files.first()).absoluteFilePath();
+
+    for (const QCommandLineOption &single : {count, onError, records, stationName, logDir}) {
+        if (parser.values(single).size() > 1)
+            throw UsageError(QStringLiteral("--%1 is given more than once").arg(single.names().first()));
+    }
+    const QString policy = parser.value(onError);
+    if (policy == QLatin1String("continue"))
+        result.policy = station::ErrorPolicy::Continue;
+    else if (policy == QLatin1String("ask"))
+        throw UsageError(QStringLiteral("--on-error ask is not for a station: nobody is asked there; "
+                                        "give stop (No, the default) or continue (Yes)"));
+    else if (parser.isSet(onError) && policy != QLatin1String("stop"))
+        throw UsageError(QStringLiteral("--on-error takes stop or continue, not '%1'").arg(policy));
+
+    if (parser.isSet(count))
+        result.count = wholeNumber(parser.value(count), QStringLiteral("--count"));
+    result.recordsTarget = parser.value(records);
+    if (parser.isSet(records) && result.recordsTarget.isEmpty())
+        throw UsageError(QStringLiteral("--records needs a TARGET"));
+    result.stationName = parser.isSet(stationName) ? parser.value(stationName) : QSysInfo::machineHostName();
+    if (result.stationName.trimmed().isEmpty())
+        throw UsageError(QStringLiteral("--station needs a NAME"));
+    result.logDir = parser.value(logDir);
+    if (parser.isSet(logDir) && result.logDir.isEmpty())
+        throw UsageError(QStringLiteral("--log-dir needs a DIR"));
+    result.json = parser.isSet(json);
+
+    const QStringList named = parser.values(slot);
+    if (named.isEmpty())
+        throw UsageError(QStringLiteral("no --slot given: name each port a board is flashed on"));
+    QSet<QString> seen;
+    try {
+        for (const QString &text : named) {
+            const station::SlotSpec spec = slotNamed(text, context.folders.linkFolders());
+            const QString canonical = QFileInfo(spec.path).canonicalFilePath();
+            const QString identity = canonical.isEmpty() ? spec.path : canonical;
+            if (seen.contains(identity))
+                throw UsageError(QStringLiteral("the slot %1 (%2) is given twice").arg(spec.label, identity));
+            seen.insert(identity);
+            result.slotSpecs << spec;
+        }
+    } catch (const SerialError &error) {
+        throw UsageError(QString::fromStdString(error.what()));
+    }
+    return result;
+}
+
+int StationCommand::run(const QStringList &arguments)
+{
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
+        std::fputs(kUsage, stdout);
+        return ExitSuccess;
+    }
+    StationArguments parsed;
+    std::unique_ptr<records::RecordStore> store;
+    std::unique_ptr<BoardLogFiles> logs;
+    std::optional<station::StationJob> job;
+    try {
+        parsed = StationArguments::parse(arguments, m_context);
+        job.emplace(readJob(parsed.firmwarePath));
+        if (!parsed.logDir.isEmpty())
+            logs = std::make_unique<BoardLogFiles>(parsed.logDir);
+        try {
+            store = records::openRecordStore(parsed.recordsTarget);
+        } catch (const records::RecordStoreError &error) {
+            throw UsageError(QStringLiteral("the records cannot be kept in %1: %2")
+                                 .arg(parsed.recordsTarget.isEmpty() ? records::defaultRecordsFile()
+                                                                     : parsed.recordsTarget,
+                                      error.reason()));
+        }
+    } catch (const std::exception &error) {
+        complain(QString::fromStdString(error.what()));
+        return ExitUsage;
+    }
+
+    QStringList labels;
+    for (const station::SlotSpec &spec : std::as_const(parsed.slotSpecs))
+        labels << spec.label;
+    const StationPrinter::Mode mode = parsed.json ? StationPrinter::Mode::Json
+                                      : ::isatty(STDOUT_FILENO) ? StationPrinter::Mode::Live
+                                                                : StationPrinter::Mode::Plain;
+    StationPrinter printer(mode, labels, job->fileName(), job->sha256());
+    for (int i = 0; i < parsed.slotSpecs.size(); ++i) {
+        const QString path = parsed.slotSpecs[i].path;
+        printer.setAdapter(i, path == parsed.slotSpecs[i].label ? QString() : path);
+    }
+    if (mode != StationPrinter::Mode::Json)
+        std::fprintf(stderr, "quobin-cli station: %s, SHA-256 %s, records in %s\n", qPrintable(job->path()),
+                     qPrintable(job->sha256()), qPrintable(store->describe()));
+
+    station::StationSetup setup;
+    setup.slotSpecs = parsed.slotSpecs;
+    setup.goodBoards = parsed.count;
+    setup.policy = parsed.policy;
+    setup.stationName = parsed.stationName;
+    setup.quobinVersion = QStringLiteral("%1.%2").arg(QUOBIN_VERSION_MAJOR).arg(QUOBIN_VERSION_MINOR);
+    const station::PortFactory openPort = [](const QString &device) -> std::unique_ptr<SerialPort> {
+        return std::make_unique<QtSerialPort>([device](qint16) { return device; });
+    };
+
+    const CancelSignal cancel;
+    std::signal(SIGPIPE, SIG_IGN);
+    station::Station station(setup, *job, *store, printer, openPort, logs.get());
+    const station::Station::End end = station.run([] { return CancelSignal::requested(); });
+    printer.summary(station.counts(), endText(end, station.failure()));
+
+    switch (end) {
+    case station::Station::End::CountReached: return ExitSuccess;
+    case station::Station::End::Cancelled: return ExitCancelled;
+    case station::Station::End::Failed:
+        complain(station.failure());
+        return ExitFailed;
+    }
+    return ExitFailed;
+}
+
+} // namespace quobin::cli

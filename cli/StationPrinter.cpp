@@ -1,0 +1,291 @@
+#include "StationPrinter.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "RecordJson.h"
+
+#include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace quobin::cli {
+
+using station::SlotState;
+using station::StationCounts;
+
+namespace {
+
+int terminalColumns(std::FILE *out)
+{
+#ifdef Q_OS_UNIX
+    winsize size{};
+    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0)
+        return size.ws_col;
+#endif
+    Q_UNUSED(out);
+    return 0;
+}
+
+// Always a full stop, whatever the locale says.
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString stateName(SlotState state)
+{
+    switch (state) {
+    case SlotState::NoAdapter: return QStringLiteral("no-adapter");
+    case SlotState::PortTrouble: return QStringLiteral("port-trouble");
+    case SlotState::Waiting: return QStringLiteral("waiting");
+    case SlotState::Flashing: return QStringLiteral("flashing");
+    case SlotState::Passed: return QStringLiteral("pass");
+    case SlotState::Failed: return QStringLiteral("fail");
+    case SlotState::Stopped: return QStringLiteral("stopped");
+    }
+    return {};
+}
+
+double rounded(double value, double unit)
+{
+    return std::round(value / unit) * unit;
+}
+
+} // namespace
+
+StationPrinter::StationPrinter(Mode mode, QStringList slotLabels, QString jobFile, QString jobSha256,
+                               std::FILE *out)
+    : m_mode(mode), m_jobFile(std::move(jobFile)), m_jobSha256(std::move(jobSha256)), m_out(out)
+{
+    for (const QString &label : slotLabels) {
+        SlotLine line;
+        line.label = label;
+        m_slots << line;
+        m_labelWidth = qMax(m_labelWidth, int(label.size()));
+    }
+    if (m_mode == Mode::Plain)
+        writeLine(header(m_counts));
+    if (m_mode == Mode::Json) {
+        const QJsonObject object{{QStringLiteral("event"), QStringLiteral("job")}, {QStringLiteral("slot"), QJsonValue::Null},
+                                 {QStringLiteral("jobFile"), m_jobFile}, {QStringLiteral("jobSha256"), m_jobSha256}};
+        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    }
+}
+
+void StationPrinter::setAdapter(int slot, const QString &adapter)
+{
+    std::lock_guard lock(m_mutex);
+    m_slots[slot].adapter = adapter;
+    m_adapterWidth = qMax(m_adapterWidth, int(adapter.size()));
+}
+
+void StationPrinter::boardStarted(int slot)
+{
+    std::lock_guard lock(m_mutex);
+    SlotLine &line = m_slots[slot];
+    line.state = SlotState::Flashing;
+    line.text = QStringLiteral("board found");
+    line.lastResult.clear();
+    line.sent = 0;
+    line.total = 0;
+    if (m_mode == Mode::Json)
+        json(slot, QStringLiteral("board-start"), {});
+    else if (m_mode == Mode::Plain)
+        writeLine(line.label + QStringLiteral(": board found"));
+}
+
+void StationPrinter::slotStatus(int slot, SlotState state, const QString &text)
+{
+    std::lock_guard lock(m_mutex);
+    SlotLine &line = m_slots[slot];
+    const bool news = state != line.state || state != SlotState::Flashing;
+    line.state = state;
+    line.text = text;
+    if (state == SlotState::Passed || state == SlotState::Failed)
+        line.lastResult = text;
+    if (m_mode == Mode::Json) {
+        json(slot, QStringLiteral("status"), {{QStringLiteral("state"), stateName(state)},
+                                              {QStringLiteral("text"), text}});
+    } else if (m_mode == Mode::Plain && news && state != SlotState::Passed && state != SlotState::Failed) {
+        // Results have their own line, written with the record.
+        writeLine(line.label + QStringLiteral(": ") + text);
+    }
+}
+
+void StationPrinter::progress(int slot, int sent, int total)
+{
+    std::lock_guard lock(m_mutex);
+    m_slots[slot].sent = sent;
+    m_slots[slot].total = total;
+    if (m_mode == Mode::Json)
+        json(slot, QStringLiteral("progress"), {{QStringLiteral("sent"), sent}, {QStringLiteral("total"), total}});
+}
+
+void StationPrinter::recorded(int slot, const records::BoardRecord &record, const StationCounts &counts)
+{
+    std::lock_guard lock(m_mutex);
+    SlotLine &line = m_slots[slot];
+    (record.passed() ? line.passed : line.failed)++;
+    m_counts = counts;
+    if (m_mode == Mode::Json) {
+        json(slot, QStringLiteral("record"), {{QStringLiteral("record"), records::recordJson(record)}});
+        return;
+    }
+    if (m_mode == Mode::Plain) {
+        QString text = line.label + QStringLiteral(": ") + (record.passed() ? QStringLiteral("PASS") : QStringLiteral("FAIL"))
+            + QLatin1Char(' ') + record.result;
+        if (!record.message.isEmpty())
+            text += QStringLiteral(": ") + record.message;
+        writeLine(text + QStringLiteral("  (") + header(counts) + QLatin1Char(')'));
+    }
+    bell(record.passed() ? 1 : 3);
+}
+
+void StationPrinter::warning(const QString &text)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_mode == Mode::Json) {
+        QJsonObject object{{QStringLiteral("event"), QStringLiteral("warning")}, {QStringLiteral("slot"), QJsonValue::Null},
+                           {QStringLiteral("text"), text}};
+        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        return;
+    }
+    // Above the live lines, which start afresh below it.
+    if (m_mode == Mode::Live && m_linesDrawn > 0) {
+        std::fputs(QStringLiteral("\x1b[%1A\r\x1b[J").arg(m_linesDrawn).toUtf8().constData(), m_out);
+        m_linesDrawn = 0;
+    }
+    writeLine(QStringLiteral("warning: ") + text);
+}
+
+void StationPrinter::recordsWaiting(int count)
+{
+    std::lock_guard lock(m_mutex);
+    m_recordsWaiting = count;
+    if (m_mode == Mode::Json) {
+        QJsonObject object{{QStringLiteral("event"), QStringLiteral("records-waiting")},
+                           {QStringLiteral("slot"), QJsonValue::Null}, {QStringLiteral("count"), count}};
+        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    } else if (m_mode == Mode::Plain) {
+        writeLine(count > 0 ? QStringLiteral("%1 records waiting for the server").arg(count)
+                            : QStringLiteral("every record has reached the server"));
+    }
+}
+
+void StationPrinter::tick(const StationCounts &counts)
+{
+    std::lock_guard lock(m_mutex);
+    m_counts = counts;
+    if (m_mode == Mode::Live)
+        redraw(counts);
+}
+
+void StationPrinter::summary(const StationCounts &counts, const QString &end)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_mode == Mode::Json) {
+        QJsonObject object{
+            {QStringLiteral("event"), QStringLiteral("summary")},
+            {QStringLiteral("slot"), QJsonValue::Null},
+            {QStringLiteral("end"), end},
+            {QStringLiteral("jobFile"), m_jobFile},
+            {QStringLiteral("jobSha256"), m_jobSha256},
+            {QStringLiteral("passed"), counts.passed},
+            {QStringLiteral("failed"), counts.failed},
+            {QStringLiteral("cancelled"), counts.cancelled},
+            {QStringLiteral("firstPassYield"), rounded(counts.firstPassYield(), 0.0001)},
+            {QStringLiteral("boardsPerHour"), rounded(counts.boardsPerHour(), 0.1)},
+            {QStringLiteral("recordsWaiting"), m_recordsWaiting},
+        };
+        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        return;
+    }
+    if (m_mode == Mode::Live)
+        redraw(counts);
+    writeLine(QString());
+    writeLine(header(counts));
+    for (const SlotLine &line : std::as_const(m_slots))
+        writeLine(QStringLiteral("  %1  passed %2  failed %3")
+                      .arg(line.label.leftJustified(m_labelWidth)).arg(line.passed).arg(line.failed));
+    writeLine(QStringLiteral("station ") + end);
+}
+
+QString StationPrinter::header(const StationCounts &counts) const
+{
+    QString text = QStringLiteral("%1  SHA-256 %2  passed %3  failed %4  yield %5 %  %6 boards/h")
+                       .arg(m_jobFile, m_jobSha256.left(12))
+                       .arg(counts.passed)
+                       .arg(counts.failed)
+                       .arg(fixed(counts.firstPassYield() * 100, 1), fixed(counts.boardsPerHour(), 1));
+    if (m_recordsWaiting > 0)
+        text += QStringLiteral("  %1 records waiting for the server").arg(m_recordsWaiting);
+    return text;
+}
+
+QString StationPrinter::liveLine(const SlotLine &line) const
+{
+    QString state;
+    switch (line.state) {
+    case SlotState::Flashing:
+        state = line.total > 0 ? QStringLiteral("flashing %1 %").arg(line.sent * 100 / qMax(1, line.total))
+                               : QStringLiteral("flashing");
+        break;
+    case SlotState::Waiting:
+    case SlotState::Stopped:
+        // The last board's result stays in sight across the bench until
+        // the next board starts.
+        state = line.lastResult.isEmpty() ? line.text : line.lastResult + QStringLiteral("; ") + line.text;
+        break;
+    case SlotState::Passed:
+    case SlotState::Failed:
+    case SlotState::NoAdapter:
+    case SlotState::PortTrouble:
+        state = line.text;
+        break;
+    }
+    return QStringLiteral("%1  %2  %3  passed %4  failed %5")
+        .arg(line.label.leftJustified(m_labelWidth), line.adapter.leftJustified(m_adapterWidth),
+             state.left(60).leftJustified(60))
+        .arg(line.passed)
+        .arg(line.failed);
+}
+
+void StationPrinter::redraw(const StationCounts &counts)
+{
+    const int columns = terminalColumns(m_out);
+    const int width = columns > 1 ? columns - 1 : -1;
+    QString block;
+    if (m_linesDrawn > 0)
+        block = QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
+    block += QStringLiteral("\r\x1b[K") + header(counts).left(width) + QLatin1Char('\n');
+    for (const SlotLine &line : std::as_const(m_slots))
+        block += QStringLiteral("\r\x1b[K") + liveLine(line).left(width) + QLatin1Char('\n');
+    m_linesDrawn = int(m_slots.size()) + 1;
+    std::fputs(block.toUtf8().constData(), m_out);
+    std::fflush(m_out);
+}
+
+void StationPrinter::json(int slot, const QString &event, QJsonObject fields)
+{
+    fields.insert(QStringLiteral("event"), event);
+    fields.insert(QStringLiteral("slot"), m_slots[slot].label);
+    writeLine(QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact)));
+}
+
+void StationPrinter::writeLine(const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), m_out);
+    std::fflush(m_out);
+}
+
+void StationPrinter::bell(int times)
+{
+    std::fputs(QByteArray(times, '\a').constData(), m_out);
+    std::fflush(m_out);
+}
+
+} // namespace quobin::cli

@@ -1,0 +1,244 @@
+#include "EngineStationDriver.h"
+
+#include "FirmwareImage.h"
+#include "OperatorReason.h"
+#include "PortNames.h"
+#include "RecordStore.h"
+#include "Station.h"
+#include "StationJob.h"
+#include "StationWindow.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <stdexcept>
+
+namespace quobin {
+
+namespace {
+
+SlotState viewState(station::SlotState state)
+{
+    switch (state) {
+    case station::SlotState::NoAdapter:
+    case station::SlotState::PortTrouble:
+        return SlotState::NoAdapter;
+    case station::SlotState::Waiting:
+        return SlotState::Waiting;
+    case station::SlotState::Flashing:
+        return SlotState::Flashing;
+    case station::SlotState::Passed:
+        return SlotState::Pass;
+    case station::SlotState::Failed:
+        return SlotState::Fail;
+    case station::SlotState::Stopped:
+        return SlotState::Stopped;
+    }
+    return SlotState::Stopped;
+}
+
+} // namespace
+
+EngineStationDriver::EngineStationDriver(QStringList linkFolders, station::PortFactory openPort,
+                                         QString quobinVersion, QObject *parent)
+    : StationDriver(parent),
+      m_linkFolders(std::move(linkFolders)),
+      m_openPort(std::move(openPort)),
+      m_quobinVersion(std::move(quobinVersion))
+{
+}
+
+EngineStationDriver::~EngineStationDriver()
+{
+    if (m_thread) {
+        m_cancel = true;
+        m_thread->wait();
+    }
+}
+
+station::SlotSpec EngineStationDriver::slotSpecFor(const QString &port, const QStringList &linkFolders)
+{
+    static const QRegularExpression comName(QStringLiteral("^com\\s*(\\d{1,5})$"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comName.match(port.trimmed());
+    if (match.hasMatch()) {
+        const int number = match.captured(1).toInt();
+        if (number < 1 || number > 32767)
+            throw std::runtime_error(QStringLiteral("There is no port Com %1.").arg(number).toStdString());
+        const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
+        return {QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link};
+    }
+    return {StationWindow::slotLabel(port), QFileInfo(port).absoluteFilePath()};
+}
+
+void EngineStationDriver::start(const StationSetup &setup, records::RecordStore &store)
+{
+    if (m_thread && m_thread->isRunning())
+        throw std::runtime_error("The station is running already.");
+    m_thread.reset();
+    try {
+        m_job = std::make_unique<station::StationJob>(station::StationJob::read(setup.jobPath));
+    } catch (const FirmwareFileError &e) {
+        throw std::runtime_error(QStringLiteral("The job file cannot be read: %1").arg(QString::fromStdString(e.what())).toStdString());
+    }
+
+    station::StationSetup stationSetup;
+    for (const QString &port : setup.ports)
+        stationSetup.slotSpecs.append(slotSpecFor(port, m_linkFolders));
+    stationSetup.stationName = setup.stationName.isEmpty() ? QSysInfo::machineHostName() : setup.stationName;
+    stationSetup.quobinVersion = m_quobinVersion;
+    stationSetup.policy = station::ErrorPolicy::Stop;
+
+    {
+        QMutexLocker lock(&m_mutex);
+        m_views.clear();
+        m_boardTimers.clear();
+        m_reasons.clear();
+        for (const station::SlotSpec &spec : std::as_const(stationSetup.slotSpecs)) {
+            SlotView view;
+            view.label = spec.label;
+            view.state = SlotState::Waiting;
+            m_views.append(view);
+            m_boardTimers.append(QElapsedTimer());
+            m_reasons.append(QString());
+        }
+        m_totals = RunTotals{};
+        m_totals.jobName = m_job->fileName();
+        m_totals.jobSha256 = m_job->sha256();
+    }
+    m_cancel = false;
+    m_thread.reset(QThread::create([this, stationSetup, &store] {
+        station::Station station(stationSetup, *m_job, store, *this, m_openPort);
+        const station::Station::End end = station.run([this] { return m_cancel.load(); });
+        emit ended(end == station::Station::End::Failed ? station.failure() : QString());
+    }));
+    m_thread->start();
+}
+
+void EngineStationDriver::requestStop()
+{
+    m_cancel = true;
+}
+
+bool EngineStationDriver::boardsInProgress() const
+{
+    QMutexLocker lock(&m_mutex);
+    return std::any_of(m_views.cbegin(), m_views.cend(),
+                       [](const SlotView &view) { return view.state == SlotState::Flashing; });
+}
+
+void EngineStationDriver::boardStarted(int slot)
+{
+    QMutexLocker lock(&m_mutex);
+    if (slot < 0 || slot >= m_views.size())
+        return;
+    SlotView &view = m_views[slot];
+    view.state = SlotState::Flashing;
+    view.percent = 0;
+    view.secondsLeft = -1;
+    view.reason.clear();
+    m_boardTimers[slot].start();
+    emit slotChanged(slot, view);
+}
+
+void EngineStationDriver::slotStatus(int slot, station::SlotState state, const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    if (slot < 0 || slot >= m_views.size())
+        return;
+    SlotView &view = m_views[slot];
+    const SlotState shown = viewState(state);
+    // A board being flashed keeps its progress while the engine's status
+    // texts come and go.
+    if (shown == SlotState::Flashing && view.state == SlotState::Flashing)
+        return;
+    // A board's result stays on its tile while the slot waits for the next
+    // board: the operator looks up after the board has been swapped.
+    if (shown == SlotState::Waiting && (view.state == SlotState::Pass || view.state == SlotState::Fail))
+        return;
+    view.state = shown;
+    view.reason.clear();
+    if (state == station::SlotState::Failed) {
+        view.reason = text;
+        if (view.reason.startsWith(QLatin1String("FAIL ")))
+            view.reason.remove(0, 5);
+        // A board that Stop cancelled did not fail.
+        if (view.reason == QLatin1String("cancelled")) {
+            view.state = SlotState::Cancelled;
+            view.reason.clear();
+        }
+        // The board's record came first: its reason in the operator's words.
+        if (view.state == SlotState::Fail && !m_reasons[slot].isEmpty())
+            view.reason = m_reasons[slot];
+    }
+    emit slotChanged(slot, view);
+}
+
+void EngineStationDriver::progress(int slot, int sent, int total)
+{
+    QMutexLocker lock(&m_mutex);
+    if (slot < 0 || slot >= m_views.size() || total <= 0)
+        return;
+    SlotView &view = m_views[slot];
+    const int percent = int(qint64(sent) * 100 / total);
+    // The time left from the pace so far, once there is a pace to go by.
+    const qint64 elapsed = m_boardTimers[slot].isValid() ? m_boardTimers[slot].elapsed() : 0;
+    const int secondsLeft = sent > 0 && elapsed > 500 ? int(elapsed * (total - sent) / sent / 1000) : -1;
+    if (view.state == SlotState::Flashing && view.percent == percent && view.secondsLeft == secondsLeft)
+        return;
+    view.state = SlotState::Flashing;
+    view.percent = percent;
+    view.secondsLeft = secondsLeft;
+    emit slotChanged(slot, view);
+}
+
+void EngineStationDriver::recorded(int slot, const records::BoardRecord &record, const station::StationCounts &counts)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (slot < 0 || slot >= m_views.size())
+            return;
+        SlotView &view = m_views[slot];
+        if (record.passed())
+            ++view.passed;
+        else
+            ++view.failed;
+        m_reasons[slot] = operatorReason(record, QFileInfo::exists(record.device));
+        emit slotChanged(slot, view);
+    }
+    publishTotals(counts);
+    emit boardEnded(slot, record.passed());
+}
+
+void EngineStationDriver::warning(const QString &text)
+{
+    emit notice(text);
+}
+
+void EngineStationDriver::recordsWaiting(int count)
+{
+    emit notice(count > 0 ? QStringLiteral("%1 records waiting for the server").arg(count) : QString());
+}
+
+void EngineStationDriver::tick(const station::StationCounts &counts)
+{
+    publishTotals(counts);
+}
+
+void EngineStationDriver::publishTotals(const station::StationCounts &counts)
+{
+    QMutexLocker lock(&m_mutex);
+    RunTotals totals = m_totals;
+    totals.passed = counts.passed;
+    totals.failed = counts.failed;
+    const int judged = counts.passed + counts.failed - counts.cancelled;
+    totals.firstPassYield = judged > 0 ? 100.0 * counts.firstPassYield() : -1;
+    totals.boardsPerHour = counts.boardsPerHour();
+    if (totals.passed == m_totals.passed && totals.failed == m_totals.failed
+        && qAbs(totals.boardsPerHour - m_totals.boardsPerHour) < 0.5)
+        return;
+    m_totals = totals;
+    emit totalsChanged(totals);
+}
+
+} // namespace quobin

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "Slot.h"
+#include "StationDriver.h"
+#include "StationObserver.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMutex>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class QThread;
+
+namespace quobin {
+
+namespace station {
+class StationJob;
+}
+
+// The station engine behind the window. A run is a station::Station on a
+// thread of its own; what its slots report (from their own threads) becomes
+// the tiles' views, sent to the window as queued signals.
+class EngineStationDriver : public StationDriver, private station::StationObserver {
+    Q_OBJECT
+
+public:
+    // linkFolders: where comN links are looked for; openPort: a fresh serial
+    // port on a device; quobinVersion: recorded with every board.
+    EngineStationDriver(QStringList linkFolders, station::PortFactory openPort, QString quobinVersion,
+                        QObject *parent = nullptr);
+    ~EngineStationDriver() override;
+
+    void start(const StationSetup &setup, records::RecordStore &store) override;
+    void requestStop() override;
+    bool boardsInProgress() const override;
+
+    // The slot for a port as the operator ticked it: "Com n" follows its
+    // comN link (or the default device), a path is opened as it stands, so a
+    // by-id name follows its adapter.
+    static station::SlotSpec slotSpecFor(const QString &port, const QStringList &linkFolders);
+
+private:
+    // station::StationObserver, called from the slots' threads
+    void boardStarted(int slot) override;
+    void slotStatus(int slot, station::SlotState state, const QString &text) override;
+    void progress(int slot, int sent, int total) override;
+    void recorded(int slot, const records::BoardRecord &record, const station::StationCounts &counts) override;
+    void warning(const QString &text) override;
+    void recordsWaiting(int count) override;
+    void tick(const station::StationCounts &counts) override;
+
+    void publishTotals(const station::StationCounts &counts);
+
+    const QStringList m_linkFolders;
+    const station::PortFactory m_openPort;
+    const QString m_quobinVersion;
+    std::atomic<bool> m_cancel{false};
+    std::unique_ptr<QThread> m_thread;
+    std::unique_ptr<station::StationJob> m_job;
+
+    mutable QMutex m_mutex;  // guards what follows
+    QList<SlotView> m_views;
+    QList<QElapsedTimer> m_boardTimers;
+    QList<QString> m_reasons;  // the last failed board's reason, per slot
+    RunTotals m_totals;
+};
+
+} // namespace quobin

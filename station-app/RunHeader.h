@@ -1,0 +1,34 @@
+#pragma once
+
+#include "SlotView.h"
+
+#include <QWidget>
+
+class QLabel;
+
+namespace quobin {
+
+// Above the tiles: the job's name and SHA prefix, the totals, the first-pass
+// yield and the boards per hour. To a screen reader it is "Totals",
+// described by the counts as shown.
+class RunHeader : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit RunHeader(QWidget *parent = nullptr);
+
+    void setTotals(const RunTotals &totals);
+    // "3 records waiting for the server"; hidden when empty.
+    void setNotice(const QString &notice);
+
+    QLabel *jobLabel() const { return m_job; }
+    QLabel *totalsLabel() const { return m_totals; }
+    QLabel *noticeLabel() const { return m_notice; }
+
+private:
+    QLabel *m_job;
+    QLabel *m_totals;
+    QLabel *m_notice;
+};
+
+} // namespace quobin

@@ -1,0 +1,200 @@
+#include "SetupPanel.h"
+
+#include "FileDialog.h"
+#include "FileDropLineEdit.h"
+
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <exception>
+
+namespace quobin {
+
+namespace {
+
+constexpr int kPortRole = Qt::UserRole;
+
+} // namespace
+
+SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate>()> findCandidates, QWidget *parent)
+    : QWidget(parent),
+      m_fileDialog(fileDialog),
+      m_findCandidates(std::move(findCandidates)),
+      m_jobEdit(new FileDropLineEdit(this)),
+      m_browse(new QPushButton(QStringLiteral("&Browse..."), this)),
+      m_jobInfo(new QLabel(this)),
+      m_problems(new QLabel(this)),
+      m_slotList(new QListWidget(this)),
+      m_refresh(new QPushButton(QStringLiteral("Re&fresh"), this)),
+      m_recordsEdit(new QLineEdit(this)),
+      m_stationEdit(new QLineEdit(this))
+{
+    auto *jobLabel = new QLabel(QStringLiteral("&Job file:"), this);
+    jobLabel->setBuddy(m_jobEdit);
+    m_jobEdit->setObjectName(QStringLiteral("jobFile"));
+    m_jobInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_jobInfo->setWordWrap(true);
+    m_problems->setWordWrap(true);
+    m_problems->setTextFormat(Qt::PlainText);
+    QPalette warn = m_problems->palette();
+    warn.setColor(QPalette::WindowText, QColor(0xb7, 0x1c, 0x1c));
+    m_problems->setPalette(warn);
+
+    auto *slotsLabel = new QLabel(QStringLiteral("S&lots:"), this);
+    slotsLabel->setBuddy(m_slotList);
+    m_slotList->setAccessibleName(QStringLiteral("Slots"));
+    m_slotList->installEventFilter(this);
+
+    auto *recordsLabel = new QLabel(QStringLiteral("Records &target:"), this);
+    recordsLabel->setBuddy(m_recordsEdit);
+    m_recordsEdit->setPlaceholderText(QStringLiteral("the default records database"));
+    auto *stationLabel = new QLabel(QStringLiteral("Station &name:"), this);
+    stationLabel->setBuddy(m_stationEdit);
+    m_stationEdit->setPlaceholderText(QStringLiteral("this computer's name"));
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(jobLabel, 0, 0);
+    grid->addWidget(m_jobEdit, 0, 1);
+    grid->addWidget(m_browse, 0, 2);
+    grid->addWidget(m_jobInfo, 1, 1, 1, 2);
+    grid->addWidget(m_problems, 2, 1, 1, 2);
+    grid->addWidget(slotsLabel, 3, 0, Qt::AlignTop);
+    grid->addWidget(m_slotList, 3, 1);
+    grid->addWidget(m_refresh, 3, 2, Qt::AlignTop);
+    grid->addWidget(recordsLabel, 4, 0);
+    grid->addWidget(m_recordsEdit, 4, 1, 1, 2);
+    grid->addWidget(stationLabel, 5, 0);
+    grid->addWidget(m_stationEdit, 5, 1, 1, 2);
+    grid->setRowStretch(3, 1);
+    grid->setColumnStretch(1, 1);
+
+    setTabOrder(m_jobEdit, m_browse);
+    setTabOrder(m_browse, m_slotList);
+    setTabOrder(m_slotList, m_refresh);
+    setTabOrder(m_refresh, m_recordsEdit);
+    setTabOrder(m_recordsEdit, m_stationEdit);
+
+    connect(m_browse, &QPushButton::clicked, this, &SetupPanel::browse);
+    connect(m_refresh, &QPushButton::clicked, this, &SetupPanel::refreshSlots);
+    connect(m_jobEdit, &QLineEdit::editingFinished, this, [this] { checkJob(); });
+    connect(m_jobEdit, &FileDropLineEdit::filesDropped, this, [this](const QStringList &paths) {
+        m_jobEdit->setText(paths.first());
+        checkJob();
+    });
+    listSlots({});
+    checkJob();
+}
+
+void SetupPanel::setSetup(const StationSetup &setup)
+{
+    m_jobEdit->setText(setup.jobPath);
+    m_recordsEdit->setText(setup.recordsTarget);
+    m_stationEdit->setText(setup.stationName);
+    listSlots(setup.ports);
+    checkJob();
+}
+
+StationSetup SetupPanel::setup() const
+{
+    StationSetup setup;
+    setup.jobPath = m_jobEdit->text().trimmed();
+    setup.ports = tickedPorts();
+    setup.recordsTarget = m_recordsEdit->text().trimmed();
+    setup.stationName = m_stationEdit->text().trimmed();
+    return setup;
+}
+
+void SetupPanel::setLocked(bool locked)
+{
+    for (QWidget *control : {static_cast<QWidget *>(m_jobEdit), static_cast<QWidget *>(m_browse),
+                             static_cast<QWidget *>(m_slotList), static_cast<QWidget *>(m_refresh),
+                             static_cast<QWidget *>(m_recordsEdit), static_cast<QWidget *>(m_stationEdit)})
+        control->setEnabled(!locked);
+}
+
+void SetupPanel::refreshSlots()
+{
+    listSlots(tickedPorts());
+}
+
+bool SetupPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    // Space ticks the slot under the cursor here; it starts the station
+    // everywhere else.
+    if (watched == m_slotList && event->type() == QEvent::ShortcutOverride
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space) {
+        event->accept();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SetupPanel::browse()
+{
+    QString path;
+    try {
+        path = m_fileDialog.openFile(this, QStringLiteral("Job file"),
+                                     {QStringLiteral("Firmware (*.hex)"), QStringLiteral("All files (*)")},
+                                     QStringLiteral("hex"));
+    } catch (const std::exception &) {
+        return;
+    }
+    if (path.isEmpty())
+        return;
+    m_jobEdit->setText(path);
+    checkJob();
+}
+
+const JobSummary &SetupPanel::checkJob()
+{
+    const QString path = m_jobEdit->text().trimmed();
+    m_job = summariseJob(path);
+    if (m_job.sha256.isEmpty())
+        m_jobInfo->clear();
+    else
+        m_jobInfo->setText(m_job.name + QStringLiteral("   SHA-256 ") + m_job.sha256);
+    m_problems->setText(m_job.problems.join(QLatin1Char('\n')));
+    m_problems->setVisible(!m_job.problems.isEmpty());
+    emit jobChanged(m_job);
+    return m_job;
+}
+
+QStringList SetupPanel::tickedPorts() const
+{
+    QStringList ports;
+    for (int i = 0; i < m_slotList->count(); ++i) {
+        const QListWidgetItem *item = m_slotList->item(i);
+        if (item->checkState() == Qt::Checked)
+            ports << item->data(kPortRole).toString();
+    }
+    return ports;
+}
+
+void SetupPanel::listSlots(const QStringList &ticked)
+{
+    QList<SlotCandidate> candidates = m_findCandidates ? m_findCandidates() : QList<SlotCandidate>();
+    for (const QString &port : ticked) {
+        const bool listed = std::any_of(candidates.cbegin(), candidates.cend(),
+                                        [&](const SlotCandidate &c) { return c.port == port; });
+        if (!listed)
+            candidates.append({port, QStringLiteral("not found now")});
+    }
+    m_slotList->clear();
+    for (const SlotCandidate &candidate : candidates) {
+        const QString text = candidate.description.isEmpty()
+            ? candidate.port
+            : candidate.port + QStringLiteral("  \u2014  ") + candidate.description;
+        auto *item = new QListWidgetItem(text, m_slotList);
+        item->setData(kPortRole, candidate.port);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(ticked.contains(candidate.port) ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+} // namespace quobin

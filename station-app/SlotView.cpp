@@ -1,0 +1,72 @@
+#include "SlotView.h"
+
+namespace quobin {
+
+QString slotStateText(const SlotView &slot)
+{
+    switch (slot.state) {
+    case SlotState::Stopped:
+        return QStringLiteral("stopped");
+    case SlotState::NoAdapter:
+        return QStringLiteral("no adapter");
+    case SlotState::Waiting:
+        return QStringLiteral("waiting for a board");
+    case SlotState::Flashing:
+        return QStringLiteral("flashing %1 %").arg(slot.percent);
+    case SlotState::Pass:
+        return QStringLiteral("PASS");
+    case SlotState::Fail:
+        return slot.reason.isEmpty() ? QStringLiteral("FAIL") : QStringLiteral("FAIL: ") + slot.reason;
+    case SlotState::Cancelled:
+        return QStringLiteral("CANCELLED");
+    }
+    return {};
+}
+
+QString slotStateSymbol(SlotState state)
+{
+    switch (state) {
+    case SlotState::Stopped:
+        return QStringLiteral("\u25A0");  // black square
+    case SlotState::NoAdapter:
+        return QStringLiteral("\u26A0");  // warning sign
+    case SlotState::Waiting:
+        return QStringLiteral("\u25CB");  // white circle
+    case SlotState::Flashing:
+        return QStringLiteral("\u25B6");  // play triangle
+    case SlotState::Pass:
+        return QStringLiteral("\u2714");  // heavy check mark
+    case SlotState::Fail:
+        return QStringLiteral("\u2718");  // heavy ballot x
+    case SlotState::Cancelled:
+        return QStringLiteral("\u25A0");
+    }
+    return {};
+}
+
+QString timeLeftText(int secondsLeft)
+{
+    if (secondsLeft < 0)
+        return {};
+    return QStringLiteral("%1:%2 left").arg(secondsLeft / 60).arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString jobHeaderText(const RunTotals &totals)
+{
+    if (totals.jobName.isEmpty())
+        return QStringLiteral("No job");
+    return totals.jobName + QStringLiteral("  ") + totals.jobSha256.left(12);
+}
+
+QString totalsText(const RunTotals &totals)
+{
+    const double yield = totals.firstPassYield;
+    const QString yieldText = yield < 0 ? QStringLiteral("-") : QString::number(yield, 'f', 1) + QStringLiteral(" %");
+    return QStringLiteral("Passed %1   Failed %2   First-pass yield %3   Boards per hour %4")
+        .arg(totals.passed)
+        .arg(totals.failed)
+        .arg(yieldText)
+        .arg(QString::number(totals.boardsPerHour, 'f', 0));
+}
+
+} // namespace quobin

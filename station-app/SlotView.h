@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+
+namespace quobin {
+
+// What one slot is doing, as the operator reads it on its tile.
+enum class SlotState {
+    Stopped,    // the station is not running
+    NoAdapter,  // the slot's device is missing; it waits for it to appear
+    Waiting,    // waiting for a board
+    Flashing,   // a board is being written
+    Pass,       // the last board passed
+    Fail,       // the last board failed; reason says why
+    Cancelled,  // the board in progress was cancelled by Stop
+};
+
+// One slot as its tile shows it.
+struct SlotView {
+    QString label;        // "Com 1", or the adapter's by-id name
+    QString adapter;      // the device and what its adapter says of itself
+    SlotState state = SlotState::Stopped;
+    int percent = 0;      // while flashing
+    int secondsLeft = -1; // while flashing; negative until it can be told
+    QString reason;       // for a failure, in the operator's words
+    int passed = 0;
+    int failed = 0;
+};
+
+// The state as words: "waiting for a board", "flashing 45 %", "PASS",
+// "FAIL: No answer from the controller". Screen readers read the same text.
+QString slotStateText(const SlotView &slot);
+// A symbol for each state, so that colour is never the only cue.
+QString slotStateSymbol(SlotState state);
+// "1:05 left" while flashing, once it can be told; empty otherwise.
+QString timeLeftText(int secondsLeft);
+
+// The counts of a run, for the header.
+struct RunTotals {
+    QString jobName;
+    QString jobSha256;  // hex
+    int passed = 0;
+    int failed = 0;
+    // Boards that passed of the boards that came to an end of their own, in
+    // per cent; negative before the first such board.
+    double firstPassYield = -1;
+    double boardsPerHour = 0;
+};
+
+// "main.hex  1a2b3c4d5e6f": the job's name and the first 12 hex digits of its SHA-256.
+QString jobHeaderText(const RunTotals &totals);
+// "Passed 12   Failed 1   First-pass yield 92.3 %   Boards per hour 48"
+QString totalsText(const RunTotals &totals);
+
+} // namespace quobin

@@ -1,0 +1,309 @@
+#include "StationWindow.h"
+
+#include "FileDropLineEdit.h"
+#include "MessageBoxes.h"
+#include "RecordStore.h"
+#include "RecordsPage.h"
+#include "RunHeader.h"
+#include "SetupPanel.h"
+#include "SlotTile.h"
+#include "Sounds.h"
+#include "SpaceKeeper.h"
+#include "StationDriver.h"
+#include "TileGrid.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace quobin {
+
+StationWindow::StationWindow(StationWindowServices services, QString setupPath, QWidget *parent)
+    : QWidget(parent),
+      m_services(std::move(services)),
+      m_setupPath(std::move(setupPath)),
+      m_spaceKeeper(new SpaceKeeper(this)),
+      m_pages(new QTabWidget(this)),
+      m_setup(new SetupPanel(m_services.fileDialog, [this] { return m_candidates = m_services.findSlots(); }, this)),
+      m_runPage(new QWidget(this)),
+      m_header(new RunHeader(m_runPage)),
+      m_tiles(new TileGrid(m_runPage)),
+      m_records(new RecordsPage({m_services.boxes, m_services.saveDialog, m_services.toCsv}, this)),
+      m_startStop(new QPushButton(this)),
+      m_sound(new QCheckBox(QStringLiteral("&Play tones"), this)),
+      m_status(new QLabel(this))
+{
+    qRegisterMetaType<quobin::SlotView>();
+    qRegisterMetaType<quobin::RunTotals>();
+    setWindowTitle(title());
+    setWindowIcon(QIcon(QStringLiteral(":/icons/quobin-station.png")));
+
+    auto *runLayout = new QVBoxLayout(m_runPage);
+    runLayout->setContentsMargins(4, 4, 4, 4);
+    runLayout->setSpacing(4);
+    runLayout->addWidget(m_header);
+    runLayout->addWidget(m_tiles, 1);
+    m_pages->addTab(m_setup, QStringLiteral("Set-&up"));
+    m_pages->addTab(m_runPage, QStringLiteral("&Run"));
+    m_pages->addTab(m_records, QStringLiteral("Recor&ds"));
+
+    QFont buttonFont = m_startStop->font();
+    buttonFont.setPointSize(14);
+    buttonFont.setBold(true);
+    m_startStop->setFont(buttonFont);
+    m_startStop->setMinimumHeight(m_startStop->fontMetrics().height() * 3 / 2);
+    m_startStop->setToolTip(QStringLiteral("Space"));
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_startStop);
+    bottom->addWidget(m_sound);
+    bottom->addWidget(m_status, 1);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(4);
+    layout->addWidget(m_pages, 1);
+    layout->addLayout(bottom);
+
+    // Space starts and stops wherever it has no meaning of its own.
+    auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    connect(space, &QShortcut::activated, this, &StationWindow::startOrStop);
+    auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
+    for (QWidget *control : {static_cast<QWidget *>(m_setup->slotList()), static_cast<QWidget *>(m_setup->browseButton()),
+                             static_cast<QWidget *>(m_setup->refreshButton()), static_cast<QWidget *>(m_sound),
+                             static_cast<QWidget *>(m_records->resultFilter()), static_cast<QWidget *>(m_records->slotFilter()),
+                             static_cast<QWidget *>(m_records->reloadButton()), static_cast<QWidget *>(m_records->exportButton()),
+                             static_cast<QWidget *>(m_records->table())})
+        m_spaceKeeper->keepFor(control);
+
+    connect(m_startStop, &QPushButton::clicked, this, &StationWindow::startOrStop);
+    connect(m_records, &RecordsPage::reloadRequested, this, &StationWindow::reloadRecords);
+    connect(m_pages, &QTabWidget::currentChanged, this, [this](int index) {
+        if (m_pages->widget(index) == m_records && !m_running)
+            reloadRecords();
+    });
+    connect(m_setup, &SetupPanel::jobChanged, this, [this](const JobSummary &job) {
+        RunTotals totals;
+        totals.jobName = job.name;
+        totals.jobSha256 = job.sha256;
+        m_header->setTotals(totals);
+    });
+
+    StationDriver &driver = m_services.driver;
+    connect(&driver, &StationDriver::slotChanged, this, &StationWindow::onSlotChanged, Qt::QueuedConnection);
+    connect(&driver, &StationDriver::totalsChanged, this, &StationWindow::onTotalsChanged, Qt::QueuedConnection);
+    connect(&driver, &StationDriver::boardEnded, this, &StationWindow::onBoardEnded, Qt::QueuedConnection);
+    connect(&driver, &StationDriver::notice, m_header, &RunHeader::setNotice, Qt::QueuedConnection);
+    connect(&driver, &StationDriver::ended, this, &StationWindow::onEnded, Qt::QueuedConnection);
+
+    const StationSetup setup = loadStationSetup(m_setupPath);
+    m_setup->setSetup(setup);
+    m_sound->setChecked(setup.sound);
+    showIdle();
+}
+
+StationWindow::~StationWindow() = default;
+
+QString StationWindow::slotLabel(const QString &port)
+{
+    if (port.contains(QLatin1Char('/')))
+        return QFileInfo(port).fileName();
+    return port;
+}
+
+void StationWindow::startOrStop()
+{
+    if (m_stopping)
+        return;
+    if (m_running)
+        stop();
+    else
+        start();
+}
+
+void StationWindow::start()
+{
+    const StationSetup setup = [this] {
+        StationSetup s = m_setup->setup();
+        s.sound = m_sound->isChecked();
+        return s;
+    }();
+    // The file may have changed since it was named, or its name been typed
+    // without leaving the box.
+    const JobSummary job = m_setup->checkJob();
+    if (!job.usable()) {
+        warn(QStringLiteral("The job file cannot be flashed:\n") + job.problems.join(QLatin1Char('\n')));
+        m_pages->setCurrentWidget(m_setup);
+        return;
+    }
+    if (setup.ports.isEmpty()) {
+        warn(QStringLiteral("Tick at least one slot."));
+        m_pages->setCurrentWidget(m_setup);
+        return;
+    }
+    saveSetup();
+    try {
+        if (!m_store || m_storeTarget != setup.recordsTarget) {
+            m_store.reset();
+            m_store = m_services.openStore(setup.recordsTarget);
+            m_storeTarget = setup.recordsTarget;
+        }
+    } catch (const std::exception &e) {
+        warn(QStringLiteral("The records cannot be written: %1").arg(QString::fromStdString(e.what())));
+        return;
+    }
+
+    QList<SlotView> views;
+    for (const QString &port : setup.ports) {
+        SlotView view;
+        view.label = slotLabel(port);
+        for (const SlotCandidate &candidate : std::as_const(m_candidates))
+            if (candidate.port == port)
+                view.adapter = candidate.description;
+        view.state = SlotState::Waiting;
+        views.append(view);
+    }
+    m_tiles->setSlots(views);
+    RunTotals totals;
+    totals.jobName = job.name;
+    totals.jobSha256 = job.sha256;
+    m_header->setTotals(totals);
+    m_header->setNotice(QString());
+
+    try {
+        m_services.driver.start(setup, *m_store);
+    } catch (const std::exception &e) {
+        warn(QString::fromStdString(e.what()));
+        return;
+    }
+    m_running = true;
+    m_setup->setLocked(true);
+    m_startStop->setText(QStringLiteral("&Stop"));
+    m_status->setText(QStringLiteral("Running"));
+    m_pages->setCurrentWidget(m_runPage);
+}
+
+bool StationWindow::stop()
+{
+    if (m_services.driver.boardsInProgress()
+        && !m_services.boxes.yesNo(this, title(),
+                                   QStringLiteral("Boards are being flashed now. Stop the station and cancel them?"))) {
+        return false;
+    }
+    // The driver may have ended on its own while the box was open.
+    if (!m_running)
+        return true;
+    m_stopping = true;
+    m_startStop->setEnabled(false);
+    m_startStop->setText(QStringLiteral("Stopping..."));
+    m_status->setText(QStringLiteral("Stopping: the boards in progress are cancelled and recorded"));
+    m_services.driver.requestStop();
+    return true;
+}
+
+void StationWindow::onSlotChanged(int index, const SlotView &slot)
+{
+    // The station tells the state; what the adapter is, the window found
+    // at start.
+    SlotView shown = slot;
+    if (shown.adapter.isEmpty() && index >= 0 && index < m_tiles->tiles().size())
+        shown.adapter = m_tiles->tiles()[index]->slot().adapter;
+    m_tiles->updateSlot(index, shown);
+}
+
+void StationWindow::onTotalsChanged(const RunTotals &totals)
+{
+    m_header->setTotals(totals);
+}
+
+void StationWindow::onBoardEnded(int, bool passed)
+{
+    if (m_sound->isChecked()) {
+        if (passed)
+            m_services.sounds.passTone();
+        else
+            m_services.sounds.failTone();
+    }
+    if (m_pages->currentWidget() == m_records)
+        reloadRecords();
+}
+
+void StationWindow::onEnded(const QString &problem)
+{
+    m_running = false;
+    m_stopping = false;
+    showIdle();
+    if (!problem.isEmpty())
+        warn(problem);
+    if (m_closeAfterStop)
+        close();
+}
+
+void StationWindow::reloadRecords()
+{
+    const QString target = m_setup->setup().recordsTarget;
+    try {
+        if (!m_store || (!m_running && m_storeTarget != target)) {
+            m_store.reset();
+            m_store = m_services.openStore(target);
+            m_storeTarget = target;
+        }
+    } catch (const std::exception &e) {
+        m_store.reset();
+        m_records->stateLabel()->setText(
+            QStringLiteral("The records cannot be read: %1").arg(QString::fromStdString(e.what())));
+        return;
+    }
+    m_records->reload(*m_store);
+}
+
+void StationWindow::saveSetup()
+{
+    StationSetup setup = m_setup->setup();
+    setup.sound = m_sound->isChecked();
+    saveStationSetup(m_setupPath, setup);
+}
+
+void StationWindow::showIdle()
+{
+    m_setup->setLocked(false);
+    m_startStop->setEnabled(true);
+    m_startStop->setText(QStringLiteral("&Start"));
+    m_status->setText(QStringLiteral("Stopped"));
+}
+
+void StationWindow::warn(const QString &text)
+{
+    m_services.boxes.warning(this, title(), text);
+}
+
+void StationWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_running) {
+        // Closing is Stop: ask, cancel and record, then close once the run has ended.
+        if (!m_stopping && !stop()) {
+            event->ignore();
+            return;
+        }
+        if (m_running) {
+            m_closeAfterStop = true;
+            event->ignore();
+            return;
+        }
+    }
+    saveSetup();
+    event->accept();
+}
+
+} // namespace quobin

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "BoardRecord.h"
+#include "SlotCandidates.h"
+#include "SlotView.h"
+#include "StationSetup.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+
+namespace quobin {
+
+class FileDialog;
+class MessageBoxes;
+class RecordsPage;
+class RunHeader;
+class SaveFileDialog;
+class SetupPanel;
+class Sounds;
+class SpaceKeeper;
+class StationDriver;
+class TileGrid;
+namespace records {
+class RecordStore;
+}
+
+// What the window drives but does not own.
+struct StationWindowServices {
+    StationDriver &driver;
+    MessageBoxes &boxes;
+    FileDialog &fileDialog;
+    SaveFileDialog &saveDialog;
+    Sounds &sounds;
+    // The ports that can be slots, found now.
+    std::function<QList<SlotCandidate>()> findSlots;
+    // Opens the records store a target names; throws records::RecordStoreError.
+    std::function<std::unique_ptr<records::RecordStore>(const QString &target)> openStore;
+    // The records as CSV, as quobin-cli records --csv writes them.
+    std::function<QByteArray(const QList<records::BoardRecord> &)> toCsv;
+};
+
+// The station's window: the set-up, one tile per slot while it runs, the
+// records, and one Start/Stop button (Space). The set-up is loaded from and
+// saved to setupPath. Closing it during a run stops the run first.
+class StationWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    StationWindow(StationWindowServices services, QString setupPath, QWidget *parent = nullptr);
+    ~StationWindow() override;
+
+    static QString title() { return QStringLiteral("Quobin Station"); }
+
+    bool running() const { return m_running; }
+    SetupPanel *setupPanel() const { return m_setup; }
+    RunHeader *header() const { return m_header; }
+    TileGrid *tileGrid() const { return m_tiles; }
+    RecordsPage *recordsPage() const { return m_records; }
+    QPushButton *startStopButton() const { return m_startStop; }
+    QCheckBox *soundBox() const { return m_sound; }
+    QTabWidget *pages() const { return m_pages; }
+    QWidget *runPage() const { return m_runPage; }
+
+    // The tile label of a port: "Com 3" as it is, a device path by its file name.
+    static QString slotLabel(const QString &port);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void startOrStop();
+    void start();
+    // False when the operator chose to let the boards in progress finish.
+    bool stop();
+    void onSlotChanged(int index, const SlotView &slot);
+    void onTotalsChanged(const RunTotals &totals);
+    void onBoardEnded(int index, bool passed);
+    void onEnded(const QString &problem);
+    void reloadRecords();
+    void saveSetup();
+    void showIdle();
+    void warn(const QString &text);
+
+    StationWindowServices m_services;
+    const QString m_setupPath;
+    std::unique_ptr<records::RecordStore> m_store;  // the store of the run, or of the last reload
+    QString m_storeTarget;
+    QList<SlotCandidate> m_candidates;
+    bool m_running = false;
+    bool m_stopping = false;
+    bool m_closeAfterStop = false;
+
+    SpaceKeeper *m_spaceKeeper;
+    QTabWidget *m_pages;
+    SetupPanel *m_setup;
+    QWidget *m_runPage;
+    RunHeader *m_header;
+    TileGrid *m_tiles;
+    RecordsPage *m_records;
+    QPushButton *m_startStop;
+    QCheckBox *m_sound;
+    QLabel *m_status;
+};
+
+} // namespace quobin

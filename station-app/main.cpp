@@ -1,0 +1,49 @@
+#include "EngineStationDriver.h"
+#include "PortDescription.h"
+#include "QtFileDialog.h"
+#include "QtMessageBoxes.h"
+#include "QtSerialPort.h"
+#include "RecordCsv.h"
+#include "RecordStores.h"
+#include "SaveFileDialog.h"
+#include "SlotCandidates.h"
+#include "StationSetup.h"
+#include "StationWindow.h"
+#include "StorageFolders.h"
+#include "ToneSounds.h"
+
+#include <QApplication>
+#include <QScreen>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("quobin-station"));
+    const quobin::StorageFolders folders = quobin::storageFoldersFor(QCoreApplication::applicationDirPath());
+    folders.makeWriteFolder();
+    const QStringList linkFolders = folders.linkFolders();
+
+    quobin::EngineStationDriver driver(
+        linkFolders,
+        [](const QString &device) -> std::unique_ptr<quobin::SerialPort> {
+            return std::make_unique<quobin::QtSerialPort>([device](qint16) { return device; });
+        },
+        QStringLiteral("%1.%2").arg(QUOBIN_VERSION_MAJOR).arg(QUOBIN_VERSION_MINOR));
+    quobin::QtMessageBoxes boxes;
+    quobin::QtFileDialog fileDialog;
+    quobin::QtSaveFileDialog saveDialog;
+    quobin::ToneSounds sounds;
+    quobin::StationWindow window(
+        {driver, boxes, fileDialog, saveDialog, sounds,
+         [linkFolders] {
+             return quobin::slotCandidates(
+                 [linkFolders](int n) { return quobin::describePort(qint16(n), linkFolders); });
+         },
+         [](const QString &target) { return quobin::records::openRecordStore(target); },
+         [](const QList<quobin::records::BoardRecord> &list) { return quobin::records::recordsCsv(list); }},
+        quobin::stationSetupPath(folders.writeFolder()));
+    // Large on a desktop, and never beyond a small screen.
+    window.resize(QSize(1100, 760).boundedTo(window.screen()->availableGeometry().size()));
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "StationObserver.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <mutex>
+
+namespace quobin::station {
+
+// What every slot of a station shares besides the store: whether the run is
+// ending, and the counts. Thread-safe.
+class RunControl {
+public:
+    // goodBoards: the run ends after this many passes in all; 0 for no end.
+    RunControl(int goodBoards, int slotCount);
+
+    // Ctrl-C: the boards in progress stop at the engine's checkpoints.
+    void cancel() { m_cancelled = true; }
+    bool cancelled() const { return m_cancelled; }
+    // No new boards: the waiting slots stop, boards in progress finish.
+    bool finishing() const { return m_finishing; }
+    bool countReached() const { return m_countReached; }
+
+    // The station cannot go on (the records cannot be written): everything
+    // stops, and the first reason is kept.
+    void fail(const QString &reason);
+    QString failure() const;
+
+    // A slot whose device is there but cannot be opened says so, and says
+    // when it can again. When no slot can be used, the station fails.
+    void setTrouble(int slot, const QString &reason);
+    void clearTrouble(int slot);
+
+    // Counts a recorded board; the count may end the run.
+    StationCounts countBoard(bool passed, bool cancelled);
+    StationCounts counts() const;
+
+private:
+    const int m_goodBoards;
+    QElapsedTimer m_running;
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_finishing{false};
+    std::atomic<bool> m_countReached{false};
+    mutable std::mutex m_mutex;
+    StationCounts m_counts;
+    QString m_failure;
+    QStringList m_trouble; // per slot: why it cannot be used, empty when it can
+};
+
+} // namespace quobin::station

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "SlotWindow.h"
+#include "StationObserver.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace quobin {
+class Clock;
+class SerialPort;
+struct UploadOutcome;
+namespace records {
+class RecordStore;
+}
+}
+
+namespace quobin::station {
+
+class BoardLogFactory;
+class RunControl;
+class StationJob;
+
+// A slot as the operator named it, and the path opened for it: a device, or
+// a link to one (a comN link, a /dev/serial/by-id/ name) that is followed
+// afresh at every open, so the slot follows its adapter when it comes back
+// under another name.
+struct SlotSpec {
+    QString label;
+    QString path;
+};
+
+// A fresh serial port that opens the given device.
+using PortFactory = std::function<std::unique_ptr<SerialPort>(const QString &device)>;
+
+// What the slots of one station share.
+struct SlotServices {
+    const StationJob &job;
+    records::RecordStore &store;
+    StationObserver &observer;
+    RunControl &control;
+    PortFactory openPort;
+    BoardLogFactory *logs = nullptr; // no byte logs without one
+    ErrorPolicy policy = ErrorPolicy::Stop;
+    QString stationName;
+    QString quobinVersion;
+};
+
+// The board loop on one port: wait for a board's "^", flash it with the
+// engine, commit its record, show its result, wait for the next. The
+// main-code command goes out when the slot starts and when its device
+// (re)appears, never right after a board: a board just flashed and still in
+// the fixture is not sent back into its bootloader. run() blocks until the
+// station ends; everything of the slot lives on the thread that calls it.
+class Slot {
+public:
+    Slot(int index, SlotSpec spec, SlotServices services, Clock &clock);
+
+    void run();
+
+private:
+    struct Attempt;
+
+    QString resolveDevice() const;
+    void show(SlotState state, const QString &text);
+    bool pause(int msecs);
+    bool ending() const;
+    Attempt attemptBoard(const QString &device, bool sendMainCodeCommand);
+    void record(const QString &device, const Attempt &attempt);
+
+    const int m_index;
+    const SlotSpec m_spec;
+    SlotServices m_services;
+    Clock &m_clock;
+    SlotState m_shown = SlotState::Stopped;
+    QString m_shownText;
+    QString m_describedDevice;
+    QString m_usbSerial;
+    QString m_byIdName;
+};
+
+} // namespace quobin::station

@@ -1,0 +1,86 @@
+#include "Station.h"
+
+#include "Clock.h"
+#include "RecordStore.h"
+#include "StationJob.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <memory>
+#include <vector>
+
+namespace quobin::station {
+
+namespace {
+
+// How often the station looks at the cancel request and lets front ends redraw.
+constexpr int kTickMsecs = 100;
+// How often it looks at the job's file and at the records waiting for their server.
+constexpr int kWatchMsecs = 1000;
+
+} // namespace
+
+Station::Station(StationSetup setup, const StationJob &job, records::RecordStore &store,
+                 StationObserver &observer, PortFactory openPort, BoardLogFactory *logs)
+    : m_setup(std::move(setup))
+    , m_job(job)
+    , m_store(store)
+    , m_observer(observer)
+    , m_openPort(std::move(openPort))
+    , m_logs(logs)
+    , m_control(m_setup.goodBoards, int(m_setup.slotSpecs.size()))
+{
+}
+
+Station::End Station::run(const std::function<bool()> &cancelRequested)
+{
+    JobFileWatch jobWatch(m_job);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < m_setup.slotSpecs.size(); ++i) {
+        SlotServices services{m_job, m_store, m_observer, m_control, m_openPort, m_logs,
+                              m_setup.policy, m_setup.stationName, m_setup.quobinVersion};
+        threads.emplace_back(QThread::create([this, i, services] {
+            SteadyClock clock;
+            Slot(i, m_setup.slotSpecs[i], services, clock).run();
+        }));
+        threads.back()->start();
+    }
+
+    QElapsedTimer sinceWatch;
+    sinceWatch.start();
+    for (const auto &thread : threads) {
+        while (!thread->wait(QDeadlineTimer(kTickMsecs))) {
+            if (cancelRequested())
+                m_control.cancel();
+            if (sinceWatch.elapsed() >= kWatchMsecs) {
+                sinceWatch.restart();
+                const QString warning = jobWatch.check();
+                if (!warning.isEmpty())
+                    m_observer.warning(warning);
+                watch();
+            }
+            m_observer.tick(m_control.counts());
+        }
+    }
+    watch();
+    m_observer.tick(m_control.counts());
+
+    if (!m_control.failure().isEmpty())
+        return End::Failed;
+    if (m_control.countReached() && !m_control.cancelled())
+        return End::CountReached;
+    return End::Cancelled;
+}
+
+void Station::watch()
+{
+    const int waiting = m_store.waitingForServer();
+    if (waiting != m_recordsWaiting) {
+        m_recordsWaiting = waiting;
+        m_observer.recordsWaiting(waiting);
+    }
+}
+
+} // namespace quobin::station

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "RunControl.h"
+#include "Slot.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace quobin::station {
+
+struct StationSetup {
+    QList<SlotSpec> slotSpecs;
+    // The run ends after this many good boards in all; 0 for no end.
+    int goodBoards = 0;
+    ErrorPolicy policy = ErrorPolicy::Stop;
+    QString stationName;
+    QString quobinVersion;
+};
+
+// A station: one job, board after board on every slot at once, each board
+// recorded. Each slot has its own thread, port and engine; the slots share
+// only the store, the observer and the run's counts. One slot never holds up
+// another.
+class Station {
+public:
+    enum class End {
+        CountReached, // the good boards asked for have passed
+        Cancelled,    // cancelRequested() said so; the boards in progress were cancelled
+        Failed,       // the station could not go on: failure() says why
+    };
+
+    Station(StationSetup setup, const StationJob &job, records::RecordStore &store,
+            StationObserver &observer, PortFactory openPort, BoardLogFactory *logs = nullptr);
+
+    // Runs every slot until the run ends. cancelRequested is asked a few
+    // times a second on the calling thread (Ctrl-C, a Stop button).
+    End run(const std::function<bool()> &cancelRequested);
+
+    StationCounts counts() const { return m_control.counts(); }
+    QString failure() const { return m_control.failure(); }
+
+private:
+    void watch();
+
+    const StationSetup m_setup;
+    const StationJob &m_job;
+    records::RecordStore &m_store;
+    StationObserver &m_observer;
+    PortFactory m_openPort;
+    BoardLogFactory *m_logs;
+    RunControl m_control;
+    int m_recordsWaiting = 0;
+};
+
+} // namespace quobin::station

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "BoardRecord.h"
+
+#include <QString>
+
+namespace quobin::station {
+
+// What a slot is doing, as a front end shows it.
+enum class SlotState {
+    NoAdapter,   // the device is missing; the slot looks for it
+    PortTrouble, // the device is there but cannot be opened; the slot tries again
+    Waiting,     // waiting for a board ("^")
+    Flashing,    // a board is being flashed
+    Passed,      // the last board passed
+    Failed,      // the last board failed
+    Stopped,     // the slot has ended
+};
+
+// The figures of a run so far.
+struct StationCounts {
+    int passed = 0;
+    int failed = 0;     // every end but a pass, cancelled boards included
+    int cancelled = 0;
+    double hours = 0;   // since the station started
+
+    int boards() const { return passed + failed; }
+    // Boards that passed of all boards recorded, as quobin-cli records
+    // counts it (a board is known only by its slot and time, so a board
+    // flashed again is another board); 0 before the first.
+    double firstPassYield() const { return boards() > 0 ? double(passed) / boards() : 0; }
+    double boardsPerHour() const { return hours > 0 ? boards() / hours : 0; }
+};
+
+// How a front end hears of the station. The calls come from the slots'
+// threads, several at once: an implementation is thread-safe. slot is the
+// index of the slot as given.
+class StationObserver {
+public:
+    virtual ~StationObserver() = default;
+
+    // A board said "^": its handshake and transfer begin.
+    virtual void boardStarted(int slot) = 0;
+    // The slot's state; text says it in words ("waiting for a board",
+    // "no adapter", the engine's status while flashing, the result's message).
+    virtual void slotStatus(int slot, SlotState state, const QString &text) = 0;
+    // Lines sent of the lines to send.
+    virtual void progress(int slot, int sent, int total) = 0;
+    // A board's record, already committed to the store; the slot shows its
+    // result only after this.
+    virtual void recorded(int slot, const records::BoardRecord &record, const StationCounts &counts) = 0;
+    // Something the operator should know once (the job file changed, the
+    // records wait for their server).
+    virtual void warning(const QString &text) = 0;
+    // Records kept locally until their server takes them; called when the
+    // number changes.
+    virtual void recordsWaiting(int count) { Q_UNUSED(count); }
+    // A few times a second from the thread that runs the station, for
+    // front ends that redraw.
+    virtual void tick(const StationCounts &counts) { Q_UNUSED(counts); }
+};
+
+} // namespace quobin::station

@@ -1,0 +1,740 @@
+// The station window offscreen: set-up, start, the tiles' states as the
+// operator and a screen reader see them, Stop and closing during a run, the
+// records page and its export, and the layout at a small and a scaled screen.
+
+#include "FileDropLineEdit.h"
+#include "HexRecord.h"
+#include "RecordsPage.h"
+#include "RunHeader.h"
+#include "SetupPanel.h"
+#include "SlotTile.h"
+#include "StationFakes.h"
+#include "StationWindow.h"
+#include "TempFiles.h"
+#include "TileGrid.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QThread>
+#include <QUrl>
+
+using namespace quobin;
+using namespace quobin::testing;
+
+namespace {
+
+records::BoardRecord record(const QString &slot, const QString &result, int minute)
+{
+    records::BoardRecord r;
+    r.id = QUuid::createUuid();
+    r.station = QStringLiteral("bench-1");
+    r.slot = slot;
+    r.jobFile = QStringLiteral("main.hex");
+    r.result = result;
+    r.message = result == QLatin1String("success") ? QString() : QStringLiteral("No answer from the controller");
+    r.started = QDateTime(QDate(2026, 12, 8), QTime(10, minute), Qt::UTC);
+    r.ended = r.started.addSecs(20);
+    r.seconds = 20;
+    return r;
+}
+
+// One line per record: slot and result, oldest first.
+QByteArray slotsAndResults(const QList<records::BoardRecord> &list)
+{
+    QByteArray out;
+    for (const records::BoardRecord &r : list)
+        out += r.slot.toUtf8() + ',' + r.result.toUtf8() + '\n';
+    return out;
+}
+
+QString accessible(QWidget *widget, QAccessible::Text which)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    return iface ? iface->text(which) : QString();
+}
+
+// Every caption of the visible labels and buttons under root is wholly
+// shown: a single line fits its width, a wrapped one its height.
+QStringList clippedCaptions(QWidget *root)
+{
+    QStringList clipped;
+    for (QLabel *label : root->findChildren<QLabel *>()) {
+        if (!label->isVisibleTo(root) || label->text().isEmpty())
+            continue;
+        const QRect room = label->contentsRect();
+        const QFontMetrics metrics(label->font());
+        QString shown = label->text();
+        if (label->buddy())
+            shown.remove(QLatin1Char('&'));  // the mnemonic's mark is not drawn
+        const bool fits = label->wordWrap()
+            ? label->heightForWidth(label->width()) <= label->height()
+                && metrics.boundingRect(room, Qt::TextWordWrap, shown).width() <= room.width()
+            : metrics.horizontalAdvance(shown) <= room.width() && metrics.height() <= room.height();
+        if (!fits)
+            clipped << QStringLiteral("label \"%1\" in %2x%3").arg(label->text()).arg(room.width()).arg(room.height());
+    }
+    for (QAbstractButton *button : root->findChildren<QAbstractButton *>()) {
+        if (!button->isVisibleTo(root) || button->text().isEmpty())
+            continue;
+        if (button->sizeHint().width() > button->width() || button->sizeHint().height() > button->height())
+            clipped << QStringLiteral("button \"%1\" in %2x%3").arg(button->text()).arg(button->width()).arg(button->height());
+    }
+    return clipped;
+}
+
+struct StationRig {
+    explicit StationRig(const QByteArray &setupIni = {})
+    {
+        setupPath = files.filePath(QStringLiteral("quobin-station.ini"));
+        if (!setupIni.isEmpty())
+            files.write(QStringLiteral("quobin-station.ini"), setupIni);
+        jobPath = files.write(QStringLiteral("main.hex"), sim::HexRecord::sampleImage(20));
+        window = std::make_unique<StationWindow>(
+            StationWindowServices{station, boxes, fileDialog, saveDialog, sounds,
+                                  [this] { return candidates; },
+                                  [this](const QString &target) {
+                                      targetsOpened << target;
+                                      if (storeRefused)
+                                          throw records::RecordStoreError(QStringLiteral("no such server"));
+                                      auto view = std::make_unique<StoreView>(store);
+                                      return std::unique_ptr<records::RecordStore>(std::move(view));
+                                  },
+                                  [](const QList<records::BoardRecord> &list) { return slotsAndResults(list); }},
+            setupPath);
+        window->resize(1024, 600);
+    }
+
+    // A window of the test's own over the one store, as openStore hands out.
+    class StoreView : public records::RecordStore {
+    public:
+        explicit StoreView(MemoryStore &store) : m_store(store) {}
+        void commit(const records::BoardRecord &r) override { m_store.commit(r); }
+        QList<records::BoardRecord> read(const QDateTime &since) override { return m_store.read(since); }
+        QString describe() const override { return m_store.describe(); }
+
+    private:
+        MemoryStore &m_store;
+    };
+
+    // Ticks the ports and starts with the job file.
+    void startWith(const QStringList &ports, const std::function<void()> &beforeStart = {})
+    {
+        SetupPanel *setup = window->setupPanel();
+        setup->refreshSlots();
+        setup->jobEdit()->setText(jobPath);
+        emit setup->jobEdit()->editingFinished();
+        for (int i = 0; i < setup->slotList()->count(); ++i) {
+            QListWidgetItem *item = setup->slotList()->item(i);
+            item->setCheckState(ports.contains(item->data(Qt::UserRole).toString()) ? Qt::Checked : Qt::Unchecked);
+        }
+        if (beforeStart)
+            beforeStart();
+        window->startStopButton()->click();
+    }
+
+    TempFiles files;
+    QString setupPath;
+    QString jobPath;
+    PlayedStation station;
+    MemoryStore store;
+    bool storeRefused = false;
+    QStringList targetsOpened;
+    RecordingBoxes boxes;
+    ScriptedFileDialog fileDialog;
+    ScriptedSaveDialog saveDialog;
+    CountingSounds sounds;
+    QList<SlotCandidate> candidates{{QStringLiteral("Com 1"), QStringLiteral("/dev/ttyS0 (default)")},
+                                    {QStringLiteral("Com 2"), QStringLiteral("/dev/ttyS1 (default)")},
+                                    {QStringLiteral("Com 3"), QStringLiteral("/dev/ttyS2 (default)")},
+                                    {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"),
+                                     QStringLiteral("/dev/ttyUSB0, FTDI FT232R, serial A1")}};
+    std::unique_ptr<StationWindow> window;
+};
+
+// Emits a slot's change from a thread of its own, as an engine's slot does.
+void emitFromThread(PlayedStation &station, int index, const SlotView &view)
+{
+    std::unique_ptr<QThread> thread(QThread::create([&] { emit station.slotChanged(index, view); }));
+    thread->start();
+    thread->wait();
+}
+
+SlotView viewOf(SlotState state, const QString &reason = {}, int percent = 0)
+{
+    SlotView view;
+    view.label = QStringLiteral("Com 1");
+    view.adapter = QStringLiteral("/dev/ttyS0 (default)");
+    view.state = state;
+    view.reason = reason;
+    view.percent = percent;
+    view.secondsLeft = state == SlotState::Flashing ? 65 : -1;
+    view.passed = 4;
+    view.failed = 1;
+    return view;
+}
+
+} // namespace
+
+class TestStationWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void setupIsReadCheckedAndSaved();
+    void jobFileByBrowseAndDrop();
+    void startLocksTheSetupAndShowsOneTilePerSlot();
+    void startIsRefusedWithAReason_data();
+    void startIsRefusedWithAReason();
+    void tileStatesForEyesAndScreenReaders_data();
+    void tileStatesForEyesAndScreenReaders();
+    void headerCounts();
+    void stopAsksOnlyWhileBoardsAreInProgress();
+    void closingDuringARunStopsFirst();
+    void spaceStartsAndStopsButTicksInTheSlotList();
+    void tonesAtPassAndFailureUnlessSwitchedOff();
+    void recordsFilterAndExport();
+    void recordsThatCannotBeRead();
+    void tilesReflowWithTheWindow();
+    void smallScreenShowsEveryCaption_data();
+    void smallScreenShowsEveryCaption();
+    void everyControlHasItsOwnMnemonic();
+};
+
+void TestStationWindow::setupIsReadCheckedAndSaved()
+{
+    StationRig rig;
+    // A set-up from an earlier session, with a slot whose adapter is not plugged in now.
+    saveStationSetup(rig.setupPath, {rig.jobPath, {QStringLiteral("Com 2"), QStringLiteral("/dev/serial/by-id/usb-gone")},
+                                     QStringLiteral("/tmp/line 4.sqlite"), QStringLiteral("bench 7"), false});
+    StationRig reopened;
+    reopened.setupPath = rig.setupPath;
+    reopened.window.reset();
+    reopened.window = std::make_unique<StationWindow>(
+        StationWindowServices{reopened.station, reopened.boxes, reopened.fileDialog, reopened.saveDialog,
+                              reopened.sounds, [&] { return reopened.candidates; }, nullptr, nullptr},
+        rig.setupPath);
+    SetupPanel *setup = reopened.window->setupPanel();
+    const StationSetup shown = setup->setup();
+    QCOMPARE(shown.jobPath, rig.jobPath);
+    QCOMPARE(shown.ports, QStringList({QStringLiteral("Com 2"), QStringLiteral("/dev/serial/by-id/usb-gone")}));
+    QCOMPARE(shown.recordsTarget, QStringLiteral("/tmp/line 4.sqlite"));
+    QCOMPARE(shown.stationName, QStringLiteral("bench 7"));
+    QVERIFY(!reopened.window->soundBox()->isChecked());
+    QCOMPARE(setup->slotList()->count(), 5);  // the four found and the missing one
+    QVERIFY(setup->slotList()->item(4)->text().contains(QStringLiteral("not found now")));
+
+    // The job's name and SHA-256 are shown at once, and it has no problems.
+    QFile job(rig.jobPath);
+    QVERIFY(job.open(QIODevice::ReadOnly));
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(job.readAll(), QCryptographicHash::Sha256).toHex());
+    QVERIFY(setup->jobInfo()->text().contains(QStringLiteral("main.hex")));
+    QVERIFY(setup->jobInfo()->text().contains(sha));
+    QVERIFY(setup->job().usable());
+    QCOMPARE(reopened.window->header()->jobLabel()->text(), QStringLiteral("main.hex  ") + sha.left(12));
+
+    // A broken file lists its problems as soon as it is named.
+    const QString broken = rig.files.write(QStringLiteral("broken.hex"), ":10000000FF\r\n");
+    setup->jobEdit()->setText(broken);
+    emit setup->jobEdit()->editingFinished();
+    QVERIFY(!setup->job().usable());
+    QVERIFY(setup->problems()->isVisibleTo(reopened.window.get()));
+    QVERIFY(setup->problems()->text().contains(QStringLiteral("end-of-file")));
+    setup->jobEdit()->setText(rig.files.filePath(QStringLiteral("absent.hex")));
+    emit setup->jobEdit()->editingFinished();
+    QVERIFY(setup->problems()->text().startsWith(QStringLiteral("The file cannot be read")));
+
+    // Closing saves what is shown.
+    setup->stationEdit()->setText(QStringLiteral("bench 8"));
+    setup->slotList()->item(0)->setCheckState(Qt::Checked);
+    reopened.window->soundBox()->setChecked(true);
+    reopened.window->show();
+    QVERIFY(reopened.window->close());
+    const StationSetup saved = loadStationSetup(rig.setupPath);
+    QCOMPARE(saved.stationName, QStringLiteral("bench 8"));
+    QCOMPARE(saved.ports, QStringList({QStringLiteral("Com 1"), QStringLiteral("Com 2"),
+                                       QStringLiteral("/dev/serial/by-id/usb-gone")}));
+    QVERIFY(saved.sound);
+}
+
+void TestStationWindow::jobFileByBrowseAndDrop()
+{
+    StationRig rig;
+    SetupPanel *setup = rig.window->setupPanel();
+    rig.fileDialog.answer = rig.jobPath;
+    setup->browseButton()->click();
+    QCOMPARE(rig.fileDialog.calls, 1);
+    QCOMPARE(setup->jobEdit()->text(), rig.jobPath);
+    QVERIFY(setup->job().usable());
+
+    // Cancelling the dialog keeps the job.
+    rig.fileDialog.answer.clear();
+    setup->browseButton()->click();
+    QCOMPARE(setup->jobEdit()->text(), rig.jobPath);
+
+    const QString other = rig.files.write(QStringLiteral("other.hex"), sim::HexRecord::sampleImage(3));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(other)});
+    rig.window->show();
+    // As a drag from another program arrives: enter, move, drop.
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(setup->jobEdit(), &enter);
+    QDragMoveEvent move(QPoint(6, 6), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(setup->jobEdit(), &move);
+    QDropEvent drop(QPointF(6, 6), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(setup->jobEdit(), &drop);
+    QCOMPARE(setup->jobEdit()->text(), other);
+    QVERIFY(setup->jobInfo()->text().contains(QStringLiteral("other.hex")));
+}
+
+void TestStationWindow::startLocksTheSetupAndShowsOneTilePerSlot()
+{
+    StationRig rig;
+    rig.window->show();
+    rig.startWith({QStringLiteral("Com 1"), QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0")});
+    QCOMPARE(rig.boxes.boxes.size(), 0);
+    QCOMPARE(rig.station.started.size(), 1);
+    QCOMPARE(rig.station.started[0].ports,
+             QStringList({QStringLiteral("Com 1"), QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0")}));
+    QCOMPARE(rig.station.store != nullptr, true);
+    QVERIFY(rig.window->running());
+    QCOMPARE(rig.window->pages()->currentWidget(), rig.window->runPage());
+    QCOMPARE(rig.window->startStopButton()->text(), QStringLiteral("&Stop"));
+
+    const QList<SlotTile *> &tiles = rig.window->tileGrid()->tiles();
+    QCOMPARE(tiles.size(), 2);
+    QCOMPARE(accessible(tiles[0], QAccessible::Name), QStringLiteral("Slot Com 1"));
+    QCOMPARE(accessible(tiles[1], QAccessible::Name), QStringLiteral("Slot usb-FTDI_FT232R_A1-if00-port0"));
+    QCOMPARE(accessible(tiles[0], QAccessible::Description), QStringLiteral("waiting for a board"));
+    // The adapter's description is cut to the tile, and whole in its tooltip.
+    QCOMPARE(tiles[1]->adapterLabel()->toolTip(), QStringLiteral("/dev/ttyUSB0, FTDI FT232R, serial A1"));
+    QCOMPARE(tiles[0]->adapterLabel()->text(), QStringLiteral("/dev/ttyS0 (default)"));
+
+    // Neither the job nor the slots can be changed during the run.
+    SetupPanel *setup = rig.window->setupPanel();
+    for (QWidget *control : {static_cast<QWidget *>(setup->jobEdit()), static_cast<QWidget *>(setup->browseButton()),
+                             static_cast<QWidget *>(setup->slotList()), static_cast<QWidget *>(setup->recordsEdit()),
+                             static_cast<QWidget *>(setup->stationEdit())})
+        QVERIFY2(!control->isEnabled(), qPrintable(control->metaObject()->className()));
+
+    // The set-up was saved at start, so a crash mid-run keeps it.
+    QCOMPARE(loadStationSetup(rig.setupPath).ports.size(), 2);
+
+    emit rig.station.ended(QString());
+    QTRY_VERIFY(!rig.window->running());
+    QVERIFY(setup->slotList()->isEnabled());
+    QCOMPARE(rig.window->startStopButton()->text(), QStringLiteral("&Start"));
+}
+
+void TestStationWindow::startIsRefusedWithAReason_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("no slot") << "no slot" << "Tick at least one slot.";
+    QTest::newRow("bad job") << "bad job" << "The job file cannot be flashed:";
+    QTest::newRow("job broken since it was checked") << "broken since" << "The job file cannot be flashed:";
+    QTest::newRow("store") << "store" << "The records cannot be written: no such server";
+    QTest::newRow("station") << "station" << "No slot can be opened";
+}
+
+void TestStationWindow::startIsRefusedWithAReason()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, expected);
+    StationRig rig;
+    QStringList ports{QStringLiteral("Com 3")};
+    if (what == QLatin1String("no slot"))
+        ports.clear();
+    if (what == QLatin1String("bad job"))
+        rig.jobPath = rig.files.write(QStringLiteral("bad.hex"), ":10000000FF\r\n");
+    rig.storeRefused = what == QLatin1String("store");
+    if (what == QLatin1String("station"))
+        rig.station.refusal = QStringLiteral("No slot can be opened");
+    rig.startWith(ports, [&] {
+        if (what == QLatin1String("broken since"))
+            rig.files.write(QStringLiteral("main.hex"), ":10000000FF\r\n");
+    });
+    QCOMPARE(rig.boxes.boxes.size(), 1);
+    QCOMPARE(rig.boxes.boxes[0].kind, QStringLiteral("warning"));
+    QVERIFY2(rig.boxes.boxes[0].text.startsWith(expected), qPrintable(rig.boxes.boxes[0].text));
+    QVERIFY(!rig.window->running());
+    QVERIFY(rig.window->setupPanel()->slotList()->isEnabled());
+    QCOMPARE(rig.window->startStopButton()->text(), QStringLiteral("&Start"));
+}
+
+void TestStationWindow::tileStatesForEyesAndScreenReaders_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("described");
+    QTest::addColumn<QString>("symbol");
+    QTest::newRow("waiting") << int(SlotState::Waiting) << QString() << "waiting for a board" << "\u25CB";
+    QTest::newRow("flashing") << int(SlotState::Flashing) << QString() << "flashing 45 %" << "\u25B6";
+    QTest::newRow("pass") << int(SlotState::Pass) << QString() << "PASS" << "\u2714";
+    QTest::newRow("no answer") << int(SlotState::Fail) << "No answer from the controller"
+                               << "FAIL: No answer from the controller" << "\u2718";
+    QTest::newRow("rejected") << int(SlotState::Fail) << "The controller rejected line 123 three times"
+                              << "FAIL: The controller rejected line 123 three times" << "\u2718";
+    QTest::newRow("unplugged") << int(SlotState::Fail) << "Adapter unplugged" << "FAIL: Adapter unplugged" << "\u2718";
+    QTest::newRow("no adapter") << int(SlotState::NoAdapter) << QString() << "no adapter" << "\u26A0";
+    QTest::newRow("cancelled") << int(SlotState::Cancelled) << QString() << "CANCELLED" << "\u25A0";
+}
+
+void TestStationWindow::tileStatesForEyesAndScreenReaders()
+{
+    QFETCH(int, state);
+    QFETCH(QString, reason);
+    QFETCH(QString, described);
+    QFETCH(QString, symbol);
+    StationRig rig;
+    rig.window->show();
+    rig.startWith({QStringLiteral("Com 1"), QStringLiteral("Com 2")});
+    emitFromThread(rig.station, 0, viewOf(SlotState(state), reason, 45));
+
+    SlotTile *tile = rig.window->tileGrid()->tiles()[0];
+    QTRY_COMPARE(tile->countsLabel()->text(), QStringLiteral("Passed 4   Failed 1"));
+    QCOMPARE(accessible(tile, QAccessible::Description), described);
+    QCOMPARE(accessible(tile, QAccessible::Name), QStringLiteral("Slot Com 1"));
+    // A failure's reason stands under the large word.
+    const bool failed = SlotState(state) == SlotState::Fail;
+    QCOMPARE(tile->stateLabel()->text(), symbol + QLatin1Char(' ') + (failed ? QStringLiteral("FAIL") : described));
+    QCOMPARE(tile->reasonLabel()->isVisible(), failed);
+    if (failed)
+        QCOMPARE(tile->reasonLabel()->text(), reason);
+    QVERIFY(tile->stateLabel()->font().pointSize() >= 24);
+    QCOMPARE(tile->countsLabel()->text(), QStringLiteral("Passed 4   Failed 1"));
+    const bool flashing = SlotState(state) == SlotState::Flashing;
+    QCOMPARE(tile->progressBar()->isVisible(), flashing);
+    QCOMPARE(tile->timeLeftLabel()->isVisible(), flashing);
+    if (flashing) {
+        QCOMPARE(tile->progressBar()->value(), 45);
+        QCOMPARE(tile->timeLeftLabel()->text(), QStringLiteral("1:05 left"));
+    }
+    // Each state has a colour of its own, and the other tile is untouched.
+    QCOMPARE(tile->palette().color(QPalette::Window), stateColours(SlotState(state)).background);
+    QCOMPARE(accessible(rig.window->tileGrid()->tiles()[1], QAccessible::Description), QStringLiteral("waiting for a board"));
+
+    // The colours of all states differ, so a glance tells them apart.
+    QSet<QRgb> colours;
+    for (SlotState s : {SlotState::NoAdapter, SlotState::Waiting, SlotState::Flashing, SlotState::Pass, SlotState::Fail})
+        colours.insert(stateColours(s).background.rgb());
+    QCOMPARE(colours.size(), 5);
+}
+
+void TestStationWindow::headerCounts()
+{
+    StationRig rig;
+    rig.window->show();
+    rig.startWith({QStringLiteral("Com 1")});
+    RunTotals totals;
+    totals.jobName = QStringLiteral("main.hex");
+    totals.jobSha256 = QStringLiteral("0123456789abcdef0123");
+    totals.passed = 11;
+    totals.failed = 2;
+    totals.firstPassYield = 100.0 * 11 / 12;
+    totals.boardsPerHour = 47.6;
+    std::unique_ptr<QThread> thread(QThread::create([&] { emit rig.station.totalsChanged(totals); }));
+    thread->start();
+    thread->wait();
+    const QString expected = QStringLiteral("Passed 11   Failed 2   First-pass yield 91.7 %   Boards per hour 48");
+    QTRY_COMPARE(rig.window->header()->totalsLabel()->text(), expected);
+    QCOMPARE(accessible(rig.window->header(), QAccessible::Name), QStringLiteral("Totals"));
+    QCOMPARE(accessible(rig.window->header(), QAccessible::Description), expected);
+    QCOMPARE(rig.window->header()->jobLabel()->text(), QStringLiteral("main.hex  0123456789ab"));
+
+    // Before the first board there is no yield to tell.
+    QCOMPARE(totalsText(RunTotals{}), QStringLiteral("Passed 0   Failed 0   First-pass yield -   Boards per hour 0"));
+}
+
+void TestStationWindow::stopAsksOnlyWhileBoardsAreInProgress()
+{
+    StationRig rig;
+    rig.window->show();
+    rig.startWith({QStringLiteral("Com 1")});
+
+    // Boards in progress: the operator is asked, and No goes on.
+    rig.station.inProgress = true;
+    rig.boxes.answers = {false};
+    rig.window->startStopButton()->click();
+    QCOMPARE(rig.boxes.boxes.size(), 1);
+    QCOMPARE(rig.boxes.boxes[0].kind, QStringLiteral("yesNo"));
+    QCOMPARE(rig.station.stopRequests, 0);
+    QVERIFY(rig.window->running());
+
+    // Yes cancels them; the window waits for the station to end.
+    rig.boxes.answers = {true};
+    rig.window->startStopButton()->click();
+    QCOMPARE(rig.station.stopRequests, 1);
+    QVERIFY(!rig.window->startStopButton()->isEnabled());
+    QVERIFY(!rig.window->setupPanel()->slotList()->isEnabled());
+    emit rig.station.ended(QString());
+    QTRY_VERIFY(!rig.window->running());
+    QVERIFY(rig.window->startStopButton()->isEnabled());
+    QVERIFY(rig.window->setupPanel()->slotList()->isEnabled());
+
+    // Every slot waiting: Stop needs no question.
+    rig.startWith({QStringLiteral("Com 1")});
+    rig.station.inProgress = false;
+    rig.window->startStopButton()->click();
+    QCOMPARE(rig.boxes.boxes.size(), 2);
+    QCOMPARE(rig.station.stopRequests, 2);
+
+    // A run that ends on its own says why.
+    emit rig.station.ended(QStringLiteral("The records cannot be written: disk full"));
+    QTRY_COMPARE(rig.boxes.boxes.size(), 3);
+    QCOMPARE(rig.boxes.boxes[2].text, QStringLiteral("The records cannot be written: disk full"));
+}
+
+void TestStationWindow::closingDuringARunStopsFirst()
+{
+    StationRig rig;
+    rig.window->show();
+    rig.startWith({QStringLiteral("Com 1")});
+    rig.station.inProgress = true;
+
+    // No: the run goes on and the window stays.
+    rig.boxes.answers = {false};
+    QVERIFY(!rig.window->close());
+    QVERIFY(rig.window->isVisible());
+    QCOMPARE(rig.station.stopRequests, 0);
+
+    // Yes: the boards are cancelled and recorded, then the window closes.
+    rig.boxes.answers = {true};
+    QVERIFY(!rig.window->close());
+    QCOMPARE(rig.station.stopRequests, 1);
+    QVERIFY(rig.window->isVisible());
+    // A second close while stopping asks nothing more.
+    QVERIFY(!rig.window->close());
+    QCOMPARE(rig.boxes.boxes.size(), 2);
+    emit rig.station.ended(QString());
+    QTRY_VERIFY(!rig.window->isVisible());
+    QVERIFY(QFile::exists(rig.setupPath));
+}
+
+void TestStationWindow::spaceStartsAndStopsButTicksInTheSlotList()
+{
+    StationRig rig;
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()) || true);
+    SetupPanel *setup = rig.window->setupPanel();
+    setup->jobEdit()->setText(rig.jobPath);
+    emit setup->jobEdit()->editingFinished();
+
+    // In the slot list Space ticks the current slot.
+    setup->slotList()->setFocus();
+    setup->slotList()->setCurrentRow(1);
+    QTest::keyClick(setup->slotList(), Qt::Key_Space);
+    QCOMPARE(setup->slotList()->item(1)->checkState(), Qt::Checked);
+    QCOMPARE(rig.station.started.size(), 0);
+
+    // On the button, Space starts, and again stops.
+    rig.window->startStopButton()->setFocus();
+    QTest::keyClick(rig.window->startStopButton(), Qt::Key_Space);
+    QCOMPARE(rig.station.started.size(), 1);
+    QCOMPARE(rig.station.started[0].ports, QStringList{QStringLiteral("Com 2")});
+    QTest::keyClick(rig.window->startStopButton(), Qt::Key_Space);
+    QCOMPARE(rig.station.stopRequests, 1);
+}
+
+void TestStationWindow::tonesAtPassAndFailureUnlessSwitchedOff()
+{
+    StationRig rig;
+    rig.window->soundBox()->setChecked(true);
+    rig.startWith({QStringLiteral("Com 1")});
+    emit rig.station.boardEnded(0, true);
+    emit rig.station.boardEnded(0, false);
+    QTRY_COMPARE(rig.sounds.tones, QStringList({QStringLiteral("pass"), QStringLiteral("fail")}));
+    rig.window->soundBox()->setChecked(false);
+    emit rig.station.boardEnded(0, true);
+    QTest::qWait(20);
+    QCOMPARE(rig.sounds.tones.size(), 2);
+}
+
+void TestStationWindow::recordsFilterAndExport()
+{
+    StationRig rig;
+    rig.store.kept = {record(QStringLiteral("Com 1"), QStringLiteral("success"), 1),
+                      record(QStringLiteral("Com 2"), QStringLiteral("no-response"), 2),
+                      record(QStringLiteral("Com 1"), QStringLiteral("transfer-error"), 3),
+                      record(QStringLiteral("Com 2"), QStringLiteral("success"), 4)};
+    rig.window->show();
+    rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
+    RecordsPage *page = rig.window->recordsPage();
+    QCOMPARE(page->table()->rowCount(), 4);
+    QCOMPARE(page->table()->item(0, 1)->text(), QStringLiteral("Com 2"));  // newest first
+    QCOMPARE(page->table()->item(0, 2)->text(), QStringLiteral("success"));
+
+    page->resultFilter()->setCurrentText(QStringLiteral("Failed"));
+    QCOMPARE(page->table()->rowCount(), 2);
+    page->slotFilter()->setCurrentText(QStringLiteral("Com 1"));
+    QCOMPARE(page->table()->rowCount(), 1);
+    QCOMPARE(page->table()->item(0, 2)->text(), QStringLiteral("transfer-error"));
+    page->resultFilter()->setCurrentText(QStringLiteral("All results"));
+    QCOMPARE(page->table()->rowCount(), 2);
+
+    // The export writes what is shown, oldest first.
+    rig.saveDialog.answer = rig.files.filePath(QStringLiteral("export.csv"));
+    page->exportButton()->click();
+    QFile csv(rig.saveDialog.answer);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(csv.readAll(), QByteArray("Com 1,success\nCom 1,transfer-error\n"));
+
+    // A record committed during a run shows when its board ends; the
+    // filter stays as chosen.
+    rig.startWith({QStringLiteral("Com 1")});
+    rig.window->pages()->setCurrentWidget(page);
+    rig.store.commit(record(QStringLiteral("Com 1"), QStringLiteral("success"), 5));
+    emit rig.station.boardEnded(0, true);
+    QTRY_COMPARE(page->table()->rowCount(), 3);
+    QCOMPARE(page->slotFilter()->currentText(), QStringLiteral("Com 1"));
+
+    // An export that cannot be written says so.
+    rig.saveDialog.answer = rig.files.filePath(QStringLiteral("no/such/folder/export.csv"));
+    page->exportButton()->click();
+    QCOMPARE(rig.boxes.boxes.size(), 1);
+    QVERIFY(rig.boxes.boxes[0].text.startsWith(QStringLiteral("The records could not be written to")));
+}
+
+void TestStationWindow::recordsThatCannotBeRead()
+{
+    StationRig rig;
+    rig.store.unreadable = true;
+    rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
+    QCOMPARE(rig.window->recordsPage()->stateLabel()->text(), QStringLiteral("The records cannot be read: disk on fire"));
+    QCOMPARE(rig.window->recordsPage()->table()->rowCount(), 0);
+    QVERIFY(!rig.window->recordsPage()->exportButton()->isEnabled());
+    QCOMPARE(rig.boxes.boxes.size(), 0);
+}
+
+void TestStationWindow::tilesReflowWithTheWindow()
+{
+    StationRig rig;
+    for (int n = 4; n <= 8; ++n)
+        rig.candidates.append({QStringLiteral("Com %1").arg(n), QString()});
+    QStringList eight;
+    for (int n = 1; n <= 8; ++n)
+        eight << QStringLiteral("Com %1").arg(n);
+    rig.window->resize(1600, 700);
+    rig.window->show();
+    rig.startWith(eight);
+    TileGrid *grid = rig.window->tileGrid();
+    QCOMPARE(grid->tiles().size(), 8);
+    QTRY_COMPARE(grid->columns(), 4);
+    rig.window->resize(700, 1200);
+    QTRY_COMPARE(grid->columns(), 2);
+    // The tiles fill the grid's space.
+    const QRect last = grid->tiles().last()->geometry();
+    QVERIFY(last.right() >= grid->width() - 10);
+    QVERIFY(last.bottom() >= grid->height() - 10);
+}
+
+void TestStationWindow::smallScreenShowsEveryCaption_data()
+{
+    QTest::addColumn<int>("slotCount");
+    QTest::newRow("3 slots") << 3;
+    QTest::newRow("8 slots") << 8;
+}
+
+void TestStationWindow::smallScreenShowsEveryCaption()
+{
+    QFETCH(int, slotCount);
+    StationRig rig;
+    for (int n = 4; n <= 8; ++n)
+        rig.candidates.append({QStringLiteral("Com %1").arg(n), QStringLiteral("/dev/ttyS%1 (default)").arg(n - 1)});
+    QStringList ports;
+    for (int n = 1; n <= slotCount; ++n)
+        ports << QStringLiteral("Com %1").arg(n);
+    // A 1024x600 screen, less a panel and the window's frame.
+    rig.window->resize(1024, 560);
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    QVERIFY2(rig.window->minimumSizeHint().width() <= 1024 && rig.window->minimumSizeHint().height() <= 560,
+             qPrintable(QStringLiteral("needs %1x%2").arg(rig.window->minimumSizeHint().width())
+                            .arg(rig.window->minimumSizeHint().height())));
+    QStringList clipped = clippedCaptions(rig.window->setupPanel());
+    rig.startWith(ports);
+    // One slot of each state, the longest failure among them.
+    const SlotState states[] = {SlotState::Waiting, SlotState::Flashing, SlotState::Fail, SlotState::Pass,
+                                SlotState::NoAdapter};
+    for (int i = 0; i < slotCount; ++i) {
+        SlotView view = viewOf(states[i % 5], QStringLiteral("The controller rejected line 123 three times"), 100);
+        view.label = ports[i];
+        view.passed = 1234;
+        view.failed = 567;
+        emit rig.station.slotChanged(i, view);
+    }
+    RunTotals totals;
+    totals.jobName = QStringLiteral("main.hex");
+    totals.jobSha256 = QStringLiteral("0123456789abcdef");
+    totals.passed = 12345;
+    totals.failed = 678;
+    totals.firstPassYield = 100.0 / 3;
+    totals.boardsPerHour = 1234;
+    emit rig.station.totalsChanged(totals);
+    QCOMPARE(rig.window->tileGrid()->tiles().size(), slotCount);
+    QTRY_COMPARE(rig.window->tileGrid()->tiles()[0]->countsLabel()->text(), QStringLiteral("Passed 1234   Failed 567"));
+    QApplication::processEvents();
+    clipped << clippedCaptions(rig.window.get());
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+}
+
+void TestStationWindow::everyControlHasItsOwnMnemonic()
+{
+    StationRig rig;
+    rig.window->show();
+    // The controls always shown, then each page's own: no letter twice.
+    const auto mnemonicOf = [](const QString &text) {
+        const qsizetype at = text.indexOf(QLatin1Char('&'));
+        return at < 0 || at + 1 >= text.size() ? QChar() : text.at(at + 1).toLower();
+    };
+    QStringList always{rig.window->startStopButton()->text(), rig.window->soundBox()->text()};
+    for (int i = 0; i < rig.window->pages()->count(); ++i)
+        always << rig.window->pages()->tabText(i);
+    for (int i = 0; i < rig.window->pages()->count(); ++i) {
+        QWidget *page = rig.window->pages()->widget(i);
+        QStringList captions = always;
+        for (QAbstractButton *button : page->findChildren<QAbstractButton *>())
+            if (!button->text().isEmpty())  // not the scroll arrows of a view
+                captions << button->text();
+        for (QLabel *label : page->findChildren<QLabel *>())
+            if (label->buddy())
+                captions << label->text();
+        // Every input of the page is reached by a label's mnemonic.
+        for (QWidget *input : page->findChildren<QWidget *>()) {
+            if (!qobject_cast<QLineEdit *>(input) && !qobject_cast<QComboBox *>(input) && !qobject_cast<QListWidget *>(input))
+                continue;
+            if (qobject_cast<QComboBox *>(input->parentWidget()))
+                continue;  // a combo box's own line edit
+            bool labelled = false;
+            for (QLabel *label : page->findChildren<QLabel *>())
+                labelled = labelled || label->buddy() == input;
+            QVERIFY2(labelled, qPrintable(input->metaObject()->className()));
+        }
+        QSet<QChar> seen;
+        for (const QString &caption : std::as_const(captions)) {
+            const QChar key = mnemonicOf(caption);
+            QVERIFY2(!key.isNull(), qPrintable(QStringLiteral("no mnemonic: ") + caption));
+            QVERIFY2(!seen.contains(key), qPrintable(QStringLiteral("mnemonic used twice: ") + caption));
+            seen.insert(key);
+        }
+    }
+    // The tab order follows the set-up's layout, top to bottom.
+    SetupPanel *setup = rig.window->setupPanel();
+    QCOMPARE(setup->jobEdit()->nextInFocusChain(), static_cast<QWidget *>(setup->browseButton()));
+    QCOMPARE(setup->browseButton()->nextInFocusChain(), static_cast<QWidget *>(setup->slotList()));
+    QCOMPARE(setup->refreshButton()->nextInFocusChain(), static_cast<QWidget *>(setup->recordsEdit()));
+}
+
+QTEST_MAIN(TestStationWindow)
+#include "tst_station_window.moc"

@@ -1,0 +1,399 @@
+#include "HexRecord.h"
+#include "PostgresServer.h"
+#include "RecordStores.h"
+#include "StationRig.h"
+#include "TempFiles.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <memory>
+
+using namespace quobin;
+using namespace quobin::testing;
+
+namespace {
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QStringList resultsOf(const QList<QJsonObject> &records, const QString &slot)
+{
+    QStringList results;
+    for (const QJsonObject &record : records)
+        if (record.value(QStringLiteral("slot")).toString() == slot)
+            results << record.value(QStringLiteral("result")).toString();
+    return results;
+}
+
+} // namespace
+
+// quobin-cli station, the built program, against fixtures played by the
+// built vantor-sim: boards arrive one after another on each slot.
+class StationCliTest : public QObject {
+    Q_OBJECT
+
+private:
+    TempFiles m_folder;
+    QByteArray m_hex = sim::HexRecord::sampleImage(200);
+    QString m_firmware = m_folder.write(QStringLiteral("image.hex"), m_hex);
+    QString m_database = m_folder.filePath(QStringLiteral("records.sqlite"));
+
+    // Every run keeps its default records and spool in the test's folder.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_folder.filePath(QStringLiteral("data")));
+        return env;
+    }
+    QStringList stationArguments(const QList<SimFixture *> &fixtures, const QStringList &more) const
+    {
+        QStringList arguments;
+        for (SimFixture *fixture : fixtures)
+            arguments << QStringLiteral("--slot") << fixture->link();
+        return arguments + more + QStringList{m_firmware};
+    }
+
+private slots:
+    void cleanup() { QFile::remove(m_database); }
+
+    // Three slots, five boards each, a failing board on two of them: every
+    // board has its record with the right result, the passing boards got the
+    // image byte for byte, and records --csv lists exactly those boards.
+    void boardsOnThreeSlotsAreEachRecorded()
+    {
+        const QStringList fixtureOptions{QStringLiteral("--fixture"), QStringLiteral("500"), QStringLiteral("--boards"),
+                                         QStringLiteral("5"), QStringLiteral("--quiet-swap"), QStringLiteral("800"),
+                                         QStringLiteral("--version"), QStringLiteral("1.28")};
+        SimFixture a(m_folder.path(), QStringLiteral("a"), fixtureOptions + QStringList{QStringLiteral("--fault"), QStringLiteral("checksum-always:7@2")});
+        SimFixture b(m_folder.path(), QStringLiteral("b"), fixtureOptions + QStringList{QStringLiteral("--fault"), QStringLiteral("flash:30@4")});
+        SimFixture c(m_folder.path(), QStringLiteral("c"), fixtureOptions + QStringList{QStringLiteral("--fault"), QStringLiteral("checksum-once:5@3")});
+        QVERIFY(a.ready() && b.ready() && c.ready());
+
+        StationRun station(environment());
+        station.start(stationArguments({&a, &b, &c}, {QStringLiteral("--count"), QStringLiteral("13"), QStringLiteral("--json"),
+                                                      QStringLiteral("--records"), m_database, QStringLiteral("--station"),
+                                                      QStringLiteral("bench-7")}));
+        QCOMPARE(station.finish(60000), 0);
+
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 15);
+        QCOMPARE(resultsOf(records, a.link()), QStringList({"success", "stopped", "success", "success", "success"}));
+        QCOMPARE(resultsOf(records, b.link()), QStringList({"success", "success", "success", "stopped", "success"}));
+        QCOMPARE(resultsOf(records, c.link()), QStringList(5, QStringLiteral("success")));
+        for (const QJsonObject &record : records) {
+            QCOMPARE(record.value(QStringLiteral("station")).toString(), QStringLiteral("bench-7"));
+            QCOMPARE(record.value(QStringLiteral("jobSha256")).toString(), sha256(m_hex));
+            QCOMPARE(record.value(QStringLiteral("jobFile")).toString(), QStringLiteral("image.hex"));
+        }
+        // The checksum error on board 3 of c was resent and passed; the
+        // questions answered No are kept with the stopped boards.
+        QCOMPARE(records.count() > 0, true);
+        int resent = 0;
+        for (const QJsonObject &record : records)
+            resent += record.value(QStringLiteral("resends")).toInt();
+        QCOMPARE(resent, 1 + 2); // c's one resend; a's line 7 sent three times
+        for (const QJsonObject &record : records) {
+            if (record.value(QStringLiteral("result")).toString() != QLatin1String("stopped"))
+                continue;
+            const QJsonArray questions = record.value(QStringLiteral("questions")).toArray();
+            QCOMPARE(questions.size(), 1);
+            QCOMPARE(questions[0].toObject().value(QStringLiteral("answer")).toString(), QStringLiteral("no"));
+        }
+
+        // Byte for byte what the fixtures' boards received: the image on
+        // every passing board, the first main-code command only.
+        for (SimFixture *fixture : {&a, &b, &c}) {
+            QVERIFY(waitFor([&] { return fixture->count("boards") == 5; }, 3000));
+            QCOMPARE(fixture->count("mainCodeCommands"), 1);
+            const QStringList results = resultsOf(records, fixture->link());
+            for (int board = 1; board <= 5; ++board) {
+                if (results[board - 1] == QLatin1String("success"))
+                    QCOMPARE(fixture->image(board), m_hex);
+                else
+                    QVERIFY(fixture->image(board) != m_hex);
+            }
+        }
+
+        // records --csv: exactly the boards flashed, by id.
+        QProcess list;
+        list.setProcessEnvironment(environment());
+        list.start(QStringLiteral(QUOBIN_CLI), {QStringLiteral("records"), QStringLiteral("--records"), m_database, QStringLiteral("--csv")});
+        QVERIFY(list.waitForFinished(10000));
+        QCOMPARE(list.exitCode(), 0);
+        const QString csv = QString::fromUtf8(list.readAllStandardOutput());
+        QSet<QString> csvIds;
+        static const QRegularExpression uuid(QStringLiteral("^([0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}),"));
+        for (const QString &line : csv.split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = uuid.match(line);
+            if (match.hasMatch())
+                csvIds.insert(match.captured(1));
+        }
+        QSet<QString> shownIds;
+        for (const QJsonObject &record : records)
+            shownIds.insert(record.value(QStringLiteral("id")).toString());
+        QCOMPARE(csvIds, shownIds);
+
+        // The end comes as a summary.
+        const QList<QJsonObject> summaries = station.events(QStringLiteral("summary"));
+        QCOMPARE(summaries.size(), 1);
+        QCOMPARE(summaries[0].value(QStringLiteral("passed")).toInt(), 13);
+        QCOMPARE(summaries[0].value(QStringLiteral("failed")).toInt(), 2);
+    }
+
+    // A board that was just flashed and sits in the fixture is left alone:
+    // no main-code command after its end, no second upload until the
+    // operator resets it; then it is flashed and recorded again.
+    void aFlashedBoardIsFlashedAgainOnlyWhenReset()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("one"),
+                           {QStringLiteral("--fixture"), QStringLiteral("100"), QStringLiteral("--boards"), QStringLiteral("1")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        const QString logs = m_folder.filePath(QStringLiteral("logs"));
+        station.start(stationArguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--json"),
+                                                    QStringLiteral("--records"), m_database, QStringLiteral("--log-dir"), logs}));
+        QVERIFY(waitFor([&] { return station.records().size() == 1; }, 10000));
+        QTest::qWait(1500);
+        QCOMPARE(fixture.count("mainCodeCommands"), 1);
+        QCOMPARE(fixture.count("uploads"), 1);
+        QVERIFY(station.running());
+
+        fixture.reset();
+        QCOMPARE(station.finish(10000), 0);
+        QCOMPARE(station.records().size(), 2);
+        QVERIFY(waitFor([&] { return fixture.count("uploads") == 2; }, 2000));
+        QCOMPARE(fixture.count("mainCodeCommands"), 1);
+        QCOMPARE(fixture.image(2), m_hex);
+
+        // One byte log per board, named in its record; the wait that the
+        // end of the run cut short left none. The main-code command is in
+        // the first board's log only.
+        QCOMPARE(QDir(logs).entryList({QStringLiteral("*.log")}, QDir::Files).size(), 2);
+        QStringList logTexts;
+        for (const QJsonObject &record : station.records()) {
+            QFile log(record.value(QStringLiteral("logPath")).toString());
+            QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+            logTexts << QString::fromUtf8(log.readAll());
+        }
+        QVERIFY(logTexts[0].contains(QLatin1String("4*730562")));
+        QVERIFY(!logTexts[1].contains(QLatin1String("4*730562")));
+        QVERIFY(logTexts[1].contains(QLatin1String(":00000001FF")));
+    }
+
+    // The file changes on the disk and then goes during the run: the
+    // operator is warned once, and every board still gets the bytes read
+    // at the start.
+    void everyBoardGetsTheImageReadAtStart()
+    {
+        const QString firmware = m_folder.write(QStringLiteral("changing.hex"), m_hex);
+        SimFixture fixture(m_folder.path(), QStringLiteral("changes"),
+                           {QStringLiteral("--fixture"), QStringLiteral("1200"), QStringLiteral("--boards"), QStringLiteral("3")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("3"),
+                       QStringLiteral("--json"), QStringLiteral("--records"), m_database, firmware});
+        QVERIFY(waitFor([&] { return station.records().size() == 1; }, 10000));
+        m_folder.write(QStringLiteral("changing.hex"), sim::HexRecord::sampleImage(20));
+        QVERIFY(waitFor([&] { return station.records().size() == 2; }, 10000));
+        QFile::remove(firmware);
+        QCOMPARE(station.finish(10000), 0);
+
+        for (int board = 1; board <= 3; ++board)
+            QCOMPARE(fixture.image(board), m_hex);
+        for (const QJsonObject &record : station.records())
+            QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+        const QList<QJsonObject> warnings = station.events(QStringLiteral("warning"));
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY(warnings[0].value(QStringLiteral("text")).toString().contains(sha256(m_hex)));
+    }
+
+    // The adapter goes during a board: that board is recorded as failed,
+    // the slot says "no adapter", and when a device is back under the
+    // slot's name the slot starts over with the main-code command.
+    void aSlotWhoseDeviceComesBackGoesOn()
+    {
+        auto first = std::make_unique<SimFixture>(
+            m_folder.path(), QStringLiteral("usb"),
+            QStringList{QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--fault"), QStringLiteral("vanish:50@2")});
+        QVERIFY(first->ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), first->link(), QStringLiteral("--count"), QStringLiteral("2"),
+                       QStringLiteral("--json"), QStringLiteral("--records"), m_database, m_firmware});
+        const auto noAdapter = [&] {
+            for (const QJsonObject &event : station.events(QStringLiteral("status")))
+                if (event.value(QStringLiteral("text")).toString() == QLatin1String("no adapter"))
+                    return true;
+            return false;
+        };
+        QVERIFY(waitFor([&] { return station.records().size() == 2; }, 10000));
+        QCOMPARE(station.records().at(1).value(QStringLiteral("result")).toString(), QStringLiteral("transfer-error"));
+        first.reset(); // the simulator ends and takes its link along
+        QVERIFY(waitFor(noAdapter, 5000));
+
+        SimFixture second(m_folder.path(), QStringLiteral("usb"), {QStringLiteral("--fixture"), QStringLiteral("200")});
+        QVERIFY(second.ready());
+        QCOMPARE(station.finish(10000), 0);
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 3);
+        QCOMPARE(records.at(2).value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+        QCOMPARE(second.count("mainCodeCommands"), 1);
+        QCOMPARE(second.image(1), m_hex);
+    }
+
+    // Killed outright in the middle of a run: every board whose result was
+    // shown is in the database, and the database is sound.
+    void aKilledStationHasRecordedEveryBoardItShowed()
+    {
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("400")};
+        SimFixture a(m_folder.path(), QStringLiteral("ka"), options);
+        SimFixture b(m_folder.path(), QStringLiteral("kb"), options);
+        QVERIFY(a.ready() && b.ready());
+        StationRun station(environment());
+        station.start(stationArguments({&a, &b}, {QStringLiteral("--json"), QStringLiteral("--records"), m_database}));
+        QVERIFY(waitFor([&] { return station.records().size() >= 6; }, 20000));
+        station.signal(SIGKILL);
+        station.finish(5000);
+
+        QSet<QString> shown;
+        for (const QJsonObject &record : station.records())
+            shown.insert(record.value(QStringLiteral("id")).toString());
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("killed"));
+            db.setDatabaseName(m_database);
+            QVERIFY(db.open());
+            QSqlQuery check(db);
+            QVERIFY(check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next());
+            QCOMPARE(check.value(0).toString(), QStringLiteral("ok"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("killed"));
+        const std::unique_ptr<records::RecordStore> store = records::openRecordStore(m_database);
+        QSet<QString> stored;
+        for (const records::BoardRecord &record : store->read())
+            stored.insert(record.id.toString(QUuid::WithoutBraces));
+        QVERIFY2(stored.contains(shown), "a board shown is missing from the database");
+    }
+
+    // Ctrl-C (or SIGTERM) in the middle of boards: each board in progress
+    // is recorded as cancelled, a slot that was only waiting records
+    // nothing, and the run ends with its summary and 130.
+    void cancellingRecordsTheBoardsInProgress_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl-C") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+    void cancellingRecordsTheBoardsInProgress()
+    {
+        QFETCH(int, signal);
+        const QString firmware = m_folder.write(QStringLiteral("long.hex"), sim::HexRecord::sampleImage(3000));
+        SimFixture busy(m_folder.path(), QStringLiteral("busy"), {QStringLiteral("--fixture"), QStringLiteral("100"), QStringLiteral("--pace")});
+        SimFixture idle(m_folder.path(), QStringLiteral("idle"), {QStringLiteral("--fixture"), QStringLiteral("100"), QStringLiteral("--no-caret")});
+        QVERIFY(busy.ready() && idle.ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), busy.link(), QStringLiteral("--slot"), idle.link(), QStringLiteral("--json"),
+                       QStringLiteral("--records"), m_database, firmware});
+        QVERIFY(waitFor([&] { return station.events(QStringLiteral("progress")).size() >= 3; }, 10000));
+        station.signal(signal);
+        QCOMPARE(station.finish(10000), 130);
+
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].value(QStringLiteral("slot")).toString(), busy.link());
+        QCOMPARE(records[0].value(QStringLiteral("result")).toString(), QStringLiteral("cancelled"));
+        QVERIFY(records[0].value(QStringLiteral("linesSent")).toInt() < 3001);
+        const QList<QJsonObject> summaries = station.events(QStringLiteral("summary"));
+        QCOMPARE(summaries.size(), 1);
+        QCOMPARE(summaries[0].value(QStringLiteral("end")).toString(), QStringLiteral("cancelled"));
+        QCOMPARE(records::openRecordStore(m_database)->read().size(), 1);
+    }
+
+    // Bad usage is refused before any port is touched, with exit status 2
+    // and a message that says what is wrong.
+    void badUsageIsRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        const QString file = m_firmware;
+        QTest::newRow("ask") << QStringList{"--slot", "/dev/ttyUSB9", "--on-error", "ask", file} << "--on-error ask";
+        QTest::newRow("no slot") << QStringList{file} << "no --slot given";
+        QTest::newRow("unreadable records") << QStringList{"--slot", "/dev/ttyUSB9", "--records", "/proc/quobin/records.sqlite", file}
+                                            << "the records cannot be kept in /proc/quobin/records.sqlite";
+        QTest::newRow("count 0") << QStringList{"--slot", "/dev/ttyUSB9", "--count", "0", file} << "--count takes a whole number";
+        QTest::newRow("slot twice") << QStringList{"--slot", "/dev/ttyUSB9", "--slot", "/dev/ttyUSB9", file} << "given twice";
+        QTest::newRow("no file") << QStringList{"--slot", "/dev/ttyUSB9", m_folder.filePath("missing.hex")} << "no such file";
+        QTest::newRow("not a slot") << QStringList{"--slot", "usb-thing", file} << "neither a Com name";
+    }
+    void badUsageIsRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        StationRun station(environment());
+        station.start(arguments);
+        QCOMPARE(station.finish(10000), 2);
+        QVERIFY2(QString::fromUtf8(station.errors()).contains(message), station.errors().constData());
+        QVERIFY(station.output().isEmpty());
+    }
+
+    // A line of stations writes to PostgreSQL. The server stops in the
+    // middle of the run: the station goes on, keeps the records locally and
+    // says how many wait; the server comes back and every record arrives,
+    // each exactly once.
+    void recordsWaitForTheirServer()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("line")), qPrintable(server.problem()));
+
+        SimFixture fixture(m_folder.path(), QStringLiteral("pg"), {QStringLiteral("--fixture"), QStringLiteral("500")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("7"),
+                       QStringLiteral("--records"), server.socketUrl(QStringLiteral("line")), m_firmware});
+        const auto passes = [&] { return int(station.output().count("PASS success")); };
+        QVERIFY(waitFor([&] { return passes() >= 2; }, 15000));
+        QVERIFY2(server.stop(), qPrintable(server.problem()));
+        static const QRegularExpression waiting(QStringLiteral("\\n[1-9]\\d* records waiting for the server\\n"));
+        QVERIFY2(waitFor([&] { return waiting.match(QString::fromUtf8(station.output())).hasMatch(); }, 15000),
+                 station.output().right(1500).constData());
+        const int passesWhileAway = passes();
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY(waitFor([&] { return station.output().contains("every record has reached the server"); }, 20000));
+        QCOMPARE(station.finish(20000), 0);
+        QVERIFY(passesWhileAway < 7);
+
+        QString counted;
+        QVERIFY2(server.psql(QStringLiteral("line"), QStringLiteral("SELECT count(*), count(DISTINCT id) FROM board_records"), &counted),
+                 qPrintable(server.problem()));
+        QCOMPARE(counted, QStringLiteral("7|7"));
+    }
+
+    // On a pipe: the header, the results, and the bell once for a pass and
+    // three times for a failure.
+    void aPipeGetsTheResultsAndTheBell()
+    {
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("100"), QStringLiteral("--boards"), QStringLiteral("3"),
+                                  QStringLiteral("--quiet-swap"), QStringLiteral("500"), QStringLiteral("--fault"), QStringLiteral("flash:3@2")};
+        SimFixture fixture(m_folder.path(), QStringLiteral("plain"), options);
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(stationArguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--records"), m_database}));
+        QCOMPARE(station.finish(20000), 0);
+        const QByteArray out = station.output();
+        QVERIFY2(out.startsWith("image.hex  SHA-256 " + sha256(m_hex).left(12).toLatin1() + "  passed 0  failed 0"), out.constData());
+        QCOMPARE(out.count("PASS success"), 2);
+        QCOMPARE(out.count("FAIL stopped"), 1);
+        QCOMPARE(out.count('\a'), 1 + 3 + 1);
+        QVERIFY(out.contains("\a\a\a"));
+    }
+};
+
+QTEST_GUILESS_MAIN(StationCliTest)
+#include "tst_station_cli.moc"
