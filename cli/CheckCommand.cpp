@@ -1,8 +1,12 @@
 #include "CheckCommand.h"
 
+#include "ArgumentText.h"
+#include "FileArgument.h"
 #include "FirmwareCheck.h"
+#include "Command.h"
 #include "FirmwareImage.h"
 
+#include <QCommandLineParser>
 #include <QLocale>
 
 #include <cstdio>
@@ -56,23 +60,54 @@ QString reportText(const QString &path, const FirmwareCheckReport &report)
     return text + QStringLiteral("failed: an upload refuses this file (--no-check sends it anyway)\n");
 }
 
+const char kUsage[] = "Usage: quobin-cli check FILE\n"
+                      "Reads FILE as an upload reads it and reports what an upload would refuse.\n";
+
+void complain(const QString &text)
+{
+    std::fprintf(stderr, "quobin-cli check: %s\n", text.toUtf8().constData());
+}
+
+int usageError(const QString &text)
+{
+    complain(text);
+    std::fputs(kUsage, stderr);
+    return ExitUsage;
+}
+
 } // namespace
 
 int CheckCommand::run(const QStringList &arguments)
 {
-    if (arguments.size() != 1 || (arguments[0].startsWith(QLatin1Char('-')) && arguments[0] != QLatin1String("-"))) {
-        std::fputs("Usage: quobin-cli check FILE\n", stderr);
-        return ExitUsage;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOption(help);
+    // QCommandLineParser expects the program name first.
+    if (!parser.parse(QStringList{QStringLiteral("check")} + arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(kUsage, stdout);
+        return ExitSuccess;
     }
-    const QString path = arguments[0];
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1)
+        return usageError(files.isEmpty() ? QStringLiteral("no FILE given")
+                                          : QStringLiteral("one FILE only, not %1").arg(files.size()));
     FirmwareCheckReport report;
+    QString path;
     try {
-        report = checkFirmwareFile(path);
+        const FileArgument file(files.first());
+        path = file.shown();
+        report = checkFirmwareFile(file.openablePath());
+    } catch (const UsageError &error) {
+        complain(QString::fromStdString(error.what()));
+        return ExitUsage;
     } catch (const FirmwareFileError &error) {
-        std::fprintf(stderr, "quobin-cli: %s\n", error.what());
+        complain(readable(files.first()) + QStringLiteral(": ") + QString::fromStdString(error.what()));
         return ExitUsage;
     }
-    std::fputs(reportText(path, report).toLocal8Bit().constData(), stdout);
+    std::fputs(reportText(path, report).toUtf8().constData(), stdout);
     return report.passed() ? ExitSuccess : ExitUsage;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "ClosePortIfOpen.h"
+#include "FileArgument.h"
 #include "QtSerialPort.h"
 #include "UploadLog.h"
 #include "UploadProcedure.h"
@@ -24,9 +25,11 @@ constexpr int kRedrawMsecs = 250;
 
 } // namespace
 
-GangUpload::GangUpload(const UploadArguments &arguments, std::shared_ptr<const FirmwareImage> image,
-                       int linesToSend, Printer &printer, QuestionDesk &desk, UploadLog *log)
-    : m_arguments(arguments), m_image(std::move(image)), m_linesToSend(linesToSend), m_printer(printer), m_desk(desk), m_log(log)
+GangUpload::GangUpload(const UploadArguments &arguments, const FileArgument &file,
+                       std::shared_ptr<const FirmwareImage> image, int linesToSend, Printer &printer,
+                       QuestionDesk &desk, UploadLog *log)
+    : m_arguments(arguments), m_file(file), m_image(std::move(image)), m_linesToSend(linesToSend),
+      m_printer(printer), m_desk(desk), m_log(log)
 {
 }
 
@@ -64,13 +67,15 @@ PortResult GangUpload::uploadOn(int index)
     if (m_log) {
         logging.emplace(serial, *m_log, choice.label);
         port = &*logging;
-        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(m_arguments.firmwarePath, device));
+        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(UploadLog::quoted(m_file.shown()), UploadLog::quoted(device)));
     }
 
     TerminalWindow::Setup setup;
     setup.portIndex = index;
     setup.portLabel = choice.label;
-    setup.firmwarePath = m_arguments.firmwarePath;
+    // The engine sends the one reading it is given and opens no file: the
+    // path is only shown, as the operator named it.
+    setup.firmwarePath = m_file.shown();
     setup.linesToSend = m_linesToSend;
     setup.policy = m_arguments.policy;
     TerminalWindow window(setup, *port, m_printer, m_desk, m_log);
@@ -84,21 +89,23 @@ PortResult GangUpload::uploadOn(int index)
     ClosePortIfOpen(*port);
 
     PortResult result;
-    result.result = outcome.kind == UploadOutcome::Kind::Stopped && window.questionCancelled()
-                        ? QStringLiteral("cancelled")
-                        : resultName(outcome);
-    result.message = outcome.message;
+    // A Ctrl-C that interrupted a question is a cancel, not the operator's No.
+    const bool cancelled = outcome.kind == UploadOutcome::Kind::Stopped && window.questionCancelled();
+    result.result = cancelled ? QStringLiteral("cancelled") : resultName(outcome);
+    result.message = cancelled ? QString() : resultMessage(outcome);
+    result.detail = outcome.detail;
     result.lines = outcome.linesSent;
     result.resends = outcome.resends;
     result.stale = outcome.staleAnswers;
     result.seconds = elapsed.elapsed() / 1000.0;
     if (m_log)
-        m_log->write(choice.label, QStringLiteral("result %1%2, %3 lines, %4 resends")
-                                       .arg(result.result,
-                                            result.message.isEmpty() ? QString()
-                                                                     : QStringLiteral(" \"") + result.message + QLatin1Char('"'))
-                                       .arg(result.lines)
-                                       .arg(result.resends));
+        m_log->write(choice.label,
+                     QStringLiteral("result %1%2%3, %4 lines, %5 resends")
+                         .arg(result.result,
+                              result.message.isEmpty() ? QString() : QLatin1Char(' ') + UploadLog::quoted(result.message),
+                              result.detail.isEmpty() ? QString() : QStringLiteral(" detail ") + UploadLog::quoted(result.detail))
+                         .arg(result.lines)
+                         .arg(result.resends));
     m_printer.result(index, result);
     return result;
 }

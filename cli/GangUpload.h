@@ -10,6 +10,7 @@
 
 namespace quobin::cli {
 
+class FileArgument;
 class QuestionDesk;
 class UploadLog;
 
@@ -20,8 +21,9 @@ class UploadLog;
 // A port that fails, asks or vanishes holds up no other.
 class GangUpload {
 public:
-    GangUpload(const UploadArguments &arguments, std::shared_ptr<const FirmwareImage> image,
-               int linesToSend, Printer &printer, QuestionDesk &desk, UploadLog *log);
+    GangUpload(const UploadArguments &arguments, const FileArgument &file,
+               std::shared_ptr<const FirmwareImage> image, int linesToSend, Printer &printer,
+               QuestionDesk &desk, UploadLog *log);
 
     // Runs every port to its end; redraws the live lines meanwhile.
     QList<PortResult> run();
@@ -30,6 +32,7 @@ private:
     PortResult uploadOn(int index);
 
     const UploadArguments &m_arguments;
+    const FileArgument &m_file;
     const std::shared_ptr<const FirmwareImage> m_image;
     const int m_linesToSend;
     Printer &m_printer;

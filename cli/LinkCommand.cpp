@@ -1,6 +1,7 @@
 #include "LinkCommand.h"
 
 #include "PortsReport.h"
+#include "SerialLineCheck.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -62,6 +63,8 @@ int LinkCommand::run(const QStringList &arguments)
         return fail(QStringLiteral("%1: %2").arg(device, QString::fromLocal8Bit(std::strerror(errno))));
     if (!S_ISCHR(info.st_mode))
         return fail(QStringLiteral("%1 is not a character device; a serial device is one, such as /dev/ttyUSB0").arg(device));
+    if (const QString problem = notASerialLine(device); !problem.isEmpty())
+        return fail(problem);
 
     const QString folder = m_context.folders.writeFolder();
     if (!QDir().mkpath(folder))

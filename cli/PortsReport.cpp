@@ -1,11 +1,13 @@
 #include "PortsReport.h"
 
+#include "DeviceAccess.h"
+#include "SerialLineCheck.h"
+
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QSet>
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,16 +26,12 @@ QString comName(int number)
     return QStringLiteral("Com %1").arg(number);
 }
 
-// The group whose members may read and write the device, when there is one;
-// serial adapters belong to dialout on Debian and its kin.
+// Joining the device's group helps only when that group may read and write it.
 QString accessHintFor(const QString &device)
 {
-    QString group = QStringLiteral("dialout");
-    struct stat info {};
-    if (::stat(QFile::encodeName(device).constData(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
-        if (const struct group *entry = ::getgrgid(info.st_gid))
-            group = QString::fromLocal8Bit(entry->gr_name);
-    }
+    const QString group = groupThatMayOpen(device);
+    if (group.isEmpty())
+        return {};
     return QStringLiteral("join the %1 group (sudo usermod -aG %1 \"$USER\") and log in again").arg(group);
 }
 
@@ -82,6 +80,7 @@ ComPortState comPortState(int number, const QStringList &linkFolders, const QLis
     port.mapping = portMappingFor(qint16(number), linkFolders);
     port.exists = QFileInfo::exists(port.mapping.device);
     if (port.exists) {
+        port.notSerial = notASerialLine(port.mapping.device);
         port.mayOpen = ::access(QFile::encodeName(port.mapping.device).constData(), R_OK | W_OK) == 0;
         if (!port.mayOpen)
             port.accessHint = accessHintFor(port.mapping.device);
@@ -151,9 +150,14 @@ QString comPortText(const ComPortState &port)
                                  .arg(port.linkTarget.isEmpty() ? QStringLiteral("nothing") : port.linkTarget);
         return text;
     }
-    text += indent + (port.mayOpen ? QStringLiteral("present; this user may open it\n")
-                                   : QStringLiteral("present; this user may not open it: ") + port.accessHint
-                                         + QLatin1Char('\n'));
+    if (!port.notSerial.isEmpty())
+        return text + indent + port.notSerial + QLatin1Char('\n');
+    if (port.mayOpen)
+        text += indent + QStringLiteral("present; this user may open it\n");
+    else if (port.accessHint.isEmpty())
+        text += indent + QStringLiteral("present; this user may not open it (%1)\n").arg(whyNotOpened(port.mapping.device, false, QString()));
+    else
+        text += indent + QStringLiteral("present; this user may not open it: ") + port.accessHint + QLatin1Char('\n');
     if (port.usb && !port.usb->text().isEmpty())
         text += indent + port.usb->text() + QLatin1Char('\n');
     return text;
@@ -202,6 +206,7 @@ QJsonObject portsJson(const PortsReport &report)
             {QStringLiteral("exists"), port.exists},
             {QStringLiteral("mayOpen"), port.mayOpen},
             {QStringLiteral("hint"), port.accessHint.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.accessHint)},
+            {QStringLiteral("notSerial"), port.notSerial.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.notSerial)},
             {QStringLiteral("usb"), usbJson(port.usb)},
         });
     }

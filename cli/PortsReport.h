@@ -18,7 +18,8 @@ struct ComPortState {
     PortMapping mapping;
     bool exists = false;
     bool mayOpen = false;          // this user may open it for reading and writing
-    QString accessHint;            // what to do when the user may not; else empty
+    QString accessHint;            // what to do when the user may not and it would help; else empty
+    QString notSerial;             // why what is there is no serial line; empty when it is one
     QString linkTarget;            // where a link that leads nowhere points
     std::optional<DeviceDescription> usb;
 };

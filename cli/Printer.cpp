@@ -35,6 +35,30 @@ int terminalColumns(std::FILE *out)
     return 0;
 }
 
+// Columns kept free after a question for the answer being typed.
+constexpr int kAnswerRoom = 8;
+
+// text in rows of at most width characters, broken at spaces where it can be.
+QStringList wrapped(const QString &text, int width)
+{
+    QStringList rows;
+    QString row;
+    for (const QString &word : text.split(QLatin1Char(' '))) {
+        QString rest = word;
+        if (!row.isEmpty() && row.size() + 1 + rest.size() > width) {
+            rows << row;
+            row.clear();
+        }
+        while (rest.size() > width) {
+            rows << rest.left(width);
+            rest = rest.mid(width);
+        }
+        row += (row.isEmpty() ? QString() : QStringLiteral(" ")) + rest;
+    }
+    rows << row;
+    return rows;
+}
+
 QString fixed(double value, int decimals)
 {
     // Always a full stop, whatever the locale says.
@@ -42,6 +66,15 @@ QString fixed(double value, int decimals)
 }
 
 } // namespace
+
+QString PortResult::explained() const
+{
+    if (detail.isEmpty())
+        return message;
+    if (message.isEmpty())
+        return detail;
+    return message + QStringLiteral(" (") + detail + QLatin1Char(')');
+}
 
 Printer::Printer(Mode mode, QStringList portLabels, std::FILE *out) : m_mode(mode), m_out(out)
 {
@@ -103,24 +136,31 @@ void Printer::result(int port, const PortResult &result)
         json(port, {{QStringLiteral("event"), QStringLiteral("result")},
                     {QStringLiteral("result"), result.result},
                     {QStringLiteral("message"), result.message},
+                    {QStringLiteral("detail"), result.detail},
                     {QStringLiteral("lines"), result.lines},
                     {QStringLiteral("resends"), result.resends},
                     {QStringLiteral("stale"), result.stale},
                     {QStringLiteral("seconds"), std::round(result.seconds * 1000) / 1000}});
     else if (m_mode == Mode::Plain)
         writeLine(state.label + QStringLiteral(": ") + result.result
-                  + (result.message.isEmpty() ? QString() : QStringLiteral(": ") + result.message));
+                  + (result.explained().isEmpty() ? QString() : QStringLiteral(": ") + result.explained()));
 }
 
 void Printer::beginQuestion(int port, const QString &text)
 {
     std::lock_guard lock(m_mutex);
     m_questionOpen = true;
+    m_questionPort = port;
     std::FILE *to = m_mode == Mode::Json ? stderr : m_out;
     const QString question = m_ports[port].label + QStringLiteral(": ") + text + QStringLiteral(" [y/N] ");
-    m_questionColumns = int(question.size());
-    m_questionPort = port;
-    std::fputs(question.toUtf8().constData(), to);
+    // On a terminal the question is broken into rows that fit, with room
+    // left for the answer, so that the rows between it and the live lines
+    // can be counted and those lines go on being redrawn above it.
+    const int columns = m_mode == Mode::Live ? terminalColumns(m_out) : 0;
+    const QStringList rows = columns > kAnswerRoom * 2 ? wrapped(question, columns - kAnswerRoom)
+                                                       : QStringList{question};
+    m_questionRows = columns > kAnswerRoom * 2 ? int(rows.size()) : 0;
+    std::fputs(rows.join(QLatin1Char('\n')).toUtf8().constData(), to);
     std::fflush(to);
 }
 
@@ -157,13 +197,14 @@ void Printer::redraw()
 
     QString block;
     if (m_questionOpen) {
-        // The other ports go on while a question waits on the line below
+        // The other ports go on while a question waits on the rows below
         // their live lines: redraw those above it and put the cursor back
-        // where the answer is being typed. Only while the question fits on
-        // one line, or the lines to go up could not be counted.
-        if (m_linesDrawn == 0 || width < 0 || m_questionColumns + 8 >= columns)
+        // where the answer is being typed. Not when the rows to go up could
+        // not be counted (the terminal's width unknown).
+        if (m_linesDrawn == 0 || m_questionRows == 0)
             return;
-        block = QStringLiteral("\x1b""7\x1b[%1A").arg(m_linesDrawn) + lines + QStringLiteral("\x1b""8");
+        block = QStringLiteral("\x1b""7\x1b[%1A").arg(m_linesDrawn + m_questionRows - 1) + lines
+                + QStringLiteral("\x1b""8");
     } else {
         if (m_linesDrawn > 0)
             block = QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
@@ -179,8 +220,8 @@ QString Printer::liveLine(const PortState &state) const
     QString line = state.label.leftJustified(m_labelWidth) + QStringLiteral("  ");
     if (!state.sending || state.done) {
         line += state.phase.left(60);
-        if (state.done && !state.result.message.isEmpty())
-            line += QStringLiteral(" (") + state.result.message + QLatin1Char(')');
+        if (state.done && !state.result.explained().isEmpty())
+            line += QStringLiteral(" (") + state.result.explained() + QLatin1Char(')');
         return line;
     }
     const int total = qMax(state.total, 1);
@@ -207,7 +248,7 @@ void Printer::summary()
     for (const PortState &state : m_ports)
         rows << QStringList{state.label, state.result.result, QString::number(state.result.lines),
                             QString::number(state.result.resends), fixed(state.result.seconds, 1),
-                            state.result.message};
+                            state.result.explained()};
     QList<int> widths(header.size(), 0);
     for (const QStringList &row : rows)
         for (int i = 0; i < row.size(); ++i)

@@ -12,12 +12,18 @@ namespace quobin::cli {
 
 // How one port's upload ended, as the command line reports it.
 struct PortResult {
-    QString result;    // success, no-response, stopped, ...
-    QString message;   // the window's box text; empty where it shows none
+    QString result;    // success, completed-with-errors, no-response, stopped, ...
+    // The window's box text; for completed-with-errors the lines let go and
+    // why, for stopped the line and the question answered No.
+    QString message;
+    QString detail;    // the system's reason for a port, file or transfer failure
     int lines = 0;
     int resends = 0;
     int stale = 0;     // late answers dropped before a line was sent
     double seconds = 0;
+
+    // The message with the detail beside it, as one line for people.
+    QString explained() const;
 };
 
 // The one owner of stdout. Every port's thread reports through it; it writes
@@ -76,7 +82,7 @@ private:
     QList<PortState> m_ports;
     int m_linesDrawn = 0;
     bool m_questionOpen = false;
-    int m_questionColumns = 0;
+    int m_questionRows = 0;        // rows the open question takes; 0 when not counted
     int m_questionPort = -1;
     int m_labelWidth = 4;
 };

@@ -26,7 +26,7 @@ TerminalWindow::TerminalWindow(Setup setup, SerialPort &port, Printer &printer, 
 void TerminalWindow::setStatus(const QString &text)
 {
     m_printer.status(m_setup.portIndex, text);
-    log(QStringLiteral("status \"") + text + QLatin1Char('"'));
+    log(QStringLiteral("status ") + UploadLog::quoted(text));
 }
 
 void TerminalWindow::setLinesRemaining(qint16 lines)
@@ -73,12 +73,12 @@ void TerminalWindow::letEventsRun(int maxBlockMsecs)
 
 void TerminalWindow::showPlainBox(const QString &text)
 {
-    log(QStringLiteral("box \"") + text + QLatin1Char('"'));
+    log(QStringLiteral("box ") + UploadLog::quoted(text));
 }
 
 void TerminalWindow::showWarningBox(const QString &text)
 {
-    log(QStringLiteral("warning box \"") + text + QLatin1Char('"'));
+    log(QStringLiteral("warning box ") + UploadLog::quoted(text));
 }
 
 bool TerminalWindow::askYesNo(const QString &text)
@@ -89,7 +89,7 @@ bool TerminalWindow::askYesNo(const QString &text)
     if (CancelSignal::requested()) {
         m_questionCancelled = true;
         m_printer.prompt(m_setup.portIndex, text, false);
-        log(QStringLiteral("question \"") + text + QStringLiteral("\" answered no: cancelled"));
+        log(QStringLiteral("question ") + UploadLog::quoted(text) + QStringLiteral(" answered no: cancelled"));
         return false;
     }
     switch (m_setup.policy) {
@@ -107,7 +107,7 @@ bool TerminalWindow::askYesNo(const QString &text)
     }
     }
     m_printer.prompt(m_setup.portIndex, text, answer);
-    log(QStringLiteral("question \"") + text + QStringLiteral("\" answered ")
+    log(QStringLiteral("question ") + UploadLog::quoted(text) + QStringLiteral(" answered ")
         + (answer ? QStringLiteral("yes") : QStringLiteral("no")));
     return answer;
 }

@@ -1,13 +1,17 @@
 #include "UploadArguments.h"
 
+#include "ArgumentText.h"
 #include "PortNames.h"
 #include "SerialError.h"
+#include "SerialLineCheck.h"
 #include "SettingsFile.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+
+#include <limits>
 
 namespace quobin::cli {
 
@@ -16,6 +20,19 @@ namespace {
 PortChoice comPort(int number, const QStringList &linkFolders)
 {
     return {QStringLiteral("Com %1").arg(number), portNameFor(qint16(number), linkFolders)};
+}
+
+// What is not a serial line (/dev/null, a regular file, the operator's own
+// terminal) would take the controller's commands, or give answers that no
+// controller sent.
+void requireSerialLine(const PortChoice &choice)
+{
+    const QString problem = notASerialLine(choice.device);
+    if (problem.isEmpty())
+        return;
+    if (choice.label == choice.device)
+        throw UsageError(problem);
+    throw UsageError(choice.label + QStringLiteral(": ") + problem);
 }
 
 // The port the window chose last, from quobin.ini.
@@ -31,7 +48,9 @@ PortChoice portFromSettings(const CliContext &context)
     }
     if (settings.comPortPosition < 0)
         throw UsageError(QStringLiteral("no --port given, and %1 names no port").arg(path));
-    return comPort(settings.comPortPosition + 1, context.folders.linkFolders());
+    const PortChoice choice = comPort(settings.comPortPosition + 1, context.folders.linkFolders());
+    requireSerialLine(choice);
+    return choice;
 }
 
 // Two names for one device (a link and its target, "Com 1" and its link)
@@ -50,7 +69,7 @@ ErrorPolicy policyNamed(const QString &name)
         return ErrorPolicy::Stop;
     if (name == QLatin1String("continue"))
         return ErrorPolicy::Continue;
-    throw UsageError(QStringLiteral("--on-error takes ask, stop or continue, not '%1'").arg(name));
+    throw UsageError(QStringLiteral("--on-error takes ask, stop or continue, not '%1'").arg(readable(name)));
 }
 
 } // namespace
@@ -73,13 +92,17 @@ PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
                                  .arg(number)
                                  .arg(kLastComPort)
                                  .arg(choice.device));
+        requireSerialLine(choice);
         return choice;
     }
-    if (QFileInfo::exists(text))
-        return {text, text};
-    throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor an "
-                                    "existing device")
-                         .arg(text));
+    if (!QFileInfo::exists(text))
+        throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor an "
+                                        "existing device")
+                             .arg(readable(text)));
+    // The serial library reads a relative name as one under /dev.
+    const PortChoice choice{text, QFileInfo(text).absoluteFilePath()};
+    requireSerialLine(choice);
+    return choice;
 }
 
 UploadArguments UploadArguments::parse(const QStringList &arguments, const CliContext &context,
@@ -108,17 +131,24 @@ UploadArguments UploadArguments::parse(const QStringList &arguments, const CliCo
     if (result.firmwarePath.size() == 1)
         result.firmwarePath.prepend(QStringLiteral("./"));
 
-    const QStringList policies = parser.values(onError);
-    if (policies.size() > 1)
-        throw UsageError(QStringLiteral("--on-error is given more than once"));
-    result.policy = policies.isEmpty() ? (stdinIsTerminal ? ErrorPolicy::Ask : ErrorPolicy::Stop)
-                                       : policyNamed(policies.first());
+    // An option that takes one value must not be given twice: which of the
+    // two the operator meant cannot be told.
+    for (const QCommandLineOption *single : {&onError, &waitOption, &log}) {
+        if (parser.values(*single).size() > 1)
+            throw UsageError(QStringLiteral("--%1 is given more than once").arg(single->names().first()));
+    }
+    result.policy = parser.isSet(onError) ? policyNamed(parser.value(onError))
+                    : stdinIsTerminal    ? ErrorPolicy::Ask
+                                         : ErrorPolicy::Stop;
 
     if (parser.isSet(waitOption)) {
         bool ok = false;
-        result.controllerWaitSeconds = parser.value(waitOption).toInt(&ok);
+        const QString text = parser.value(waitOption);
+        result.controllerWaitSeconds = text.toInt(&ok);
         if (!ok || result.controllerWaitSeconds < 1)
-            throw UsageError(QStringLiteral("--wait-for-controller takes a whole number of seconds, 1 or more"));
+            throw UsageError(QStringLiteral("--wait-for-controller takes a whole number of seconds from 1 to %1, not '%2'")
+                                 .arg(std::numeric_limits<int>::max())
+                                 .arg(readable(text)));
     }
     result.json = parser.isSet(json);
     result.noCheck = parser.isSet(noCheck);

@@ -7,15 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <stdexcept>
-
 namespace quobin::cli {
-
-// Bad usage: the message says what is wrong; nothing has been sent.
-class UsageError : public std::runtime_error {
-public:
-    explicit UsageError(const QString &message) : std::runtime_error(message.toStdString()) {}
-};
 
 // One port to upload to: how the operator named it, and the device opened.
 struct PortChoice {

@@ -1,15 +1,15 @@
 #include "UploadCommand.h"
 
+#include "ArgumentText.h"
 #include "CancelSignal.h"
 #include "FirmwareCheck.h"
+#include "FileArgument.h"
 #include "FirmwareImage.h"
 #include "GangUpload.h"
 #include "Printer.h"
 #include "QuestionDesk.h"
 #include "UploadArguments.h"
 #include "UploadLog.h"
-
-#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -37,8 +37,8 @@ const char kUsage[] =
     "  --json             one JSON object per line on stdout, each with \"port\"\n"
     "  --log FILE         append every byte sent and received, per port, to FILE\n"
     "  --no-check         send FILE even when it fails quobin-cli check\n"
-    "Exit status: 0 all succeeded, 1 an upload failed, 2 bad usage or file (nothing sent),\n"
-    "130 cancelled (Ctrl-C or SIGTERM).\n";
+    "Exit status: 0 all succeeded, 1 an upload failed or the log could not be written,\n"
+    "2 bad usage or file (nothing sent), 130 cancelled (Ctrl-C or SIGTERM), 129 hung up (SIGHUP).\n";
 
 void complain(const QString &text)
 {
@@ -52,17 +52,12 @@ struct CheckedFile {
     FirmwareCheckReport report;
 };
 
-CheckedFile readAndCheck(const UploadArguments &arguments)
+CheckedFile readAndCheck(const FileArgument &file, bool noCheck)
 {
-    const QString &path = arguments.firmwarePath;
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw UsageError(QStringLiteral("%1: no such file").arg(path));
-    if (info.isDir())
-        throw UsageError(QStringLiteral("%1: is a folder, not a firmware file").arg(path));
+    const QString path = file.shown();
     std::shared_ptr<const FirmwareImage> image;
     try {
-        image = FirmwareImage::read(path);
+        image = FirmwareImage::read(file.openablePath());
     } catch (const FirmwareFileError &error) {
         throw UsageError(QStringLiteral("%1: %2").arg(path, QString::fromStdString(error.what())));
     }
@@ -71,7 +66,7 @@ CheckedFile readAndCheck(const UploadArguments &arguments)
     if (report.overLimit)
         throw UsageError(QStringLiteral("%1: %2 lines, more than the %3 an upload can send")
                              .arg(path).arg(report.lines).arg(FirmwareCheckReport::kLineLimit));
-    if (!arguments.noCheck && !report.passed()) {
+    if (!noCheck && !report.passed()) {
         const QStringList failures = report.failures();
         QString text = QStringLiteral("%1 fails the check; nothing was sent (--no-check sends it anyway):").arg(path);
         for (qsizetype i = 0; i < failures.size() && i < kProblemsShown; ++i)
@@ -92,11 +87,13 @@ int UploadCommand::run(const QStringList &arguments)
         return ExitSuccess;
     }
     UploadArguments parsed;
+    std::unique_ptr<FileArgument> firmware;
     CheckedFile file;
     std::unique_ptr<UploadLog> log;
     try {
         parsed = UploadArguments::parse(arguments, m_context, ::isatty(STDIN_FILENO));
-        file = readAndCheck(parsed);
+        firmware = std::make_unique<FileArgument>(parsed.firmwarePath);
+        file = readAndCheck(*firmware, parsed.noCheck);
         if (!parsed.logPath.isEmpty())
             log = std::make_unique<UploadLog>(parsed.logPath);
     } catch (const std::exception &error) {
@@ -118,18 +115,28 @@ int UploadCommand::run(const QStringList &arguments)
     // through a controller's flash: output to it is dropped, the uploads go on.
     std::signal(SIGPIPE, SIG_IGN);
     const QList<PortResult> results
-        = GangUpload(parsed, file.image, file.report.lines - file.report.blankLines, printer, desk,
-                     log.get())
+        = GangUpload(parsed, *firmware, file.image, file.report.lines - file.report.blankLines, printer,
+                     desk, log.get())
               .run();
     printer.summary();
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        if (!results[i].detail.isEmpty())
+            complain(labels[i] + QStringLiteral(": ") + results[i].detail);
+    }
+
+    // The record is part of the job: a log that lost lines is a failure too.
+    const QString logFailure = log ? log->failure() : QString();
+    if (!logFailure.isEmpty())
+        complain(QStringLiteral("cannot write the log %1: %2; it is incomplete")
+                     .arg(readable(parsed.logPath), logFailure));
 
     if (CancelSignal::requested())
-        return ExitCancelled;
+        return CancelSignal::hungUp() ? ExitHungUp : ExitCancelled;
     for (const PortResult &result : results) {
         if (result.result != QLatin1String("success"))
             return ExitFailed;
     }
-    return ExitSuccess;
+    return logFailure.isEmpty() ? ExitSuccess : ExitFailed;
 }
 
 } // namespace quobin::cli

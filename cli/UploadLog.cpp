@@ -1,29 +1,66 @@
 #include "UploadLog.h"
 
+#include "ArgumentText.h"
 #include "SerialError.h"
+#include "Command.h"
 
 #include <QDateTime>
 
-#include <stdexcept>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace quobin::cli {
 
-UploadLog::UploadLog(const QString &path) : m_file(path)
+UploadLog::UploadLog(const QString &path)
 {
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
-        throw std::runtime_error(("cannot open the log " + path + ": " + m_file.errorString())
-                                     .toStdString());
+    // Without blocking: a FIFO that nobody reads is refused at once rather
+    // than holding up the upload before it starts.
+    m_descriptor = ::open(argumentBytes(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (m_descriptor < 0)
+        throw UsageError(QStringLiteral("cannot open the log %1: %2")
+                             .arg(readable(path), QString::fromLocal8Bit(std::strerror(errno))));
+    ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) & ~O_NONBLOCK);
+}
+
+UploadLog::~UploadLog()
+{
+    ::close(m_descriptor);
 }
 
 void UploadLog::write(const QString &port, const QString &text)
 {
     // UTC with milliseconds, the same whatever the machine's locale.
     const QString stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-    const QByteArray line = (stamp + QLatin1Char(' ') + port + QStringLiteral(": ") + text
+    const QByteArray line = (stamp + QLatin1Char(' ') + escaped(port.toUtf8()) + QStringLiteral(": ") + text
                              + QLatin1Char('\n')).toUtf8();
     std::lock_guard lock(m_mutex);
-    m_file.write(line);
-    m_file.flush();
+    if (!m_failure.isEmpty())
+        return;
+    qsizetype done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(m_descriptor, line.constData() + done, size_t(line.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_failure = n < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("nothing written");
+            return;
+        }
+        done += n;
+    }
+}
+
+QString UploadLog::failure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failure;
+}
+
+QString UploadLog::quoted(const QString &text)
+{
+    return QLatin1Char('"') + escaped(text.toUtf8()) + QLatin1Char('"');
 }
 
 QString UploadLog::escaped(const QByteArray &bytes)
@@ -70,7 +107,7 @@ void LoggingSerialPort::setPortOpen(bool open)
         m_port.setPortOpen(open);
     } catch (const SerialError &error) {
         m_log.write(m_label, (open ? QStringLiteral("open failed: ") : QStringLiteral("close failed: "))
-                                 + QString::fromStdString(error.what()));
+                                 + UploadLog::escaped(QByteArray(error.what())));
         throw;
     }
     if (open)

@@ -2,7 +2,6 @@
 
 #include "SerialPort.h"
 
-#include <QFile>
 #include <QString>
 
 #include <mutex>
@@ -11,19 +10,33 @@ namespace quobin::cli {
 
 // The support engineer's record of an upload: one time-stamped line per
 // event, each naming its port, appended to one file shared by every port.
+// Every text that comes from outside (a port's name, a status text holding
+// the file's name, a box text) is escaped as the bytes on the wire are, so
+// that a name holding a line end cannot split a record.
 class UploadLog {
 public:
-    // Throws std::runtime_error when the file cannot be opened for appending.
+    // path: as decoded by argumentsKeepingBytes(), opened by its own bytes.
+    // Throws UsageError when the file cannot be opened for appending.
     explicit UploadLog(const QString &path);
+    ~UploadLog();
+    UploadLog(const UploadLog &) = delete;
+    UploadLog &operator=(const UploadLog &) = delete;
 
     void write(const QString &port, const QString &text);
 
+    // Why a write failed, once one has (the log is incomplete from there);
+    // empty while every write has succeeded.
+    QString failure() const;
+
     // Bytes as readable text: printable ASCII as it stands, the rest escaped.
     static QString escaped(const QByteArray &bytes);
+    // A text in double quotes, escaped as its UTF-8 bytes.
+    static QString quoted(const QString &text);
 
 private:
-    std::mutex m_mutex;
-    QFile m_file;
+    mutable std::mutex m_mutex;
+    int m_descriptor = -1;
+    QString m_failure;
 };
 
 // A serial port that writes every byte sent and received, and every open and

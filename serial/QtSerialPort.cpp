@@ -1,5 +1,6 @@
 #include "QtSerialPort.h"
 
+#include "DeviceAccess.h"
 #include "LineSettings.h"
 #include "SerialError.h"
 
@@ -90,10 +91,16 @@ void QtSerialPort::setPortOpen(bool open)
     }
     if (m_port.isOpen())
         throw SerialError("the port is already open");
-    m_port.setPortName(m_portNameFor(m_commPort));
+    const QString device = m_portNameFor(m_commPort);
+    m_port.setPortName(device);
     m_port.clearError();
-    if (!m_port.open(QIODevice::ReadWrite))
-        fail(QStringLiteral("cannot open ") + m_port.portName(), m_port);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        // The library's own text says little ("Permission error" for a port
+        // another program holds, too): say which it was.
+        throw SerialError(whyNotOpened(device, m_port.error() == QSerialPort::PermissionError,
+                                       QStringLiteral("cannot open %1: %2").arg(device, m_port.errorString()))
+                              .toStdString());
+    }
     m_bytesSinceOpen = 0;
     onlyXonResumes();
     requestLowLatency();

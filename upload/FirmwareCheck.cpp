@@ -36,6 +36,7 @@ QString shown(char c)
 }
 
 const char *const kEndRecord = ":00000001FF";
+const char *const kByteOrderMark = "\xEF\xBB\xBF";
 
 // What is wrong with one Intel HEX record: ":" then byte count, address (two
 // bytes), type, data and a checksum that brings the sum of all bytes to 0
@@ -112,8 +113,16 @@ FirmwareCheckReport checkFirmwareImage(const FirmwareImage &image)
     bool sawContent = false;
     // Counted the way an upload counts: every line of the image, so a final
     // line end does not make a blank last line.
-    for (const QByteArray &line : image.lines()) {
+    for (QByteArray line : image.lines()) {
         ++report.lines;
+        // An editor's mark of UTF-8 text: the upload would send it as the
+        // start of the first line. The rest of the line is judged as usual.
+        if (report.lines == 1 && line.startsWith(kByteOrderMark)) {
+            report.problems.append({1, QStringLiteral("the file starts with a UTF-8 byte-order mark "
+                                                      "(bytes 0xEF 0xBB 0xBF), which would be sent as "
+                                                      "part of the line")});
+            line.remove(0, 3);
+        }
         if (line.isEmpty()) {
             ++report.blankLines;
             continue;

@@ -24,7 +24,7 @@ struct FirmwareCheckReport {
     int records = 0;        // non-blank lines of a HEX file
     bool hasEndRecord = false;
     int endRecordLine = 0;  // the line of the first end-of-file record
-    QList<FirmwareProblem> problems;  // HEX record problems, by line
+    QList<FirmwareProblem> problems;  // a byte-order mark, HEX record problems; by line
 
     // Nothing stops an upload of this file.
     bool passed() const;

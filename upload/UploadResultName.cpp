@@ -13,6 +13,25 @@ QString lineAndReason(const AnsweredQuestion &question)
 
 } // namespace
 
+QString linesLetGo(const QList<AnsweredQuestion> &questions)
+{
+    QStringList lines;
+    for (const AnsweredQuestion &question : questions) {
+        if (question.answeredYes)
+            lines << lineAndReason(question);
+    }
+    return lines.join(QStringLiteral("; "));
+}
+
+QString lineStoppedAt(const QList<AnsweredQuestion> &questions)
+{
+    for (const AnsweredQuestion &question : questions) {
+        if (!question.answeredYes)
+            return lineAndReason(question) + QStringLiteral(", answered No");
+    }
+    return {};
+}
+
 QString resultName(const UploadOutcome &outcome)
 {
     using Kind = UploadOutcome::Kind;
@@ -33,23 +52,13 @@ QString resultName(const UploadOutcome &outcome)
     return QStringLiteral("transfer-error");
 }
 
-QString linesLetGo(const QList<AnsweredQuestion> &questions)
+QString resultMessage(const UploadOutcome &outcome)
 {
-    QStringList lines;
-    for (const AnsweredQuestion &question : questions) {
-        if (question.answeredYes)
-            lines << lineAndReason(question);
-    }
-    return lines.join(QStringLiteral("; "));
-}
-
-QString lineStoppedAt(const QList<AnsweredQuestion> &questions)
-{
-    for (const AnsweredQuestion &question : questions) {
-        if (!question.answeredYes)
-            return lineAndReason(question) + QStringLiteral(", answered No");
-    }
-    return {};
+    if (outcome.kind == UploadOutcome::Kind::Stopped)
+        return lineStoppedAt(outcome.questions);
+    if (outcome.kind == UploadOutcome::Kind::Success && !linesLetGo(outcome.questions).isEmpty())
+        return linesLetGo(outcome.questions);
+    return outcome.message;
 }
 
 } // namespace quobin

@@ -22,4 +22,11 @@ QString linesLetGo(const QList<AnsweredQuestion> &questions);
 // answered No". Empty when none was.
 QString lineStoppedAt(const QList<AnsweredQuestion> &questions);
 
+// What a front end without boxes says about an outcome: the window's box
+// text, except where the window's box would not tell what happened. A stop
+// names the line and the question answered No ("line 5: Error writing to
+// flash, answered No"), and a completed-with-errors the lines answered Yes
+// and why ("line 5: Error writing to flash; line 9: Checksum error").
+QString resultMessage(const UploadOutcome &outcome);
+
 } // namespace quobin

@@ -183,7 +183,7 @@ void TestCliCheck::checkCommand_data()
                                             QStringLiteral("Intel HEX:   no"), QStringLiteral("\npassed\n")}
                              << QString();
     QTest::newRow("missing file") << QStringList{check, m_files.filePath(QStringLiteral("none.hex"))} << 2 << QStringList{}
-                                  << QStringLiteral("cannot open");
+                                  << QStringLiteral("none.hex: no such file");
     QTest::newRow("a folder") << QStringList{check, m_files.path()} << 2 << QStringList{}
                               << QStringLiteral("is a folder");
     QTest::newRow("no file named") << QStringList{check} << 2 << QStringList{} << QStringLiteral("Usage:");

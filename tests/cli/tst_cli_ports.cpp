@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace quobin;
@@ -116,6 +118,14 @@ void TestCliPorts::linkRefusesWhatIsNoDevice_data()
     // the same everywhere.
     QTest::newRow("nothing there") << QStringLiteral("2") << QStringLiteral("/dev/no-such-device")
                                    << QStringLiteral("/dev/no-such-device: ");
+    // Character devices, but no serial lines: the controller's commands
+    // would vanish, or land on the operator's own screen.
+    QTest::newRow("/dev/null") << QStringLiteral("2") << QStringLiteral("/dev/null")
+                               << QStringLiteral("/dev/null is not a serial line");
+    QTest::newRow("/dev/zero") << QStringLiteral("2") << QStringLiteral("/dev/zero")
+                               << QStringLiteral("/dev/zero is not a serial line");
+    QTest::newRow("/dev/tty") << QStringLiteral("2") << QStringLiteral("/dev/tty")
+                              << QStringLiteral("/dev/tty is a terminal of the system, not a serial line");
     QTest::newRow("port 0") << QStringLiteral("0") << QStringLiteral("@pty") << QStringLiteral("not a port number from 1 to 8");
     QTest::newRow("port 9") << QStringLiteral("9") << QStringLiteral("@pty") << QStringLiteral("not a port number from 1 to 8");
     QTest::newRow("not a number") << QStringLiteral("three") << QStringLiteral("@pty")
@@ -160,6 +170,11 @@ void TestCliPorts::portsShowsLinksDefaultsAndDanglingLinks()
     Pty pty;
     QCOMPARE(cli({QStringLiteral("link"), QStringLiteral("2"), pty.path()}).status, 0);
     QVERIFY(QFile::link(QStringLiteral("/dev/gone-adapter"), linkPath(6)));
+    // Named like links, but no serial lines: each is reported as what it is.
+    QFile plain(linkPath(7));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QVERIFY(QDir().mkdir(linkPath(8)));
 
     const QJsonObject json = portsJson();
     QCOMPARE(json.value(QStringLiteral("linkFolder")).toString(), m_folder->path());
@@ -185,8 +200,20 @@ void TestCliPorts::portsShowsLinksDefaultsAndDanglingLinks()
     QCOMPARE(com6.value(QStringLiteral("exists")).toBool(), false);
     QCOMPARE(com6.value(QStringLiteral("linkTarget")).toString(), QStringLiteral("/dev/gone-adapter"));
 
+    QCOMPARE(ports[6].toObject().value(QStringLiteral("notSerial")).toString(),
+             linkPath(7) + QStringLiteral(" is a regular file, not a serial device"));
+    QCOMPARE(ports[7].toObject().value(QStringLiteral("notSerial")).toString(),
+             linkPath(8) + QStringLiteral(" is a folder, not a serial device"));
+    QVERIFY(com2.value(QStringLiteral("notSerial")).isNull());
+
     const CliRun text = cli({QStringLiteral("ports")});
     QCOMPARE(text.status, 0);
+    QVERIFY2(text.out.contains(QStringLiteral("Com 7  %1  (link %1)\n       %1 is a regular file, not a serial device\n")
+                                   .arg(linkPath(7))),
+             qPrintable(text.out));
+    QVERIFY2(text.out.contains(QStringLiteral("Com 8  %1  (link %1)\n       %1 is a folder, not a serial device\n")
+                                   .arg(linkPath(8))),
+             qPrintable(text.out));
     QVERIFY2(text.out.contains(QStringLiteral("Com 2  %1  (link %2)\n").arg(pty.path(), linkPath(2))), qPrintable(text.out));
     QVERIFY2(text.out.contains(QStringLiteral("Com 4  /dev/ttyS3  (default)\n")), qPrintable(text.out));
     QVERIFY2(text.out.contains(QStringLiteral("missing: the link leads to /dev/gone-adapter, which is not there")),
@@ -196,25 +223,34 @@ void TestCliPorts::portsShowsLinksDefaultsAndDanglingLinks()
 }
 
 // Root may open anything, so the hint is looked for as an unprivileged user.
+// Joining the device's group is advised only when that group may read and
+// write it.
 void TestCliPorts::portsHintsAtTheGroupForAPortTheUserMayNotOpen()
 {
     if (::geteuid() != 0)
         QSKIP("needs root to run the program as another user");
     const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-    if (setpriv.isEmpty())
-        QSKIP("setpriv is not installed");
-    Pty pty;  // owned by root, read-write for root alone
+    QVERIFY2(!setpriv.isEmpty(), "setpriv (util-linux) is needed to run the program as another user");
+    const struct group *dialout = ::getgrnam("dialout");
+    QVERIFY2(dialout, "the group dialout is needed");
+    Pty pty;
+    const QByteArray device = QFile::encodeName(pty.path());
+    QVERIFY(::chown(device.constData(), 0, dialout->gr_gid) == 0);
     QVERIFY(QFile::link(pty.path(), linkPath(1)));
     QVERIFY(QFile::setPermissions(m_folder->path(), QFile::permissions(m_folder->path()) | QFile::ExeOther
                                                         | QFile::ReadOther));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), QStringLiteral("/nonexistent"));
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    const auto portsAsNobody = [&] {
+        return runProgram(setpriv,
+                          {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups"), m_program, QStringLiteral("ports")},
+                          env);
+    };
 
-    const CliRun run = runProgram(setpriv,
-                                  {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                   QStringLiteral("--clear-groups"), m_program, QStringLiteral("ports")},
-                                  env);
+    QVERIFY(::chmod(device.constData(), 0660) == 0);
+    CliRun run = portsAsNobody();
     QCOMPARE(run.status, 0);
     QVERIFY2(run.out.contains(QStringLiteral("Com 1  %1  (link %2)\n       present; this user may not open it: join the "
                                              "dialout group (sudo usermod -aG dialout \"$USER\") and log in again\n")
@@ -222,6 +258,16 @@ void TestCliPorts::portsHintsAtTheGroupForAPortTheUserMayNotOpen()
              qPrintable(run.out + run.err));
     // The folder is not the user's to write: new links would go to the per-user folder.
     QVERIFY2(run.out.contains(QStringLiteral("new links are made in /nonexistent/.config/quobin.")), qPrintable(run.out));
+
+    // Root's alone: no group would help, and none is named.
+    QVERIFY(::chmod(device.constData(), 0600) == 0);
+    run = portsAsNobody();
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("Com 1  %1  (link %2)\n       present; this user may not open it "
+                                             "(permission denied: %1 belongs to user root and group dialout, mode 0600)\n")
+                                  .arg(pty.path(), linkPath(1))),
+             qPrintable(run.out + run.err));
+    QVERIFY(!run.out.contains(QStringLiteral("usermod")));
 }
 
 void TestCliPorts::devicesNoComReachesAreOfferedAFreeNumber()

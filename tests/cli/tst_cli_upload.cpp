@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include "ControllerSimulator.h"
 #include "HexRecord.h"
 #include "SettingsFile.h"
@@ -56,77 +57,6 @@ QList<QByteArray> linesOf(const QByteArray &content)
         line = line.trimmed();
     lines.removeAll(QByteArray());
     return lines;
-}
-
-// One run of the built quobin-cli, its stdin given, stdout and stderr kept.
-struct RunningCli {
-    QProcess process;
-    QByteArray out;
-    QByteArray err;
-
-    QString program = QStringLiteral(QUOBIN_CLI);
-
-    void start(const QStringList &arguments, const QByteArray &input = {}, bool moreInput = false)
-    {
-        // The program inherits the run's locale: the comma-decimal run
-        // checks that a desktop writing 1,5 changes no byte of the JSON or
-        // the log.
-        process.setProgram(program);
-        process.setArguments(arguments);
-        process.start();
-        QVERIFY(process.waitForStarted());
-        process.write(input);
-        if (!moreInput)
-            process.closeWriteChannel();
-    }
-    // A program that does not end in time fails its case and says what it
-    // was doing, rather than holding up the whole suite.
-    int finish(int timeoutMsecs = 15000)
-    {
-        const bool ended = process.waitForFinished(timeoutMsecs);
-        if (!ended) {
-            process.kill();
-            process.waitForFinished(2000);
-        }
-        out = process.readAllStandardOutput();
-        err = process.readAllStandardError();
-        if (!ended)
-            qWarning("quobin-cli %s did not end within %d ms\n--- stdout (end)\n%s\n--- stderr\n%s",
-                     qPrintable(process.arguments().join(QLatin1Char(' '))), timeoutMsecs,
-                     out.right(2000).constData(), err.constData());
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-    void signal(int number) { ::kill(pid_t(process.processId()), number); }
-
-    QList<QJsonObject> events() const
-    {
-        QList<QJsonObject> objects;
-        for (const QByteArray &line : out.split('\n')) {
-            if (line.isEmpty())
-                continue;
-            QJsonParseError error{};
-            const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-            if (error.error != QJsonParseError::NoError || !document.isObject())
-                return {}; // not JSON: the caller's comparison fails
-            objects << document.object();
-        }
-        return objects;
-    }
-    // The last event of port: its result.
-    QJsonObject resultOf(const QString &port) const
-    {
-        QJsonObject last;
-        for (const QJsonObject &event : events())
-            if (event.value("port").toString() == port)
-                last = event;
-        return last;
-    }
-};
-
-int runCli(RunningCli &run, const QStringList &arguments, const QByteArray &input = {})
-{
-    run.start(arguments, input);
-    return run.finish();
 }
 
 } // namespace
