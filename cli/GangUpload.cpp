@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ClosePortIfOpen.h"
 #include "FileArgument.h"
+#include "LogText.h"
 #include "QtSerialPort.h"
 #include "UploadLog.h"
 #include "UploadProcedure.h"
@@ -67,7 +68,7 @@ PortResult GangUpload::uploadOn(int index)
     if (m_log) {
         logging.emplace(serial, *m_log, choice.label);
         port = &*logging;
-        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(UploadLog::quoted(m_file.shown()), UploadLog::quoted(device)));
+        m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(quotedText(m_file.shown()), quotedText(device)));
     }
 
     TerminalWindow::Setup setup;
@@ -102,8 +103,8 @@ PortResult GangUpload::uploadOn(int index)
         m_log->write(choice.label,
                      QStringLiteral("result %1%2%3, %4 lines, %5 resends")
                          .arg(result.result,
-                              result.message.isEmpty() ? QString() : QLatin1Char(' ') + UploadLog::quoted(result.message),
-                              result.detail.isEmpty() ? QString() : QStringLiteral(" detail ") + UploadLog::quoted(result.detail))
+                              result.message.isEmpty() ? QString() : QLatin1Char(' ') + quotedText(result.message),
+                              result.detail.isEmpty() ? QString() : QStringLiteral(" detail ") + quotedText(result.detail))
                          .arg(result.lines)
                          .arg(result.resends));
     m_printer.result(index, result);

@@ -1,6 +1,7 @@
 #include "UploadLog.h"
 
 #include "ArgumentText.h"
+#include "LogText.h"
 #include "SerialError.h"
 #include "Command.h"
 
@@ -34,7 +35,7 @@ void UploadLog::write(const QString &port, const QString &text)
 {
     // UTC with milliseconds, the same whatever the machine's locale.
     const QString stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-    const QByteArray line = (stamp + QLatin1Char(' ') + escaped(port.toUtf8()) + QStringLiteral(": ") + text
+    const QByteArray line = (stamp + QLatin1Char(' ') + escapedBytes(port.toUtf8()) + QStringLiteral(": ") + text
                              + QLatin1Char('\n')).toUtf8();
     std::lock_guard lock(m_mutex);
     if (!m_failure.isEmpty())
@@ -58,30 +59,6 @@ QString UploadLog::failure() const
     return m_failure;
 }
 
-QString UploadLog::quoted(const QString &text)
-{
-    return QLatin1Char('"') + escaped(text.toUtf8()) + QLatin1Char('"');
-}
-
-QString UploadLog::escaped(const QByteArray &bytes)
-{
-    QString text;
-    text.reserve(bytes.size() + 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '\\')
-            text += QStringLiteral("\\\\");
-        else if (byte == '\r')
-            text += QStringLiteral("\\r");
-        else if (byte == '\n')
-            text += QStringLiteral("\\n");
-        else if (byte >= 0x20 && byte < 0x7f)
-            text += QLatin1Char(c);
-        else
-            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-    }
-    return text;
-}
 
 LoggingSerialPort::LoggingSerialPort(SerialPort &port, UploadLog &log, QString portLabel)
     : m_port(port), m_log(log), m_label(std::move(portLabel))
@@ -107,7 +84,7 @@ void LoggingSerialPort::setPortOpen(bool open)
         m_port.setPortOpen(open);
     } catch (const SerialError &error) {
         m_log.write(m_label, (open ? QStringLiteral("open failed: ") : QStringLiteral("close failed: "))
-                                 + UploadLog::escaped(QByteArray(error.what())));
+                                 + escapedBytes(QByteArray(error.what())));
         throw;
     }
     if (open)
@@ -120,7 +97,7 @@ void LoggingSerialPort::setPortOpen(bool open)
 
 void LoggingSerialPort::output(const QByteArray &bytes)
 {
-    m_log.write(m_label, QStringLiteral("sent \"") + UploadLog::escaped(bytes) + QLatin1Char('"'));
+    m_log.write(m_label, QStringLiteral("sent \"") + escapedBytes(bytes) + QLatin1Char('"'));
     m_port.output(bytes);
 }
 
@@ -128,7 +105,7 @@ QByteArray LoggingSerialPort::input()
 {
     const QByteArray bytes = m_port.input();
     if (!bytes.isEmpty())
-        m_log.write(m_label, QStringLiteral("received \"") + UploadLog::escaped(bytes) + QLatin1Char('"'));
+        m_log.write(m_label, QStringLiteral("received \"") + escapedBytes(bytes) + QLatin1Char('"'));
     return bytes;
 }
 

@@ -28,11 +28,6 @@ public:
     // empty while every write has succeeded.
     QString failure() const;
 
-    // Bytes as readable text: printable ASCII as it stands, the rest escaped.
-    static QString escaped(const QByteArray &bytes);
-    // A text in double quotes, escaped as its UTF-8 bytes.
-    static QString quoted(const QString &text);
-
 private:
     mutable std::mutex m_mutex;
     int m_descriptor = -1;

@@ -379,7 +379,9 @@ private slots:
     // three times for a failure.
     void aPipeGetsTheResultsAndTheBell()
     {
-        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("100"), QStringLiteral("--boards"), QStringLiteral("3"),
+        // The next board comes well after the slot has recorded the last one
+        // and opened its port again: a "^" before that is not heard.
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("600"), QStringLiteral("--boards"), QStringLiteral("3"),
                                   QStringLiteral("--quiet-swap"), QStringLiteral("500"), QStringLiteral("--fault"), QStringLiteral("flash:3@2")};
         SimFixture fixture(m_folder.path(), QStringLiteral("plain"), options);
         QVERIFY(fixture.ready());
