@@ -1,5 +1,7 @@
 #include "StationCommand.h"
 
+#include "SlotNames.h"
+
 #include "BoardLogFiles.h"
 #include "CancelSignal.h"
 #include "FirmwareCheck.h"
@@ -49,29 +51,6 @@ const char kUsage[] =
 void complain(const QString &text)
 {
     std::fprintf(stderr, "quobin-cli station: %s\n", qPrintable(text));
-}
-
-// A slot named like an upload's port; the path is followed afresh at every
-// open, so a comN link or a by-id name is not resolved here.
-station::SlotSpec slotNamed(const QString &text, const QStringList &linkFolders)
-{
-    static const QRegularExpression comName(QStringLiteral("^(?:com\\s*)?(\\d{1,5})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = comName.match(text.trimmed());
-    if (match.hasMatch()) {
-        const int number = match.captured(1).toInt();
-        if (number < 1 || number > 32767)
-            throw UsageError(QStringLiteral("there is no port Com %1").arg(number));
-        const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
-        return {QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link};
-    }
-    // A device that is not there yet is waited for; but a name that is no
-    // path at all is a mistake.
-    if (!text.contains(QLatin1Char('/')) && !QFileInfo::exists(text))
-        throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor a "
-                                        "device path")
-                             .arg(text));
-    return {text, QFileInfo(text).absoluteFilePath()};
 }
 
 int wholeNumber(const QString &text, const QString &option)
@@ -173,7 +152,7 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
     QSet<QString> seen;
     try {
         for (const QString &text : named) {
-            const station::SlotSpec spec = slotNamed(text, context.folders.linkFolders());
+            const station::SlotSpec spec = station::slotNamed(text, context.folders.linkFolders());
             const QString canonical = QFileInfo(spec.path).canonicalFilePath();
             const QString identity = canonical.isEmpty() ? spec.path : canonical;
             if (seen.contains(identity))
@@ -182,6 +161,8 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
             result.slotSpecs << spec;
         }
     } catch (const SerialError &error) {
+        throw UsageError(QString::fromStdString(error.what()));
+    } catch (const station::SlotNameError &error) {
         throw UsageError(QString::fromStdString(error.what()));
     }
     return result;

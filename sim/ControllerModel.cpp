@@ -28,6 +28,7 @@ void ControllerModel::receive(const QByteArray &bytes, const LineSettings &setti
     m_chunks.append({bytes, settings, now});
     if (!m_boards.isEmpty() && !m_boards.last().completed)
         m_lastHostByteAt = now;
+    m_unheardCaretAt.reset();
 
     // The bootloader listens only at its own rate; what the host sends at the
     // main code's rate reaches a controller that has restarted its main code.
@@ -71,10 +72,14 @@ std::optional<TimePoint> ControllerModel::nextDeadline() const
         if (candidate && (!next || *candidate < *next))
             next = candidate;
     }
-    if (m_fixture.enabled && m_fixture.quietSwapMs > 0 && m_lastHostByteAt && !m_nextArrival) {
-        const TimePoint swap = *m_lastHostByteAt + std::chrono::milliseconds(m_fixture.quietSwapMs);
-        if (!next || swap < *next)
-            next = swap;
+    if (m_fixture.enabled && m_fixture.quietSwapMs > 0 && !m_nextArrival) {
+        for (const auto &since : {m_lastHostByteAt, m_unheardCaretAt}) {
+            if (!since)
+                continue;
+            const TimePoint swap = *since + std::chrono::milliseconds(m_fixture.quietSwapMs);
+            if (!next || swap < *next)
+                next = swap;
+        }
     }
     return next;
 }
@@ -88,6 +93,8 @@ void ControllerModel::arrive(int delayMs, TimePoint now)
     m_boards.append({int(m_boards.size()) + 1, {}, 0, false});
     m_faults.startBoard(int(m_boards.size()));
     plan({{delayMs, m_faults.activeCharacter()}}, now, 0);
+    if (m_fixture.enabled)
+        m_unheardCaretAt = now + std::chrono::milliseconds(delayMs);
 }
 
 bool ControllerModel::fixtureHoldsMore() const
@@ -99,6 +106,15 @@ bool ControllerModel::fixtureHoldsMore() const
 // in the bootloader. (A board that finished is swapped from answerLine().)
 void ControllerModel::planFixture(TimePoint now)
 {
+    // A board whose "^" went unheard (the station was still busy with the
+    // last board) is reset once more by the operator: the same board says
+    // "^" again.
+    if (m_unheardCaretAt && m_fixture.quietSwapMs > 0
+        && now - *m_unheardCaretAt >= std::chrono::milliseconds(m_fixture.quietSwapMs)) {
+        plan({{0, m_faults.activeCharacter()}}, now, 0);
+        m_unheardCaretAt = now;
+        return;
+    }
     if (m_nextArrival || !fixtureHoldsMore() || m_boards.isEmpty() || m_boards.last().completed)
         return;
     if (m_fixture.quietSwapMs > 0 && m_lastHostByteAt

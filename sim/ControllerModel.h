@@ -69,6 +69,7 @@ private:
     FixtureConfig m_fixture;
     std::optional<TimePoint> m_nextArrival;  // a fixture's next board
     std::optional<TimePoint> m_lastHostByteAt; // since the current board's "^"
+    std::optional<TimePoint> m_unheardCaretAt; // a fixture board's "^" the host has not answered yet
     Mode m_mode = Mode::MainCode;
     QByteArray m_commandWindow; // the last bytes of main-code input
     LineFramer m_framer;

@@ -116,7 +116,7 @@ int main(int argc, char *argv[])
         { QStringLiteral("fault"), QStringLiteral("Misbehave as NAME says; see the list above."), QStringLiteral("NAME[:k[:arg]]") },
         { QStringLiteral("pace"), QStringLiteral("Model a real wire at the host's baud rate.") },
         { QStringLiteral("fixture"), QStringLiteral("Play a fixture: after each board's \"@\" the next board arrives MS later and sends \"^\" (the first one comes with the main-code command or a reset)."), QStringLiteral("MS") },
-        { QStringLiteral("quiet-swap"), QStringLiteral("With --fixture: a board that did not finish is swapped once the host has sent it nothing for MS (4000); 0: never."), QStringLiteral("MS") },
+        { QStringLiteral("quiet-swap"), QStringLiteral("With --fixture: a board that did not finish is swapped once the host has sent it nothing for MS (4000), and a board whose \"^\" went unanswered for MS says \"^\" again; 0: neither."), QStringLiteral("MS") },
         { QStringLiteral("boards"), QStringLiteral("With --fixture: the fixture holds N boards, then none arrive (no end by default); a reset (SIGUSR1) always brings one."), QStringLiteral("N") },
         { QStringLiteral("record-dir"), QStringLiteral("Keep DIR/board-N.hex (the lines board N took into its flash, each ended by CR LF) and DIR/fixture.json (boards, main-code commands, uploads, each board's SHA-256) up to date."), QStringLiteral("DIR") },
         { QStringLiteral("exit-after-upload"), QStringLiteral("Exit once the end-of-file record has been answered.") },

@@ -1,5 +1,7 @@
 #include "EngineStationDriver.h"
 
+#include "SlotNames.h"
+
 #include "FirmwareImage.h"
 #include "OperatorReason.h"
 #include "PortNames.h"
@@ -59,16 +61,10 @@ EngineStationDriver::~EngineStationDriver()
 
 station::SlotSpec EngineStationDriver::slotSpecFor(const QString &port, const QStringList &linkFolders)
 {
-    static const QRegularExpression comName(QStringLiteral("^com\\s*(\\d{1,5})$"), QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = comName.match(port.trimmed());
-    if (match.hasMatch()) {
-        const int number = match.captured(1).toInt();
-        if (number < 1 || number > 32767)
-            throw std::runtime_error(QStringLiteral("There is no port Com %1.").arg(number).toStdString());
-        const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
-        return {QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link};
-    }
-    return {StationWindow::slotLabel(port), QFileInfo(port).absoluteFilePath()};
+    station::SlotSpec spec = station::slotNamed(port, linkFolders);
+    if (!spec.label.startsWith(QLatin1String("Com ")))
+        spec.label = StationWindow::slotLabel(port);
+    return spec;
 }
 
 void EngineStationDriver::start(const StationSetup &setup, records::RecordStore &store)

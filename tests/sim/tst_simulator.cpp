@@ -532,7 +532,13 @@ void TestSimulator::fixtureSwapsABoardTheHostGaveUpOn()
     HostPort host(sim.slavePath(), B57600, true);
     sim.sendActiveCharacter();
     QCOMPARE(host.readUntil("^"), QByteArray("^"));
-    QCOMPARE(host.readFor(500), QByteArray()); // never spoken to: stays
+    // Never spoken to: the board stays, and is reset once more, as an
+    // operator does when the station did not start on it.
+    QElapsedTimer unheard;
+    unheard.start();
+    QCOMPARE(host.readUntil("^", 2000), QByteArray("^"));
+    QVERIFY(unheard.elapsed() >= 250);
+    QCOMPARE(sim.boards().size(), 1);
 
     host.write("@&$");
     QCOMPARE(host.readUntil("?"), QByteArray("?"));

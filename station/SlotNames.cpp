@@ -1,0 +1,31 @@
+#include "SlotNames.h"
+
+#include "PortNames.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace quobin::station {
+
+SlotSpec slotNamed(const QString &text, const QStringList &linkFolders)
+{
+    static const QRegularExpression comName(QStringLiteral("^(?:com\\s*)?(\\d{1,5})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comName.match(text.trimmed());
+    if (match.hasMatch()) {
+        const int number = match.captured(1).toInt();
+        if (number < 1 || number > 32767)
+            throw SlotNameError(QStringLiteral("there is no port Com %1").arg(number));
+        const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
+        return {QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link};
+    }
+    // A device that is not there yet is waited for; but a name that is no
+    // path at all is a mistake.
+    if (!text.contains(QLatin1Char('/')) && !QFileInfo::exists(text))
+        throw SlotNameError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor a "
+                                           "device path")
+                                .arg(text));
+    return {text, QFileInfo(text).absoluteFilePath()};
+}
+
+} // namespace quobin::station

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Slot.h"
+
+#include <QStringList>
+
+#include <stdexcept>
+
+namespace quobin::station {
+
+// A slot's name that leads nowhere: a Com number out of range, or a word
+// that is neither a Com name nor a device path.
+class SlotNameError : public std::runtime_error {
+public:
+    explicit SlotNameError(const QString &reason) : std::runtime_error(reason.toStdString()) {}
+};
+
+// A slot named as an upload's port is: "Com 3", "com3", "3", a device path
+// or a /dev/serial/by-id/ name. A Com name leads through its comN link (in
+// linkFolders) or to its default device; the path is followed afresh at every
+// open, so neither a link nor a by-id name is resolved here. A device that is
+// not there yet is waited for. Throws SlotNameError.
+SlotSpec slotNamed(const QString &text, const QStringList &linkFolders);
+
+} // namespace quobin::station
