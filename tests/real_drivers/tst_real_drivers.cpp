@@ -8,6 +8,7 @@
 #include "GuestMachine.h"
 #include "HexRecord.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -37,6 +38,7 @@ constexpr char kXoff = '\x13';
 constexpr char kXon = '\x11';
 const QString kUart = QStringLiteral("/dev/ttyS1");
 const QString kAdapterSerial = QStringLiteral("QB17A");
+const QString kOtherAdapterSerial = QStringLiteral("QB17B");
 // The close after the main-code command waits for the transmitter before
 // the reopen at 57600; ftdi_sio answers the question but never reports it
 // empty. A "^" that comes before the reopen is lost. Some tens of
@@ -125,6 +127,19 @@ QJsonObject resultEvent(const QString &output)
             result = event;
     }
     return result;
+}
+
+// The index of the first event from `from` on of kind and, when text is
+// given, with that text; -1 when there is none.
+qsizetype findEvent(const QList<QJsonObject> &events, const QString &kind, const QString &text = {}, qsizetype from = 0)
+{
+    for (qsizetype i = qMax<qsizetype>(from, 0); i < events.size(); ++i) {
+        const QJsonObject &event = events.at(i);
+        if (event.value(QStringLiteral("event")).toString() == kind
+            && (text.isEmpty() || event.value(QStringLiteral("text")).toString() == text))
+            return i;
+    }
+    return -1;
 }
 
 } // namespace
@@ -270,6 +285,103 @@ private slots:
         QVERIFY(sim.waitUntil([&] { return sim.sentBytes().count('~') == lines; }, 120000));
         QThread::msleep(300);
         pullOutAndExpectAnError(job);
+    }
+
+    // A station slot named by its adapter's by-id name outlives the adapter:
+    // a board passes, the adapter is pulled out while the slot waits for the
+    // next board, and comes back under another ttyUSBn (another adapter took
+    // its old number meanwhile). The slot shows "no adapter", then follows
+    // its name to the new device, sends the main-code command again and
+    // flashes the next board; --count ends the run with 0, and the records
+    // hold both boards with their devices.
+    void stationSlotFollowsItsAdapterBackUnderAnotherNumber()
+    {
+        SimulatorConfig config = controller();
+        config.fixture.enabled = true;
+        config.fixture.boards = 1; // the next board comes with the operator's reset
+        config.fixture.quietSwapMs = 0;
+        ControllerSimulator sim(config);
+        ControllerSimulator otherSim(controller());
+        QVERIFY2(plugAdapter(sim, kAdapterSerial), qPrintable(m_guest->error()));
+        const QString records = m_guest->workFolder() + QStringLiteral("/station.sqlite");
+        const QString name = m_guest->workFolder() + QStringLiteral("/station");
+        m_uploadPid = name + QStringLiteral(".pid");
+        m_log = name + QStringLiteral(".err");
+        m_uploadJob = m_guest->start(
+            QStringLiteral("echo $$ > %1\nexec %2 station --slot %3 --json --records %4 --count 2 %5 2> %6\n")
+                .arg(m_uploadPid, m_cli, kAdapterById, records, m_firmware, m_log));
+        const auto events = [&] { return jsonLines(m_guest->outputSoFar(m_uploadJob)); };
+        const auto waitForEvent = [&](const QString &kind, const QString &text, qsizetype from, int timeoutMsecs) {
+            const QDeadlineTimer deadline(timeoutMsecs);
+            qsizetype found = -1;
+            while ((found = findEvent(events(), kind, text, from)) < 0 && !m_guest->hasEnded(m_uploadJob)
+                   && !deadline.hasExpired())
+                QThread::msleep(100);
+            if (found < 0)
+                qWarning("no %s event \"%s\"; the station printed:\n%s", qPrintable(kind), qPrintable(text),
+                         m_guest->outputSoFar(m_uploadJob).right(3000).constData());
+            return found;
+        };
+
+        QString ready = resetWhenReady(sim);
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+        const qsizetype firstRecord = waitForEvent(QStringLiteral("record"), {}, 0, 120000);
+        QVERIFY(firstRecord >= 0);
+        QVERIFY(waitForEvent(QStringLiteral("status"), QStringLiteral("waiting for a board"), firstRecord, 30000) >= 0);
+        const QString firstDevice = events().at(firstRecord).value(QStringLiteral("record")).toObject()
+                                        .value(QStringLiteral("device")).toString();
+
+        QVERIFY2(m_guest->unplugAdapter(kAdapterSerial), qPrintable(m_guest->error()));
+        QVERIFY(waitForEvent(QStringLiteral("status"), QStringLiteral("no adapter"), firstRecord, 30000) >= 0);
+        // Once its old device has gone, the other adapter takes its number.
+        GuestJobResult gone;
+        QVERIFY2(m_guest->run(QStringLiteral("for i in $(seq 300); do [ -e %1 ] || exit 0; sleep 0.1; done; exit 1")
+                                  .arg(firstDevice), 60, gone), qPrintable(m_guest->error()));
+        QVERIFY2(gone.status == 0, qPrintable(firstDevice + QStringLiteral(" is still there")));
+        QVERIFY2(plugAdapter(otherSim, kOtherAdapterSerial), qPrintable(m_guest->error()));
+        QVERIFY2(plugAdapter(sim, kAdapterSerial), qPrintable(m_guest->error()));
+        ready = resetWhenReady(sim, 2);
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+
+        GuestJobResult run;
+        QVERIFY2(m_guest->waitFor(m_uploadJob, 120, run), qPrintable(m_guest->error()));
+        QVERIFY2(run.status == 0, told(run).constData());
+        QStringList shown;
+        for (const QJsonObject &event : jsonLines(run.output.toUtf8()))
+            if (event.value(QStringLiteral("event")).toString() == QLatin1String("status"))
+                shown << event.value(QStringLiteral("text")).toString();
+        qInfo("The slot showed: %s", qPrintable(shown.join(QStringLiteral(" | "))));
+
+        // Both boards passed, each on the device that its adapter was then.
+        GuestJobResult listed;
+        QVERIFY2(m_guest->run(QStringLiteral("%1 records --json --records %2; readlink -f %3")
+                                  .arg(m_cli, records, kAdapterById), 60, listed),
+                 qPrintable(m_guest->error()));
+        QList<QJsonObject> stored;
+        for (const QJsonObject &object : jsonLines(listed.output.toUtf8()))
+            if (object.contains(QStringLiteral("id")))
+                stored << object;
+        QCOMPARE(stored.size(), 2);
+        const QString secondDevice = listed.output.trimmed().section(QLatin1Char('\n'), -1);
+        QVERIFY2(secondDevice != firstDevice, qPrintable(listed.output));
+        const QStringList devices{firstDevice, secondDevice};
+        for (int board = 0; board < 2; ++board) {
+            const QJsonObject &record = stored.at(board);
+            QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+            QCOMPARE(record.value(QStringLiteral("slot")).toString(), kAdapterById);
+            QCOMPARE(record.value(QStringLiteral("device")).toString(), devices.at(board));
+            QCOMPARE(record.value(QStringLiteral("byIdName")).toString(), kAdapterById);
+            QCOMPARE(record.value(QStringLiteral("usbSerial")).toString(), kAdapterSerial);
+        }
+
+        // The slot sent the main-code command again on the new device, and
+        // each board took the whole image.
+        QCOMPARE(sim.mainCodeCommands(), 2);
+        QList<QByteArray> flashed;
+        for (const auto &board : sim.boards())
+            if (board.completed)
+                flashed << board.lines.join();
+        QCOMPARE(flashed, QList<QByteArray>(2, QByteArray(m_hex).replace("\r\n", "")));
     }
 
     // Ctrl-C while the controller holds XOFF: the program ends within 5 s
