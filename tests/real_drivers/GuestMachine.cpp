@@ -13,7 +13,6 @@ namespace quobin::testing {
 
 namespace {
 
-constexpr auto kAdapterId = "adapter";
 constexpr auto kUartChardev = "uart0";
 
 bool writeFileAtomically(const QString &path, const QByteArray &content)
@@ -32,6 +31,12 @@ QJsonObject serialBackend(const QString &device)
         return {{QStringLiteral("type"), QStringLiteral("null")}, {QStringLiteral("data"), QJsonObject{}}};
     return {{QStringLiteral("type"), QStringLiteral("serial")},
             {QStringLiteral("data"), QJsonObject{{QStringLiteral("device"), device}}}};
+}
+
+// QEMU's id of the adapter with serialNumber.
+QString adapterId(const QString &serialNumber)
+{
+    return QStringLiteral("adapter-") + serialNumber;
 }
 
 } // namespace
@@ -125,31 +130,45 @@ bool GuestMachine::connectUart(const QString &device)
 
 bool GuestMachine::plugAdapter(const QString &device, const QString &serialNumber)
 {
+    if (m_adapterChardevs.contains(serialNumber))
+        return fail(QStringLiteral("the adapter %1 is plugged in already").arg(serialNumber));
     const QString chardev = QStringLiteral("adapter%1").arg(++m_plugs);
     if (!execute(QStringLiteral("chardev-add"),
                  {{QStringLiteral("id"), chardev}, {QStringLiteral("backend"), serialBackend(device)}}))
         return false;
     if (!execute(QStringLiteral("device_add"),
                  {{QStringLiteral("driver"), QStringLiteral("usb-serial")},
-                  {QStringLiteral("id"), QLatin1String(kAdapterId)},
+                  {QStringLiteral("id"), adapterId(serialNumber)},
                   {QStringLiteral("bus"), QStringLiteral("xhci.0")},
                   {QStringLiteral("chardev"), chardev},
-                  {QStringLiteral("serial"), serialNumber}}))
+                  {QStringLiteral("serial"), serialNumber}})) {
+        execute(QStringLiteral("chardev-remove"), {{QStringLiteral("id"), chardev}});
         return false;
-    m_adapterPlugged = true;
+    }
+    m_adapterChardevs.insert(serialNumber, chardev);
     return true;
 }
 
-bool GuestMachine::unplugAdapter()
+bool GuestMachine::unplugAdapter(const QString &serialNumber)
 {
-    if (!m_adapterPlugged)
+    const QString chardev = m_adapterChardevs.value(serialNumber);
+    if (chardev.isEmpty())
         return true;
-    if (!execute(QStringLiteral("device_del"), {{QStringLiteral("id"), QLatin1String(kAdapterId)}}))
+    const QString id = adapterId(serialNumber);
+    if (!execute(QStringLiteral("device_del"), {{QStringLiteral("id"), id}}))
         return false;
-    if (!m_qmp.waitForEvent(QStringLiteral("DEVICE_DELETED"), {{QStringLiteral("device"), QLatin1String(kAdapterId)}}, 30000))
+    if (!m_qmp.waitForEvent(QStringLiteral("DEVICE_DELETED"), {{QStringLiteral("device"), id}}, 30000))
         return qmpFailed();
-    m_adapterPlugged = false;
-    return execute(QStringLiteral("chardev-remove"), {{QStringLiteral("id"), QStringLiteral("adapter%1").arg(m_plugs)}});
+    m_adapterChardevs.remove(serialNumber);
+    return execute(QStringLiteral("chardev-remove"), {{QStringLiteral("id"), chardev}});
+}
+
+bool GuestMachine::unplugAdapters()
+{
+    bool allOut = true;
+    for (const QString &serialNumber : m_adapterChardevs.keys())
+        allOut = unplugAdapter(serialNumber) && allOut;
+    return allOut;
 }
 
 QString GuestMachine::start(const QString &script)
@@ -191,6 +210,13 @@ bool GuestMachine::waitFor(const QString &job, int timeoutSecs, GuestJobResult &
 bool GuestMachine::hasEnded(const QString &job) const
 {
     return QFile::exists(m_work + QStringLiteral("/jobs/") + job + QStringLiteral(".done"));
+}
+
+QByteArray GuestMachine::outputSoFar(const QString &job) const
+{
+    QFile output(m_work + QStringLiteral("/jobs/") + job + QStringLiteral(".out"));
+    output.open(QIODevice::ReadOnly);
+    return output.readAll();
 }
 
 bool GuestMachine::run(const QString &script, int timeoutSecs, GuestJobResult &result)

@@ -21,10 +21,10 @@ struct GuestJobResult {
 
 // A QEMU guest on Debian's kernel that runs the host's programs. It has the
 // real 8250 driver on a 16550 (the guest's ttyS1) and the real ftdi_sio
-// driver on an FTDI adapter behind an xHCI controller (the guest's
-// ttyUSB0), each wired to a host device named by the test: the 16550 can be
-// moved to another device while the guest runs, the adapter plugged in and
-// pulled out. Jobs are shell scripts that the guest runs in the background
+// driver on FTDI adapters behind an xHCI controller (the guest's ttyUSBn),
+// each wired to a host device named by the test: the 16550 can be moved to
+// another device while the guest runs, the adapters plugged in and pulled
+// out. Jobs are shell scripts that the guest runs in the background
 // in a chroot of the host's root (see guest_runner.sh); the work folder is
 // shared read-write at the same path, so a job sees the host's paths.
 class GuestMachine {
@@ -40,18 +40,21 @@ public:
     // Wires the 16550 to device, a host tty whose line settings QEMU then
     // follows; an empty device leaves it unconnected.
     bool connectUart(const QString &device);
-    // Plugs the adapter in, wired to device; serialNumber becomes its USB
-    // serial number.
+    // Plugs an adapter in, wired to device; serialNumber becomes its USB
+    // serial number and names it here.
     bool plugAdapter(const QString &device, const QString &serialNumber);
     // Pulls it out; true once QEMU has let go of it.
-    bool unplugAdapter();
-    bool adapterPlugged() const { return m_adapterPlugged; }
+    bool unplugAdapter(const QString &serialNumber);
+    // Pulls out every adapter still plugged in.
+    bool unplugAdapters();
 
     // Starts a job; its name for waitFor().
     QString start(const QString &script);
     // Waits for the job to end; false with error() set when it does not.
     bool waitFor(const QString &job, int timeoutSecs, GuestJobResult &result);
     bool hasEnded(const QString &job) const;
+    // What the job has printed so far.
+    QByteArray outputSoFar(const QString &job) const;
     // Both at once.
     bool run(const QString &script, int timeoutSecs, GuestJobResult &result);
 
@@ -75,7 +78,7 @@ private:
     QString m_stuck; // why QEMU is taken to have stopped answering
     int m_jobs = 0;
     int m_plugs = 0;
-    bool m_adapterPlugged = false;
+    QHash<QString, QString> m_adapterChardevs; // by serial number, of the adapters plugged in
     QHash<QString, qint64> m_submitted;
     QElapsedTimer m_clock;
 };

@@ -31,7 +31,9 @@ done
 # The host's /tmp stays as it is (read-only), since the build may lie under
 # it; the jobs keep their own files in the work folder.
 mount -t tmpfs run /host/run || fail "cannot mount /host/run"
-mount -t 9p -o "$options" work "/host$work" || fail "cannot mount the work folder $work"
+# cache=mmap lets a program map a file of the work folder shared, as
+# SQLite's write-ahead log does with its -shm file.
+mount -t 9p -o "$options,cache=mmap" work "/host$work" || fail "cannot mount the work folder $work"
 
 say "up after $(cut -d' ' -f1 /proc/uptime) s"
 chroot /host /bin/bash "$run" "$work" > /dev/ttyS0 2>&1

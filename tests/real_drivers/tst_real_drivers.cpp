@@ -8,6 +8,7 @@
 #include "GuestMachine.h"
 #include "HexRecord.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,12 +23,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 
 using namespace quobin::testing;
 using quobin::sim::ControllerSimulator;
 using quobin::sim::Fault;
+using quobin::sim::SimClock;
 using quobin::sim::SimulatorConfig;
+using quobin::sim::TimePoint;
 
 namespace {
 
@@ -37,7 +41,19 @@ constexpr char kXoff = '\x13';
 constexpr char kXon = '\x11';
 const QString kUart = QStringLiteral("/dev/ttyS1");
 const QString kAdapterSerial = QStringLiteral("QB17A");
-const QString kAdapterById = QStringLiteral("/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_QB17A-if00-port0");
+const QString kOtherAdapterSerial = QStringLiteral("QB17B");
+// The close after the main-code command waits for the transmitter before
+// the reopen at 57600; ftdi_sio answers the question but never reports it
+// empty. A "^" that comes before the reopen is lost. Some tens of
+// milliseconds are usual; the limit leaves room for a loaded machine.
+constexpr qint64 kReopenLimitMsecs = 1000;
+
+// The stable name that udev gives the adapter with serialNumber.
+QString byIdName(const QString &serialNumber)
+{
+    return QStringLiteral("/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_%1-if00-port0").arg(serialNumber);
+}
+const QString kAdapterById = byIdName(kAdapterSerial);
 
 // The controller as the operator meets it: it resets only when told.
 SimulatorConfig controller(QList<Fault> faults = {})
@@ -94,15 +110,39 @@ QString speedsOnTheWire(const ControllerSimulator &sim)
     return {};
 }
 
-QJsonObject resultEvent(const QString &jsonLines)
+// The JSON objects of the whole lines of text, in order.
+QList<QJsonObject> jsonLines(const QByteArray &text)
+{
+    QList<QJsonObject> objects;
+    for (const QByteArray &line : text.left(text.lastIndexOf('\n') + 1).split('\n')) {
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        if (document.isObject())
+            objects << document.object();
+    }
+    return objects;
+}
+
+QJsonObject resultEvent(const QString &output)
 {
     QJsonObject result;
-    for (const QString &line : jsonLines.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+    for (const QJsonObject &event : jsonLines(output.toUtf8())) {
         if (event.value(QStringLiteral("event")).toString() == QLatin1String("result"))
             result = event;
     }
     return result;
+}
+
+// The index of the first event from `from` on of kind and, when text is
+// given, with that text; -1 when there is none.
+qsizetype findEvent(const QList<QJsonObject> &events, const QString &kind, const QString &text = {}, qsizetype from = 0)
+{
+    for (qsizetype i = qMax<qsizetype>(from, 0); i < events.size(); ++i) {
+        const QJsonObject &event = events.at(i);
+        if (event.value(QStringLiteral("event")).toString() == kind
+            && (text.isEmpty() || event.value(QStringLiteral("text")).toString() == text))
+            return i;
+    }
+    return -1;
 }
 
 } // namespace
@@ -145,7 +185,7 @@ private slots:
         }
         m_uploadJob.clear();
         if (m_guest) {
-            QVERIFY2(m_guest->unplugAdapter(), qPrintable(m_guest->error()));
+            QVERIFY2(m_guest->unplugAdapters(), qPrintable(m_guest->error()));
             QVERIFY2(m_guest->connectUart({}), qPrintable(m_guest->error()));
         }
     }
@@ -165,7 +205,7 @@ private slots:
     void uploadThroughTheAdapter()
     {
         ControllerSimulator sim(controller());
-        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        QVERIFY2(plugAdapter(sim, kAdapterSerial), qPrintable(m_guest->error()));
         uploadByteExact(sim, kAdapterById);
     }
 
@@ -174,7 +214,7 @@ private slots:
     void portsListTheUartAndTheAdapter()
     {
         ControllerSimulator sim(controller());
-        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        QVERIFY2(plugAdapter(sim, kAdapterSerial), qPrintable(m_guest->error()));
         GuestJobResult run;
         QVERIFY2(m_guest->run(QStringLiteral("exec %1 ports --json 2>/dev/null").arg(m_cli), 60, run),
                  qPrintable(m_guest->error()));
@@ -211,7 +251,7 @@ private slots:
     void adapterPulledOutWhileWaitingForTheController()
     {
         ControllerSimulator sim(controller());
-        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        QVERIFY2(plugAdapter(sim, kAdapterSerial), qPrintable(m_guest->error()));
         const QString job = upload(kAdapterById);
         QVERIFY(sim.waitUntil([&] { return sim.mainCodeBytes() == kMainCode; }, 60000));
         QVERIFY(sim.waitUntil([&] { return lineBaud(sim.slavePath()) == 57600; }, 30000));
@@ -223,9 +263,10 @@ private slots:
     void adapterPulledOutMidTransfer()
     {
         ControllerSimulator sim(controller());
-        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        QVERIFY2(plugAdapter(sim, kAdapterSerial), qPrintable(m_guest->error()));
         const QString job = upload(kAdapterById);
-        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        const QString ready = resetWhenReady(sim);
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
         QVERIFY(sim.waitUntil([&] { return sim.receivedLines().size() >= 20; }, 60000));
         pullOutAndExpectAnError(job);
         QVERIFY(sim.receivedLines().size() < 201);
@@ -237,15 +278,117 @@ private slots:
     void adapterPulledOutBeforeTheEndConfirmation()
     {
         ControllerSimulator sim(controller({Fault(Fault::NoCompletion)}));
-        QVERIFY2(plugAdapter(sim), qPrintable(m_guest->error()));
+        QVERIFY2(plugAdapter(sim, kAdapterSerial), qPrintable(m_guest->error()));
         const QString job = upload(kAdapterById);
-        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        const QString ready = resetWhenReady(sim);
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
         // The answer to the end-of-file record, "~" instead of "@", has gone
         // out: the program now waits for the "@" alone.
         const int lines = int(m_hex.count('\n'));
         QVERIFY(sim.waitUntil([&] { return sim.sentBytes().count('~') == lines; }, 120000));
         QThread::msleep(300);
         pullOutAndExpectAnError(job);
+    }
+
+    // A station slot named by its adapter's by-id name outlives the adapter:
+    // a board passes, the adapter is pulled out while the slot waits for the
+    // next board, and comes back under another ttyUSBn (another adapter took
+    // its old number meanwhile). The slot shows "no adapter", then follows
+    // its name to the new device, sends the main-code command again and
+    // flashes the next board; --count ends the run with 0, and the records
+    // hold both boards with their devices.
+    void stationSlotFollowsItsAdapterBackUnderAnotherNumber()
+    {
+        SimulatorConfig config = controller();
+        config.fixture.enabled = true;
+        config.fixture.boards = 1; // the next board comes with the operator's reset
+        config.fixture.quietSwapMs = 0;
+        ControllerSimulator sim(config);
+        ControllerSimulator otherSim(controller());
+        QVERIFY2(plugAdapter(sim, kAdapterSerial), qPrintable(m_guest->error()));
+        const QString records = m_guest->workFolder() + QStringLiteral("/station.sqlite");
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(records + QLatin1String(suffix));
+        const QString name = m_guest->workFolder() + QStringLiteral("/station");
+        m_uploadPid = name + QStringLiteral(".pid");
+        m_log = name + QStringLiteral(".err");
+        m_uploadJob = m_guest->start(
+            QStringLiteral("echo $$ > %1\nexec %2 station --slot %3 --json --records %4 --count 2 %5 2> %6\n")
+                .arg(m_uploadPid, m_cli, kAdapterById, records, m_firmware, m_log));
+        const auto events = [&] { return jsonLines(m_guest->outputSoFar(m_uploadJob)); };
+        const auto waitForEvent = [&](const QString &kind, const QString &text, qsizetype from, int timeoutMsecs) {
+            const QDeadlineTimer deadline(timeoutMsecs);
+            qsizetype found = -1;
+            while ((found = findEvent(events(), kind, text, from)) < 0 && !m_guest->hasEnded(m_uploadJob)
+                   && !deadline.hasExpired())
+                QThread::msleep(100);
+            if (found < 0)
+                qWarning("no %s event \"%s\"; the station printed:\n%s", qPrintable(kind), qPrintable(text),
+                         m_guest->outputSoFar(m_uploadJob).right(3000).constData());
+            return found;
+        };
+
+        QString ready = resetWhenReady(sim);
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+        const qsizetype firstRecord = waitForEvent(QStringLiteral("record"), {}, 0, 120000);
+        QVERIFY(firstRecord >= 0);
+        QVERIFY(waitForEvent(QStringLiteral("status"), QStringLiteral("waiting for a board"), firstRecord, 30000) >= 0);
+        const QString firstDevice = events().at(firstRecord).value(QStringLiteral("record")).toObject()
+                                        .value(QStringLiteral("device")).toString();
+
+        QVERIFY2(m_guest->unplugAdapter(kAdapterSerial), qPrintable(m_guest->error()));
+        QVERIFY(waitForEvent(QStringLiteral("status"), QStringLiteral("no adapter"), firstRecord, 30000) >= 0);
+        // Once its old device has gone, the other adapter takes its number.
+        GuestJobResult gone;
+        QVERIFY2(m_guest->run(QStringLiteral("for i in $(seq 300); do [ -e %1 ] || exit 0; sleep 0.1; done; exit 1")
+                                  .arg(firstDevice), 60, gone), qPrintable(m_guest->error()));
+        QVERIFY2(gone.status == 0, qPrintable(firstDevice + QStringLiteral(" is still there")));
+        QVERIFY2(plugAdapter(otherSim, kOtherAdapterSerial), qPrintable(m_guest->error()));
+        // The slot finds its adapter back by itself; the controller is
+        // watched from the plugging on, to time the reopen.
+        QVERIFY2(m_guest->plugAdapter(sim.slavePath(), kAdapterSerial), qPrintable(m_guest->error()));
+        ready = resetWhenReady(sim, 2);
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+
+        GuestJobResult run;
+        QVERIFY2(m_guest->waitFor(m_uploadJob, 120, run), qPrintable(m_guest->error()));
+        QVERIFY2(run.status == 0, told(run).constData());
+        QStringList shown;
+        for (const QJsonObject &event : jsonLines(run.output.toUtf8()))
+            if (event.value(QStringLiteral("event")).toString() == QLatin1String("status"))
+                shown << event.value(QStringLiteral("text")).toString();
+        qInfo("The slot showed: %s", qPrintable(shown.join(QStringLiteral(" | "))));
+
+        // Both boards passed, each on the device that its adapter was then.
+        GuestJobResult listed;
+        QVERIFY2(m_guest->run(QStringLiteral("%1 records --json --records %2; readlink -f %3")
+                                  .arg(m_cli, records, kAdapterById), 60, listed),
+                 qPrintable(m_guest->error()));
+        QList<QJsonObject> stored;
+        for (const QJsonObject &object : jsonLines(listed.output.toUtf8()))
+            if (object.contains(QStringLiteral("id")))
+                stored << object;
+        QCOMPARE(stored.size(), 2);
+        const QString secondDevice = listed.output.trimmed().section(QLatin1Char('\n'), -1);
+        QVERIFY2(secondDevice != firstDevice, qPrintable(listed.output));
+        const QStringList devices{firstDevice, secondDevice};
+        for (int board = 0; board < 2; ++board) {
+            const QJsonObject &record = stored.at(board);
+            QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+            QCOMPARE(record.value(QStringLiteral("slot")).toString(), kAdapterById);
+            QCOMPARE(record.value(QStringLiteral("device")).toString(), devices.at(board));
+            QCOMPARE(record.value(QStringLiteral("byIdName")).toString(), kAdapterById);
+            QCOMPARE(record.value(QStringLiteral("usbSerial")).toString(), kAdapterSerial);
+        }
+
+        // The slot sent the main-code command again on the new device, and
+        // each board took the whole image.
+        QCOMPARE(sim.mainCodeCommands(), 2);
+        QList<QByteArray> flashed;
+        for (const auto &board : sim.boards())
+            if (board.completed)
+                flashed << board.lines.join();
+        QCOMPARE(flashed, QList<QByteArray>(2, QByteArray(m_hex).replace("\r\n", "")));
     }
 
     // Ctrl-C while the controller holds XOFF: the program ends within 5 s
@@ -258,7 +401,8 @@ private slots:
         ControllerSimulator sim(controller({Fault(Fault::XoffHold, kHeldAfter, 12000)}));
         QVERIFY2(m_guest->connectUart(sim.slavePath()), qPrintable(m_guest->error()));
         const QString job = upload(kUart);
-        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        const QString ready = resetWhenReady(sim);
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
         QVERIFY(sim.waitUntil([&] { return sim.sentBytes().contains(kXoff); }, 60000));
         // The program writes the next line into the driver's held queue and
         // waits for its answer.
@@ -320,12 +464,15 @@ private slots:
     }
 
 private:
-    bool plugAdapter(const ControllerSimulator &sim)
+    // Plugs in the adapter with serialNumber, wired to sim, and waits for
+    // udev to give it its stable name.
+    bool plugAdapter(const ControllerSimulator &sim, const QString &serialNumber)
     {
-        if (!m_guest->plugAdapter(sim.slavePath(), kAdapterSerial))
+        if (!m_guest->plugAdapter(sim.slavePath(), serialNumber))
             return false;
         GuestJobResult appeared;
-        const QString wait = QStringLiteral("for i in $(seq 300); do [ -e %1 ] && exit 0; sleep 0.1; done; exit 1").arg(kAdapterById);
+        const QString wait = QStringLiteral("for i in $(seq 300); do [ -e %1 ] && exit 0; sleep 0.1; done; exit 1")
+                                 .arg(byIdName(serialNumber));
         if (!m_guest->run(wait, 60, appeared))
             return false;
         if (appeared.status != 0) {
@@ -347,48 +494,56 @@ private:
         return m_uploadJob;
     }
 
-    // What the last upload printed and logged.
+    // What the last upload or station printed and logged.
     QByteArray told(const GuestJobResult &run) const
     {
         QFile log(m_log);
         log.open(QIODevice::ReadOnly);
-        return (run.output + QStringLiteral("\n--log:\n") + QString::fromUtf8(log.readAll().right(4000))).toLocal8Bit();
+        return (run.output + QStringLiteral("\n%1:\n").arg(m_log) + QString::fromUtf8(log.readAll().right(4000))).toLocal8Bit();
     }
 
     // Plays the operator who resets the controller once the program has
-    // sent the main-code command and reopened the port at the bootloader's
-    // speed. A reset is repeated when no request follows, as an operator
-    // would: a "^" that comes before the program waits for it is rightly
-    // discarded.
-    bool resetWhenReady(ControllerSimulator &sim, const QString &device)
+    // sent its mainCodeCommands-th main-code command and reopened the port
+    // at the bootloader's speed, which it must do within kReopenLimitMsecs.
+    // A reset is repeated when no request follows, as an operator would: a
+    // "^" that comes before the program waits for it is rightly discarded.
+    // Empty when a request came, else what went wrong.
+    QString resetWhenReady(ControllerSimulator &sim, int mainCodeCommands = 1)
     {
-        if (!sim.waitUntil([&] { return sim.mainCodeBytes() == kMainCode; }, 60000)) {
-            qWarning("the main-code command did not arrive: %s", everythingReceived(sim).toHex().constData());
-            return false;
+        if (!sim.waitUntil([&] { return sim.mainCodeCommands() >= mainCodeCommands; }, 60000))
+            return QStringLiteral("main-code command %1 did not arrive: %2")
+                .arg(mainCodeCommands).arg(QString::fromLatin1(everythingReceived(sim).right(200).toHex()));
+        // Timed from the simulator's read of the command's last bytes, the
+        // last read at the main code's speed, so that a late look at the
+        // line counts against the program, never for it.
+        TimePoint commandEnd = SimClock::now();
+        for (const auto &chunk : sim.receivedChunks()) {
+            if (chunk.settings.baud == 9600)
+                commandEnd = chunk.at;
         }
-        QElapsedTimer sinceMainCode;
-        sinceMainCode.start();
-        if (!sim.waitUntil([&] { return lineBaud(device) == 57600; }, 30000)) {
-            qWarning("the line did not change to 57600 baud");
-            return false;
-        }
-        // The close after the main-code command waits for the transmitter
-        // to empty; a driver that never reports it empty makes this long.
-        qInfo("The port was reopened at 57600 baud about %lld ms after the main-code command", sinceMainCode.elapsed());
+        if (!sim.waitUntil([&] { return lineBaud(sim.slavePath()) == 57600; }, 30000))
+            return QStringLiteral("the line did not change to 57600 baud");
+        const qint64 gap = std::chrono::duration_cast<std::chrono::milliseconds>(SimClock::now() - commandEnd).count();
+        qInfo("The port was reopened at 57600 baud about %lld ms after the main-code command", gap);
+        if (gap >= kReopenLimitMsecs)
+            return QStringLiteral("the port was reopened at 57600 baud %1 ms after the main-code command, not within %2 ms: "
+                                  "the close waited for a transmitter that does not report empty")
+                .arg(gap).arg(kReopenLimitMsecs);
+        const int requestsBefore = sim.requestCount();
         for (int reset = 0; reset < 5; ++reset) {
             QThread::msleep(700);
             sim.sendActiveCharacter();
-            if (sim.waitUntil([&] { return sim.requestCount() > 0; }, 4000))
-                return true;
+            if (sim.waitUntil([&] { return sim.requestCount() > requestsBefore; }, 4000))
+                return {};
         }
-        qWarning("no ready request after five resets");
-        return false;
+        return QStringLiteral("no ready request after five resets");
     }
 
     void uploadByteExact(ControllerSimulator &sim, const QString &port)
     {
         const QString job = upload(port);
-        QVERIFY(resetWhenReady(sim, sim.slavePath()));
+        const QString ready = resetWhenReady(sim);
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
         GuestJobResult run;
         QVERIFY2(m_guest->waitFor(job, 180, run), qPrintable(m_guest->error()));
         qInfo("%s: %.1f s in the guest", qPrintable(port), run.endedAt - run.startedAt);
@@ -405,7 +560,7 @@ private:
     // kernel seeing the adapter go.
     void pullOutAndExpectAnError(const QString &job)
     {
-        QVERIFY2(m_guest->unplugAdapter(), qPrintable(m_guest->error()));
+        QVERIFY2(m_guest->unplugAdapter(kAdapterSerial), qPrintable(m_guest->error()));
         GuestJobResult run;
         QVERIFY2(m_guest->waitFor(job, 60, run), qPrintable(m_guest->error()));
         GuestJobResult kernelLog;
