@@ -67,6 +67,8 @@ void Slot::run()
                                         .arg(QString::fromLocal8Bit(error.what())));
             break;
         }
+        if (attempt.outcome.kind != UploadOutcome::Kind::PortError)
+            m_opened = true;
         if (attempt.started) {
             mainCodeDue = false;
             record(device, attempt);
@@ -83,7 +85,12 @@ void Slot::run()
                                                                    : attempt.outcome.detail;
             const QString text = QStringLiteral("cannot use %1: %2").arg(device, reason);
             show(SlotState::PortTrouble, text);
-            m_services.control.setTrouble(m_index, m_spec.label + QStringLiteral(" ") + text);
+            // A slot that has never opened its device may make the whole
+            // station unusable; one that has worked in this run only has
+            // trouble for now (a device going away, another program on it),
+            // shows it and tries again.
+            if (!m_opened)
+                m_services.control.setTrouble(m_index, m_spec.label + QStringLiteral(" ") + text);
             pause(kPortRetryMsecs);
         } else {
             pause(kAdapterPollMsecs);

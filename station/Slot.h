@@ -75,6 +75,8 @@ private:
     SlotServices m_services;
     Clock &m_clock;
     SlotState m_shown = SlotState::Stopped;
+    // The device has been opened at least once in this run.
+    bool m_opened = false;
     QString m_shownText;
     QString m_describedDevice;
     QString m_usbSerial;

@@ -62,7 +62,7 @@ public:
     void slotStatus(int slot, SlotState state, const QString &text) override
     {
         if (state == SlotState::Passed || state == SlotState::Failed || state == SlotState::Stopped
-            || state == SlotState::NoAdapter)
+            || state == SlotState::NoAdapter || state == SlotState::PortTrouble)
             m_log.add(QStringLiteral("show %1 %2").arg(slot).arg(text));
     }
     void progress(int, int, int) override {}
@@ -93,7 +93,7 @@ public:
             ScriptedPort *raw = port.get();
             raw->onPoll = [this, boardSlot, device, caretSent = false](ScriptedPort &p) mutable {
                 // A device that has gone fails the next look, as a pulled adapter does.
-                if (!QFile::exists(device))
+                if (!QFile::exists(device) || hangUp)
                     throw SerialError("the device has gone");
                 // "^" after the port is open for the bootloader and emptied.
                 if (!caretSent && boardSlot && p.open && p.inputCalls > 0 && p.log.contains("Settings=57600,n,8,1")
@@ -115,7 +115,8 @@ public:
     }
 
     std::atomic<int> mainCodeCommands{0};
-    bool refuseOpen = false; // every port refuses to open, as without permission
+    std::atomic<bool> refuseOpen{false}; // every port refuses to open, as without permission
+    std::atomic<bool> hangUp{false};     // open ports hang up, their device node still there
 
 private:
     bool takeBoard()
@@ -248,6 +249,32 @@ private slots:
         QVERIFY2(station.failure().startsWith(QLatin1String("no slot can be used: ")) && station.failure().contains(QLatin1String("A cannot use"))
                      && station.failure().contains(QLatin1String("B cannot use")),
                  qPrintable(station.failure()));
+    }
+
+    // A slot that has worked in this run and then cannot open its device
+    // for a while (the node still there as an adapter goes, another program
+    // on the port) shows the trouble and tries again; the station goes on.
+    void aSlotThatHasWorkedIsNeverTheEndOfTheStation()
+    {
+        EventLog log;
+        LoggingStore store(log);
+        LoggingObserver observer(log);
+        Bench bench(1);
+        StationSetup setup;
+        setup.slotSpecs = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))}};
+        Station station(setup, m_job, store, observer, bench.factory());
+        QElapsedTimer troubled;
+        const Station::End end = station.run([&] {
+            if (!troubled.isValid() && !log.all().filter(QStringLiteral("commit")).isEmpty()) {
+                bench.refuseOpen = true;
+                bench.hangUp = true;
+                troubled.start();
+            }
+            return troubled.isValid() && troubled.elapsed() > 1500
+                   && !log.all().filter(QStringLiteral("cannot use")).isEmpty();
+        });
+        QCOMPARE(end, Station::End::Cancelled);
+        QVERIFY2(station.failure().isEmpty(), qPrintable(station.failure()));
     }
 
     // A cancel while every slot waits ends the run with no record at all.
