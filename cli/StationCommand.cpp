@@ -152,13 +152,13 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
     QSet<QString> seen;
     try {
         for (const QString &text : named) {
-            const station::SlotSpec spec = station::slotNamed(text, context.folders.linkFolders());
-            const QString canonical = QFileInfo(spec.path).canonicalFilePath();
-            const QString identity = canonical.isEmpty() ? spec.path : canonical;
+            const station::SlotAddress address = station::slotNamed(text, context.folders.linkFolders());
+            const QString canonical = QFileInfo(address.path).canonicalFilePath();
+            const QString identity = canonical.isEmpty() ? address.path : canonical;
             if (seen.contains(identity))
-                throw UsageError(QStringLiteral("the slot %1 (%2) is given twice").arg(spec.label, identity));
+                throw UsageError(QStringLiteral("the slot %1 (%2) is given twice").arg(address.label, identity));
             seen.insert(identity);
-            result.slotSpecs << spec;
+            result.slotAddresses << address;
         }
     } catch (const SerialError &error) {
         throw UsageError(QString::fromStdString(error.what()));
@@ -197,22 +197,22 @@ int StationCommand::run(const QStringList &arguments)
     }
 
     QStringList labels;
-    for (const station::SlotSpec &spec : std::as_const(parsed.slotSpecs))
-        labels << spec.label;
+    for (const station::SlotAddress &address : std::as_const(parsed.slotAddresses))
+        labels << address.label;
     const StationPrinter::Mode mode = parsed.json ? StationPrinter::Mode::Json
                                       : ::isatty(STDOUT_FILENO) ? StationPrinter::Mode::Live
                                                                 : StationPrinter::Mode::Plain;
     StationPrinter printer(mode, labels, job->fileName(), job->sha256());
-    for (int i = 0; i < parsed.slotSpecs.size(); ++i) {
-        const QString path = parsed.slotSpecs[i].path;
-        printer.setAdapter(i, path == parsed.slotSpecs[i].label ? QString() : path);
+    for (int i = 0; i < parsed.slotAddresses.size(); ++i) {
+        const QString path = parsed.slotAddresses[i].path;
+        printer.setAdapter(i, path == parsed.slotAddresses[i].label ? QString() : path);
     }
     if (mode != StationPrinter::Mode::Json)
         std::fprintf(stderr, "quobin-cli station: %s, SHA-256 %s, records in %s\n", qPrintable(job->path()),
                      qPrintable(job->sha256()), qPrintable(store->describe()));
 
     station::StationSetup setup;
-    setup.slotSpecs = parsed.slotSpecs;
+    setup.slotAddresses = parsed.slotAddresses;
     setup.goodBoards = parsed.count;
     setup.policy = parsed.policy;
     setup.stationName = parsed.stationName;

@@ -11,7 +11,7 @@ namespace quobin::cli {
 
 // quobin-cli station's arguments, checked.
 struct StationArguments {
-    QList<station::SlotSpec> slotSpecs;
+    QList<station::SlotAddress> slotAddresses;
     int count = 0;   // good boards before the run ends; 0 for no end
     station::ErrorPolicy policy = station::ErrorPolicy::Stop;
     QString recordsTarget;

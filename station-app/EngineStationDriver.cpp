@@ -59,12 +59,12 @@ EngineStationDriver::~EngineStationDriver()
     }
 }
 
-station::SlotSpec EngineStationDriver::slotSpecFor(const QString &port, const QStringList &linkFolders)
+station::SlotAddress EngineStationDriver::slotAddressFor(const QString &port, const QStringList &linkFolders)
 {
-    station::SlotSpec spec = station::slotNamed(port, linkFolders);
-    if (!spec.label.startsWith(QLatin1String("Com ")))
-        spec.label = StationWindow::slotLabel(port);
-    return spec;
+    station::SlotAddress address = station::slotNamed(port, linkFolders);
+    if (!address.label.startsWith(QLatin1String("Com ")))
+        address.label = StationWindow::slotLabel(port);
+    return address;
 }
 
 void EngineStationDriver::start(const StationSetup &setup, records::RecordStore &store)
@@ -80,7 +80,7 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
 
     station::StationSetup stationSetup;
     for (const QString &port : setup.ports)
-        stationSetup.slotSpecs.append(slotSpecFor(port, m_linkFolders));
+        stationSetup.slotAddresses.append(slotAddressFor(port, m_linkFolders));
     stationSetup.stationName = setup.stationName.isEmpty() ? QSysInfo::machineHostName() : setup.stationName;
     stationSetup.quobinVersion = m_quobinVersion;
     stationSetup.policy = station::ErrorPolicy::Stop;
@@ -90,9 +90,9 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
         m_views.clear();
         m_boardTimers.clear();
         m_reasons.clear();
-        for (const station::SlotSpec &spec : std::as_const(stationSetup.slotSpecs)) {
+        for (const station::SlotAddress &address : std::as_const(stationSetup.slotAddresses)) {
             SlotView view;
-            view.label = spec.label;
+            view.label = address.label;
             view.state = SlotState::Waiting;
             m_views.append(view);
             m_boardTimers.append(QElapsedTimer());

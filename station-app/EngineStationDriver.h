@@ -40,7 +40,7 @@ public:
     // The slot for a port as the operator ticked it: "Com n" follows its
     // comN link (or the default device), a path is opened as it stands, so a
     // by-id name follows its adapter.
-    static station::SlotSpec slotSpecFor(const QString &port, const QStringList &linkFolders);
+    static station::SlotAddress slotAddressFor(const QString &port, const QStringList &linkFolders);
 
 private:
     // station::StationObserver, called from the slots' threads

@@ -40,8 +40,8 @@ struct Slot::Attempt {
     QString logPath;
 };
 
-Slot::Slot(int index, SlotSpec spec, SlotServices services, Clock &clock)
-    : m_index(index), m_spec(std::move(spec)), m_services(std::move(services)), m_clock(clock)
+Slot::Slot(int index, SlotAddress address, SlotServices services, Clock &clock)
+    : m_index(index), m_address(std::move(address)), m_services(std::move(services)), m_clock(clock)
 {
 }
 
@@ -90,7 +90,7 @@ void Slot::run()
             // trouble for now (a device going away, another program on it),
             // shows it and tries again.
             if (!m_opened)
-                m_services.control.setTrouble(m_index, m_spec.label + QStringLiteral(" ") + text);
+                m_services.control.setTrouble(m_index, m_address.label + QStringLiteral(" ") + text);
             pause(kPortRetryMsecs);
         } else {
             pause(kAdapterPollMsecs);
@@ -102,7 +102,7 @@ void Slot::run()
 // The device behind the slot's path now; empty when it is missing.
 QString Slot::resolveDevice() const
 {
-    return QFileInfo(m_spec.path).canonicalFilePath();
+    return QFileInfo(m_address.path).canonicalFilePath();
 }
 
 bool Slot::ending() const
@@ -139,10 +139,10 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
     std::unique_ptr<BoardLog> log;
     SerialPort *port = serial.get();
     if (m_services.logs) {
-        log = m_services.logs->open(m_spec.label, *serial);
+        log = m_services.logs->open(m_address.label, *serial);
         port = &log->port();
         log->note(QStringLiteral("station board on %1 (%2), image %3 SHA-256 %4")
-                      .arg(m_spec.label, device, m_services.job.path(), m_services.job.sha256()));
+                      .arg(m_address.label, device, m_services.job.path(), m_services.job.sha256()));
     }
 
     SlotWindow::Setup setup;
@@ -192,7 +192,7 @@ void Slot::record(const QString &device, const Attempt &attempt)
     records::BoardRecord record;
     record.id = QUuid::createUuid();
     record.station = m_services.stationName;
-    record.slot = m_spec.label;
+    record.slot = m_address.label;
     record.device = device;
     record.usbSerial = m_usbSerial;
     record.byIdName = m_byIdName;

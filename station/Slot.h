@@ -27,7 +27,7 @@ class StationJob;
 // a link to one (a comN link, a /dev/serial/by-id/ name) that is followed
 // afresh at every open, so the slot follows its adapter when it comes back
 // under another name.
-struct SlotSpec {
+struct SlotAddress {
     QString label;
     QString path;
 };
@@ -56,7 +56,7 @@ struct SlotServices {
 // station ends; everything of the slot lives on the thread that calls it.
 class Slot {
 public:
-    Slot(int index, SlotSpec spec, SlotServices services, Clock &clock);
+    Slot(int index, SlotAddress address, SlotServices services, Clock &clock);
 
     void run();
 
@@ -71,7 +71,7 @@ private:
     void record(const QString &device, const Attempt &attempt);
 
     const int m_index;
-    const SlotSpec m_spec;
+    const SlotAddress m_address;
     SlotServices m_services;
     Clock &m_clock;
     SlotState m_shown = SlotState::Stopped;

@@ -7,7 +7,7 @@
 
 namespace quobin::station {
 
-SlotSpec slotNamed(const QString &text, const QStringList &linkFolders)
+SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
 {
     static const QRegularExpression comName(QStringLiteral("^(?:com\\s*)?(\\d{1,5})$"),
                                             QRegularExpression::CaseInsensitiveOption);

@@ -20,6 +20,6 @@ public:
 // linkFolders) or to its default device; the path is followed afresh at every
 // open, so neither a link nor a by-id name is resolved here. A device that is
 // not there yet is waited for. Throws SlotNameError.
-SlotSpec slotNamed(const QString &text, const QStringList &linkFolders);
+SlotAddress slotNamed(const QString &text, const QStringList &linkFolders);
 
 } // namespace quobin::station

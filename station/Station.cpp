@@ -30,7 +30,7 @@ Station::Station(StationSetup setup, const StationJob &job, records::RecordStore
     , m_observer(observer)
     , m_openPort(std::move(openPort))
     , m_logs(logs)
-    , m_control(m_setup.goodBoards, int(m_setup.slotSpecs.size()))
+    , m_control(m_setup.goodBoards, int(m_setup.slotAddresses.size()))
 {
 }
 
@@ -38,12 +38,12 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
 {
     JobFileWatch jobWatch(m_job);
     std::vector<std::unique_ptr<QThread>> threads;
-    for (int i = 0; i < m_setup.slotSpecs.size(); ++i) {
+    for (int i = 0; i < m_setup.slotAddresses.size(); ++i) {
         SlotServices services{m_job, m_store, m_observer, m_control, m_openPort, m_logs,
                               m_setup.policy, m_setup.stationName, m_setup.quobinVersion};
         threads.emplace_back(QThread::create([this, i, services] {
             SteadyClock clock;
-            Slot(i, m_setup.slotSpecs[i], services, clock).run();
+            Slot(i, m_setup.slotAddresses[i], services, clock).run();
         }));
         threads.back()->start();
     }

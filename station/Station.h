@@ -11,7 +11,7 @@
 namespace quobin::station {
 
 struct StationSetup {
-    QList<SlotSpec> slotSpecs;
+    QList<SlotAddress> slotAddresses;
     // The run ends after this many good boards in all; 0 for no end.
     int goodBoards = 0;
     ErrorPolicy policy = ErrorPolicy::Stop;

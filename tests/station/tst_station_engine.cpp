@@ -159,7 +159,7 @@ private slots:
         LoggingObserver observer(log);
         Bench bench(3);
         StationSetup setup;
-        setup.slotSpecs = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))},
+        setup.slotAddresses = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))},
                            {QStringLiteral("B"), devicePath(QStringLiteral("b-empty"))}};
         setup.goodBoards = 3;
         Station station(setup, m_job, store, observer, bench.factory());
@@ -190,7 +190,7 @@ private slots:
         LoggingObserver observer(log);
         Bench bench(5);
         StationSetup setup;
-        setup.slotSpecs = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))}};
+        setup.slotAddresses = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))}};
         Station station(setup, m_job, store, observer, bench.factory());
         QCOMPARE(station.run([] { return false; }), Station::End::Failed);
         QVERIFY2(station.failure().contains(QLatin1String("/records.sqlite"))
@@ -211,7 +211,7 @@ private slots:
         Bench bench(0);
         const QString device = devicePath(QStringLiteral("usb-board"));
         StationSetup setup;
-        setup.slotSpecs = {{QStringLiteral("A"), device}};
+        setup.slotAddresses = {{QStringLiteral("A"), device}};
         Station station(setup, m_job, store, observer, bench.factory());
         QElapsedTimer running;
         running.start();
@@ -242,7 +242,7 @@ private slots:
         Bench bench(0);
         bench.refuseOpen = true;
         StationSetup setup;
-        setup.slotSpecs = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))},
+        setup.slotAddresses = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))},
                            {QStringLiteral("B"), devicePath(QStringLiteral("b-board"))}};
         Station station(setup, m_job, store, observer, bench.factory());
         QCOMPARE(station.run([] { return false; }), Station::End::Failed);
@@ -261,7 +261,7 @@ private slots:
         LoggingObserver observer(log);
         Bench bench(1);
         StationSetup setup;
-        setup.slotSpecs = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))}};
+        setup.slotAddresses = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))}};
         Station station(setup, m_job, store, observer, bench.factory());
         QElapsedTimer troubled;
         const Station::End end = station.run([&] {
@@ -285,7 +285,7 @@ private slots:
         LoggingObserver observer(log);
         Bench bench(0);
         StationSetup setup;
-        setup.slotSpecs = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))},
+        setup.slotAddresses = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))},
                            {QStringLiteral("B"), m_folder.filePath(QStringLiteral("missing"))}};
         Station station(setup, m_job, store, observer, bench.factory());
         QElapsedTimer running;
