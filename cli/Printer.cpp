@@ -1,15 +1,12 @@
 #include "Printer.h"
 
+#include "TerminalColumns.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QVariant>
 
 #include <cmath>
-
-#ifdef Q_OS_UNIX
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 namespace quobin::cli {
 
@@ -21,18 +18,6 @@ QString minutesAndSeconds(double seconds)
 {
     const int whole = int(seconds + 0.5);
     return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
-}
-
-// The width of the terminal behind out; 0 when it cannot be told.
-int terminalColumns(std::FILE *out)
-{
-#ifdef Q_OS_UNIX
-    winsize size{};
-    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0)
-        return size.ws_col;
-#endif
-    Q_UNUSED(out);
-    return 0;
 }
 
 // Columns kept free after a question for the answer being typed.

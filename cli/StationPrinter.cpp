@@ -1,5 +1,7 @@
 #include "StationPrinter.h"
 
+#include "TerminalColumns.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -7,28 +9,12 @@
 
 #include <cmath>
 
-#ifdef Q_OS_UNIX
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
-
 namespace quobin::cli {
 
 using station::SlotState;
 using station::StationCounts;
 
 namespace {
-
-int terminalColumns(std::FILE *out)
-{
-#ifdef Q_OS_UNIX
-    winsize size{};
-    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0)
-        return size.ws_col;
-#endif
-    Q_UNUSED(out);
-    return 0;
-}
 
 // Always a full stop, whatever the locale says.
 QString fixed(double value, int decimals)

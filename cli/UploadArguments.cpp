@@ -8,7 +8,6 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <limits>
@@ -76,11 +75,7 @@ ErrorPolicy policyNamed(const QString &name)
 
 PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
 {
-    static const QRegularExpression comName(QStringLiteral("^(?:com\\s*)?(\\d{1,5})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = comName.match(text.trimmed());
-    if (match.hasMatch()) {
-        const int number = match.captured(1).toInt();
+    if (const int number = comNumberNamed(text); number >= 0) {
         if (number < 1 || number > 32767)
             throw UsageError(QStringLiteral("there is no port Com %1").arg(number));
         const PortChoice choice = comPort(number, linkFolders);

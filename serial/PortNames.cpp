@@ -4,8 +4,17 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace quobin {
+
+int comNumberNamed(const QString &text)
+{
+    static const QRegularExpression comName(QStringLiteral("^(?:com\\s*)?(\\d{1,5})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comName.match(text.trimmed());
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
 
 QString portLinkName(qint16 number)
 {

@@ -24,6 +24,11 @@ PortMapping portMappingFor(qint16 number, const QStringList &linkFolders);
 QString portNameFor(qint16 number, const QStringList &linkFolders);
 QString portNameFor(qint16 number, const QString &programFolder);
 
+// The number n of a port named "Com n", "comn" or "n" (any case, blanks
+// allowed after "com"); -1 when the text is no such name. The number is not
+// checked against any range.
+int comNumberNamed(const QString &text);
+
 // The name of the link that maps "Com n": "comn".
 QString portLinkName(qint16 number);
 

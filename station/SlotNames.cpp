@@ -3,17 +3,12 @@
 #include "PortNames.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace quobin::station {
 
 SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
 {
-    static const QRegularExpression comName(QStringLiteral("^(?:com\\s*)?(\\d{1,5})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = comName.match(text.trimmed());
-    if (match.hasMatch()) {
-        const int number = match.captured(1).toInt();
+    if (const int number = comNumberNamed(text); number >= 0) {
         if (number < 1 || number > 32767)
             throw SlotNameError(QStringLiteral("there is no port Com %1").arg(number));
         const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
