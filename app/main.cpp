@@ -4,7 +4,7 @@
 #include "PortNames.h"
 #include "QtFileDialog.h"
 #include "QtMessageBoxes.h"
-#include "QtSerialPort.h"
+#include "SerialPorts.h"
 #include "StorageFolders.h"
 
 #include <QApplication>
@@ -48,14 +48,15 @@ int main(int argc, char *argv[])
     // yet. Should it fail, the save at exit names the path it could not write.
     folders.makeWriteFolder();
 
-    quobin::QtSerialPort port([linkFolders](qint16 number) { return quobin::portNameFor(number, linkFolders); });
+    const std::unique_ptr<quobin::SerialPort> port =
+        quobin::makeSerialPort([linkFolders](qint16 number) { return quobin::portNameFor(number, linkFolders); });
     quobin::SteadyClock clock;
     quobin::QtMessageBoxes boxes;
     quobin::QtFileDialog fileDialog;
     const auto describePort = [linkFolders](int number) {
         return quobin::describePort(qint16(number), linkFolders);
     };
-    quobin::Form1 window({port, clock, boxes, fileDialog, describePort}, folders.settingsLocation(),
+    quobin::Form1 window({*port, clock, boxes, fileDialog, describePort}, folders.settingsLocation(),
                          {QUOBIN_VERSION_MAJOR, QUOBIN_VERSION_MINOR});
     QObject::connect(&window, &quobin::Form1::exitRequested, &app, &QCoreApplication::quit);
     window.show();

@@ -4,7 +4,7 @@
 #include "ClosePortIfOpen.h"
 #include "FileArgument.h"
 #include "LogText.h"
-#include "QtSerialPort.h"
+#include "SerialPorts.h"
 #include "UploadLog.h"
 #include "UploadProcedure.h"
 #include "UploadResultName.h"
@@ -62,11 +62,11 @@ PortResult GangUpload::uploadOn(int index)
 
     SteadyClock clock;
     const QString device = choice.device;
-    QtSerialPort serial([device](qint16) { return device; });
+    const std::unique_ptr<SerialPort> serial = makeSerialPortOn(device);
     std::optional<LoggingSerialPort> logging;
-    SerialPort *port = &serial;
+    SerialPort *port = serial.get();
     if (m_log) {
-        logging.emplace(serial, *m_log, choice.label);
+        logging.emplace(*serial, *m_log, choice.label);
         port = &*logging;
         m_log->write(choice.label, QStringLiteral("upload of %1 to %2").arg(quotedText(m_file.shown()), quotedText(device)));
     }

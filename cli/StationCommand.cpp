@@ -8,7 +8,7 @@
 #include "FirmwareImage.h"
 #include "PortDescription.h"
 #include "PortNames.h"
-#include "QtSerialPort.h"
+#include "SerialPorts.h"
 #include "RecordStores.h"
 #include "SerialError.h"
 #include "Station.h"
@@ -217,9 +217,7 @@ int StationCommand::run(const QStringList &arguments)
     setup.policy = parsed.policy;
     setup.stationName = parsed.stationName;
     setup.quobinVersion = QStringLiteral("%1.%2").arg(QUOBIN_VERSION_MAJOR).arg(QUOBIN_VERSION_MINOR);
-    const station::PortFactory openPort = [](const QString &device) -> std::unique_ptr<SerialPort> {
-        return std::make_unique<QtSerialPort>([device](qint16) { return device; });
-    };
+    const station::PortFactory openPort = [](const QString &device) { return makeSerialPortOn(device); };
 
     const CancelSignal cancel;
     std::signal(SIGPIPE, SIG_IGN);

@@ -2,7 +2,7 @@
 #include "PortDescription.h"
 #include "QtFileDialog.h"
 #include "QtMessageBoxes.h"
-#include "QtSerialPort.h"
+#include "SerialPorts.h"
 #include "RecordCsv.h"
 #include "RecordStores.h"
 #include "SaveFileDialog.h"
@@ -25,9 +25,7 @@ int main(int argc, char *argv[])
 
     quobin::EngineStationDriver driver(
         linkFolders,
-        [](const QString &device) -> std::unique_ptr<quobin::SerialPort> {
-            return std::make_unique<quobin::QtSerialPort>([device](qint16) { return device; });
-        },
+        [](const QString &device) { return quobin::makeSerialPortOn(device); },
         QStringLiteral("%1.%2").arg(QUOBIN_VERSION_MAJOR).arg(QUOBIN_VERSION_MINOR));
     quobin::QtMessageBoxes boxes;
     quobin::QtFileDialog fileDialog;
