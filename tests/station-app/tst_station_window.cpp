@@ -5,6 +5,7 @@
 #include "FileDropLineEdit.h"
 #include "HexRecord.h"
 #include "RecordCsv.h"
+#include "RecordStores.h"
 #include "RecordsPage.h"
 #include "RunHeader.h"
 #include "SetupPanel.h"
@@ -28,6 +29,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -211,6 +214,7 @@ private slots:
     void recordsThatCannotBeRead();
     void exportedCellsAreNeverFormulas();
     void theSetupKeepsNoPasswordAndIsTheOwnersAlone();
+    void theRecordsTabChangesNoFile();
     void tilesReflowWithTheWindow();
     void smallScreenShowsEveryCaption_data();
     void smallScreenShowsEveryCaption();
@@ -679,6 +683,43 @@ void TestStationWindow::recordsThatCannotBeRead()
     QCOMPARE(rig.window->recordsPage()->table()->rowCount(), 0);
     QVERIFY(!rig.window->recordsPage()->exportButton()->isEnabled());
     QCOMPARE(rig.boxes.boxes.size(), 0);
+}
+
+// Between runs the Records tab reads through the real read-only reader: a
+// SQLite file of another program is refused with the reason and left byte
+// for byte as it was, with no write-ahead log started beside it.
+void TestStationWindow::theRecordsTabChangesNoFile()
+{
+    StationRig rig;
+    const QString foreign = rig.files.filePath(QStringLiteral("other.db"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+        db.setDatabaseName(foreign);
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec(QStringLiteral("CREATE TABLE notes (body TEXT)")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+    QFile file(foreign);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    rig.window.reset();
+    rig.window = std::make_unique<StationWindow>(
+        StationWindowServices{rig.station, rig.boxes, rig.fileDialog, rig.saveDialog, rig.sounds,
+                              [&] { return rig.candidates; },
+                              [](const QString &target) { return records::openRecordStore(target); },
+                              [](const QList<records::BoardRecord> &list) { return records::recordsCsv(list); },
+                              [](const QString &target) { return records::openRecordReader(target); }},
+        rig.setupPath);
+    rig.window->setupPanel()->recordsEdit()->setText(foreign);
+    rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
+    QVERIFY2(rig.window->recordsPage()->stateLabel()->text().contains(QLatin1String("is not a Quobin records database")),
+             qPrintable(rig.window->recordsPage()->stateLabel()->text()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+    QVERIFY(!QFile::exists(foreign + QStringLiteral("-wal")));
 }
 
 void TestStationWindow::tilesReflowWithTheWindow()
