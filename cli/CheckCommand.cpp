@@ -5,6 +5,7 @@
 #include "FirmwareCheck.h"
 #include "Command.h"
 #include "FirmwareImage.h"
+#include "LogText.h"
 
 #include <QCommandLineParser>
 #include <QLocale>
@@ -33,7 +34,7 @@ QString counted(int count, const QString &one, const QString &many)
 
 QString reportText(const QString &path, const FirmwareCheckReport &report)
 {
-    QString text = path + QLatin1Char('\n');
+    QString text = terminalText(path) + QLatin1Char('\n');
     text += QStringLiteral("  lines:       %1").arg(number(report.lines));
     text += report.blankLines == 0 ? QStringLiteral(" (no blank lines)\n")
                                    : QStringLiteral(" (%1 blank, not sent)\n").arg(number(report.blankLines));
@@ -54,7 +55,7 @@ QString reportText(const QString &path, const FirmwareCheckReport &report)
         return text + QStringLiteral("passed\n");
     text += QStringLiteral("  problems:\n");
     for (int i = 0; i < failures.size() && i < kProblemsShown; ++i)
-        text += QStringLiteral("    ") + failures[i] + QLatin1Char('\n');
+        text += QStringLiteral("    ") + terminalText(failures[i]) + QLatin1Char('\n');
     if (failures.size() > kProblemsShown)
         text += QStringLiteral("    and %1 more\n").arg(number(int(failures.size()) - kProblemsShown));
     return text + QStringLiteral("failed: an upload refuses this file (--no-check sends it anyway)\n");
@@ -65,7 +66,7 @@ const char kUsage[] = "Usage: quobin-cli check FILE\n"
 
 void complain(const QString &text)
 {
-    std::fprintf(stderr, "quobin-cli check: %s\n", text.toUtf8().constData());
+    std::fprintf(stderr, "quobin-cli check: %s\n", terminalText(text).toUtf8().constData());
 }
 
 int usageError(const QString &text)

@@ -1,5 +1,6 @@
 #include "RecordsFormat.h"
 
+#include "LogText.h"
 #include "RecordJson.h"
 
 #include <QJsonArray>
@@ -45,27 +46,30 @@ QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary
     for (const BoardRecord &r : records) {
         QString line = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8 (%9)")
                            .arg(utc(r.started), -19)
-                           .arg(r.station, -12)
-                           .arg(r.slot, -10)
-                           .arg(r.result, -19)
+                           .arg(terminalText(r.station), -12)
+                           .arg(terminalText(r.slot), -10)
+                           .arg(terminalText(r.result), -19)
                            .arg(QString::number(r.seconds, 'f', 1), 7)
                            .arg(r.linesSent, 6)
                            .arg(r.resends, 7)
-                           .arg(r.jobFile, shortSha(r.jobSha256));
+                           .arg(terminalText(r.jobFile), terminalText(shortSha(r.jobSha256)));
         if (!r.passed() && !r.message.isEmpty())
-            line += QStringLiteral("  ") + r.message.simplified();
+            line += QStringLiteral("  ") + terminalText(r.message.simplified());
         text += line + QLatin1Char('\n');
     }
     text += QLatin1Char('\n');
     for (const RecordSummary &s : summaries) {
         QStringList failures;
         for (auto it = s.failedByResult.cbegin(); it != s.failedByResult.cend(); ++it)
-            failures << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+            failures << QStringLiteral("%1 %2").arg(terminalText(it.key())).arg(it.value());
         QString failed = QString::number(s.failed()) + QStringLiteral(" failed");
         if (!failures.isEmpty())
             failed += QStringLiteral(" (") + failures.join(QStringLiteral(", ")) + QLatin1Char(')');
+        if (s.cancelled > 0)
+            failed += QStringLiteral(", %1 cancelled").arg(s.cancelled);
         text += QStringLiteral("%1 (%2) on %3 %4: %5 boards, %6 passed, %7, first-pass yield %8\n")
-                    .arg(s.jobFile, shortSha(s.jobSha256), s.station, s.slot)
+                    .arg(terminalText(s.jobFile), terminalText(shortSha(s.jobSha256)), terminalText(s.station),
+                         terminalText(s.slot))
                     .arg(s.boards)
                     .arg(s.passed)
                     .arg(failed, percent(s.firstPassYield()));

@@ -1,5 +1,9 @@
 #include "StationCommand.h"
 
+#include "ArgumentSecrets.h"
+
+#include "ServerTarget.h"
+
 #include "SlotNames.h"
 
 #include "BoardLogFiles.h"
@@ -180,6 +184,7 @@ int StationCommand::run(const QStringList &arguments)
     std::optional<station::StationJob> job;
     try {
         parsed = StationArguments::parse(arguments, m_context);
+        warnOfPasswordArgument(QStringLiteral("station"), parsed.recordsTarget);
         job.emplace(readJob(parsed.firmwarePath));
         if (!parsed.logDir.isEmpty())
             logs = std::make_unique<BoardLogFiles>(parsed.logDir);
@@ -187,8 +192,9 @@ int StationCommand::run(const QStringList &arguments)
             store = records::openRecordStore(parsed.recordsTarget);
         } catch (const records::RecordStoreError &error) {
             throw UsageError(QStringLiteral("the records cannot be kept in %1: %2")
-                                 .arg(parsed.recordsTarget.isEmpty() ? records::defaultRecordsFile()
-                                                                     : parsed.recordsTarget,
+                                 .arg(parsed.recordsTarget.isEmpty()
+                                          ? records::defaultRecordsFile()
+                                          : records::ServerTarget::withoutPassword(parsed.recordsTarget),
                                       error.reason()));
         }
     } catch (const std::exception &error) {

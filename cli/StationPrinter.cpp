@@ -1,5 +1,6 @@
 #include "StationPrinter.h"
 
+#include "LogText.h"
 #include "TerminalColumns.h"
 
 #include <QJsonDocument>
@@ -36,9 +37,13 @@ QString stateName(SlotState state)
     return {};
 }
 
-double rounded(double value, double unit)
+// value rounded to decimals places, as the double nearest to that decimal:
+// dividing by a power of ten (not multiplying by 0.1) keeps 5250.4 from
+// printing as 5250.400000000001.
+double rounded(double value, int decimals)
 {
-    return std::round(value / unit) * unit;
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
 }
 
 } // namespace
@@ -115,7 +120,10 @@ void StationPrinter::recorded(int slot, const records::BoardRecord &record, cons
 {
     std::lock_guard lock(m_mutex);
     SlotLine &line = m_slots[slot];
-    (record.passed() ? line.passed : line.failed)++;
+    if (record.passed())
+        ++line.passed;
+    else if (!record.cancelled())
+        ++line.failed;
     m_counts = counts;
     if (m_mode == Mode::Json) {
         json(slot, QStringLiteral("record"), {{QStringLiteral("record"), records::recordJson(record)}});
@@ -183,8 +191,8 @@ void StationPrinter::summary(const StationCounts &counts, const QString &end)
             {QStringLiteral("passed"), counts.passed},
             {QStringLiteral("failed"), counts.failed},
             {QStringLiteral("cancelled"), counts.cancelled},
-            {QStringLiteral("firstPassYield"), rounded(counts.firstPassYield(), 0.0001)},
-            {QStringLiteral("boardsPerHour"), rounded(counts.boardsPerHour(), 0.1)},
+            {QStringLiteral("firstPassYield"), rounded(counts.firstPassYield(), 4)},
+            {QStringLiteral("boardsPerHour"), rounded(counts.boardsPerHour(), 1)},
             {QStringLiteral("recordsWaiting"), m_recordsWaiting},
         };
         writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
@@ -207,6 +215,8 @@ QString StationPrinter::header(const StationCounts &counts) const
                        .arg(counts.passed)
                        .arg(counts.failed)
                        .arg(fixed(counts.firstPassYield() * 100, 1), fixed(counts.boardsPerHour(), 1));
+    if (counts.cancelled > 0)
+        text += QStringLiteral("  cancelled %1").arg(counts.cancelled);
     if (m_recordsWaiting > 0)
         text += QStringLiteral("  %1 records waiting for the server").arg(m_recordsWaiting);
     return text;
@@ -247,9 +257,11 @@ void StationPrinter::redraw(const StationCounts &counts)
     QString block;
     if (m_linesDrawn > 0)
         block = QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
-    block += QStringLiteral("\r\x1b[K") + header(counts).left(width) + QLatin1Char('\n');
+    // Names and texts from outside are escaped before the redraw's own
+    // control sequences go around them.
+    block += QStringLiteral("\r\x1b[K") + terminalText(header(counts)).left(width) + QLatin1Char('\n');
     for (const SlotLine &line : std::as_const(m_slots))
-        block += QStringLiteral("\r\x1b[K") + liveLine(line).left(width) + QLatin1Char('\n');
+        block += QStringLiteral("\r\x1b[K") + terminalText(liveLine(line)).left(width) + QLatin1Char('\n');
     m_linesDrawn = int(m_slots.size()) + 1;
     std::fputs(block.toUtf8().constData(), m_out);
     std::fflush(m_out);
@@ -264,7 +276,9 @@ void StationPrinter::json(int slot, const QString &event, QJsonObject fields)
 
 void StationPrinter::writeLine(const QString &line)
 {
-    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), m_out);
+    // One line, whatever a name in it holds: no control character reaches
+    // the terminal (a JSON line has escaped its own already).
+    std::fputs((terminalText(line) + QLatin1Char('\n')).toUtf8().constData(), m_out);
     std::fflush(m_out);
 }
 

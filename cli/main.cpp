@@ -1,4 +1,5 @@
 // quobin-cli: scripted and gang uploads on the same engine as the window.
+#include "ArgumentSecrets.h"
 #include "ArgumentText.h"
 #include "CliMain.h"
 #include "StorageFolders.h"
@@ -26,6 +27,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     // The arguments with every byte kept: Qt's own decoding would lose a
     // file name that is not UTF-8.
-    return quobin::cli::runCli(quobin::cli::argumentsKeepingBytes(argc, argv),
-                               {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
+    const QStringList arguments = quobin::cli::argumentsKeepingBytes(argc, argv);
+    // Taken from here on: what ps and /proc show of a password is stars.
+    quobin::cli::hidePasswordArguments(argc, argv);
+    return quobin::cli::runCli(arguments, {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
 }

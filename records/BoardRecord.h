@@ -41,6 +41,8 @@ struct BoardRecord {
     QString logPath;            // the board's byte log, empty without one
 
     bool passed() const { return result == QLatin1String("success"); }
+    // Stopped by the operator: neither a pass nor a failure of the board.
+    bool cancelled() const { return result == QLatin1String("cancelled"); }
 
     friend bool operator==(const BoardRecord &, const BoardRecord &) = default;
 };

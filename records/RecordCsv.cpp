@@ -19,8 +19,21 @@ QString questionsField(const QList<records::RecordedQuestion> &questions)
     return parts.join(QStringLiteral("; "));
 }
 
-QString csvField(const QString &value)
+// A cell that a spreadsheet would read as a formula (=, +, -, @, or a tab
+// or carriage return before one) gets a leading single quote, so that a
+// station name or a job file named "=HYPERLINK(...)" is shown as text and
+// never run.
+QString neutralized(const QString &value)
 {
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!value.isEmpty() && formulaStarts.contains(value.front()))
+        return QLatin1Char('\'') + value;
+    return value;
+}
+
+QString csvField(const QString &raw)
+{
+    const QString value = neutralized(raw);
     if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
         && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
         return value;

@@ -54,6 +54,7 @@ QJsonObject summaryJson(const RecordSummary &s)
         {QStringLiteral("boards"), s.boards},
         {QStringLiteral("passed"), s.passed},
         {QStringLiteral("failed"), failed},
+        {QStringLiteral("cancelled"), s.cancelled},
         {QStringLiteral("firstPassYield"), std::round(s.firstPassYield() * 10000) / 10000},
     };
 }

@@ -185,6 +185,25 @@ void quietServer(QSqlDatabase &db)
     QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
 }
 
+void requireRecords(QSqlDatabase &db, const QString &where)
+{
+    const int found = versionOf(db);
+    if (found == 0) {
+        // The first read of the file: what is no database fails here.
+        QSqlQuery probe(db);
+        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            throw RecordStoreError(QStringLiteral("%1 is not a records database: %2")
+                                       .arg(where, reasonOf(probe.lastError())));
+        throw RecordStoreError(QStringLiteral("%1 is not a Quobin records database: it has no Quobin records"
+                                              " table, and is left as it is")
+                                   .arg(where));
+    }
+    if (found > version)
+        throw NewerSchemaError(QStringLiteral("The records database %1 has schema version %2, newer than "
+                                              "this Quobin knows (%3): use a newer Quobin")
+                                   .arg(where).arg(found).arg(version));
+}
+
 void ensure(QSqlDatabase &db, const QString &where, bool withSpool)
 {
     // Two stations that set up a new server database at once may collide

@@ -35,6 +35,11 @@ void quietServer(QSqlDatabase &db);
 // withSpool adds the spool table (local databases only).
 void ensure(QSqlDatabase &db, const QString &where, bool withSpool);
 
+// For a reader: throws RecordStoreError when the database holds no Quobin
+// records (no schema of its own), NewerSchemaError when a newer Quobin made
+// it. Makes nothing.
+void requireRecords(QSqlDatabase &db, const QString &where);
+
 // Adds the record unless one with its id is there already, so that a
 // resend is harmless.
 void insert(QSqlDatabase &db, const BoardRecord &record, const QString &where);

@@ -2,6 +2,8 @@
 
 #include "ServerRecordStore.h"
 #include "ServerTarget.h"
+#include "SharedWriteCheck.h"
+#include "SqliteRecordReader.h"
 #include "SqliteRecordStore.h"
 
 #include <QDir>
@@ -30,17 +32,37 @@ QString madeDefaultFile(const QProcessEnvironment &env)
     return path;
 }
 
+// A file a station writes is its users' alone. (A folder named as the
+// file is refused when opened, for what it is.)
+QString safeFile(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return path;
+    if (const QString problem = writableByOthers(path); !problem.isEmpty())
+        throw RecordStoreError(QStringLiteral("The records database %1 is not safe: %2").arg(path, problem));
+    return path;
+}
+
 } // namespace
 
 std::unique_ptr<RecordStore> openRecordStore(const QString &target, const QProcessEnvironment &env)
 {
     if (target.isEmpty())
-        return std::make_unique<SqliteRecordStore>(madeDefaultFile(env));
+        return std::make_unique<SqliteRecordStore>(safeFile(madeDefaultFile(env)));
     if (ServerTarget::looksLikeServer(target)) {
         const ServerTarget server = ServerTarget::parse(target);
-        return std::make_unique<ServerRecordStore>(server, madeDefaultFile(env));
+        return std::make_unique<ServerRecordStore>(server, safeFile(madeDefaultFile(env)));
     }
-    return std::make_unique<SqliteRecordStore>(QFileInfo(target).absoluteFilePath());
+    return std::make_unique<SqliteRecordStore>(safeFile(QFileInfo(target).absoluteFilePath()));
+}
+
+std::unique_ptr<RecordStore> openRecordReader(const QString &target, const QProcessEnvironment &env)
+{
+    if (target.isEmpty())
+        return std::make_unique<SqliteRecordReader>(defaultRecordsFile(env));
+    if (ServerTarget::looksLikeServer(target))
+        return openRecordStore(target, env);
+    return std::make_unique<SqliteRecordReader>(QFileInfo(target).absoluteFilePath());
 }
 
 } // namespace quobin::records

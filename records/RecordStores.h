@@ -20,8 +20,19 @@ QString defaultRecordsFile(const QProcessEnvironment &env = QProcessEnvironment:
 //                                             a PostgreSQL server, with the default
 //                                             SQLite file as the spool for records
 //                                             the server has not acknowledged
+// A SQLite file, or its folder, that every user may write is refused.
 // Throws RecordStoreError when the target cannot be used.
 std::unique_ptr<RecordStore> openRecordStore(const QString &target,
                                              const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+
+} // namespace quobin::records
+
+namespace quobin::records {
+
+// Opens a TARGET for reading only: a SQLite file (the default one when
+// target is empty) is read without being changed or made; a server is
+// opened as openRecordStore() opens it.
+std::unique_ptr<RecordStore> openRecordReader(const QString &target,
+                                              const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
 } // namespace quobin::records

@@ -15,6 +15,10 @@ QList<RecordSummary> summarize(const QList<BoardRecord> &records)
             summaries.append({record.jobSha256, record.jobFile, record.station, record.slot, 0, 0, {}});
             found = summaries.end() - 1;
         }
+        if (record.cancelled()) {
+            ++found->cancelled;
+            continue;
+        }
         ++found->boards;
         if (record.passed())
             ++found->passed;

@@ -104,7 +104,12 @@ void ServerLink::loop(std::promise<QString> firstAttempt)
         server.setDatabaseName(m_server.database);
         server.setUserName(m_server.user);
         server.setPassword(m_server.password);
-        server.setConnectOptions(QLatin1String(kConnectOptions));
+        // The URL's own libpq parameters come last: libpq takes the last
+        // value of a key, so a connect_timeout or application_name given
+        // there wins over these defaults.
+        const QString own = m_server.connectOptions();
+        server.setConnectOptions(QLatin1String(kConnectOptions)
+                                 + (own.isEmpty() ? QString() : QLatin1Char(';') + own));
     }
     std::unique_ptr<SqliteConnection> spool;
     QString refused;

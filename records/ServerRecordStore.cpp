@@ -56,7 +56,10 @@ QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
         server.setDatabaseName(m_server.database);
         server.setUserName(m_server.user);
         server.setPassword(m_server.password);
-        server.setConnectOptions(QStringLiteral("connect_timeout=3;application_name=quobin"));
+        // The URL's own libpq parameters last, so that they win.
+        const QString own = m_server.connectOptions();
+        server.setConnectOptions(QStringLiteral("connect_timeout=3;application_name=quobin")
+                                 + (own.isEmpty() ? QString() : QLatin1Char(';') + own));
         QString problem;
         if (server.open()) {
             try {

@@ -1,25 +1,53 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
+
+#include <utility>
 
 namespace quobin::records {
 
 // A PostgreSQL server named as
 //   postgresql://[user[:password]@]host[:port]/database
 //   postgresql://[user[:password]@]/database?host=/socket/folder[&port=N]
-// (postgres:// too). Percent-escapes are decoded.
+//   postgresql://[user@]/?service=name   (host, port and database from
+//                                         ~/.pg_service.conf)
+// (postgres:// too). Percent-escapes are decoded. libpq's own connection
+// parameters may follow as ?key=value&...: TLS (sslmode, sslrootcert, sslcert,
+// sslkey, sslcrl), connect_timeout, application_name, options,
+// target_session_attrs, passfile, service and a few more. A password is best
+// left out of the URL: libpq finds it in ~/.pgpass (or the passfile, or
+// PGPASSWORD) when the URL has none.
 struct ServerTarget {
     QString user;
     QString password;
     QString host;       // a host name or address, or the folder of a Unix socket
-    int port = 5432;
+    int port = 5432;    // -1: the service's or libpq's own
     QString database;
+    // libpq parameters in the order given, handed to the driver as they are.
+    QList<QPair<QString, QString>> parameters;
 
     static bool looksLikeServer(const QString &target);
     // Throws RecordStoreError naming what is wrong with the URL.
     static ServerTarget parse(const QString &url);
     // The URL without the password: the spool keys its records by it.
     QString describe() const;
+    // The libpq parameters as the driver's connect options ("key='value';..."),
+    // each value quoted as libpq reads it.
+    QString connectOptions() const;
+    // A URL (or what was meant as one) as it may be shown: any password,
+    // in the user part or as ?password=, replaced by "***", even when the
+    // URL does not parse.
+    static QString withoutPassword(const QString &url);
+    // The URL with its password left out, for a file that keeps the URL:
+    // libpq then finds the password in ~/.pgpass or PGPASSWORD. A URL that
+    // does not parse keeps "***" in the password's place.
+    static QString passwordRemoved(const QString &url);
+    // Where a URL's passwords stand: (start, length) in url, in order.
+    static QList<std::pair<qsizetype, qsizetype>> passwordSpans(const QString &url);
+    // Whether a URL carries a password of its own.
+    static bool hasPassword(const QString &url);
 };
 
 } // namespace quobin::records

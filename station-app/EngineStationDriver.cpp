@@ -197,7 +197,7 @@ void EngineStationDriver::recorded(int slot, const records::BoardRecord &record,
         SlotView &view = m_views[slot];
         if (record.passed())
             ++view.passed;
-        else
+        else if (!record.cancelled())
             ++view.failed;
         m_reasons[slot] = operatorReason(record, QFileInfo::exists(record.device));
         emit slotChanged(slot, view);
@@ -227,8 +227,7 @@ void EngineStationDriver::publishTotals(const station::StationCounts &counts)
     RunTotals totals = m_totals;
     totals.passed = counts.passed;
     totals.failed = counts.failed;
-    const int judged = counts.passed + counts.failed - counts.cancelled;
-    totals.firstPassYield = judged > 0 ? 100.0 * counts.firstPassYield() : -1;
+    totals.firstPassYield = counts.boards() > 0 ? 100.0 * counts.firstPassYield() : -1;
     totals.boardsPerHour = counts.boardsPerHour();
     if (totals.passed == m_totals.passed && totals.failed == m_totals.failed
         && qAbs(totals.boardsPerHour - m_totals.boardsPerHour) < 0.5)

@@ -1,6 +1,10 @@
 #include "StationSetup.h"
 
+#include "ServerTarget.h"
+
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace quobin {
@@ -22,16 +26,44 @@ StationSetup loadStationSetup(const QString &path)
     return setup;
 }
 
+namespace {
+
+constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+
+// A set-up that names a records target (a server, its user, a database
+// path) is the owner's alone. QSettings writes through a temporary file that
+// takes over the permissions of the file it replaces, so the file is made
+// 0600 before the write, and again after it.
+void keepPrivate(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists()) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return;
+        file.close();
+    }
+    if (QFileInfo(path).isFile())
+        file.setPermissions(kOwnerOnly);
+}
+
+} // namespace
+
 bool saveStationSetup(const QString &path, const StationSetup &setup)
 {
+    const bool holdsTarget = !setup.recordsTarget.isEmpty();
+    if (holdsTarget)
+        keepPrivate(path);
     QSettings file(path, QSettings::IniFormat);
     file.clear();
     file.setValue(QStringLiteral("job/file"), setup.jobPath);
     file.setValue(QStringLiteral("slots/ports"), setup.ports);
-    file.setValue(QStringLiteral("records/target"), setup.recordsTarget);
+    // Never a password on disk: libpq finds it in ~/.pgpass or PGPASSWORD.
+    file.setValue(QStringLiteral("records/target"), records::ServerTarget::passwordRemoved(setup.recordsTarget));
     file.setValue(QStringLiteral("station/name"), setup.stationName);
     file.setValue(QStringLiteral("station/sound"), setup.sound);
     file.sync();
+    if (holdsTarget && file.status() == QSettings::NoError && QFileInfo(path).isFile())
+        QFile::setPermissions(path, kOwnerOnly);
     return file.status() == QSettings::NoError;
 }
 

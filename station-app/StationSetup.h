@@ -26,7 +26,8 @@ QString stationSetupPath(const QString &folder);
 // spaces or any character and writes through a temporary file, so a crash
 // mid-write never leaves half a file.
 StationSetup loadStationSetup(const QString &path);
-// False when the file cannot be written.
+// A password in recordsTarget is left out; a set-up with a records target is
+// written with mode 0600. False when the file cannot be written.
 bool saveStationSetup(const QString &path, const StationSetup &setup);
 
 } // namespace quobin

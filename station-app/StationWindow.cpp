@@ -253,19 +253,26 @@ void StationWindow::onEnded(const QString &problem)
 void StationWindow::reloadRecords()
 {
     const QString target = m_setup->setup().recordsTarget;
+    // During a run the records come from the run's own store; between runs
+    // the tab only reads, and changes nothing in the file it looks at.
+    if (m_running && m_store) {
+        m_records->reload(*m_store);
+        return;
+    }
+    const auto &open = m_services.openReader ? m_services.openReader : m_services.openStore;
     try {
-        if (!m_store || (!m_running && m_storeTarget != target)) {
-            m_store.reset();
-            m_store = m_services.openStore(target);
-            m_storeTarget = target;
+        if (!m_reader || m_readerTarget != target) {
+            m_reader.reset();
+            m_reader = open(target);
+            m_readerTarget = target;
         }
     } catch (const std::exception &e) {
-        m_store.reset();
+        m_reader.reset();
         m_records->stateLabel()->setText(
             QStringLiteral("The records cannot be read: %1").arg(QString::fromStdString(e.what())));
         return;
     }
-    m_records->reload(*m_store);
+    m_records->reload(*m_reader);
 }
 
 void StationWindow::saveSetup()

@@ -44,6 +44,9 @@ struct StationWindowServices {
     std::function<std::unique_ptr<records::RecordStore>(const QString &target)> openStore;
     // The records as CSV, as quobin-cli records --csv writes them.
     std::function<QByteArray(const QList<records::BoardRecord> &)> toCsv;
+    // Opens a target for the Records tab, reading only (a SQLite file is
+    // neither changed nor made); empty: the Records tab reads through openStore.
+    std::function<std::unique_ptr<records::RecordStore>(const QString &target)> openReader = {};
 };
 
 // The station's window: the set-up, one tile per slot while it runs, the
@@ -90,8 +93,10 @@ private:
 
     StationWindowServices m_services;
     const QString m_setupPath;
-    std::unique_ptr<records::RecordStore> m_store;  // the store of the run, or of the last reload
+    std::unique_ptr<records::RecordStore> m_store;  // the store of the run
     QString m_storeTarget;
+    std::unique_ptr<records::RecordStore> m_reader;  // the Records tab's between runs
+    QString m_readerTarget;
     QList<SlotCandidate> m_candidates;
     bool m_running = false;
     bool m_stopping = false;

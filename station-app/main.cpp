@@ -38,7 +38,8 @@ int main(int argc, char *argv[])
                  [linkFolders](int n) { return quobin::describePort(qint16(n), linkFolders); });
          },
          [](const QString &target) { return quobin::records::openRecordStore(target); },
-         [](const QList<quobin::records::BoardRecord> &list) { return quobin::records::recordsCsv(list); }},
+         [](const QList<quobin::records::BoardRecord> &list) { return quobin::records::recordsCsv(list); },
+         [](const QString &target) { return quobin::records::openRecordReader(target); }},
         quobin::stationSetupPath(folders.writeFolder()));
     // Large on a desktop, and never beyond a small screen.
     window.resize(QSize(1100, 760).boundedTo(window.screen()->availableGeometry().size()));

@@ -51,10 +51,10 @@ StationCounts RunControl::countBoard(bool passed, bool cancelled)
     std::lock_guard lock(m_mutex);
     if (passed)
         ++m_counts.passed;
+    else if (cancelled)
+        ++m_counts.cancelled;
     else
         ++m_counts.failed;
-    if (cancelled)
-        ++m_counts.cancelled;
     if (m_goodBoards > 0 && m_counts.passed >= m_goodBoards) {
         m_countReached = true;
         m_finishing = true;

@@ -1,10 +1,31 @@
 #include "SlotNames.h"
 
 #include "PortNames.h"
+#include "SerialLineCheck.h"
 
 #include <QFileInfo>
 
 namespace quobin::station {
+
+namespace {
+
+// What is not a serial line (/dev/tty, /dev/null, a regular file) would take
+// the controller's commands board after board: refused as upload refuses it.
+// Only a local device path is checked; a network port's name (one with
+// "://" in it) is no file to look at.
+SlotAddress serialLine(SlotAddress address)
+{
+    if (address.label.contains(QLatin1String("://")) || address.path.contains(QLatin1String("://")))
+        return address;
+    const QString problem = notASerialLine(address.path);
+    if (problem.isEmpty())
+        return address;
+    if (address.label == address.path)
+        throw SlotNameError(problem);
+    throw SlotNameError(address.label + QStringLiteral(": ") + problem);
+}
+
+} // namespace
 
 SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
 {
@@ -12,7 +33,7 @@ SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
         if (number < 1 || number > 32767)
             throw SlotNameError(QStringLiteral("there is no port Com %1").arg(number));
         const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
-        return {QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link};
+        return serialLine({QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link});
     }
     // A device that is not there yet is waited for; but a name that is no
     // path at all is a mistake.
@@ -20,7 +41,7 @@ SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
         throw SlotNameError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor a "
                                            "device path")
                                 .arg(text));
-    return {text, QFileInfo(text).absoluteFilePath()};
+    return serialLine({text, QFileInfo(text).absoluteFilePath()});
 }
 
 } // namespace quobin::station

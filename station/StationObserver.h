@@ -20,12 +20,13 @@ enum class SlotState {
 // The figures of a run so far.
 struct StationCounts {
     int passed = 0;
-    int failed = 0;     // every end but a pass, cancelled boards included
-    int cancelled = 0;
+    int failed = 0;     // every end but a pass and a cancel
+    int cancelled = 0;  // stopped by the operator: neither passed nor failed
     double hours = 0;   // since the station started
 
+    // Boards that were judged: a cancelled board says nothing of the line.
     int boards() const { return passed + failed; }
-    // Boards that passed of all boards recorded, as quobin-cli records
+    // Boards that passed of all boards judged, as quobin-cli records
     // counts it (a board is known only by its slot and time, so a board
     // flashed again is another board); 0 before the first.
     double firstPassYield() const { return boards() > 0 ? double(passed) / boards() : 0; }

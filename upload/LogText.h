@@ -13,5 +13,10 @@ namespace quobin {
 QString escapedBytes(const QByteArray &bytes);
 // A text in double quotes, escaped as its UTF-8 bytes.
 QString quotedText(const QString &text);
+// A text for a terminal or a printed table: letters of every script stay as
+// they are, control characters (ESC, BEL, CR, LF, DEL, the C1 range, ...)
+// are escaped as \e, \a, \r, \n or \xNN / \uNNNN, so that a name can
+// neither drive the terminal nor start a line of its own.
+QString terminalText(const QString &text);
 
 } // namespace quobin

@@ -167,6 +167,8 @@ void TestCliCheck::checkCommand_data()
     const QString bad = m_files.write(QStringLiteral("bad.hex"), withLine(20, 3, badSum));
     const QString bin = m_files.write(QStringLiteral("firmware.bin"), QByteArray("\x7f" "ELF\r\n\r\nrest\r\n"));
     const QString check = QStringLiteral("check");
+    // A name that would retitle and clear the operator's terminal.
+    const QString hostile = m_files.write(QStringLiteral("job\x1b]0;owned\x07\x1b[2J.hex"), image(20));
 
     QTest::newRow("good HEX") << QStringList{check, good} << 0
                               << QStringList{QStringLiteral("lines:       21 (no blank lines)"),
@@ -182,6 +184,9 @@ void TestCliCheck::checkCommand_data()
                              << QStringList{QStringLiteral("lines:       3 (1 blank, not sent)"),
                                             QStringLiteral("Intel HEX:   no"), QStringLiteral("\npassed\n")}
                              << QString();
+    QTest::newRow("a name with escapes") << QStringList{check, hostile} << 0
+                                         << QStringList{QStringLiteral("job\\e]0;owned\\a\\e[2J.hex\n"), QStringLiteral("\npassed\n")}
+                                         << QString();
     QTest::newRow("missing file") << QStringList{check, m_files.filePath(QStringLiteral("none.hex"))} << 2 << QStringList{}
                                   << QStringLiteral("none.hex: no such file");
     QTest::newRow("a folder") << QStringList{check, m_files.path()} << 2 << QStringList{}
@@ -201,6 +206,8 @@ void TestCliCheck::checkCommand()
 
     const CliRun run = runProgram(QStringLiteral(QUOBIN_CLI), arguments);
     QCOMPARE(run.status, status);
+    for (const QChar c : run.out + run.err)
+        QVERIFY2(c == QLatin1Char('\n') || c.unicode() >= 0x20, qPrintable(run.out + run.err));
     for (const QString &part : out)
         QVERIFY2(run.out.contains(part), qPrintable(run.out));
     if (out.isEmpty())

@@ -238,7 +238,7 @@ private slots:
         QTest::newRow("no host") << "postgresql://user@/db" << "no host";
         QTest::newRow("bad port") << "postgresql://user@host:99999/db" << "not a valid URL";
         QTest::newRow("relative socket") << "postgresql://user@/db?host=sock" << "absolute path";
-        QTest::newRow("unknown option") << "postgresql://user@host/db?sslmode=require" << "'sslmode' is not supported";
+        QTest::newRow("unknown option") << "postgresql://user@host/db?sslmod=require" << "'sslmod' is not supported";
     }
     void serverTargetsAreCheckedBeforeAnyConnection()
     {

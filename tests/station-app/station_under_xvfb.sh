@@ -81,6 +81,8 @@ wait_for 5 shown "Quobin Station" 2 || fail "Stop did not ask"
 box=$(windows_named "Quobin Station" | grep -v "^$window\$" | head -n 1)
 press "$box" Return
 wait_for 15 shows "Slot Com 4" "stopped" || { cat "$work/tiles.txt"; fail "Com 4 did not stop"; }
+# The cancelled board is neither passed nor failed, in the counts and the yield.
+shows "Totals" "Passed 1   Failed 1   First-pass yield 50.0 %.*" || { cat "$work/tiles.txt"; fail "the cancelled board was counted"; }
 
 # quobin-cli station on the same kind of boards, into records of its own.
 fixture "$work/com5" --fixture 600000 --boards 1

@@ -109,6 +109,7 @@ public:
         m_process.waitForStarted();
     }
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    qint64 pid() const { return m_process.processId(); }
     bool running() const { return m_process.state() != QProcess::NotRunning; }
 
     // Waits for the end; -1 when it did not come or was a crash.

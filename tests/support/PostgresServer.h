@@ -48,6 +48,36 @@ public:
         return {};
     }
 
+    // The server's own folder (its data, socket and log are inside).
+    QString folder() const { return m_folder; }
+    // More of the server's settings for the next start, as "-c name=value ...".
+    void setExtraOptions(const QString &options) { m_extraOptions = QLatin1Char(' ') + options; }
+    // Makes a file the server reads its own: owned by the user the server
+    // runs as, readable by it alone (as it wants its TLS key).
+    bool handToServer(const QString &path)
+    {
+        if (::geteuid() == 0 && ::chown(QFile::encodeName(path).constData(), 65534, 65534) != 0)
+            return fail(QStringLiteral("cannot hand %1 to nobody").arg(path));
+        if (!QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner))
+            return fail(QStringLiteral("cannot make %1 private").arg(path));
+        return true;
+    }
+    // From now on a TCP connection must give the password (SCRAM); the
+    // Unix socket stays open without one, for psql().
+    bool requirePassword(const QString &password)
+    {
+        QString output;
+        if (!psql(QStringLiteral("postgres"), QStringLiteral("ALTER ROLE %1 PASSWORD '%2'").arg(QLatin1String(user), password), &output))
+            return false;
+        QFile hba(dataFolder() + QStringLiteral("/pg_hba.conf"));
+        if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return fail(QStringLiteral("cannot write pg_hba.conf"));
+        hba.write("local all all trust\nhost all all 127.0.0.1/32 scram-sha-256\n");
+        hba.close();
+        return runServerCommand(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataFolder(), QStringLiteral("reload")})
+            && psql(QStringLiteral("postgres"), QStringLiteral("SELECT pg_reload_conf()"), &output);
+    }
+
     // Why the last step failed, for the test's failure message.
     QString problem() const { return m_problem; }
     int port() const { return m_port; }
@@ -61,7 +91,8 @@ public:
         if (m_port == 0 && !initialise())
             return false;
         const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses=127.0.0.1 -c fsync=off")
-                                    .arg(socketFolder()).arg(m_port);
+                                    .arg(socketFolder()).arg(m_port)
+            + m_extraOptions;
         if (!runServerCommand(QStringLiteral("pg_ctl"),
                               {QStringLiteral("-D"), dataFolder(), QStringLiteral("-l"), logFile(),
                                QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
@@ -195,6 +226,7 @@ private:
     QString m_problem;
     int m_port = 0;
     bool m_running = false;
+    QString m_extraOptions;
 };
 
 } // namespace quobin::testing

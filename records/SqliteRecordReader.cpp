@@ -1,0 +1,90 @@
+#include "SqliteRecordReader.h"
+
+#include "RecordSchema.h"
+#include "SqliteConnection.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace quobin::records {
+
+namespace {
+
+// One read over a connection that SQLite opens read-only. immutable tells
+// SQLite that nobody writes the file, so that it needs neither a lock nor
+// the write-ahead log's shared-memory file: the way to read a database in a
+// folder this user may not write, whose -shm file is not there.
+QList<BoardRecord> readOnce(const QString &path, const QDateTime &since, bool immutable)
+{
+    QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("mode"), QStringLiteral("ro"));
+    if (immutable)
+        query.addQueryItem(QStringLiteral("immutable"), QStringLiteral("1"));
+    uri.setQuery(query);
+
+    const QString name = uniqueConnectionName("reader");
+    QList<BoardRecord> records;
+    QString problem;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open()) {
+            problem = QStringLiteral("Cannot open the records database %1: %2")
+                          .arg(path, schema::reasonOf(db.lastError()));
+        } else {
+            try {
+                schema::requireRecords(db, path);
+                records = schema::select(db, since, path);
+            } catch (const RecordStoreError &error) {
+                problem = error.reason();
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!problem.isEmpty())
+        throw RecordStoreError(problem);
+    return records;
+}
+
+} // namespace
+
+void SqliteRecordReader::commit(const BoardRecord &)
+{
+    throw RecordStoreError(QStringLiteral("The records database %1 is open for reading only").arg(m_path));
+}
+
+QList<BoardRecord> SqliteRecordReader::read(const QDateTime &since)
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+        throw RecordStoreError(QStringLiteral("Qt SQL has no SQLite driver: install libqt6sql6-sqlite"));
+    const QFileInfo file(m_path);
+    if (!file.exists())
+        return {};
+    if (file.isDir())
+        throw RecordStoreError(QStringLiteral("%1 is a folder, not a records database").arg(m_path));
+    if (!file.isReadable())
+        throw RecordStoreError(QStringLiteral("The records database %1 may not be read").arg(m_path));
+    try {
+        return readOnce(m_path, since, false);
+    } catch (const RecordStoreError &first) {
+        // A database in write-ahead-log mode whose -shm file is missing
+        // cannot be opened read-only by a user who may not create that
+        // file; such a reader sees the file as it stands. A file that is
+        // no records database fails the same way again, with the first reason.
+        if (QFileInfo(file.absolutePath()).isWritable() && file.isWritable())
+            throw;
+        try {
+            return readOnce(m_path, since, true);
+        } catch (const RecordStoreError &) {
+            throw first;
+        }
+    }
+}
+
+} // namespace quobin::records
