@@ -17,7 +17,7 @@ const char kUsage[] =
     "Usage:\n"
     "  quobin-cli upload [--port PORT]... [--on-error ask|stop|continue]\n"
     "                    [--wait-for-controller SECONDS] [--json] [--log FILE] [--no-check] FILE\n"
-    "  quobin-cli check FILE\n"
+    "  quobin-cli check [--serial SPEC] FILE\n"
     "  quobin-cli ports [--json]\n"
     "  quobin-cli link N DEVICE\n"
     "  quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue] [--records TARGET]\n"

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <memory>
+#include <utility>
 #include <stdexcept>
 
 class QFile;
@@ -42,11 +43,20 @@ public:
     QString path() const { return m_path; }
     QByteArray bytes() const { return m_bytes; }
 
+    // This image with some of its lines replaced, each by a text of the same
+    // length (index into lines(), new text): every other byte, line ends
+    // included, stays as it is, and the bytes and SHA-256 are the new
+    // image's. Throws std::invalid_argument for an index out of range or a
+    // text of another length.
+    std::shared_ptr<const FirmwareImage> withLines(const QList<std::pair<int, QByteArray>> &replacements) const;
+
 private:
     FirmwareImage(QByteArray bytes, QString path);
+    FirmwareImage(QByteArray bytes, QString path, QList<QByteArray> lines, QList<qsizetype> lineStarts);
 
     QByteArray m_bytes;
     QString m_path;
+    QList<qsizetype> m_lineStarts; // where each line starts in m_bytes; filled with m_lines
     QList<QByteArray> m_lines;
     QByteArray m_sha256Hex;
 };
