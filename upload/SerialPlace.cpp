@@ -191,8 +191,8 @@ SerialPlace SerialPlace::find(const FirmwareImage &image, quint32 address, int w
                                    .arg(addressText(first), bytes(width), addressText(last)));
     if (missing > 0)
         throw SerialPlaceError(QStringLiteral("address %1: %2 of the serial's %3 (%4 to %5) lie outside the "
-                                              "image's data, the first at %1; the firmware must reserve all "
-                                              "of them in its data records")
+                                              "image's data, the first of them here; the firmware must reserve "
+                                              "all of the serial's bytes in its data records")
                                    .arg(addressText(first + quint64(firstMissing)),
                                         QString::number(missing), bytes(width), addressText(first),
                                         addressText(last)));
