@@ -49,7 +49,6 @@ FirmwareImage::FirmwareImage(QByteArray bytes, QString path)
     : m_bytes(std::move(bytes))
     , m_path(std::move(path))
     , m_lines(splitLines(m_bytes, m_lineStarts))
-    , m_sha256Hex(QCryptographicHash::hash(m_bytes, QCryptographicHash::Sha256).toHex())
 {
 }
 
@@ -58,8 +57,15 @@ FirmwareImage::FirmwareImage(QByteArray bytes, QString path, QList<QByteArray> l
     , m_path(std::move(path))
     , m_lineStarts(std::move(lineStarts))
     , m_lines(std::move(lines))
-    , m_sha256Hex(QCryptographicHash::hash(m_bytes, QCryptographicHash::Sha256).toHex())
 {
+}
+
+QByteArray FirmwareImage::sha256Hex() const
+{
+    std::call_once(m_hashed, [this] {
+        m_sha256Hex = QCryptographicHash::hash(m_bytes, QCryptographicHash::Sha256).toHex();
+    });
+    return m_sha256Hex;
 }
 
 std::shared_ptr<const FirmwareImage>

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <stdexcept>
 
@@ -38,8 +39,9 @@ public:
                                                           const QString &path = {});
 
     const QList<QByteArray> &lines() const { return m_lines; }
-    // Lower-case hex of the SHA-256 of the file's bytes exactly as read.
-    QByteArray sha256Hex() const { return m_sha256Hex; }
+    // Lower-case hex of the SHA-256 of the file's bytes exactly as read;
+    // worked out at the first call, from any thread.
+    QByteArray sha256Hex() const;
     QString path() const { return m_path; }
     QByteArray bytes() const { return m_bytes; }
 
@@ -58,7 +60,10 @@ private:
     QString m_path;
     QList<qsizetype> m_lineStarts; // where each line starts in m_bytes; filled with m_lines
     QList<QByteArray> m_lines;
-    QByteArray m_sha256Hex;
+    // A patched image per board must not cost a hash of the whole image
+    // when nobody asks for it.
+    mutable std::once_flag m_hashed;
+    mutable QByteArray m_sha256Hex;
 };
 
 } // namespace quobin
