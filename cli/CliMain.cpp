@@ -23,7 +23,9 @@ const char kUsage[] =
     "  quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue] [--records TARGET]\n"
     "                     [--station NAME] [--log-dir DIR] [--json] FILE\n"
     "  quobin-cli records [--records TARGET] [--since TIME] [--csv | --json]\n"
-    "  quobin-cli --help | --version\n";
+    "  quobin-cli --help | --version\n"
+    "A serial number's SPEC: SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], e.g. pump@0x0800F000:4:le\n"
+    "(ENCODING le, be or ascii; quobin-cli check --help says more).\n";
 
 } // namespace
 
