@@ -87,9 +87,13 @@ void TestSerialUpload::patchedImagesReachTheControllerAsTheyStand()
         expected += sentLines(*patched);
         QCOMPARE(simulator.uploadsCompleted(), board);
 
-        // What this board received is the job with the serial's two lines
-        // changed, and every record's checksum right.
-        const QList<QByteArray> received = simulator.receivedLines().mid(expected.size() - sentLines(*patched).size());
+        // What this board took into its flash (what the fixture keeps as
+        // board-N.hex) is the job with the serial's two lines changed, and
+        // every record's checksum right.
+        const QList<sim::BoardLog> boards = simulator.boards();
+        QCOMPARE(boards.size(), board);
+        QVERIFY(boards.last().completed);
+        const QList<QByteArray> received = boards.last().lines;
         QCOMPARE(received, sentLines(*patched));
         const QList<QByteArray> original = sentLines(*image);
         for (int i = 0; i < original.size(); ++i) {
