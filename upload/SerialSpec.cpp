@@ -212,6 +212,20 @@ quint64 SerialSpec::numbersLeft(quint64 next) const
     return more == kMax64 ? kMax64 : more + 1;
 }
 
+void SerialSpec::requireNumberLeft(quint64 next) const
+{
+    if (fits(next))
+        return;
+    const bool ascii = encoding == SerialEncoding::AsciiDecimal;
+    throw SerialSpecError(QStringLiteral("series %1 has no number left: the next, %2, does not fit in %3 %4 "
+                                         "(%5 at most)")
+                              .arg(series, decimal(next))
+                              .arg(width)
+                              .arg(ascii ? QStringLiteral("ASCII digits")
+                                         : width == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"),
+                                   decimal(largest())));
+}
+
 std::optional<quint64> SerialSpec::after(quint64 number) const
 {
     if (number > largest() || largest() - number < step)

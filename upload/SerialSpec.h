@@ -60,6 +60,9 @@ struct SerialSpec {
     // hand out: next, next + step, ... up to largest(). 0 when next does not
     // fit; saturates at the largest 64-bit count.
     quint64 numbersLeft(quint64 next) const;
+    // Throws SerialSpecError, saying so, when the series has no number left
+    // for `next`: it does not fit the width. Numbers never wrap around.
+    void requireNumberLeft(quint64 next) const;
     // The number after `number`, or nothing when the width holds no more.
     std::optional<quint64> after(quint64 number) const;
 

@@ -146,6 +146,7 @@ private slots:
     void refusedSpecs();
     void numbersLeft_data();
     void numbersLeft();
+    void seriesAtItsEnd();
     void encodings_data();
     void encodings();
 
@@ -285,6 +286,30 @@ void TestSerialNumbers::numbersLeft()
     QCOMPARE(after.has_value(), hasAfter);
     if (after)
         QTEST(*after, "after");
+    if (serial.numbersLeft(next) > 0)
+        serial.requireNumberLeft(next);
+    else
+        QVERIFY_THROWS_EXCEPTION(SerialSpecError, serial.requireNumberLeft(next));
+}
+
+void TestSerialNumbers::seriesAtItsEnd()
+{
+    const SerialSpec bytes = SerialSpec::parse(QStringLiteral("pump@0:2:le:65534"));
+    bytes.requireNumberLeft(65535);
+    try {
+        bytes.requireNumberLeft(65536);
+        QFAIL("no stop");
+    } catch (const SerialSpecError &error) {
+        QCOMPARE(QString::fromStdString(error.what()),
+                 QStringLiteral("series pump has no number left: the next, 65536, does not fit in 2 bytes (65535 at most)"));
+    }
+    try {
+        SerialSpec::parse(QStringLiteral("sensor@0:3:ascii")).requireNumberLeft(1000);
+        QFAIL("no stop");
+    } catch (const SerialSpecError &error) {
+        QCOMPARE(QString::fromStdString(error.what()),
+                 QStringLiteral("series sensor has no number left: the next, 1000, does not fit in 3 ASCII digits (999 at most)"));
+    }
 }
 
 void TestSerialNumbers::encodings_data()
