@@ -2,9 +2,10 @@
 // and the program's start-up, and prints each figure beside its goal.
 //
 // Usage: quobin_bench [--skip-wait] [--skip-startup] [--skip-gang] [--gang-only] [--skip-station]
-//                    [--station-only] [--lines N] [--spinning-host]
+//                    [--station-only] [--serial-only] [--lines N] [--spinning-host]
 //        --gang-only: only the gang figure of quobin-cli (8 paced controllers, then one)
 //        --station-only: only the station figures of quobin-cli station
+//        --serial-only: only the serial numbers' figures (patching an image of 32,767 lines)
 //        --spinning-host: the upload's waits never sleep between passes, to show
 //        what the thread wake-ups of a sleeping host cost on a paced wire
 //        quobin_bench --startup-under-x <quobin binary>   (run by the bench itself under xvfb-run)
@@ -17,6 +18,7 @@
 #include "SerialPort.h"
 #include "UploadProcedure.h"
 #include "PollWithDeadline.h"
+#include "SerialBench.h"
 #include "StationBench.h"
 
 #include <QCoreApplication>
@@ -641,7 +643,8 @@ int main(int argc, char *argv[])
     spinningHost = args.contains(QStringLiteral("--spinning-host"));
     const bool stationOnly = args.contains(QStringLiteral("--station-only"));
     const bool gangOnly = args.contains(QStringLiteral("--gang-only"));
-    const bool others = !gangOnly && !stationOnly;
+    const bool serialOnly = args.contains(QStringLiteral("--serial-only"));
+    const bool others = !gangOnly && !stationOnly && !serialOnly;
     try {
         if (others && !args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
@@ -649,10 +652,12 @@ int main(int argc, char *argv[])
             benchTransfer();
         if (others && !args.contains(QStringLiteral("--skip-startup")))
             benchStartup();
-        if (!stationOnly && !args.contains(QStringLiteral("--skip-gang")))
+        if ((others || gangOnly) && !args.contains(QStringLiteral("--skip-gang")))
             benchGang();
-        if (!gangOnly && !args.contains(QStringLiteral("--skip-station")))
+        if ((others || stationOnly) && !args.contains(QStringLiteral("--skip-station")))
             quobin::bench::benchStation();
+        if (others || serialOnly)
+            quobin::bench::benchSerialPatching();
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

@@ -6,6 +6,8 @@
 #include "Command.h"
 #include "FirmwareImage.h"
 #include "LogText.h"
+#include "SerialPlace.h"
+#include "SerialSpec.h"
 
 #include <QCommandLineParser>
 #include <QLocale>
@@ -52,17 +54,68 @@ QString reportText(const QString &path, const FirmwareCheckReport &report)
     }
     const QStringList failures = report.failures();
     if (failures.isEmpty())
-        return text + QStringLiteral("passed\n");
+        return text;
     text += QStringLiteral("  problems:\n");
     for (int i = 0; i < failures.size() && i < kProblemsShown; ++i)
         text += QStringLiteral("    ") + terminalText(failures[i]) + QLatin1Char('\n');
     if (failures.size() > kProblemsShown)
         text += QStringLiteral("    and %1 more\n").arg(number(int(failures.size()) - kProblemsShown));
-    return text + QStringLiteral("failed: an upload refuses this file (--no-check sends it anyway)\n");
+    return text;
 }
 
-const char kUsage[] = "Usage: quobin-cli check FILE\n"
-                      "Reads FILE as an upload reads it and reports what an upload would refuse.\n";
+QString hexBytes(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString decimal(quint64 value)
+{
+    return QString::number(value);
+}
+
+// Where the serial goes in the image and what is there now. Throws
+// SerialPlaceError when it has no place there.
+QString serialText(const SerialSpec &spec, const FirmwareImage &image)
+{
+    const quint64 last = quint64(spec.address) + quint64(spec.width) - 1;
+    QString text = QStringLiteral("  serial:      %1\n").arg(terminalText(spec.text()));
+    const SerialPlace place = SerialPlace::find(image, spec.address, spec.width);
+    text += QStringLiteral("  place:       %1 to %2, %3 in %4\n")
+                .arg(addressText(spec.address), addressText(last),
+                     counted(spec.width, QStringLiteral("byte"), QStringLiteral("bytes")),
+                     counted(int(place.pieces().size()), QStringLiteral("record"), QStringLiteral("records")));
+    for (const SerialPiece &piece : place.pieces()) {
+        text += QStringLiteral("  %1%2 at %3, data bytes %4 to %5 of the record at %6\n")
+                    .arg(QStringLiteral("line %1:").arg(number(piece.line + 1)), -13)
+                    .arg(counted(piece.count, QStringLiteral("byte"), QStringLiteral("bytes")), addressText(piece.address))
+                    .arg(piece.dataOffset + 1)
+                    .arg(piece.dataOffset + piece.count)
+                    .arg(addressText(piece.recordAddress));
+        text += QStringLiteral("    %1\n").arg(terminalText(QString::fromLatin1(image.lines()[piece.line])));
+    }
+    const QByteArray now = place.bytesIn(image);
+    const std::optional<quint64> held = spec.decode(now);
+    text += QStringLiteral("  now:         %1, %2\n")
+                .arg(hexBytes(now),
+                     held ? QStringLiteral("the number %1").arg(decimal(*held))
+                          : QStringLiteral("no number (not %1 decimal digits)").arg(spec.width));
+    const quint64 left = spec.numbersLeft(spec.first);
+    text += QStringLiteral("  numbers:     %1 to %2 in steps of %3: %4 from the first\n")
+                .arg(decimal(spec.first), decimal(spec.largest()), decimal(spec.step),
+                     left == 1 ? QStringLiteral("1 number") : QStringLiteral("%1 numbers").arg(decimal(left)));
+    return text;
+}
+
+const char kUsage[] =
+    "Usage: quobin-cli check [--serial SPEC] FILE\n"
+    "Reads FILE as an upload reads it and reports what an upload would refuse.\n"
+    "  --serial SPEC  also show where a serial number goes: the lines that hold its\n"
+    "                 bytes and what they hold now. SPEC is\n"
+    "                 SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], e.g.\n"
+    "                 pump@0x0800F000:4:le or pump@0x0800F000:8:ascii:100000:2;\n"
+    "                 ADDRESS as the HEX records count it, WIDTH in bytes, ENCODING\n"
+    "                 le, be (binary) or ascii (decimal digits padded with zeros),\n"
+    "                 FIRST 1 and STEP 1 unless given.\n";
 
 void complain(const QString &text)
 {
@@ -84,6 +137,8 @@ int CheckCommand::run(const QStringList &arguments)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOption(help);
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("SPEC"));
+    parser.addOption(serial);
     // QCommandLineParser expects the program name first.
     if (!parser.parse(QStringList{QStringLiteral("check")} + arguments))
         return usageError(parser.errorText());
@@ -95,12 +150,24 @@ int CheckCommand::run(const QStringList &arguments)
     if (files.size() != 1)
         return usageError(files.isEmpty() ? QStringLiteral("no FILE given")
                                           : QStringLiteral("one FILE only, not %1").arg(files.size()));
+    if (parser.values(serial).size() > 1)
+        return usageError(QStringLiteral("one --serial only"));
+    std::optional<SerialSpec> spec;
+    if (parser.isSet(serial)) {
+        try {
+            spec = SerialSpec::parse(parser.value(serial));
+        } catch (const SerialSpecError &error) {
+            return usageError(QStringLiteral("--serial %1: %2").arg(parser.value(serial), QString::fromStdString(error.what())));
+        }
+    }
     FirmwareCheckReport report;
     QString path;
+    std::shared_ptr<const FirmwareImage> image;
     try {
         const FileArgument file(files.first());
         path = file.shown();
-        report = checkFirmwareFile(file.openablePath());
+        image = FirmwareImage::read(file.openablePath());
+        report = checkFirmwareImage(*image);
     } catch (const UsageError &error) {
         complain(QString::fromStdString(error.what()));
         return ExitUsage;
@@ -108,8 +175,24 @@ int CheckCommand::run(const QStringList &arguments)
         complain(readable(files.first()) + QStringLiteral(": ") + QString::fromStdString(error.what()));
         return ExitUsage;
     }
-    std::fputs(reportText(path, report).toUtf8().constData(), stdout);
-    return report.passed() ? ExitSuccess : ExitUsage;
+    QString text = reportText(path, report);
+    QString serialProblem;
+    if (spec) {
+        try {
+            text += serialText(*spec, *image);
+        } catch (const SerialPlaceError &error) {
+            serialProblem = QString::fromStdString(error.what());
+            text += QStringLiteral("  serial:      %1\n  problem:     %2\n").arg(spec->text(), serialProblem);
+        }
+    }
+    if (!report.passed())
+        text += QStringLiteral("failed: an upload refuses this file (--no-check sends it anyway)\n");
+    else if (!serialProblem.isEmpty())
+        text += QStringLiteral("failed: the serial has no place in this file\n");
+    else
+        text += QStringLiteral("passed\n");
+    std::fputs(text.toUtf8().constData(), stdout);
+    return report.passed() && serialProblem.isEmpty() ? ExitSuccess : ExitUsage;
 }
 
 } // namespace quobin::cli

@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <stdexcept>
+#include <string>
+
 namespace quobin {
 
 namespace {
@@ -14,7 +17,7 @@ std::string describe(const QString &what, const QFile &file)
             + file.errorString()).toStdString();
 }
 
-QList<QByteArray> splitLines(const QByteArray &bytes)
+QList<QByteArray> splitLines(const QByteArray &bytes, QList<qsizetype> &starts)
 {
     QList<QByteArray> lines;
     qsizetype start = 0;
@@ -27,13 +30,16 @@ QList<QByteArray> splitLines(const QByteArray &bytes)
             continue;
         }
         lines.append(bytes.mid(start, at - start));
+        starts.append(start);
         ++at;
         if (c == '\r' && at < size && bytes[at] == '\n')
             ++at;
         start = at;
     }
-    if (start < size)
+    if (start < size) {
         lines.append(bytes.mid(start));
+        starts.append(start);
+    }
     return lines;
 }
 
@@ -42,9 +48,40 @@ QList<QByteArray> splitLines(const QByteArray &bytes)
 FirmwareImage::FirmwareImage(QByteArray bytes, QString path)
     : m_bytes(std::move(bytes))
     , m_path(std::move(path))
-    , m_lines(splitLines(m_bytes))
-    , m_sha256Hex(QCryptographicHash::hash(m_bytes, QCryptographicHash::Sha256).toHex())
+    , m_lines(splitLines(m_bytes, m_lineStarts))
 {
+}
+
+FirmwareImage::FirmwareImage(QByteArray bytes, QString path, QList<QByteArray> lines, QList<qsizetype> lineStarts)
+    : m_bytes(std::move(bytes))
+    , m_path(std::move(path))
+    , m_lineStarts(std::move(lineStarts))
+    , m_lines(std::move(lines))
+{
+}
+
+QByteArray FirmwareImage::sha256Hex() const
+{
+    std::call_once(m_hashed, [this] {
+        m_sha256Hex = QCryptographicHash::hash(m_bytes, QCryptographicHash::Sha256).toHex();
+    });
+    return m_sha256Hex;
+}
+
+std::shared_ptr<const FirmwareImage>
+FirmwareImage::withLines(const QList<std::pair<int, QByteArray>> &replacements) const
+{
+    QByteArray bytes = m_bytes;
+    QList<QByteArray> lines = m_lines;
+    for (const auto &[index, text] : replacements) {
+        if (index < 0 || index >= m_lines.size())
+            throw std::invalid_argument("no line " + std::to_string(index) + " to replace");
+        if (text.size() != m_lines[index].size())
+            throw std::invalid_argument("a line is replaced by a text of another length");
+        bytes.replace(m_lineStarts[index], text.size(), text);
+        lines[index] = text;
+    }
+    return std::shared_ptr<const FirmwareImage>(new FirmwareImage(bytes, m_path, lines, m_lineStarts));
 }
 
 void FirmwareImage::open(QFile &file, const QString &path)

@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <stdexcept>
 
 class QFile;
@@ -37,18 +39,31 @@ public:
                                                           const QString &path = {});
 
     const QList<QByteArray> &lines() const { return m_lines; }
-    // Lower-case hex of the SHA-256 of the file's bytes exactly as read.
-    QByteArray sha256Hex() const { return m_sha256Hex; }
+    // Lower-case hex of the SHA-256 of the file's bytes exactly as read;
+    // worked out at the first call, from any thread.
+    QByteArray sha256Hex() const;
     QString path() const { return m_path; }
     QByteArray bytes() const { return m_bytes; }
 
+    // This image with some of its lines replaced, each by a text of the same
+    // length (index into lines(), new text): every other byte, line ends
+    // included, stays as it is, and the bytes and SHA-256 are the new
+    // image's. Throws std::invalid_argument for an index out of range or a
+    // text of another length.
+    std::shared_ptr<const FirmwareImage> withLines(const QList<std::pair<int, QByteArray>> &replacements) const;
+
 private:
     FirmwareImage(QByteArray bytes, QString path);
+    FirmwareImage(QByteArray bytes, QString path, QList<QByteArray> lines, QList<qsizetype> lineStarts);
 
     QByteArray m_bytes;
     QString m_path;
+    QList<qsizetype> m_lineStarts; // where each line starts in m_bytes; filled with m_lines
     QList<QByteArray> m_lines;
-    QByteArray m_sha256Hex;
+    // A patched image per board must not cost a hash of the whole image
+    // when nobody asks for it.
+    mutable std::once_flag m_hashed;
+    mutable QByteArray m_sha256Hex;
 };
 
 } // namespace quobin

@@ -195,6 +195,67 @@ void TestCliCheck::checkCommand_data()
     QTest::newRow("two files") << QStringList{check, good, good} << 2 << QStringList{} << QStringLiteral("Usage:");
     QTest::newRow("an option") << QStringList{check, QStringLiteral("--fast"), good} << 2 << QStringList{}
                                << QStringLiteral("Usage:");
+
+    // Where a serial goes: the sample image's bytes 0x0E to 0x11 are B6 C3 in
+    // its first record and 07 14 in its second.
+    const QString serial = QStringLiteral("--serial");
+    QTest::newRow("serial across two records")
+        << QStringList{check, serial, QStringLiteral("pump@0x0E:4:le"), good} << 0
+        << QStringList{QStringLiteral("Intel HEX:   21 records, end-of-file record at line 21\n"
+                                      "  serial:      pump@0x0000000E:4:le:1:1\n"
+                                      "  place:       0x0000000E to 0x00000011, 4 bytes in 2 records\n"
+                                      "  line 1:      2 bytes at 0x0000000E, data bytes 15 to 16 of the record at 0x00000000\n"
+                                      "    ") + QString::fromLatin1(record(1)) + QStringLiteral("\n"
+                                      "  line 2:      2 bytes at 0x00000010, data bytes 1 to 2 of the record at 0x00000010\n"
+                                      "    ") + QString::fromLatin1(record(2)) + QStringLiteral("\n"
+                                      "  now:         B6 C3 07 14, the number 336053174\n"
+                                      "  numbers:     1 to 4294967295 in steps of 1: 4294967295 numbers from the first\n"
+                                      "passed\n")}
+        << QString();
+    QTest::newRow("serial big-endian")
+        << QStringList{check, serial, QStringLiteral("pump@14:4:be:100:2"), good} << 0
+        << QStringList{QStringLiteral("now:         B6 C3 07 14, the number 3066234644\n"),
+                       QStringLiteral("numbers:     100 to 4294967295 in steps of 2: 2147483598 numbers from the first\n")}
+        << QString();
+    const QString ascii = m_files.write(QStringLiteral("ascii.hex"),
+                                        sim::HexRecord::make(QByteArray::fromHex("06010000") + "000123") + "\r\n"
+                                            + ":00000001FF\r\n");
+    QTest::newRow("serial in ASCII")
+        << QStringList{check, serial, QStringLiteral("sensor@0x100:6:ascii:1000:2"), ascii} << 0
+        << QStringList{QStringLiteral("place:       0x00000100 to 0x00000105, 6 bytes in 1 record\n"
+                                      "  line 1:      6 bytes at 0x00000100, data bytes 1 to 6 of the record at 0x00000100\n"),
+                       QStringLiteral("now:         30 30 30 31 32 33, the number 123\n"),
+                       QStringLiteral("numbers:     1000 to 999999 in steps of 2: 499500 numbers from the first\n")}
+        << QString();
+    QTest::newRow("bytes that are no ASCII number")
+        << QStringList{check, serial, QStringLiteral("sensor@0x0:2:ascii"), good} << 0
+        << QStringList{QStringLiteral("now:         00 0D, no number (not 2 decimal digits)\n")} << QString();
+    QTest::newRow("serial outside the data")
+        << QStringList{check, serial, QStringLiteral("pump@0x0800F000:4:le"), good} << 2
+        << QStringList{QStringLiteral("  serial:      pump@0x0800F000:4:le:1:1\n"
+                                      "  problem:     address 0x0800F000: the serial's 4 bytes (0x0800F000 to 0x0800F003) "
+                                      "lie outside the image's data; the firmware must reserve them in its data records\n"
+                                      "failed: the serial has no place in this file\n")}
+        << QString();
+    QTest::newRow("serial partly past the data")
+        << QStringList{check, serial, QStringLiteral("pump@0x13E:4:le"), good} << 2
+        << QStringList{QStringLiteral("problem:     address 0x00000140: 2 of the serial's 4 bytes")} << QString();
+    QTest::newRow("serial in a file an upload refuses")
+        << QStringList{check, serial, QStringLiteral("pump@0:4:le"), bad} << 2
+        << QStringList{QStringLiteral("problem:     line 3 cannot be read as a HEX record (its checksum is wrong)"),
+                       QStringLiteral("failed: an upload refuses this file")}
+        << QString();
+    QTest::newRow("serial in a file that is not HEX")
+        << QStringList{check, serial, QStringLiteral("pump@0:4:le"), bin} << 2
+        << QStringList{QStringLiteral("problem:     not an Intel HEX file")} << QString();
+    QTest::newRow("a bad serial description")
+        << QStringList{check, serial, QStringLiteral("pump@0x10:9:le"), good} << 2 << QStringList{}
+        << QStringLiteral("quobin-cli check: --serial pump@0x10:9:le: width 9: le takes 1 to 8 bytes\nUsage:");
+    QTest::newRow("two serials")
+        << QStringList{check, serial, QStringLiteral("a@0:1:le"), serial, QStringLiteral("b@0:1:le"), good} << 2
+        << QStringList{} << QStringLiteral("quobin-cli check: one --serial only");
+    QTest::newRow("serial without a description") << QStringList{check, good, serial} << 2 << QStringList{}
+                                                  << QStringLiteral("Usage:");
 }
 
 void TestCliCheck::checkCommand()
