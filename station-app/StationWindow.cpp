@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -272,7 +273,10 @@ void StationWindow::saveSetup()
 {
     StationSetup setup = m_setup->setup();
     setup.sound = m_sound->isChecked();
-    saveStationSetup(m_setupPath, setup);
+    // The operator learns at once that the next session will not start
+    // from this set-up, and which file to look at.
+    if (!saveStationSetup(m_setupPath, setup))
+        warn(QStringLiteral("The set-up cannot be saved to the file %1").arg(QDir::toNativeSeparators(m_setupPath)));
 }
 
 void StationWindow::showIdle()

@@ -18,6 +18,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -210,6 +212,7 @@ private slots:
     void smallScreenShowsEveryCaption_data();
     void smallScreenShowsEveryCaption();
     void everyControlHasItsOwnMnemonic();
+    void aSetupThatCannotBeSavedIsSaidWithItsPath();
 };
 
 void TestStationWindow::setupIsReadCheckedAndSaved()
@@ -734,6 +737,29 @@ void TestStationWindow::everyControlHasItsOwnMnemonic()
     QCOMPARE(setup->jobEdit()->nextInFocusChain(), static_cast<QWidget *>(setup->browseButton()));
     QCOMPARE(setup->browseButton()->nextInFocusChain(), static_cast<QWidget *>(setup->slotList()));
     QCOMPARE(setup->refreshButton()->nextInFocusChain(), static_cast<QWidget *>(setup->recordsEdit()));
+}
+
+
+// A set-up file that is a folder cannot be written: Start and closing each
+// say so in a box that names the file, and the run still starts.
+void TestStationWindow::aSetupThatCannotBeSavedIsSaidWithItsPath()
+{
+    StationRig rig;
+    QVERIFY(QDir().mkpath(rig.setupPath));
+    rig.startWith({QStringLiteral("Com 1")});
+    QVERIFY(rig.window->running());
+    QCOMPARE(rig.boxes.boxes.size(), 1);
+    QCOMPARE(rig.boxes.boxes[0].kind, QStringLiteral("warning"));
+    QCOMPARE(rig.boxes.boxes[0].text, QStringLiteral("The set-up cannot be saved to the file ") + rig.setupPath);
+    QCOMPARE(rig.boxes.boxes[0].title, StationWindow::title());
+    emit rig.station.ended(QString());
+    QTRY_VERIFY(!rig.window->running());
+
+    rig.window->show();
+    QVERIFY(rig.window->close());
+    QCOMPARE(rig.boxes.boxes.size(), 2);
+    QCOMPARE(rig.boxes.boxes[1].text, rig.boxes.boxes[0].text);
+    QVERIFY(QFileInfo(rig.setupPath).isDir());
 }
 
 QTEST_MAIN(TestStationWindow)
