@@ -1,5 +1,7 @@
 #include "SetupPanel.h"
 
+#include "FittedLabel.h"
+
 #include "FileDialog.h"
 #include "FileDropLineEdit.h"
 
@@ -28,8 +30,10 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
       m_findCandidates(std::move(findCandidates)),
       m_jobEdit(new FileDropLineEdit(this)),
       m_browse(new QPushButton(QStringLiteral("&Browse..."), this)),
-      m_jobInfo(new QLabel(this)),
-      m_problems(new QLabel(this)),
+      // A long job name, its SHA-256 and a problem naming a path wrap
+      // anywhere rather than widen the window.
+      m_jobInfo(new FittedLabel(FittedLabel::Fit::Wrap, this)),
+      m_problems(new FittedLabel(FittedLabel::Fit::Wrap, this)),
       m_slotList(new QListWidget(this)),
       m_refresh(new QPushButton(QStringLiteral("Re&fresh"), this)),
       m_recordsEdit(new QLineEdit(this)),
@@ -39,9 +43,6 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
     jobLabel->setBuddy(m_jobEdit);
     m_jobEdit->setObjectName(QStringLiteral("jobFile"));
     m_jobInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_jobInfo->setWordWrap(true);
-    m_problems->setWordWrap(true);
-    m_problems->setTextFormat(Qt::PlainText);
     QPalette warn = m_problems->palette();
     warn.setColor(QPalette::WindowText, QColor(0xb7, 0x1c, 0x1c));
     m_problems->setPalette(warn);
@@ -195,6 +196,16 @@ void SetupPanel::listSlots(const QStringList &ticked)
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(ticked.contains(candidate.port) ? Qt::Checked : Qt::Unchecked);
     }
+}
+
+QLabel *SetupPanel::jobInfo() const
+{
+    return m_jobInfo;
+}
+
+QLabel *SetupPanel::problems() const
+{
+    return m_problems;
 }
 
 } // namespace quobin

@@ -13,6 +13,8 @@ class QPushButton;
 
 namespace quobin {
 
+class FittedLabel;
+
 class FileDialog;
 class FileDropLineEdit;
 
@@ -41,8 +43,8 @@ public:
 
     FileDropLineEdit *jobEdit() const { return m_jobEdit; }
     QPushButton *browseButton() const { return m_browse; }
-    QLabel *jobInfo() const { return m_jobInfo; }
-    QLabel *problems() const { return m_problems; }
+    QLabel *jobInfo() const;
+    QLabel *problems() const;
     QListWidget *slotList() const { return m_slotList; }
     QPushButton *refreshButton() const { return m_refresh; }
     QLineEdit *recordsEdit() const { return m_recordsEdit; }
@@ -67,8 +69,8 @@ private:
     JobSummary m_job;
     FileDropLineEdit *m_jobEdit;
     QPushButton *m_browse;
-    QLabel *m_jobInfo;
-    QLabel *m_problems;
+    FittedLabel *m_jobInfo;
+    FittedLabel *m_problems;
     QListWidget *m_slotList;
     QPushButton *m_refresh;
     QLineEdit *m_recordsEdit;

@@ -26,6 +26,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -213,6 +214,7 @@ private slots:
     void smallScreenShowsEveryCaption();
     void everyControlHasItsOwnMnemonic();
     void aSetupThatCannotBeSavedIsSaidWithItsPath();
+    void longTextsNeverWidenTheWindowBeyondTheScreen();
 };
 
 void TestStationWindow::setupIsReadCheckedAndSaved()
@@ -760,6 +762,57 @@ void TestStationWindow::aSetupThatCannotBeSavedIsSaidWithItsPath()
     QCOMPARE(rig.boxes.boxes.size(), 2);
     QCOMPARE(rig.boxes.boxes[1].text, rig.boxes.boxes[0].text);
     QVERIFY(QFileInfo(rig.setupPath).isDir());
+}
+
+// A job named with 150 characters, and a notice that names it, neither
+// widen the window beyond the screen: every tile stays on it, and the
+// header still says the whole name to a screen reader.
+void TestStationWindow::longTextsNeverWidenTheWindowBeyondTheScreen()
+{
+    StationRig rig;
+    for (int n = 4; n <= 8; ++n)
+        rig.candidates.append({QStringLiteral("Com %1").arg(n), QStringLiteral("/dev/ttyS%1 (default)").arg(n - 1)});
+    const QString longName = QStringLiteral("firmware-") + QString(137, QLatin1Char('x')) + QStringLiteral(".hex");
+    QCOMPARE(longName.size(), 150);
+    rig.jobPath = rig.files.write(longName, sim::HexRecord::sampleImage(20));
+    const QRect screen = rig.window->screen()->availableGeometry();
+    rig.window->resize(QSize(1100, 760).boundedTo(screen.size()));
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    // A screen narrower than the window's least width with short texts
+    // (400 px at a scale of two) shows the window at that width.
+    const int widest = qMax(screen.width(), rig.window->minimumSizeHint().width());
+
+    // The set-up shows the name and its problems first.
+    rig.window->setupPanel()->jobEdit()->setText(rig.jobPath);
+    emit rig.window->setupPanel()->jobEdit()->editingFinished();
+    QCoreApplication::processEvents();
+    QVERIFY2(rig.window->width() <= widest,
+             qPrintable(QStringLiteral("%1 on %2").arg(rig.window->width()).arg(widest)));
+
+    QStringList eight;
+    for (int n = 1; n <= 8; ++n)
+        eight << QStringLiteral("Com %1").arg(n);
+    rig.startWith(eight);
+    QVERIFY(rig.window->running());
+    emit rig.station.notice(QStringLiteral("The job file ") + rig.jobPath
+                            + QStringLiteral(" has changed on disk since the run started; the boards get the image read at start."));
+    QTRY_VERIFY(rig.window->header()->noticeLabel()->isVisible());
+    QCoreApplication::processEvents();
+
+    QVERIFY2(rig.window->width() <= widest,
+             qPrintable(QStringLiteral("%1 on %2").arg(rig.window->width()).arg(widest)));
+    QVERIFY(rig.window->header()->jobLabel()->text().startsWith(longName));
+    QVERIFY(rig.window->header()->jobLabel()->toolTip().startsWith(longName));
+    const QRect inWindow = rig.window->rect();
+    for (SlotTile *tile : rig.window->tileGrid()->tiles()) {
+        const QRect shown(tile->mapTo(rig.window.get(), QPoint(0, 0)), tile->size());
+        QVERIFY2(inWindow.contains(shown), qPrintable(tile->slot().label));
+    }
+    // The notice is read whole, in lines.
+    QLabel *notice = rig.window->header()->noticeLabel();
+    QVERIFY(notice->height() >= notice->heightForWidth(notice->width()));
+    QVERIFY(notice->heightForWidth(notice->width()) > notice->fontMetrics().height());
 }
 
 QTEST_MAIN(TestStationWindow)
