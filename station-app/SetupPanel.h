@@ -8,12 +8,13 @@
 
 class QLabel;
 class QLineEdit;
-class QListWidget;
+
 class QPushButton;
 
 namespace quobin {
 
 class FittedLabel;
+class SlotChecklist;
 
 class FileDialog;
 class FileDropLineEdit;
@@ -45,7 +46,7 @@ public:
     QPushButton *browseButton() const { return m_browse; }
     QLabel *jobInfo() const;
     QLabel *problems() const;
-    QListWidget *slotList() const { return m_slotList; }
+    SlotChecklist *slotList() const { return m_slotList; }
     QPushButton *refreshButton() const { return m_refresh; }
     QLineEdit *recordsEdit() const { return m_recordsEdit; }
     QLineEdit *stationEdit() const { return m_stationEdit; }
@@ -56,13 +57,11 @@ public slots:
 signals:
     void jobChanged(const quobin::JobSummary &job);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void browse();
     QStringList tickedPorts() const;
     void listSlots(const QStringList &ticked);
+    void orderTabs();
 
     FileDialog &m_fileDialog;
     std::function<QList<SlotCandidate>()> m_findCandidates;
@@ -71,7 +70,7 @@ private:
     QPushButton *m_browse;
     FittedLabel *m_jobInfo;
     FittedLabel *m_problems;
-    QListWidget *m_slotList;
+    SlotChecklist *m_slotList;
     QPushButton *m_refresh;
     QLineEdit *m_recordsEdit;
     QLineEdit *m_stationEdit;

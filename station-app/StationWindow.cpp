@@ -20,7 +20,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include "SlotChecklist.h"
 #include <QPushButton>
 #include <QShortcut>
 #include <QTabWidget>

@@ -7,6 +7,7 @@
 #include "RecordsPage.h"
 #include "RunHeader.h"
 #include "SetupPanel.h"
+#include "SlotChecklist.h"
 #include "SlotTile.h"
 #include "StationFakes.h"
 #include "StationWindow.h"
@@ -139,10 +140,8 @@ struct StationRig {
         setup->refreshSlots();
         setup->jobEdit()->setText(jobPath);
         emit setup->jobEdit()->editingFinished();
-        for (int i = 0; i < setup->slotList()->count(); ++i) {
-            QListWidgetItem *item = setup->slotList()->item(i);
-            item->setCheckState(ports.contains(item->data(Qt::UserRole).toString()) ? Qt::Checked : Qt::Unchecked);
-        }
+        for (int i = 0; i < setup->slotList()->count(); ++i)
+            setup->slotList()->box(i)->setChecked(ports.contains(setup->slotList()->port(i)));
         if (beforeStart)
             beforeStart();
         window->startStopButton()->click();
@@ -238,7 +237,7 @@ void TestStationWindow::setupIsReadCheckedAndSaved()
     QCOMPARE(shown.stationName, QStringLiteral("bench 7"));
     QVERIFY(!reopened.window->soundBox()->isChecked());
     QCOMPARE(setup->slotList()->count(), 5);  // the four found and the missing one
-    QVERIFY(setup->slotList()->item(4)->text().contains(QStringLiteral("not found now")));
+    QVERIFY(setup->slotList()->box(4)->text().contains(QStringLiteral("not found now")));
 
     // The job's name and SHA-256 are shown at once, and it has no problems.
     QFile job(rig.jobPath);
@@ -262,7 +261,7 @@ void TestStationWindow::setupIsReadCheckedAndSaved()
 
     // Closing saves what is shown.
     setup->stationEdit()->setText(QStringLiteral("bench 8"));
-    setup->slotList()->item(0)->setCheckState(Qt::Checked);
+    setup->slotList()->box(0)->setChecked(true);
     reopened.window->soundBox()->setChecked(true);
     reopened.window->show();
     QVERIFY(reopened.window->close());
@@ -536,11 +535,10 @@ void TestStationWindow::spaceStartsAndStopsButTicksInTheSlotList()
     setup->jobEdit()->setText(rig.jobPath);
     emit setup->jobEdit()->editingFinished();
 
-    // In the slot list Space ticks the current slot.
-    setup->slotList()->setFocus();
-    setup->slotList()->setCurrentRow(1);
-    QTest::keyClick(setup->slotList(), Qt::Key_Space);
-    QCOMPARE(setup->slotList()->item(1)->checkState(), Qt::Checked);
+    // In the slot list Space ticks the slot with the focus.
+    setup->slotList()->box(1)->setFocus();
+    QTest::keyClick(setup->slotList()->box(1), Qt::Key_Space);
+    QVERIFY(setup->slotList()->box(1)->isChecked());
     QCOMPARE(rig.station.started.size(), 0);
 
     // On the button, Space starts, and again stops.
@@ -709,15 +707,19 @@ void TestStationWindow::everyControlHasItsOwnMnemonic()
     for (int i = 0; i < rig.window->pages()->count(); ++i) {
         QWidget *page = rig.window->pages()->widget(i);
         QStringList captions = always;
-        for (QAbstractButton *button : page->findChildren<QAbstractButton *>())
-            if (!button->text().isEmpty())  // not the scroll arrows of a view
+        for (QAbstractButton *button : page->findChildren<QAbstractButton *>()) {
+            // The slots' boxes are reached through the list's label, one
+            // letter for all.
+            const bool slotBox = qobject_cast<SlotChecklist *>(button->parentWidget()->parentWidget()->parentWidget());
+            if (!button->text().isEmpty() && !slotBox)  // not the scroll arrows of a view
                 captions << button->text();
+        }
         for (QLabel *label : page->findChildren<QLabel *>())
             if (label->buddy())
                 captions << label->text();
         // Every input of the page is reached by a label's mnemonic.
         for (QWidget *input : page->findChildren<QWidget *>()) {
-            if (!qobject_cast<QLineEdit *>(input) && !qobject_cast<QComboBox *>(input) && !qobject_cast<QListWidget *>(input))
+            if (!qobject_cast<QLineEdit *>(input) && !qobject_cast<QComboBox *>(input) && !qobject_cast<SlotChecklist *>(input))
                 continue;
             if (qobject_cast<QComboBox *>(input->parentWidget()))
                 continue;  // a combo box's own line edit
@@ -737,7 +739,16 @@ void TestStationWindow::everyControlHasItsOwnMnemonic()
     // The tab order follows the set-up's layout, top to bottom.
     SetupPanel *setup = rig.window->setupPanel();
     QCOMPARE(setup->jobEdit()->nextInFocusChain(), static_cast<QWidget *>(setup->browseButton()));
-    QCOMPARE(setup->browseButton()->nextInFocusChain(), static_cast<QWidget *>(setup->slotList()));
+    // Tab goes from Browse through every slot's box to Refresh.
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    setup->browseButton()->setFocus();
+    for (int i = 0; i < setup->slotList()->count(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(setup->slotList()->box(i)));
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(setup->refreshButton()));
     QCOMPARE(setup->refreshButton()->nextInFocusChain(), static_cast<QWidget *>(setup->recordsEdit()));
 }
 
