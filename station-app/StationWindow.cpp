@@ -85,6 +85,7 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
                              static_cast<QWidget *>(m_setup->refreshButton()), static_cast<QWidget *>(m_sound),
                              static_cast<QWidget *>(m_records->resultFilter()), static_cast<QWidget *>(m_records->slotFilter()),
                              static_cast<QWidget *>(m_records->reloadButton()), static_cast<QWidget *>(m_records->exportButton()),
+                             static_cast<QWidget *>(m_records->newerButton()), static_cast<QWidget *>(m_records->olderButton()),
                              static_cast<QWidget *>(m_records->table())})
         m_spaceKeeper->keepFor(control);
 
@@ -253,20 +254,21 @@ void StationWindow::onEnded(const QString &problem)
 
 void StationWindow::reloadRecords()
 {
-    const QString target = m_setup->setup().recordsTarget;
     try {
-        if (!m_store || (!m_running && m_storeTarget != target)) {
-            m_store.reset();
-            m_store = m_services.openStore(target);
-            m_storeTarget = target;
-        }
+        m_records->reload(recordsReader(m_setup->setup().recordsTarget));
     } catch (const std::exception &e) {
-        m_store.reset();
-        m_records->stateLabel()->setText(
-            QStringLiteral("The records cannot be read: %1").arg(QString::fromStdString(e.what())));
-        return;
+        m_records->showProblem(QStringLiteral("The records cannot be read: %1").arg(QString::fromStdString(e.what())));
     }
-    m_records->reload(*m_store);
+}
+
+std::shared_ptr<records::RecordStore> StationWindow::recordsReader(const QString &target)
+{
+    if (!m_store || (!m_running && m_storeTarget != target)) {
+        m_store.reset();
+        m_store = m_services.openStore(target);
+        m_storeTarget = target;
+    }
+    return m_store;
 }
 
 void StationWindow::saveSetup()

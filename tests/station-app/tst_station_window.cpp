@@ -11,6 +11,8 @@
 #include "SlotTile.h"
 #include "StationFakes.h"
 #include "StationWindow.h"
+#include "RecordFiller.h"
+#include "RecordStores.h"
 #include "TempFiles.h"
 #include "TileGrid.h"
 
@@ -111,6 +113,8 @@ struct StationRig {
                                   [this] { return candidates; },
                                   [this](const QString &target) {
                                       targetsOpened << target;
+                                      if (!realStore.isEmpty())
+                                          return records::openRecordStore(realStore);
                                       if (storeRefused)
                                           throw records::RecordStoreError(QStringLiteral("no such server"));
                                       auto view = std::make_unique<StoreView>(store);
@@ -153,6 +157,7 @@ struct StationRig {
     PlayedStation station;
     MemoryStore store;
     bool storeRefused = false;
+    QString realStore;  // a SQLite file that openStore opens instead of the memory store
     QStringList targetsOpened;
     RecordingBoxes boxes;
     ScriptedFileDialog fileDialog;
@@ -208,6 +213,7 @@ private slots:
     void tonesAtPassAndFailureUnlessSwitchedOff();
     void recordsFilterAndExport();
     void recordsThatCannotBeRead();
+    void recordsOfALongHistoryInPages();
     void tilesReflowWithTheWindow();
     void smallScreenShowsEveryCaption_data();
     void smallScreenShowsEveryCaption();
@@ -574,17 +580,18 @@ void TestStationWindow::recordsFilterAndExport()
     rig.window->show();
     rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
     RecordsPage *page = rig.window->recordsPage();
-    QCOMPARE(page->table()->rowCount(), 4);
+    QTRY_COMPARE(page->table()->rowCount(), 4);
     QCOMPARE(page->table()->item(0, 1)->text(), QStringLiteral("Com 2"));  // newest first
     QCOMPARE(page->table()->item(0, 2)->text(), QStringLiteral("success"));
 
     page->resultFilter()->setCurrentText(QStringLiteral("Failed"));
-    QCOMPARE(page->table()->rowCount(), 2);
+    QTRY_COMPARE(page->table()->rowCount(), 2);
     page->slotFilter()->setCurrentText(QStringLiteral("Com 1"));
-    QCOMPARE(page->table()->rowCount(), 1);
+    QTRY_COMPARE(page->table()->rowCount(), 1);
     QCOMPARE(page->table()->item(0, 2)->text(), QStringLiteral("transfer-error"));
     page->resultFilter()->setCurrentText(QStringLiteral("All results"));
-    QCOMPARE(page->table()->rowCount(), 2);
+    QTRY_COMPARE(page->table()->rowCount(), 2);
+    QTRY_VERIFY(page->exportButton()->isEnabled());
 
     // The export writes what is shown, oldest first.
     rig.saveDialog.answer = rig.files.filePath(QStringLiteral("export.csv"));
@@ -614,7 +621,7 @@ void TestStationWindow::recordsThatCannotBeRead()
     StationRig rig;
     rig.store.unreadable = true;
     rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
-    QCOMPARE(rig.window->recordsPage()->stateLabel()->text(), QStringLiteral("The records cannot be read: disk on fire"));
+    QTRY_COMPARE(rig.window->recordsPage()->stateLabel()->text(), QStringLiteral("The records cannot be read: disk on fire"));
     QCOMPARE(rig.window->recordsPage()->table()->rowCount(), 0);
     QVERIFY(!rig.window->recordsPage()->exportButton()->isEnabled());
     QCOMPARE(rig.boxes.boxes.size(), 0);
@@ -824,6 +831,67 @@ void TestStationWindow::longTextsNeverWidenTheWindowBeyondTheScreen()
     QLabel *notice = rig.window->header()->noticeLabel();
     QVERIFY(notice->height() >= notice->heightForWidth(notice->width()));
     QVERIFY(notice->heightForWidth(notice->width()) > notice->fontMetrics().height());
+}
+
+// A SQLite history longer than a page: the page shows the newest, turns to
+// older ones, offers the slot and the result that only old records have,
+// filters in the store and exports every record the filters select.
+void TestStationWindow::recordsOfALongHistoryInPages()
+{
+    StationRig rig;
+    rig.realStore = rig.files.filePath(QStringLiteral("history.sqlite"));
+    const int count = 1250;
+    fillRecords(rig.realStore, count, [](int i) {
+        records::BoardRecord r = record(i < 10 ? QStringLiteral("Com 9") : QStringLiteral("Com %1").arg(1 + i % 4),
+                                        i < 5 ? QStringLiteral("no-controller")
+                                              : (i % 3 == 0 ? QStringLiteral("transfer-error") : QStringLiteral("success")),
+                                        0);
+        r.started = QDateTime(QDate(2026, 12, 1), QTime(8, 0), Qt::UTC).addSecs(i * 60);
+        r.ended = r.started.addMSecs(20'250);
+        return r;
+    });
+    rig.window->show();
+    RecordsPage *page = rig.window->recordsPage();
+    rig.window->pages()->setCurrentWidget(page);
+    QTRY_COMPARE(page->total(), count);
+    QCOMPARE(page->table()->rowCount(), RecordsPage::kPageSize);
+    QVERIFY2(page->stateLabel()->text().startsWith(QStringLiteral("Records 1-200 of 1250")), qPrintable(page->stateLabel()->text()));
+    // The newest first, its end time whole.
+    const QString newestEnd = QStringLiteral("2026-12-02T04:49:20.250Z");
+    QCOMPARE(page->table()->item(0, 0)->text(), newestEnd);
+    QVERIFY(page->table()->columnWidth(0) >= page->table()->fontMetrics().horizontalAdvance(newestEnd));
+
+    // Every slot and result the store holds is offered.
+    QVERIFY(page->slotFilter()->findText(QStringLiteral("Com 9")) > 0);
+    QVERIFY(page->resultFilter()->findText(QStringLiteral("no-controller")) > 0);
+
+    QVERIFY(!page->newerButton()->isEnabled());
+    QTRY_VERIFY(page->olderButton()->isEnabled());
+    page->olderButton()->click();
+    QTRY_VERIFY(page->stateLabel()->text().startsWith(QStringLiteral("Records 201-400 of 1250")));
+    QCOMPARE(page->shown().first().started, QDateTime(QDate(2026, 12, 1), QTime(8, 0), Qt::UTC).addSecs((count - 201) * 60));
+    QTRY_VERIFY(page->newerButton()->isEnabled());
+
+    page->slotFilter()->setCurrentText(QStringLiteral("Com 9"));
+    QTRY_COMPARE(page->total(), 10);
+    QCOMPARE(page->table()->rowCount(), 10);
+    page->resultFilter()->setCurrentText(QStringLiteral("no-controller"));
+    QTRY_COMPARE(page->total(), 5);
+
+    // The export holds every failure, not one page of them.
+    page->slotFilter()->setCurrentText(QStringLiteral("All slots"));
+    page->resultFilter()->setCurrentText(QStringLiteral("Failed"));
+    QTRY_VERIFY(!page->reading() && page->exportButton()->isEnabled());
+    const int failures = page->total();
+    QVERIFY(failures > RecordsPage::kPageSize);
+    rig.saveDialog.answer = rig.files.filePath(QStringLiteral("failures.csv"));
+    page->exportButton()->click();
+    QFile csv(rig.saveDialog.answer);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.size() - 1, failures);
+    QVERIFY(!lines.contains(QByteArray("Com 1,success")));
+    QCOMPARE(lines.first(), QByteArray("Com 9,no-controller"));  // oldest first
 }
 
 QTEST_MAIN(TestStationWindow)
