@@ -465,6 +465,14 @@ void TestStationWindow::headerCounts()
 
     // Before the first board there is no yield to tell.
     QCOMPARE(totalsText(RunTotals{}), QStringLiteral("Passed 0   Failed 0   First-pass yield -   Boards per hour 0"));
+
+    // No-responses are counted apart from the boards, and a slot whose
+    // line keeps sending says so on its tile.
+    totals.noResponse = 3;
+    emit rig.station.totalsChanged(totals);
+    QTRY_COMPARE(rig.window->header()->totalsLabel()->text(), expected + QStringLiteral("   No response 3"));
+    emitFromThread(rig.station, 0, viewOf(SlotState::Noisy));
+    QTRY_COMPARE(accessible(rig.window->tileGrid()->tiles()[0], QAccessible::Description), QStringLiteral("line noisy"));
 }
 
 void TestStationWindow::stopAsksOnlyWhileBoardsAreInProgress()
