@@ -117,6 +117,15 @@ void RecordsPage::reload(std::shared_ptr<records::RecordStore> store)
     fetch(true);
 }
 
+void RecordsPage::refresh(std::shared_ptr<records::RecordStore> store)
+{
+    if (store != m_store) {
+        reload(std::move(store));
+        return;
+    }
+    fetch(false);
+}
+
 void RecordsPage::showProblem(const QString &text)
 {
     ++*m_latest;

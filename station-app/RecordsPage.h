@@ -50,6 +50,10 @@ public:
     // Reads the filters' choices and the first page again from store, in
     // the background; a store that cannot be read is said on the page.
     void reload(std::shared_ptr<records::RecordStore> store);
+    // Reads the page shown again, with the choices of the filters as they
+    // are: lighter than reload, for the end of every board. Another store
+    // than the one shown is reloaded.
+    void refresh(std::shared_ptr<records::RecordStore> store);
     // Says on the page why there are no records to show.
     void showProblem(const QString &text);
     // The records of the page shown, newest first.

@@ -237,8 +237,9 @@ void StationWindow::onBoardEnded(int, bool passed)
         else
             m_services.sounds.failTone();
     }
-    if (m_pages->currentWidget() == m_records)
-        reloadRecords();
+    // The run's slots are offered already; the page shown is read again.
+    if (m_pages->currentWidget() == m_records && m_store)
+        m_records->refresh(m_store);
 }
 
 void StationWindow::onEnded(const QString &problem)
