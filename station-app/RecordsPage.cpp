@@ -69,8 +69,6 @@ RecordsPage::RecordsPage(RecordsPageServices services, QWidget *parent)
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
-    // The end time is read whole, seconds and zone included.
-    m_table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_table->setAccessibleName(QStringLiteral("Records"));
 
     auto *filters = new QHBoxLayout;
@@ -258,6 +256,7 @@ void RecordsPage::fillFilters(const QStringList &slotNames, const QStringList &r
 
 void RecordsPage::fillTable()
 {
+    m_table->setUpdatesEnabled(false);
     m_table->setRowCount(int(m_rows.size()));
     for (int row = 0; row < m_rows.size(); ++row) {
         const records::BoardRecord &r = m_rows[row];
@@ -266,6 +265,12 @@ void RecordsPage::fillTable()
         for (int column = 0; column < cells.size(); ++column)
             m_table->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
+    // The end time is read whole, seconds and zone included. Sized once
+    // the page is in: a column that sizes itself at every cell set makes
+    // filling a page take a good part of a second.
+    if (!m_rows.isEmpty())
+        m_table->resizeColumnToContents(0);
+    m_table->setUpdatesEnabled(true);
     const bool known = m_total >= 0 && !m_reading;
     m_export->setEnabled(known && m_total > 0);
     m_newer->setEnabled(known && m_offset > 0);
