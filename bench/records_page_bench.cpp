@@ -155,11 +155,16 @@ int main(int argc, char *argv[])
     while (page.reading() || !page.exportButton()->isEnabled())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     clock.restart();
+    bool exported = false;
+    QObject::connect(&page, &RecordsPage::exportFinished, [&] { exported = true; });
     page.exportButton()->click();
+    const double clicked = clock.nsecsElapsed() / 1e6;
+    while (!exported)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QFile csv(folder.filePath(QStringLiteral("export.csv")));
     csv.open(QIODevice::ReadOnly);
     const qsizetype lines = csv.readAll().count('\n') - 1;
-    std::printf("%-44s %8.1f ms   (%lld records of %d failures; on the window's thread, after the operator chose the file)\n",
-                "export of every failure", clock.nsecsElapsed() / 1e6, qlonglong(lines), page.total());
+    std::printf("%-44s %8.1f ms   (%lld records of %d failures; the click returned in %.1f ms)\n",
+                "export of every failure", clock.nsecsElapsed() / 1e6, qlonglong(lines), page.total(), clicked);
     return 0;
 }

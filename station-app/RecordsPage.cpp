@@ -4,7 +4,6 @@
 #include "RecordStore.h"
 #include "SaveFileDialog.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QHBoxLayout>
@@ -272,7 +271,7 @@ void RecordsPage::fillTable()
         m_table->resizeColumnToContents(0);
     m_table->setUpdatesEnabled(true);
     const bool known = m_total >= 0 && !m_reading;
-    m_export->setEnabled(known && m_total > 0);
+    m_export->setEnabled(known && m_total > 0 && !m_exporting);
     m_newer->setEnabled(known && m_offset > 0);
     m_older->setEnabled(known && m_offset + m_rows.size() < m_total);
 }
@@ -293,22 +292,34 @@ void RecordsPage::exportCsv()
         return;
     // Every record the filters select, oldest first, as the command line
     // lists them; asked of the store afresh, so that the file holds what
-    // the store holds now.
-    QList<records::BoardRecord> rows;
-    try {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        rows = m_store->matching(filter());
-        QApplication::restoreOverrideCursor();
-    } catch (const records::RecordStoreError &e) {
-        QApplication::restoreOverrideCursor();
-        m_services.boxes.warning(this, QStringLiteral("Quobin Station"),
-                                 QStringLiteral("The records cannot be read: %1").arg(e.reason()));
-        return;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_services.toCsv(rows)) < 0 || !file.commit())
-        m_services.boxes.warning(this, QStringLiteral("Quobin Station"),
-                                 QStringLiteral("The records could not be written to %1: %2").arg(path, file.errorString()));
+    // the store holds now. Read and written on the page's thread: a long
+    // history takes seconds, and the tiles go on meanwhile.
+    m_exporting = true;
+    m_export->setEnabled(false);
+    const std::shared_ptr<records::RecordStore> store = m_store;
+    const records::RecordFilter filter = this->filter();
+    const auto toCsv = m_services.toCsv;
+    QPointer<RecordsPage> page(this);
+    m_pool.start([=] {
+        QString problem;
+        try {
+            const QByteArray csv = toCsv(store->matching(filter));
+            QSaveFile file(path);
+            if (!file.open(QIODevice::WriteOnly) || file.write(csv) < 0 || !file.commit())
+                problem = QStringLiteral("The records could not be written to %1: %2").arg(path, file.errorString());
+        } catch (const records::RecordStoreError &e) {
+            problem = QStringLiteral("The records cannot be read: %1").arg(e.reason());
+        }
+        QMetaObject::invokeMethod(page.data(), [page, problem] {
+            if (!page)
+                return;
+            page->m_exporting = false;
+            page->fillTable();
+            if (!problem.isEmpty())
+                page->m_services.boxes.warning(page, QStringLiteral("Quobin Station"), problem);
+            emit page->exportFinished();
+        }, Qt::QueuedConnection);
+    });
 }
 
 } // namespace quobin

@@ -78,6 +78,8 @@ signals:
     void reloadRequested();
     // A page has been shown (or the store's refusal said).
     void pageShown();
+    // An export has been written, or said why not.
+    void exportFinished();
 
 private:
     struct Answer;
@@ -95,6 +97,7 @@ private:
     int m_offset = 0;
     int m_total = -1;
     bool m_reading = false;
+    bool m_exporting = false;
     // The latest question asked; older answers are dropped.
     std::shared_ptr<std::atomic<quint64>> m_latest = std::make_shared<std::atomic<quint64>>(0);
     QComboBox *m_result;

@@ -603,7 +603,11 @@ void TestStationWindow::recordsFilterAndExport()
 
     // The export writes what is shown, oldest first.
     rig.saveDialog.answer = rig.files.filePath(QStringLiteral("export.csv"));
-    page->exportButton()->click();
+    {
+        QSignalSpy exported(page, &RecordsPage::exportFinished);
+        page->exportButton()->click();
+        QVERIFY(exported.wait(10000));
+    }
     QFile csv(rig.saveDialog.answer);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     QCOMPARE(csv.readAll(), QByteArray("Com 1,success\nCom 1,transfer-error\n"));
@@ -619,7 +623,11 @@ void TestStationWindow::recordsFilterAndExport()
 
     // An export that cannot be written says so.
     rig.saveDialog.answer = rig.files.filePath(QStringLiteral("no/such/folder/export.csv"));
-    page->exportButton()->click();
+    {
+        QSignalSpy exported(page, &RecordsPage::exportFinished);
+        page->exportButton()->click();
+        QVERIFY(exported.wait(10000));
+    }
     QCOMPARE(rig.boxes.boxes.size(), 1);
     QVERIFY(rig.boxes.boxes[0].text.startsWith(QStringLiteral("The records could not be written to")));
 }
@@ -893,7 +901,11 @@ void TestStationWindow::recordsOfALongHistoryInPages()
     const int failures = page->total();
     QVERIFY(failures > RecordsPage::kPageSize);
     rig.saveDialog.answer = rig.files.filePath(QStringLiteral("failures.csv"));
-    page->exportButton()->click();
+    {
+        QSignalSpy exported(page, &RecordsPage::exportFinished);
+        page->exportButton()->click();
+        QVERIFY(exported.wait(10000));
+    }
     QFile csv(rig.saveDialog.answer);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
