@@ -29,6 +29,7 @@ QString stateName(SlotState state)
     case SlotState::NoAdapter: return QStringLiteral("no-adapter");
     case SlotState::PortTrouble: return QStringLiteral("port-trouble");
     case SlotState::Waiting: return QStringLiteral("waiting");
+    case SlotState::Noisy: return QStringLiteral("noisy");
     case SlotState::Flashing: return QStringLiteral("flashing");
     case SlotState::Passed: return QStringLiteral("pass");
     case SlotState::Failed: return QStringLiteral("fail");
@@ -120,9 +121,11 @@ void StationPrinter::recorded(int slot, const records::BoardRecord &record, cons
 {
     std::lock_guard lock(m_mutex);
     SlotLine &line = m_slots[slot];
+    // A no-response is counted apart from the boards, in the header; a
+    // cancelled board is neither passed nor failed.
     if (record.passed())
         ++line.passed;
-    else if (!record.cancelled())
+    else if (!record.cancelled() && record.result != QLatin1String("no-response"))
         ++line.failed;
     m_counts = counts;
     if (m_mode == Mode::Json) {
@@ -191,6 +194,7 @@ void StationPrinter::summary(const StationCounts &counts, const QString &end)
             {QStringLiteral("passed"), counts.passed},
             {QStringLiteral("failed"), counts.failed},
             {QStringLiteral("cancelled"), counts.cancelled},
+            {QStringLiteral("noResponse"), counts.noResponse},
             {QStringLiteral("firstPassYield"), rounded(counts.firstPassYield(), 4)},
             {QStringLiteral("boardsPerHour"), rounded(counts.boardsPerHour(), 1)},
             {QStringLiteral("recordsWaiting"), m_recordsWaiting},
@@ -217,6 +221,8 @@ QString StationPrinter::header(const StationCounts &counts) const
                        .arg(fixed(counts.firstPassYield() * 100, 1), fixed(counts.boardsPerHour(), 1));
     if (counts.cancelled > 0)
         text += QStringLiteral("  cancelled %1").arg(counts.cancelled);
+    if (counts.noResponse > 0)
+        text += QStringLiteral("  no response %1").arg(counts.noResponse);
     if (m_recordsWaiting > 0)
         text += QStringLiteral("  %1 records waiting for the server").arg(m_recordsWaiting);
     return text;
@@ -240,6 +246,7 @@ QString StationPrinter::liveLine(const SlotLine &line) const
     case SlotState::Failed:
     case SlotState::NoAdapter:
     case SlotState::PortTrouble:
+    case SlotState::Noisy:
         state = line.text;
         break;
     }

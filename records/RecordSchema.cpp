@@ -248,6 +248,106 @@ QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QStrin
     return records;
 }
 
+namespace {
+
+// The filter as a WHERE clause whose values are bound in order.
+struct FilterClause {
+    QString sql;
+    QStringList values;
+};
+
+FilterClause clauseOf(const RecordFilter &filter)
+{
+    QStringList conditions;
+    FilterClause clause;
+    switch (filter.results) {
+    case RecordFilter::Results::All:
+        break;
+    case RecordFilter::Results::Passed:
+        conditions << QStringLiteral("result = ?");
+        clause.values << QStringLiteral("success");
+        break;
+    case RecordFilter::Results::Failed:
+        conditions << QStringLiteral("result <> ?");
+        clause.values << QStringLiteral("success");
+        break;
+    case RecordFilter::Results::Named:
+        conditions << QStringLiteral("result = ?");
+        clause.values << filter.result;
+        break;
+    }
+    if (!filter.slot.isEmpty()) {
+        conditions << QStringLiteral("slot = ?");
+        clause.values << filter.slot;
+    }
+    if (!conditions.isEmpty())
+        clause.sql = QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    return clause;
+}
+
+QList<BoardRecord> selectWith(QSqlDatabase &db, const RecordFilter &filter, const QString &order, const QString &tail,
+                              const QString &where)
+{
+    const FilterClause clause = clauseOf(filter);
+    QSqlQuery query = prepared(db, QStringLiteral("SELECT %1 FROM board_records%2 ORDER BY %3%4")
+                                       .arg(QLatin1String(kRecordColumns), clause.sql, order, tail),
+                               where);
+    query.setForwardOnly(true);
+    for (const QString &value : clause.values)
+        query.addBindValue(value);
+    execute(query, QStringLiteral("Cannot read the records from"), where);
+    QList<BoardRecord> records;
+    while (query.next())
+        records.append(recordAt(query, 0));
+    return records;
+}
+
+QStringList distinct(QSqlDatabase &db, const QString &column, const QString &where)
+{
+    QSqlQuery query = prepared(db, QStringLiteral("SELECT DISTINCT %1 FROM board_records ORDER BY %1").arg(column), where);
+    query.setForwardOnly(true);
+    execute(query, QStringLiteral("Cannot read the records from"), where);
+    QStringList values;
+    while (query.next())
+        values << query.value(0).toString();
+    return values;
+}
+
+} // namespace
+
+QList<BoardRecord> selectPage(QSqlDatabase &db, const RecordFilter &filter, int offset, int limit,
+                              const QString &where)
+{
+    // Whole numbers of the program's own, written into the statement.
+    return selectWith(db, filter, QStringLiteral("started DESC, ended DESC, id DESC"),
+                      QStringLiteral(" LIMIT %1 OFFSET %2").arg(qMax(0, limit)).arg(qMax(0, offset)), where);
+}
+
+QList<BoardRecord> selectMatching(QSqlDatabase &db, const RecordFilter &filter, const QString &where)
+{
+    return selectWith(db, filter, QStringLiteral("started, ended, id"), QString(), where);
+}
+
+int countMatching(QSqlDatabase &db, const RecordFilter &filter, const QString &where)
+{
+    const FilterClause clause = clauseOf(filter);
+    QSqlQuery query = prepared(db, QStringLiteral("SELECT COUNT(*) FROM board_records") + clause.sql, where);
+    for (const QString &value : clause.values)
+        query.addBindValue(value);
+    execute(query, QStringLiteral("Cannot read the records from"), where);
+    return query.next() ? query.value(0).toInt() : 0;
+}
+
+QStringList distinctSlots(QSqlDatabase &db, const QString &where)
+{
+    return distinct(db, QStringLiteral("slot"), where);
+}
+
+QStringList distinctResults(QSqlDatabase &db, const QString &where)
+{
+    return distinct(db, QStringLiteral("result"), where);
+}
+
 void spool(QSqlDatabase &db, const QString &server, const BoardRecord &record, const QString &where)
 {
     QSqlQuery query = prepared(db, QStringLiteral("INSERT INTO server_spool (server, %1) VALUES (?, %2)")

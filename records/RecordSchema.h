@@ -45,6 +45,15 @@ void requireRecords(QSqlDatabase &db, const QString &where);
 void insert(QSqlDatabase &db, const BoardRecord &record, const QString &where);
 // Records that started at or after since (all when null), oldest first.
 QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QString &where);
+// Up to limit records that match filter, newest first, after skipping offset.
+QList<BoardRecord> selectPage(QSqlDatabase &db, const RecordFilter &filter, int offset, int limit,
+                              const QString &where);
+// Every record that matches filter, oldest first.
+QList<BoardRecord> selectMatching(QSqlDatabase &db, const RecordFilter &filter, const QString &where);
+int countMatching(QSqlDatabase &db, const RecordFilter &filter, const QString &where);
+// The distinct values of the slot or the result column, sorted.
+QStringList distinctSlots(QSqlDatabase &db, const QString &where);
+QStringList distinctResults(QSqlDatabase &db, const QString &where);
 
 struct Spooled {
     qint64 sequence = 0;

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "BoardRecord.h"
+#include "RecordFilter.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <algorithm>
 
 #include <stdexcept>
 
@@ -34,6 +38,58 @@ public:
     // The records that started at or after since (all when it is null),
     // oldest first. Throws RecordStoreError when they cannot be read.
     virtual QList<BoardRecord> read(const QDateTime &since = {}) = 0;
+
+    // For a reader that shows the records a page at a time. A store over a
+    // database answers each in SQL; these defaults go through read().
+    // Up to limit records that match, newest first, after skipping offset.
+    virtual QList<BoardRecord> newestPage(const RecordFilter &filter, int offset, int limit)
+    {
+        QList<BoardRecord> page;
+        const QList<BoardRecord> all = read();
+        int skipped = 0;
+        for (auto it = all.crbegin(); it != all.crend() && page.size() < limit; ++it) {
+            if (!filter.matches(*it))
+                continue;
+            if (skipped++ >= offset)
+                page.append(*it);
+        }
+        return page;
+    }
+    // The number of records that match.
+    virtual int countMatching(const RecordFilter &filter)
+    {
+        const QList<BoardRecord> all = read();
+        return int(std::count_if(all.cbegin(), all.cend(), [&](const BoardRecord &r) { return filter.matches(r); }));
+    }
+    // Every record that matches, oldest first.
+    virtual QList<BoardRecord> matching(const RecordFilter &filter)
+    {
+        QList<BoardRecord> found;
+        for (const BoardRecord &record : read())
+            if (filter.matches(record))
+                found.append(record);
+        return found;
+    }
+    // Every slot and every result that some record has, sorted.
+    virtual QStringList slotNames()
+    {
+        QStringList names;
+        for (const BoardRecord &record : read())
+            if (!names.contains(record.slot))
+                names << record.slot;
+        names.sort();
+        return names;
+    }
+    virtual QStringList resultNames()
+    {
+        QStringList names;
+        for (const BoardRecord &record : read())
+            if (!names.contains(record.result))
+                names << record.result;
+        names.sort();
+        return names;
+    }
+
     // Records kept locally that have not reached the server yet.
     virtual int waitingForServer() const { return 0; }
     // Why the server was not reached at the last attempt (unreachable, a

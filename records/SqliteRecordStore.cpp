@@ -73,4 +73,29 @@ QList<BoardRecord> SqliteRecordStore::read(const QDateTime &since)
     return m_worker.run([&] { return schema::select(m_connection->database(), since, m_path); });
 }
 
+QList<BoardRecord> SqliteRecordStore::newestPage(const RecordFilter &filter, int offset, int limit)
+{
+    return m_worker.run([&] { return schema::selectPage(m_connection->database(), filter, offset, limit, m_path); });
+}
+
+int SqliteRecordStore::countMatching(const RecordFilter &filter)
+{
+    return m_worker.run([&] { return schema::countMatching(m_connection->database(), filter, m_path); });
+}
+
+QList<BoardRecord> SqliteRecordStore::matching(const RecordFilter &filter)
+{
+    return m_worker.run([&] { return schema::selectMatching(m_connection->database(), filter, m_path); });
+}
+
+QStringList SqliteRecordStore::slotNames()
+{
+    return m_worker.run([&] { return schema::distinctSlots(m_connection->database(), m_path); });
+}
+
+QStringList SqliteRecordStore::resultNames()
+{
+    return m_worker.run([&] { return schema::distinctResults(m_connection->database(), m_path); });
+}
+
 } // namespace quobin::records

@@ -26,6 +26,11 @@ public:
 
     void commit(const BoardRecord &record) override;
     QList<BoardRecord> read(const QDateTime &since = {}) override;
+    QList<BoardRecord> newestPage(const RecordFilter &filter, int offset, int limit) override;
+    int countMatching(const RecordFilter &filter) override;
+    QList<BoardRecord> matching(const RecordFilter &filter) override;
+    QStringList slotNames() override;
+    QStringList resultNames() override;
     QString describe() const override { return m_path; }
 
 private:

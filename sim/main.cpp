@@ -9,6 +9,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <csignal>
@@ -119,6 +120,8 @@ int main(int argc, char *argv[])
         { QStringLiteral("quiet-swap"), QStringLiteral("With --fixture: a board that did not finish is swapped once the host has sent it nothing for MS (4000), and a board whose \"^\" went unanswered for MS says \"^\" again; 0: neither."), QStringLiteral("MS") },
         { QStringLiteral("boards"), QStringLiteral("With --fixture: the fixture holds N boards, then none arrive (no end by default); a reset (SIGUSR1) always brings one."), QStringLiteral("N") },
         { QStringLiteral("record-dir"), QStringLiteral("Keep DIR/board-N.hex (the lines board N took into its flash, each ended by CR LF) and DIR/fixture.json (boards, main-code commands, uploads, each board's SHA-256) up to date."), QStringLiteral("DIR") },
+        { QStringLiteral("chatter"), QStringLiteral("Send \"^\" every MS milliseconds whatever the host says, as a board stuck in a reset loop does (use with --fault silent for one that never answers)."), QStringLiteral("MS") },
+        { QStringLiteral("chatter-for"), QStringLiteral("With --chatter: stop chattering MS milliseconds after the start (0: never)."), QStringLiteral("MS") },
         { QStringLiteral("exit-after-upload"), QStringLiteral("Exit once the end-of-file record has been answered.") },
         { QStringLiteral("verbose"), QStringLiteral("Log the traffic to stderr.") },
         { QStringLiteral("line-counts"), QStringLiteral("At exit, write to PATH how often each firmware line arrived: one line each, in order of first arrival, the count, a tab and the line."), QStringLiteral("PATH") },
@@ -157,9 +160,25 @@ int main(int argc, char *argv[])
         record();
 
         const bool exitAfterUpload = parser.isSet(QStringLiteral("exit-after-upload"));
-        const timespec tick { 0, 100'000'000 };
+        const int chatterMs = parser.isSet(QStringLiteral("chatter")) ? wholeNumber(parser, QStringLiteral("chatter")) : 0;
+        const int chatterForMs = parser.isSet(QStringLiteral("chatter-for")) ? wholeNumber(parser, QStringLiteral("chatter-for")) : 0;
+        if (parser.isSet(QStringLiteral("chatter")) && chatterMs < 1)
+            throw SimulatorError("--chatter needs 1 ms or more");
+        QElapsedTimer running;
+        running.start();
+        qint64 nextChatter = chatterMs;
         for (;;) {
+            // The loop wakes at least every 100 ms, and in time for the next "^" of a chattering line.
+            qint64 waitMs = 100;
+            const bool chattering = chatterMs > 0 && (chatterForMs == 0 || running.elapsed() < chatterForMs);
+            if (chattering)
+                waitMs = qBound(qint64(0), nextChatter - running.elapsed(), qint64(100));
+            const timespec tick { 0, long(waitMs * 1'000'000) };
             const int signal = sigtimedwait(&watchedSignals, nullptr, &tick);
+            if (chattering && running.elapsed() >= nextChatter) {
+                simulator.send(QByteArrayLiteral("^"));
+                nextChatter += chatterMs;
+            }
             record();
             if (signal == SIGUSR1) {
                 simulator.sendActiveCharacter();

@@ -28,6 +28,8 @@ SlotState viewState(station::SlotState state)
         return SlotState::NoAdapter;
     case station::SlotState::Waiting:
         return SlotState::Waiting;
+    case station::SlotState::Noisy:
+        return SlotState::Noisy;
     case station::SlotState::Flashing:
         return SlotState::Flashing;
     case station::SlotState::Passed:
@@ -195,9 +197,10 @@ void EngineStationDriver::recorded(int slot, const records::BoardRecord &record,
         if (slot < 0 || slot >= m_views.size())
             return;
         SlotView &view = m_views[slot];
+        // A no-response is counted apart from the boards, in the header.
         if (record.passed())
             ++view.passed;
-        else if (!record.cancelled())
+        else if (!record.cancelled() && record.result != QLatin1String("no-response"))
             ++view.failed;
         m_reasons[slot] = operatorReason(record, QFileInfo::exists(record.device));
         emit slotChanged(slot, view);
@@ -229,7 +232,8 @@ void EngineStationDriver::publishTotals(const station::StationCounts &counts)
     totals.failed = counts.failed;
     totals.firstPassYield = counts.boards() > 0 ? 100.0 * counts.firstPassYield() : -1;
     totals.boardsPerHour = counts.boardsPerHour();
-    if (totals.passed == m_totals.passed && totals.failed == m_totals.failed
+    totals.noResponse = counts.noResponse;
+    if (totals.passed == m_totals.passed && totals.failed == m_totals.failed && totals.noResponse == m_totals.noResponse
         && qAbs(totals.boardsPerHour - m_totals.boardsPerHour) < 0.5)
         return;
     m_totals = totals;

@@ -1,12 +1,19 @@
 #include "RunHeader.h"
 
+#include "FittedLabel.h"
+
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace quobin {
 
 RunHeader::RunHeader(QWidget *parent)
-    : QWidget(parent), m_job(new QLabel(this)), m_totals(new QLabel(this)), m_notice(new QLabel(this))
+    : QWidget(parent),
+      // A job's name may be longer than any screen is wide, and a notice
+      // names files: neither may widen the window and push tiles off it.
+      m_job(new FittedLabel(FittedLabel::Fit::Elide, this)),
+      m_totals(new FittedLabel(FittedLabel::Fit::Wrap, this)),
+      m_notice(new FittedLabel(FittedLabel::Fit::Wrap, this))
 {
     QFont jobFont = font();
     jobFont.setPointSize(16);
@@ -15,7 +22,6 @@ RunHeader::RunHeader(QWidget *parent)
     QFont totalsFont = font();
     totalsFont.setPointSize(13);
     m_totals->setFont(totalsFont);
-    m_totals->setWordWrap(true);
     m_notice->setFont(totalsFont);
     m_notice->hide();
     m_job->setAccessibleName(QStringLiteral("Job"));
@@ -38,6 +44,21 @@ void RunHeader::setTotals(const RunTotals &totals)
     m_totals->setText(totalsText(totals));
     m_totals->setAccessibleDescription(m_totals->text());
     setAccessibleDescription(m_totals->text());
+}
+
+QLabel *RunHeader::jobLabel() const
+{
+    return m_job;
+}
+
+QLabel *RunHeader::totalsLabel() const
+{
+    return m_totals;
+}
+
+QLabel *RunHeader::noticeLabel() const
+{
+    return m_notice;
 }
 
 void RunHeader::setNotice(const QString &notice)

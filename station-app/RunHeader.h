@@ -8,6 +8,8 @@ class QLabel;
 
 namespace quobin {
 
+class FittedLabel;
+
 // Above the tiles: the job's name and SHA prefix, the totals, the first-pass
 // yield and the boards per hour. To a screen reader it is "Totals",
 // described by the counts as shown.
@@ -21,14 +23,14 @@ public:
     // "3 records waiting for the server"; hidden when empty.
     void setNotice(const QString &notice);
 
-    QLabel *jobLabel() const { return m_job; }
-    QLabel *totalsLabel() const { return m_totals; }
-    QLabel *noticeLabel() const { return m_notice; }
+    QLabel *jobLabel() const;
+    QLabel *totalsLabel() const;
+    QLabel *noticeLabel() const;
 
 private:
-    QLabel *m_job;
-    QLabel *m_totals;
-    QLabel *m_notice;
+    FittedLabel *m_job;
+    FittedLabel *m_totals;
+    FittedLabel *m_notice;
 };
 
 } // namespace quobin

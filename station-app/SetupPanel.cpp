@@ -1,26 +1,23 @@
 #include "SetupPanel.h"
 
+#include "FittedLabel.h"
+#include "SlotChecklist.h"
+
 #include "FileDialog.h"
 #include "FileDropLineEdit.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 
 #include <exception>
 
 namespace quobin {
-
-namespace {
-
-constexpr int kPortRole = Qt::UserRole;
-
-} // namespace
 
 SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate>()> findCandidates, QWidget *parent)
     : QWidget(parent),
@@ -28,9 +25,11 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
       m_findCandidates(std::move(findCandidates)),
       m_jobEdit(new FileDropLineEdit(this)),
       m_browse(new QPushButton(QStringLiteral("&Browse..."), this)),
-      m_jobInfo(new QLabel(this)),
-      m_problems(new QLabel(this)),
-      m_slotList(new QListWidget(this)),
+      // A long job name, its SHA-256 and a problem naming a path wrap
+      // anywhere rather than widen the window.
+      m_jobInfo(new FittedLabel(FittedLabel::Fit::Wrap, this)),
+      m_problems(new FittedLabel(FittedLabel::Fit::Wrap, this)),
+      m_slotList(new SlotChecklist(this)),
       m_refresh(new QPushButton(QStringLiteral("Re&fresh"), this)),
       m_recordsEdit(new QLineEdit(this)),
       m_stationEdit(new QLineEdit(this))
@@ -39,17 +38,12 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
     jobLabel->setBuddy(m_jobEdit);
     m_jobEdit->setObjectName(QStringLiteral("jobFile"));
     m_jobInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_jobInfo->setWordWrap(true);
-    m_problems->setWordWrap(true);
-    m_problems->setTextFormat(Qt::PlainText);
     QPalette warn = m_problems->palette();
     warn.setColor(QPalette::WindowText, QColor(0xb7, 0x1c, 0x1c));
     m_problems->setPalette(warn);
 
     auto *slotsLabel = new QLabel(QStringLiteral("S&lots:"), this);
     slotsLabel->setBuddy(m_slotList);
-    m_slotList->setAccessibleName(QStringLiteral("Slots"));
-    m_slotList->installEventFilter(this);
 
     auto *recordsLabel = new QLabel(QStringLiteral("Records &target:"), this);
     recordsLabel->setBuddy(m_recordsEdit);
@@ -74,11 +68,7 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
     grid->setRowStretch(3, 1);
     grid->setColumnStretch(1, 1);
 
-    setTabOrder(m_jobEdit, m_browse);
-    setTabOrder(m_browse, m_slotList);
-    setTabOrder(m_slotList, m_refresh);
-    setTabOrder(m_refresh, m_recordsEdit);
-    setTabOrder(m_recordsEdit, m_stationEdit);
+    connect(m_slotList, &SlotChecklist::slotsListed, this, &SetupPanel::orderTabs);
 
     connect(m_browse, &QPushButton::clicked, this, &SetupPanel::browse);
     connect(m_refresh, &QPushButton::clicked, this, &SetupPanel::refreshSlots);
@@ -123,16 +113,16 @@ void SetupPanel::refreshSlots()
     listSlots(tickedPorts());
 }
 
-bool SetupPanel::eventFilter(QObject *watched, QEvent *event)
+// Top to bottom, the slots' boxes between Browse and Refresh; the boxes
+// are made afresh at every listing.
+void SetupPanel::orderTabs()
 {
-    // Space ticks the slot under the cursor here; it starts the station
-    // everywhere else.
-    if (watched == m_slotList && event->type() == QEvent::ShortcutOverride
-        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space) {
-        event->accept();
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
+    QList<QWidget *> order{m_jobEdit, m_browse};
+    for (int i = 0; i < m_slotList->count(); ++i)
+        order << m_slotList->box(i);
+    order << m_refresh << m_recordsEdit << m_stationEdit;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void SetupPanel::browse()
@@ -167,13 +157,7 @@ const JobSummary &SetupPanel::checkJob()
 
 QStringList SetupPanel::tickedPorts() const
 {
-    QStringList ports;
-    for (int i = 0; i < m_slotList->count(); ++i) {
-        const QListWidgetItem *item = m_slotList->item(i);
-        if (item->checkState() == Qt::Checked)
-            ports << item->data(kPortRole).toString();
-    }
-    return ports;
+    return m_slotList->tickedPorts();
 }
 
 void SetupPanel::listSlots(const QStringList &ticked)
@@ -185,16 +169,17 @@ void SetupPanel::listSlots(const QStringList &ticked)
         if (!listed)
             candidates.append({port, QStringLiteral("not found now")});
     }
-    m_slotList->clear();
-    for (const SlotCandidate &candidate : candidates) {
-        const QString text = candidate.description.isEmpty()
-            ? candidate.port
-            : candidate.port + QStringLiteral("  \u2014  ") + candidate.description;
-        auto *item = new QListWidgetItem(text, m_slotList);
-        item->setData(kPortRole, candidate.port);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        item->setCheckState(ticked.contains(candidate.port) ? Qt::Checked : Qt::Unchecked);
-    }
+    m_slotList->setSlots(candidates, ticked);
+}
+
+QLabel *SetupPanel::jobInfo() const
+{
+    return m_jobInfo;
+}
+
+QLabel *SetupPanel::problems() const
+{
+    return m_problems;
 }
 
 } // namespace quobin

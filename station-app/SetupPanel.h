@@ -8,10 +8,13 @@
 
 class QLabel;
 class QLineEdit;
-class QListWidget;
+
 class QPushButton;
 
 namespace quobin {
+
+class FittedLabel;
+class SlotChecklist;
 
 class FileDialog;
 class FileDropLineEdit;
@@ -41,9 +44,9 @@ public:
 
     FileDropLineEdit *jobEdit() const { return m_jobEdit; }
     QPushButton *browseButton() const { return m_browse; }
-    QLabel *jobInfo() const { return m_jobInfo; }
-    QLabel *problems() const { return m_problems; }
-    QListWidget *slotList() const { return m_slotList; }
+    QLabel *jobInfo() const;
+    QLabel *problems() const;
+    SlotChecklist *slotList() const { return m_slotList; }
     QPushButton *refreshButton() const { return m_refresh; }
     QLineEdit *recordsEdit() const { return m_recordsEdit; }
     QLineEdit *stationEdit() const { return m_stationEdit; }
@@ -54,22 +57,20 @@ public slots:
 signals:
     void jobChanged(const quobin::JobSummary &job);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void browse();
     QStringList tickedPorts() const;
     void listSlots(const QStringList &ticked);
+    void orderTabs();
 
     FileDialog &m_fileDialog;
     std::function<QList<SlotCandidate>()> m_findCandidates;
     JobSummary m_job;
     FileDropLineEdit *m_jobEdit;
     QPushButton *m_browse;
-    QLabel *m_jobInfo;
-    QLabel *m_problems;
-    QListWidget *m_slotList;
+    FittedLabel *m_jobInfo;
+    FittedLabel *m_problems;
+    SlotChecklist *m_slotList;
     QPushButton *m_refresh;
     QLineEdit *m_recordsEdit;
     QLineEdit *m_stationEdit;

@@ -11,6 +11,8 @@ QString slotStateText(const SlotView &slot)
         return QStringLiteral("no adapter");
     case SlotState::Waiting:
         return QStringLiteral("waiting for a board");
+    case SlotState::Noisy:
+        return QStringLiteral("line noisy");
     case SlotState::Flashing:
         return QStringLiteral("flashing %1 %").arg(slot.percent);
     case SlotState::Pass:
@@ -29,6 +31,7 @@ QString slotStateSymbol(SlotState state)
     case SlotState::Stopped:
         return QStringLiteral("\u25A0");  // black square
     case SlotState::NoAdapter:
+    case SlotState::Noisy:
         return QStringLiteral("\u26A0");  // warning sign
     case SlotState::Waiting:
         return QStringLiteral("\u25CB");  // white circle
@@ -62,11 +65,14 @@ QString totalsText(const RunTotals &totals)
 {
     const double yield = totals.firstPassYield;
     const QString yieldText = yield < 0 ? QStringLiteral("-") : QString::number(yield, 'f', 1) + QStringLiteral(" %");
-    return QStringLiteral("Passed %1   Failed %2   First-pass yield %3   Boards per hour %4")
-        .arg(totals.passed)
-        .arg(totals.failed)
-        .arg(yieldText)
-        .arg(QString::number(totals.boardsPerHour, 'f', 0));
+    QString text = QStringLiteral("Passed %1   Failed %2   First-pass yield %3   Boards per hour %4")
+                       .arg(totals.passed)
+                       .arg(totals.failed)
+                       .arg(yieldText)
+                       .arg(QString::number(totals.boardsPerHour, 'f', 0));
+    if (totals.noResponse > 0)
+        text += QStringLiteral("   No response %1").arg(totals.noResponse);
+    return text;
 }
 
 } // namespace quobin

@@ -9,6 +9,7 @@ enum class SlotState {
     Stopped,    // the station is not running
     NoAdapter,  // the slot's device is missing; it waits for it to appear
     Waiting,    // waiting for a board
+    Noisy,      // the line keeps sending "^" without a board answering; the slot waits for quiet
     Flashing,   // a board is being written
     Pass,       // the last board passed
     Fail,       // the last board failed; reason says why
@@ -45,6 +46,8 @@ struct RunTotals {
     // per cent; negative before the first such board.
     double firstPassYield = -1;
     double boardsPerHour = 0;
+    // Boards that said "^" and never answered, counted apart.
+    int noResponse = 0;
 };
 
 // "main.hex  1a2b3c4d5e6f": the job's name and the first 12 hex digits of its SHA-256.

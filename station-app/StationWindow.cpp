@@ -15,11 +15,12 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include "SlotChecklist.h"
 #include <QPushButton>
 #include <QShortcut>
 #include <QTabWidget>
@@ -84,6 +85,7 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
                              static_cast<QWidget *>(m_setup->refreshButton()), static_cast<QWidget *>(m_sound),
                              static_cast<QWidget *>(m_records->resultFilter()), static_cast<QWidget *>(m_records->slotFilter()),
                              static_cast<QWidget *>(m_records->reloadButton()), static_cast<QWidget *>(m_records->exportButton()),
+                             static_cast<QWidget *>(m_records->newerButton()), static_cast<QWidget *>(m_records->olderButton()),
                              static_cast<QWidget *>(m_records->table())})
         m_spaceKeeper->keepFor(control);
 
@@ -235,8 +237,9 @@ void StationWindow::onBoardEnded(int, bool passed)
         else
             m_services.sounds.failTone();
     }
-    if (m_pages->currentWidget() == m_records)
-        reloadRecords();
+    // The run's slots are offered already; the page shown is read again.
+    if (m_pages->currentWidget() == m_records && m_store)
+        m_records->refresh(m_store);
 }
 
 void StationWindow::onEnded(const QString &problem)
@@ -252,34 +255,37 @@ void StationWindow::onEnded(const QString &problem)
 
 void StationWindow::reloadRecords()
 {
-    const QString target = m_setup->setup().recordsTarget;
-    // During a run the records come from the run's own store; between runs
-    // the tab only reads, and changes nothing in the file it looks at.
-    if (m_running && m_store) {
-        m_records->reload(*m_store);
-        return;
-    }
-    const auto &open = m_services.openReader ? m_services.openReader : m_services.openStore;
     try {
-        if (!m_reader || m_readerTarget != target) {
-            m_reader.reset();
-            m_reader = open(target);
-            m_readerTarget = target;
-        }
+        m_records->reload(recordsReader(m_setup->setup().recordsTarget));
     } catch (const std::exception &e) {
         m_reader.reset();
-        m_records->stateLabel()->setText(
-            QStringLiteral("The records cannot be read: %1").arg(QString::fromStdString(e.what())));
-        return;
+        m_records->showProblem(QStringLiteral("The records cannot be read: %1").arg(QString::fromStdString(e.what())));
     }
-    m_records->reload(*m_reader);
+}
+
+// During a run the records come from the run's own store; between runs the
+// tab only reads, and changes nothing in the file it looks at.
+std::shared_ptr<records::RecordStore> StationWindow::recordsReader(const QString &target)
+{
+    if (m_running && m_store)
+        return m_store;
+    if (!m_reader || m_readerTarget != target) {
+        m_reader.reset();
+        const auto &open = m_services.openReader ? m_services.openReader : m_services.openStore;
+        m_reader = open(target);
+        m_readerTarget = target;
+    }
+    return m_reader;
 }
 
 void StationWindow::saveSetup()
 {
     StationSetup setup = m_setup->setup();
     setup.sound = m_sound->isChecked();
-    saveStationSetup(m_setupPath, setup);
+    // The operator learns at once that the next session will not start
+    // from this set-up, and which file to look at.
+    if (!saveStationSetup(m_setupPath, setup))
+        warn(QStringLiteral("The set-up cannot be saved to the file %1").arg(QDir::toNativeSeparators(m_setupPath)));
 }
 
 void StationWindow::showIdle()

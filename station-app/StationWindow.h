@@ -87,15 +87,20 @@ private:
     void onBoardEnded(int index, bool passed);
     void onEnded(const QString &problem);
     void reloadRecords();
+    // The store the records page reads: the run's while one runs, else
+    // the one the set-up names, opened here and only here.
+    std::shared_ptr<records::RecordStore> recordsReader(const QString &target);
     void saveSetup();
     void showIdle();
     void warn(const QString &text);
 
     StationWindowServices m_services;
     const QString m_setupPath;
-    std::unique_ptr<records::RecordStore> m_store;  // the store of the run
+    // The store of the run, or of the last reload; the records page reads
+    // it on a thread of its own and shares it for that while.
+    std::shared_ptr<records::RecordStore> m_store;
     QString m_storeTarget;
-    std::unique_ptr<records::RecordStore> m_reader;  // the Records tab's between runs
+    std::shared_ptr<records::RecordStore> m_reader;  // the Records tab's between runs
     QString m_readerTarget;
     QList<SlotCandidate> m_candidates;
     bool m_running = false;

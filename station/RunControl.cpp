@@ -64,6 +64,15 @@ StationCounts RunControl::countBoard(bool passed, bool cancelled)
     return counts;
 }
 
+StationCounts RunControl::countNoResponse()
+{
+    std::lock_guard lock(m_mutex);
+    ++m_counts.noResponse;
+    StationCounts counts = m_counts;
+    counts.hours = m_running.elapsed() / 3'600'000.0;
+    return counts;
+}
+
 StationCounts RunControl::counts() const
 {
     std::lock_guard lock(m_mutex);

@@ -37,6 +37,8 @@ public:
 
     // Counts a recorded board; the count may end the run.
     StationCounts countBoard(bool passed, bool cancelled);
+    // Counts a recorded no-response apart from the boards.
+    StationCounts countNoResponse();
     StationCounts counts() const;
 
 private:

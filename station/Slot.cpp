@@ -6,6 +6,7 @@
 #include "PortDescription.h"
 #include "RecordStore.h"
 #include "RunControl.h"
+#include "SerialError.h"
 #include "SerialPort.h"
 #include "StationJob.h"
 #include "UploadProcedure.h"
@@ -26,6 +27,15 @@ constexpr int kAdapterPollMsecs = 200;
 constexpr int kPortRetryMsecs = 1000;
 // The longest a pause sleeps before it looks at the station again.
 constexpr int kPauseStepMsecs = 50;
+
+// After a no-response the line must stay quiet this long before the next
+// "^" counts as a new board; it doubles with each no-response in a row, up
+// to the most. A board that resets itself over and over, or a line that
+// picks up noise, then makes a record now and then, not a dozen a second.
+constexpr int kQuietLineMsecs = 1000;
+constexpr int kMostQuietLineMsecs = 32'000;
+// How often the quiet wait looks at the station.
+constexpr int kQuietStepMsecs = 100;
 
 const QString kByIdFolder = QStringLiteral("/dev/serial/by-id");
 
@@ -72,6 +82,12 @@ void Slot::run()
         if (attempt.started) {
             mainCodeDue = false;
             record(device, attempt);
+            if (attempt.outcome.kind == UploadOutcome::Kind::NoResponse) {
+                ++m_noResponses;
+                awaitQuietLine(device);
+            } else {
+                m_noResponses = 0;
+            }
             continue;
         }
         if (ending())
@@ -97,6 +113,48 @@ void Slot::run()
         }
     }
     show(SlotState::Stopped, QStringLiteral("stopped"));
+}
+
+int Slot::quietMsecsNeeded() const
+{
+    int msecs = kQuietLineMsecs;
+    for (int i = 1; i < m_noResponses && msecs < kMostQuietLineMsecs; ++i)
+        msecs *= 2;
+    return qMin(msecs, kMostQuietLineMsecs);
+}
+
+// Listens on the line at the bootloader's settings until nothing has come
+// for the quiet time. A "^" heard meanwhile is the same chattering line, not
+// a new board: it starts the quiet time again, and the slot says the line is
+// noisy. A second no-response in a row is noisy even when the line then
+// falls quiet at once.
+void Slot::awaitQuietLine(const QString &device)
+{
+    const int quietMsecs = quietMsecsNeeded();
+    if (m_noResponses > 1)
+        show(SlotState::Noisy, QStringLiteral("line noisy"));
+    try {
+        const std::unique_ptr<SerialPort> port = m_services.openPort(device);
+        port->setHandshaking(SerialPort::XonXoff);
+        port->setSettings(QStringLiteral("57600,n,8,1"));
+        port->setCommPort(1);
+        port->setPortOpen(true);
+        qint64 quietSince = m_clock.msecsNow();
+        while (!ending()) {
+            const qint64 quietFor = m_clock.msecsNow() - quietSince;
+            if (quietFor >= quietMsecs)
+                break;
+            port->waitForInput(int(qMin<qint64>(kQuietStepMsecs, quietMsecs - quietFor)));
+            if (!port->input().isEmpty()) {
+                quietSince = m_clock.msecsNow();
+                show(SlotState::Noisy, QStringLiteral("line noisy"));
+            }
+        }
+        ClosePortIfOpen(*port);
+    } catch (const SerialError &) {
+        // The device went away or cannot be opened: the board loop finds
+        // out and says so.
+    }
 }
 
 // The device behind the slot's path now; empty when it is missing.
@@ -221,7 +279,9 @@ void Slot::record(const QString &device, const Attempt &attempt)
         show(SlotState::Failed, QStringLiteral("not recorded"));
         return;
     }
-    const StationCounts counts = m_services.control.countBoard(record.passed(), cancelled);
+    const bool noResponse = attempt.outcome.kind == UploadOutcome::Kind::NoResponse && !cancelled;
+    const StationCounts counts = noResponse ? m_services.control.countNoResponse()
+                                            : m_services.control.countBoard(record.passed(), cancelled);
     m_services.observer.recorded(m_index, record, counts);
     if (record.passed()) {
         show(SlotState::Passed, QStringLiteral("PASS"));

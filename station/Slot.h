@@ -69,6 +69,8 @@ private:
     bool ending() const;
     Attempt attemptBoard(const QString &device, bool sendMainCodeCommand);
     void record(const QString &device, const Attempt &attempt);
+    int quietMsecsNeeded() const;
+    void awaitQuietLine(const QString &device);
 
     const int m_index;
     const SlotAddress m_address;
@@ -77,6 +79,9 @@ private:
     SlotState m_shown = SlotState::Stopped;
     // The device has been opened at least once in this run.
     bool m_opened = false;
+    // No-responses in a row on this slot: each asks the line to stay quiet
+    // longer before the next "^" counts as a new board.
+    int m_noResponses = 0;
     QString m_shownText;
     QString m_describedDevice;
     QString m_usbSerial;

@@ -11,6 +11,7 @@ enum class SlotState {
     NoAdapter,   // the device is missing; the slot looks for it
     PortTrouble, // the device is there but cannot be opened; the slot tries again
     Waiting,     // waiting for a board ("^")
+    Noisy,       // the line keeps sending without a board answering; the slot waits for it to fall quiet
     Flashing,    // a board is being flashed
     Passed,      // the last board passed
     Failed,      // the last board failed
@@ -22,6 +23,9 @@ struct StationCounts {
     int passed = 0;
     int failed = 0;     // every end but a pass and a cancel
     int cancelled = 0;  // stopped by the operator: neither passed nor failed
+    // Boards that said "^" and then never answered, counted apart from the
+    // boards: a line that keeps sending "^" is not a stream of failed boards.
+    int noResponse = 0;
     double hours = 0;   // since the station started
 
     // Boards that were judged: a cancelled board says nothing of the line.

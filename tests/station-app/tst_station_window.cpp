@@ -9,9 +9,12 @@
 #include "RecordsPage.h"
 #include "RunHeader.h"
 #include "SetupPanel.h"
+#include "SlotChecklist.h"
 #include "SlotTile.h"
 #include "StationFakes.h"
 #include "StationWindow.h"
+#include "RecordFiller.h"
+#include "RecordStores.h"
 #include "TempFiles.h"
 #include "TileGrid.h"
 
@@ -20,6 +23,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +32,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -113,6 +118,8 @@ struct StationRig {
                                   [this] { return candidates; },
                                   [this](const QString &target) {
                                       targetsOpened << target;
+                                      if (!realStore.isEmpty())
+                                          return records::openRecordStore(realStore);
                                       if (storeRefused)
                                           throw records::RecordStoreError(QStringLiteral("no such server"));
                                       auto view = std::make_unique<StoreView>(store);
@@ -142,10 +149,8 @@ struct StationRig {
         setup->refreshSlots();
         setup->jobEdit()->setText(jobPath);
         emit setup->jobEdit()->editingFinished();
-        for (int i = 0; i < setup->slotList()->count(); ++i) {
-            QListWidgetItem *item = setup->slotList()->item(i);
-            item->setCheckState(ports.contains(item->data(Qt::UserRole).toString()) ? Qt::Checked : Qt::Unchecked);
-        }
+        for (int i = 0; i < setup->slotList()->count(); ++i)
+            setup->slotList()->box(i)->setChecked(ports.contains(setup->slotList()->port(i)));
         if (beforeStart)
             beforeStart();
         window->startStopButton()->click();
@@ -157,6 +162,7 @@ struct StationRig {
     PlayedStation station;
     MemoryStore store;
     bool storeRefused = false;
+    QString realStore;  // a SQLite file that openStore opens instead of the memory store
     QStringList targetsOpened;
     RecordingBoxes boxes;
     ScriptedFileDialog fileDialog;
@@ -215,10 +221,13 @@ private slots:
     void exportedCellsAreNeverFormulas();
     void theSetupKeepsNoPasswordAndIsTheOwnersAlone();
     void theRecordsTabChangesNoFile();
+    void recordsOfALongHistoryInPages();
     void tilesReflowWithTheWindow();
     void smallScreenShowsEveryCaption_data();
     void smallScreenShowsEveryCaption();
     void everyControlHasItsOwnMnemonic();
+    void aSetupThatCannotBeSavedIsSaidWithItsPath();
+    void longTextsNeverWidenTheWindowBeyondTheScreen();
 };
 
 void TestStationWindow::setupIsReadCheckedAndSaved()
@@ -242,7 +251,7 @@ void TestStationWindow::setupIsReadCheckedAndSaved()
     QCOMPARE(shown.stationName, QStringLiteral("bench 7"));
     QVERIFY(!reopened.window->soundBox()->isChecked());
     QCOMPARE(setup->slotList()->count(), 5);  // the four found and the missing one
-    QVERIFY(setup->slotList()->item(4)->text().contains(QStringLiteral("not found now")));
+    QVERIFY(setup->slotList()->box(4)->text().contains(QStringLiteral("not found now")));
 
     // The job's name and SHA-256 are shown at once, and it has no problems.
     QFile job(rig.jobPath);
@@ -266,7 +275,7 @@ void TestStationWindow::setupIsReadCheckedAndSaved()
 
     // Closing saves what is shown.
     setup->stationEdit()->setText(QStringLiteral("bench 8"));
-    setup->slotList()->item(0)->setCheckState(Qt::Checked);
+    setup->slotList()->box(0)->setChecked(true);
     reopened.window->soundBox()->setChecked(true);
     reopened.window->show();
     QVERIFY(reopened.window->close());
@@ -464,6 +473,14 @@ void TestStationWindow::headerCounts()
 
     // Before the first board there is no yield to tell.
     QCOMPARE(totalsText(RunTotals{}), QStringLiteral("Passed 0   Failed 0   First-pass yield -   Boards per hour 0"));
+
+    // No-responses are counted apart from the boards, and a slot whose
+    // line keeps sending says so on its tile.
+    totals.noResponse = 3;
+    emit rig.station.totalsChanged(totals);
+    QTRY_COMPARE(rig.window->header()->totalsLabel()->text(), expected + QStringLiteral("   No response 3"));
+    emitFromThread(rig.station, 0, viewOf(SlotState::Noisy));
+    QTRY_COMPARE(accessible(rig.window->tileGrid()->tiles()[0], QAccessible::Description), QStringLiteral("line noisy"));
 }
 
 void TestStationWindow::stopAsksOnlyWhileBoardsAreInProgress()
@@ -540,11 +557,10 @@ void TestStationWindow::spaceStartsAndStopsButTicksInTheSlotList()
     setup->jobEdit()->setText(rig.jobPath);
     emit setup->jobEdit()->editingFinished();
 
-    // In the slot list Space ticks the current slot.
-    setup->slotList()->setFocus();
-    setup->slotList()->setCurrentRow(1);
-    QTest::keyClick(setup->slotList(), Qt::Key_Space);
-    QCOMPARE(setup->slotList()->item(1)->checkState(), Qt::Checked);
+    // In the slot list Space ticks the slot with the focus.
+    setup->slotList()->box(1)->setFocus();
+    QTest::keyClick(setup->slotList()->box(1), Qt::Key_Space);
+    QVERIFY(setup->slotList()->box(1)->isChecked());
     QCOMPARE(rig.station.started.size(), 0);
 
     // On the button, Space starts, and again stops.
@@ -594,9 +610,14 @@ void TestStationWindow::exportedCellsAreNeverFormulas()
     rig.window->show();
     rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
     RecordsPage *page = rig.window->recordsPage();
-    QCOMPARE(page->table()->rowCount(), 1);
+    QTRY_COMPARE(page->table()->rowCount(), 1);
+    QTRY_VERIFY(page->exportButton()->isEnabled());
     rig.saveDialog.answer = rig.files.filePath(QStringLiteral("formulas.csv"));
-    page->exportButton()->click();
+    {
+        QSignalSpy exported(page, &RecordsPage::exportFinished);
+        page->exportButton()->click();
+        QVERIFY(exported.wait(10000));
+    }
     QFile csv(rig.saveDialog.answer);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QByteArray text = csv.readAll();
@@ -639,21 +660,26 @@ void TestStationWindow::recordsFilterAndExport()
     rig.window->show();
     rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
     RecordsPage *page = rig.window->recordsPage();
-    QCOMPARE(page->table()->rowCount(), 4);
+    QTRY_COMPARE(page->table()->rowCount(), 4);
     QCOMPARE(page->table()->item(0, 1)->text(), QStringLiteral("Com 2"));  // newest first
     QCOMPARE(page->table()->item(0, 2)->text(), QStringLiteral("success"));
 
     page->resultFilter()->setCurrentText(QStringLiteral("Failed"));
-    QCOMPARE(page->table()->rowCount(), 2);
+    QTRY_COMPARE(page->table()->rowCount(), 2);
     page->slotFilter()->setCurrentText(QStringLiteral("Com 1"));
-    QCOMPARE(page->table()->rowCount(), 1);
+    QTRY_COMPARE(page->table()->rowCount(), 1);
     QCOMPARE(page->table()->item(0, 2)->text(), QStringLiteral("transfer-error"));
     page->resultFilter()->setCurrentText(QStringLiteral("All results"));
-    QCOMPARE(page->table()->rowCount(), 2);
+    QTRY_COMPARE(page->table()->rowCount(), 2);
+    QTRY_VERIFY(page->exportButton()->isEnabled());
 
     // The export writes what is shown, oldest first.
     rig.saveDialog.answer = rig.files.filePath(QStringLiteral("export.csv"));
-    page->exportButton()->click();
+    {
+        QSignalSpy exported(page, &RecordsPage::exportFinished);
+        page->exportButton()->click();
+        QVERIFY(exported.wait(10000));
+    }
     QFile csv(rig.saveDialog.answer);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     QCOMPARE(csv.readAll(), QByteArray("Com 1,success\nCom 1,transfer-error\n"));
@@ -669,7 +695,11 @@ void TestStationWindow::recordsFilterAndExport()
 
     // An export that cannot be written says so.
     rig.saveDialog.answer = rig.files.filePath(QStringLiteral("no/such/folder/export.csv"));
-    page->exportButton()->click();
+    {
+        QSignalSpy exported(page, &RecordsPage::exportFinished);
+        page->exportButton()->click();
+        QVERIFY(exported.wait(10000));
+    }
     QCOMPARE(rig.boxes.boxes.size(), 1);
     QVERIFY(rig.boxes.boxes[0].text.startsWith(QStringLiteral("The records could not be written to")));
 }
@@ -679,7 +709,7 @@ void TestStationWindow::recordsThatCannotBeRead()
     StationRig rig;
     rig.store.unreadable = true;
     rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
-    QCOMPARE(rig.window->recordsPage()->stateLabel()->text(), QStringLiteral("The records cannot be read: disk on fire"));
+    QTRY_COMPARE(rig.window->recordsPage()->stateLabel()->text(), QStringLiteral("The records cannot be read: disk on fire"));
     QCOMPARE(rig.window->recordsPage()->table()->rowCount(), 0);
     QVERIFY(!rig.window->recordsPage()->exportButton()->isEnabled());
     QCOMPARE(rig.boxes.boxes.size(), 0);
@@ -715,8 +745,8 @@ void TestStationWindow::theRecordsTabChangesNoFile()
         rig.setupPath);
     rig.window->setupPanel()->recordsEdit()->setText(foreign);
     rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
-    QVERIFY2(rig.window->recordsPage()->stateLabel()->text().contains(QLatin1String("is not a Quobin records database")),
-             qPrintable(rig.window->recordsPage()->stateLabel()->text()));
+    QTRY_VERIFY2(rig.window->recordsPage()->stateLabel()->text().contains(QLatin1String("is not a Quobin records database")),
+                 qPrintable(rig.window->recordsPage()->stateLabel()->text()));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);
     QVERIFY(!QFile::exists(foreign + QStringLiteral("-wal")));
@@ -809,15 +839,19 @@ void TestStationWindow::everyControlHasItsOwnMnemonic()
     for (int i = 0; i < rig.window->pages()->count(); ++i) {
         QWidget *page = rig.window->pages()->widget(i);
         QStringList captions = always;
-        for (QAbstractButton *button : page->findChildren<QAbstractButton *>())
-            if (!button->text().isEmpty())  // not the scroll arrows of a view
+        for (QAbstractButton *button : page->findChildren<QAbstractButton *>()) {
+            // The slots' boxes are reached through the list's label, one
+            // letter for all.
+            const bool slotBox = qobject_cast<SlotChecklist *>(button->parentWidget()->parentWidget()->parentWidget());
+            if (!button->text().isEmpty() && !slotBox)  // not the scroll arrows of a view
                 captions << button->text();
+        }
         for (QLabel *label : page->findChildren<QLabel *>())
             if (label->buddy())
                 captions << label->text();
         // Every input of the page is reached by a label's mnemonic.
         for (QWidget *input : page->findChildren<QWidget *>()) {
-            if (!qobject_cast<QLineEdit *>(input) && !qobject_cast<QComboBox *>(input) && !qobject_cast<QListWidget *>(input))
+            if (!qobject_cast<QLineEdit *>(input) && !qobject_cast<QComboBox *>(input) && !qobject_cast<SlotChecklist *>(input))
                 continue;
             if (qobject_cast<QComboBox *>(input->parentWidget()))
                 continue;  // a combo box's own line edit
@@ -837,8 +871,156 @@ void TestStationWindow::everyControlHasItsOwnMnemonic()
     // The tab order follows the set-up's layout, top to bottom.
     SetupPanel *setup = rig.window->setupPanel();
     QCOMPARE(setup->jobEdit()->nextInFocusChain(), static_cast<QWidget *>(setup->browseButton()));
-    QCOMPARE(setup->browseButton()->nextInFocusChain(), static_cast<QWidget *>(setup->slotList()));
+    // Tab goes from Browse through every slot's box to Refresh.
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    setup->browseButton()->setFocus();
+    for (int i = 0; i < setup->slotList()->count(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(setup->slotList()->box(i)));
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(setup->refreshButton()));
     QCOMPARE(setup->refreshButton()->nextInFocusChain(), static_cast<QWidget *>(setup->recordsEdit()));
+}
+
+
+// A set-up file that is a folder cannot be written: Start and closing each
+// say so in a box that names the file, and the run still starts.
+void TestStationWindow::aSetupThatCannotBeSavedIsSaidWithItsPath()
+{
+    StationRig rig;
+    QVERIFY(QDir().mkpath(rig.setupPath));
+    rig.startWith({QStringLiteral("Com 1")});
+    QVERIFY(rig.window->running());
+    QCOMPARE(rig.boxes.boxes.size(), 1);
+    QCOMPARE(rig.boxes.boxes[0].kind, QStringLiteral("warning"));
+    QCOMPARE(rig.boxes.boxes[0].text, QStringLiteral("The set-up cannot be saved to the file ") + rig.setupPath);
+    QCOMPARE(rig.boxes.boxes[0].title, StationWindow::title());
+    emit rig.station.ended(QString());
+    QTRY_VERIFY(!rig.window->running());
+
+    rig.window->show();
+    QVERIFY(rig.window->close());
+    QCOMPARE(rig.boxes.boxes.size(), 2);
+    QCOMPARE(rig.boxes.boxes[1].text, rig.boxes.boxes[0].text);
+    QVERIFY(QFileInfo(rig.setupPath).isDir());
+}
+
+// A job named with 150 characters, and a notice that names it, neither
+// widen the window beyond the screen: every tile stays on it, and the
+// header still says the whole name to a screen reader.
+void TestStationWindow::longTextsNeverWidenTheWindowBeyondTheScreen()
+{
+    StationRig rig;
+    for (int n = 4; n <= 8; ++n)
+        rig.candidates.append({QStringLiteral("Com %1").arg(n), QStringLiteral("/dev/ttyS%1 (default)").arg(n - 1)});
+    const QString longName = QStringLiteral("firmware-") + QString(137, QLatin1Char('x')) + QStringLiteral(".hex");
+    QCOMPARE(longName.size(), 150);
+    rig.jobPath = rig.files.write(longName, sim::HexRecord::sampleImage(20));
+    const QRect screen = rig.window->screen()->availableGeometry();
+    rig.window->resize(QSize(1100, 760).boundedTo(screen.size()));
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    // A screen narrower than the window's least width with short texts
+    // (400 px at a scale of two) shows the window at that width.
+    const int widest = qMax(screen.width(), rig.window->minimumSizeHint().width());
+
+    // The set-up shows the name and its problems first.
+    rig.window->setupPanel()->jobEdit()->setText(rig.jobPath);
+    emit rig.window->setupPanel()->jobEdit()->editingFinished();
+    QCoreApplication::processEvents();
+    QVERIFY2(rig.window->width() <= widest,
+             qPrintable(QStringLiteral("%1 on %2").arg(rig.window->width()).arg(widest)));
+
+    QStringList eight;
+    for (int n = 1; n <= 8; ++n)
+        eight << QStringLiteral("Com %1").arg(n);
+    rig.startWith(eight);
+    QVERIFY(rig.window->running());
+    emit rig.station.notice(QStringLiteral("The job file ") + rig.jobPath
+                            + QStringLiteral(" has changed on disk since the run started; the boards get the image read at start."));
+    QTRY_VERIFY(rig.window->header()->noticeLabel()->isVisible());
+    QCoreApplication::processEvents();
+
+    QVERIFY2(rig.window->width() <= widest,
+             qPrintable(QStringLiteral("%1 on %2").arg(rig.window->width()).arg(widest)));
+    QVERIFY(rig.window->header()->jobLabel()->text().startsWith(longName));
+    QVERIFY(rig.window->header()->jobLabel()->toolTip().startsWith(longName));
+    const QRect inWindow = rig.window->rect();
+    for (SlotTile *tile : rig.window->tileGrid()->tiles()) {
+        const QRect shown(tile->mapTo(rig.window.get(), QPoint(0, 0)), tile->size());
+        QVERIFY2(inWindow.contains(shown), qPrintable(tile->slot().label));
+    }
+    // The notice is read whole, in lines.
+    QLabel *notice = rig.window->header()->noticeLabel();
+    QVERIFY(notice->height() >= notice->heightForWidth(notice->width()));
+    QVERIFY(notice->heightForWidth(notice->width()) > notice->fontMetrics().height());
+}
+
+// A SQLite history longer than a page: the page shows the newest, turns to
+// older ones, offers the slot and the result that only old records have,
+// filters in the store and exports every record the filters select.
+void TestStationWindow::recordsOfALongHistoryInPages()
+{
+    StationRig rig;
+    rig.realStore = rig.files.filePath(QStringLiteral("history.sqlite"));
+    const int count = 1250;
+    fillRecords(rig.realStore, count, [](int i) {
+        records::BoardRecord r = record(i < 10 ? QStringLiteral("Com 9") : QStringLiteral("Com %1").arg(1 + i % 4),
+                                        i < 5 ? QStringLiteral("no-controller")
+                                              : (i % 3 == 0 ? QStringLiteral("transfer-error") : QStringLiteral("success")),
+                                        0);
+        r.started = QDateTime(QDate(2026, 12, 1), QTime(8, 0), Qt::UTC).addSecs(i * 60);
+        r.ended = r.started.addMSecs(20'250);
+        return r;
+    });
+    rig.window->show();
+    RecordsPage *page = rig.window->recordsPage();
+    rig.window->pages()->setCurrentWidget(page);
+    QTRY_COMPARE(page->total(), count);
+    QCOMPARE(page->table()->rowCount(), RecordsPage::kPageSize);
+    QVERIFY2(page->stateLabel()->text().startsWith(QStringLiteral("Records 1-200 of 1250")), qPrintable(page->stateLabel()->text()));
+    // The newest first, its end time whole.
+    const QString newestEnd = QStringLiteral("2026-12-02T04:49:20.250Z");
+    QCOMPARE(page->table()->item(0, 0)->text(), newestEnd);
+    QVERIFY(page->table()->columnWidth(0) >= page->table()->fontMetrics().horizontalAdvance(newestEnd));
+
+    // Every slot and result the store holds is offered.
+    QVERIFY(page->slotFilter()->findText(QStringLiteral("Com 9")) > 0);
+    QVERIFY(page->resultFilter()->findText(QStringLiteral("no-controller")) > 0);
+
+    QVERIFY(!page->newerButton()->isEnabled());
+    QTRY_VERIFY(page->olderButton()->isEnabled());
+    page->olderButton()->click();
+    QTRY_VERIFY(page->stateLabel()->text().startsWith(QStringLiteral("Records 201-400 of 1250")));
+    QCOMPARE(page->shown().first().started, QDateTime(QDate(2026, 12, 1), QTime(8, 0), Qt::UTC).addSecs((count - 201) * 60));
+    QTRY_VERIFY(page->newerButton()->isEnabled());
+
+    page->slotFilter()->setCurrentText(QStringLiteral("Com 9"));
+    QTRY_COMPARE(page->total(), 10);
+    QCOMPARE(page->table()->rowCount(), 10);
+    page->resultFilter()->setCurrentText(QStringLiteral("no-controller"));
+    QTRY_COMPARE(page->total(), 5);
+
+    // The export holds every failure, not one page of them.
+    page->slotFilter()->setCurrentText(QStringLiteral("All slots"));
+    page->resultFilter()->setCurrentText(QStringLiteral("Failed"));
+    QTRY_VERIFY(!page->reading() && page->exportButton()->isEnabled());
+    const int failures = page->total();
+    QVERIFY(failures > RecordsPage::kPageSize);
+    rig.saveDialog.answer = rig.files.filePath(QStringLiteral("failures.csv"));
+    {
+        QSignalSpy exported(page, &RecordsPage::exportFinished);
+        page->exportButton()->click();
+        QVERIFY(exported.wait(10000));
+    }
+    QFile csv(rig.saveDialog.answer);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.size() - 1, failures);
+    QVERIFY(!lines.contains(QByteArray("Com 1,success")));
+    QCOMPARE(lines.first(), QByteArray("Com 9,no-controller"));  // oldest first
 }
 
 QTEST_MAIN(TestStationWindow)

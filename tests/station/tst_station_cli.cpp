@@ -325,6 +325,60 @@ private slots:
         QCOMPARE(records::openRecordStore(m_database)->read().size(), 1);
     }
 
+    // A line that keeps sending "^" and never answers is one no-response,
+    // then a noisy line the slot waits out: not a stream of failed boards.
+    // A line that falls quiet between its "^"s long enough for the first
+    // wait makes the slot wait longer each time.
+    void aChatteringLineIsNotAStreamOfBoards_data()
+    {
+        QTest::addColumn<QString>("every");
+        QTest::addColumn<QString>("lasting");
+        QTest::addColumn<int>("mostRecords");
+        // Each no-response takes the engine's three tries, about 4.5 s here.
+        QTest::newRow("every 100 ms") << QStringLiteral("100") << QStringLiteral("7000") << 1;
+        QTest::newRow("every 1.5 s") << QStringLiteral("1500") << QStringLiteral("14000") << 2;
+    }
+    void aChatteringLineIsNotAStreamOfBoards()
+    {
+        QFETCH(QString, every);
+        QFETCH(QString, lasting);
+        QFETCH(int, mostRecords);
+        SimFixture line(m_folder.path(), QStringLiteral("chatter"),
+                        {QStringLiteral("--no-caret"), QStringLiteral("--fault"), QStringLiteral("silent"),
+                         QStringLiteral("--chatter"), every, QStringLiteral("--chatter-for"), lasting});
+        QVERIFY(line.ready());
+        StationRun station(environment());
+        station.start(stationArguments({&line}, {QStringLiteral("--json"), QStringLiteral("--records"), m_database}));
+        const auto noisy = [&] {
+            for (const QJsonObject &status : station.events(QStringLiteral("status")))
+                if (status.value(QStringLiteral("state")).toString() == QLatin1String("noisy"))
+                    return status.value(QStringLiteral("text")).toString() == QLatin1String("line noisy");
+            return false;
+        };
+        QVERIFY2(waitFor(noisy, 15000), station.output().right(2000).constData());
+        // Once the chatter stops, the slot waits for a board again when the
+        // line has been quiet for its wait.
+        QVERIFY(waitFor([&] { return !station.records().isEmpty(); }, 1000));
+        const auto waitingAfterNoise = [&] {
+            const QList<QJsonObject> statuses = station.events(QStringLiteral("status"));
+            return !statuses.isEmpty() && statuses.last().value(QStringLiteral("state")).toString() == QLatin1String("waiting");
+        };
+        QVERIFY(waitFor(waitingAfterNoise, 10000));
+        station.signal(SIGINT);
+        QCOMPARE(station.finish(10000), 130);
+
+        const QList<QJsonObject> records = station.records();
+        QVERIFY2(records.size() >= 1 && records.size() <= mostRecords, QByteArray::number(records.size()).constData());
+        for (const QJsonObject &record : records)
+            QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("no-response"));
+        const QList<QJsonObject> summaries = station.events(QStringLiteral("summary"));
+        QCOMPARE(summaries.size(), 1);
+        QCOMPARE(summaries[0].value(QStringLiteral("noResponse")).toInt(), records.size());
+        QCOMPARE(summaries[0].value(QStringLiteral("failed")).toInt(), 0);
+        QCOMPARE(summaries[0].value(QStringLiteral("passed")).toInt(), 0);
+        QCOMPARE(records::openRecordStore(m_database)->read().size(), records.size());
+    }
+
     // Bad usage is refused before any port is touched, with exit status 2
     // and a message that says what is wrong.
     void badUsageIsRefused_data()
