@@ -18,6 +18,7 @@
 #include "UploadProcedure.h"
 #include "PollWithDeadline.h"
 #include "StationBench.h"
+#include "NetworkBench.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -641,7 +642,8 @@ int main(int argc, char *argv[])
     spinningHost = args.contains(QStringLiteral("--spinning-host"));
     const bool stationOnly = args.contains(QStringLiteral("--station-only"));
     const bool gangOnly = args.contains(QStringLiteral("--gang-only"));
-    const bool others = !gangOnly && !stationOnly;
+    const bool networkOnly = args.contains(QStringLiteral("--network-only"));
+    const bool others = !gangOnly && !stationOnly && !networkOnly;
     try {
         if (others && !args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
@@ -649,10 +651,12 @@ int main(int argc, char *argv[])
             benchTransfer();
         if (others && !args.contains(QStringLiteral("--skip-startup")))
             benchStartup();
-        if (!stationOnly && !args.contains(QStringLiteral("--skip-gang")))
+        if (!stationOnly && !networkOnly && !args.contains(QStringLiteral("--skip-gang")))
             benchGang();
-        if (!gangOnly && !args.contains(QStringLiteral("--skip-station")))
+        if (!gangOnly && !networkOnly && !args.contains(QStringLiteral("--skip-station")))
             quobin::bench::benchStation();
+        if (!gangOnly && !stationOnly && !args.contains(QStringLiteral("--skip-network")))
+            quobin::bench::benchNetwork(2000);
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

@@ -18,7 +18,7 @@ QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multim
 # (qemu-system-x86) from an initramfs of static busybox made with cpio; they
 # fetch Debian's kernel and udev with apt-get download themselves.
 QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales
-    postgresql python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio)
+    postgresql python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio ser2net)
 
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {
