@@ -136,6 +136,22 @@ private slots:
         QVERIFY(connections[0].raw.contains(raw({255, 250, 44, 12, 3, 255, 240})));
     }
 
+    // An IPv6 literal in brackets reaches a server on [::1].
+    void anIpv6ServerIsReachedByItsLiteral()
+    {
+        FakeRfc2217Server server(true);
+        if (!server.listening())
+            QSKIP("this machine has no IPv6 loopback ([::1])");
+        server.start();
+        const std::unique_ptr<SerialPort> port = makeSerialPortOn(QStringLiteral("rfc2217://[::1]:%1").arg(server.port()));
+        port->setSettings("9600,n,8,1");
+        QCOMPARE(openFailure(*port), QString());
+        port->output("\r4*730562\r");
+        port->setPortOpen(false);
+        QCOMPARE(server.connections().value(0).data, QByteArray("\r4*730562\r"));
+        QCOMPARE(server.connections().value(0).baud, quint32(9600));
+    }
+
     // A server that acknowledges another flow control than asked (one that
     // cannot do XON/XOFF) must not get a byte: the open fails and says which.
     void aSettingAcknowledgedOtherwiseFailsTheOpenAndNamesIt()

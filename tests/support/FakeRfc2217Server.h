@@ -37,18 +37,23 @@ public:
     // Raw bytes sent once the first data byte of a connection arrives.
     QByteArray replyToData;
 
-    FakeRfc2217Server()
+    // On 127.0.0.1, or on [::1] with ipv6; listening() tells whether it could.
+    explicit FakeRfc2217Server(bool ipv6 = false)
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_listener = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(m_listener, 4);
-        socklen_t length = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_addr = in6addr_loopback;
+        sockaddr *where = ipv6 ? reinterpret_cast<sockaddr *>(&address6) : reinterpret_cast<sockaddr *>(&address);
+        socklen_t length = ipv6 ? sizeof address6 : sizeof address;
+        m_listening = ::bind(m_listener, where, length) == 0 && ::listen(m_listener, 4) == 0
+                      && ::getsockname(m_listener, where, &length) == 0;
+        m_port = ntohs(ipv6 ? address6.sin6_port : address.sin_port);
     }
+    bool listening() const { return m_listening; }
     ~FakeRfc2217Server()
     {
         m_stopping = true;
@@ -170,6 +175,7 @@ private:
     }
 
     int m_listener = -1;
+    bool m_listening = false;
     quint16 m_port = 0;
     std::atomic<bool> m_stopping{false};
     mutable std::mutex m_mutex;
