@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTcpServer>
 #include <QTest>
 
 using namespace quobin;
@@ -177,11 +178,18 @@ private slots:
         QTest::newRow("unknown host") << QStringLiteral("rfc2217://no-such-bench.invalid:2000")
                                       << QStringLiteral("unknown host no-such-bench.invalid");
         QTest::newRow("malformed") << QStringLiteral("rfc2217://[::1]") << QStringLiteral("not a network port");
+        // A port that takes connections and never says a word: a raw TCP
+        // port, or a server hung.
+        QTest::newRow("never negotiates") << QStringLiteral("rfc2217://127.0.0.1:SILENT")
+                                          << QStringLiteral("did not take up RFC 2217 within 3 s");
     }
     void connectionFaultsEndTheUploadWithAReason()
     {
         QFETCH(QString, address);
         QFETCH(QString, reason);
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        address.replace(QStringLiteral("SILENT"), QString::number(silent.serverPort()));
         RunningCli run;
         QElapsedTimer elapsed;
         elapsed.start();
