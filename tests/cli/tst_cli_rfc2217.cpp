@@ -116,6 +116,28 @@ private slots:
         QCOMPARE(sim.uploadsCompleted(), 0);
     }
 
+    // Ctrl-C while the program waits for the controller's "^" through the
+    // server: it ends at once, as on a local port.
+    void ctrlCEndsTheWaitForTheController()
+    {
+        SimulatorConfig config = quick();
+        config.caretDelayMs = -1; // no "^" until the operator resets the board
+        ControllerSimulator sim(config);
+        Ser2net server(sim.slavePath());
+        QVERIFY(server.start());
+        RunningCli run;
+        run.start({"upload", "--json", "--port", server.address(), m_firmware});
+        QVERIFY(sim.waitUntil([&] { return sim.mainCodeCommands() == 1; }, 10000));
+        QTest::qWait(700);
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        run.signal(SIGINT);
+        QCOMPARE(run.finish(), 130);
+        QVERIFY2(sinceSignal.elapsed() < 1500, qPrintable(QString::number(sinceSignal.elapsed())));
+        QCOMPARE(run.resultOf(server.address()).value("result").toString(), QStringLiteral("cancelled"));
+        QCOMPARE(sim.requestCount(), 0);
+    }
+
     // The server dies mid-transfer: a port error that says so, within 5 s.
     void aServerKilledMidTransferEndsTheUploadWithAReason()
     {
