@@ -143,13 +143,11 @@ void Rfc2217Port::setSettings(const QString &settings)
 {
     const Line line = parseLine(settings);
     if (!m_socket) {
-        m_settings = settings;
         m_line = line;
         return;
     }
     // What was written goes out at the old speed before the line changes.
     drain();
-    m_settings = settings;
     m_line = line;
     applyLine();
 }

@@ -85,7 +85,6 @@ private:
     Rfc2217Codec m_codec;
     NetworkPortAddress m_address;
     qint16 m_commPort = 1;
-    QString m_settings = QStringLiteral("9600,n,8,1");
     Line m_line;
     qint32 m_handshake = NoHandshake;
     QList<Asked> m_awaited;
