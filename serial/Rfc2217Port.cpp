@@ -1,5 +1,6 @@
 #include "Rfc2217Port.h"
 
+#include "Rfc2217Line.h"
 #include "SerialError.h"
 
 #include <QStringList>
@@ -41,41 +42,6 @@ QByteArray bigEndian(quint32 value)
     return out;
 }
 
-// What an acknowledged value means, for the message that names it.
-QString valueText(const QByteArray &value, quint8 command)
-{
-    if (value.isEmpty())
-        return QStringLiteral("nothing");
-    if (command == Codec::SetBaudRate && value.size() == 4) {
-        quint32 baud = 0;
-        for (const char byte : value)
-            baud = (baud << 8) | quint8(byte);
-        return QString::number(baud);
-    }
-    const int number = quint8(value[0]);
-    if (command == Codec::SetControl) {
-        switch (number) {
-        case Codec::NoFlowOutbound:
-        case Codec::NoFlowInbound:
-            return QStringLiteral("%1 (none)").arg(number);
-        case Codec::XonXoffOutbound:
-        case Codec::XonXoffInbound:
-            return QStringLiteral("%1 (XON/XOFF)").arg(number);
-        case 3:
-        case Codec::HardwareInbound:
-            return QStringLiteral("%1 (hardware)").arg(number);
-        default:
-            return QString::number(number);
-        }
-    }
-    if (command == Codec::SetParity) {
-        static const QStringList names{QStringLiteral("?"), QStringLiteral("none"), QStringLiteral("odd"),
-                                       QStringLiteral("even"), QStringLiteral("mark"), QStringLiteral("space")};
-        return number < names.size() ? QStringLiteral("%1 (%2)").arg(number).arg(names[number]) : QString::number(number);
-    }
-    return QString::number(number);
-}
-
 } // namespace
 
 Rfc2217Port::Rfc2217Port(std::function<QString(qint16)> portNameFor, Rfc2217Timing timing)
@@ -102,46 +68,9 @@ void Rfc2217Port::setCommPort(qint16 number)
     m_commPort = number;
 }
 
-// "57600,n,8,1": the same four fields as a local port takes.
-Rfc2217Port::Line Rfc2217Port::parseLine(const QString &settings)
-{
-    const auto refuse = [&settings]() -> Line {
-        throw SerialError("invalid line settings \"" + settings.toStdString() + "\"");
-    };
-    const QStringList fields = settings.split(QLatin1Char(','));
-    if (fields.size() != 4)
-        return refuse();
-    Line line;
-    bool ok = false;
-    const int baud = fields[0].trimmed().toInt(&ok);
-    if (!ok || baud <= 0)
-        return refuse();
-    line.baud = quint32(baud);
-    static const QString parities = QStringLiteral("noems"); // the protocol's 1 to 5
-    const QString parity = fields[1].trimmed().toLower();
-    if (parity.size() != 1 || !parities.contains(parity))
-        return refuse();
-    line.parity = quint8(parities.indexOf(parity) + 1);
-    const int dataBits = fields[2].trimmed().toInt(&ok);
-    if (!ok || dataBits < 5 || dataBits > 8)
-        return refuse();
-    line.dataSize = quint8(dataBits);
-    const QString stop = fields[3].trimmed();
-    if (stop == QLatin1String("1"))
-        line.stopSize = 1;
-    else if (stop == QLatin1String("2"))
-        line.stopSize = 2;
-    else if (stop == QLatin1String("1.5"))
-        line.stopSize = 3;
-    else
-        return refuse();
-    line.bitsPerCharacter = 1 + dataBits + (line.parity == 1 ? 0 : 1) + (line.stopSize == 1 ? 1 : 2);
-    return line;
-}
-
 void Rfc2217Port::setSettings(const QString &settings)
 {
-    const Line line = parseLine(settings);
+    const Rfc2217Line line = Rfc2217Line::parse(settings);
     if (!m_socket) {
         m_line = line;
         return;
@@ -378,8 +307,8 @@ void Rfc2217Port::settleAnswers()
                 const Asked wrong = *asked;
                 m_awaited.erase(asked);
                 fail(QStringLiteral("%1 set the %2 to %3 when %4 was asked for")
-                         .arg(server(), wrong.name, valueText(answer.value, wrong.command),
-                              valueText(wrong.value, wrong.command)));
+                         .arg(server(), wrong.name, Rfc2217Line::valueText(answer.value, wrong.command),
+                              Rfc2217Line::valueText(wrong.value, wrong.command)));
             }
         } else if (asked->command == Codec::SetLineStateMask) {
             m_reportsShiftRegister = true;

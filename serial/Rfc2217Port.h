@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NetworkPortAddress.h"
+#include "Rfc2217Line.h"
 #include "Rfc2217Codec.h"
 #include "SerialPort.h"
 
@@ -50,16 +51,7 @@ private:
         QString name;
         bool required = true;
     };
-    // The line as the settings text gives it, in the protocol's values.
-    struct Line {
-        quint32 baud = 9600;
-        quint8 dataSize = 8;
-        quint8 parity = 1;   // NONE
-        quint8 stopSize = 1; // one stop bit
-        int bitsPerCharacter = 10;
-    };
 
-    static Line parseLine(const QString &settings);
     QString server() const;
     void requireOpen() const;
     void connectToServer();
@@ -85,7 +77,7 @@ private:
     Rfc2217Codec m_codec;
     NetworkPortAddress m_address;
     qint16 m_commPort = 1;
-    Line m_line;
+    Rfc2217Line m_line;
     qint32 m_handshake = NoHandshake;
     QList<Asked> m_awaited;
     QList<quint8> m_controlAnswers; // SET-CONTROL answers that matched, in order

@@ -1,6 +1,7 @@
 #include "FakeRfc2217Server.h"
 #include "NetworkPortAddress.h"
 #include "Rfc2217Codec.h"
+#include "Rfc2217Line.h"
 #include "Rfc2217Port.h"
 #include "SerialError.h"
 #include "SerialPorts.h"
@@ -60,6 +61,27 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(SerialError, NetworkPortAddress::parse(bad));
         }
         QVERIFY(!NetworkPortAddress::names("/dev/ttyUSB0"));
+    }
+
+    // The settings text in the protocol's values, and its time on the wire.
+    void lineSettingsBecomeTheProtocolsValues()
+    {
+        const Rfc2217Line bootloader = Rfc2217Line::parse("57600,n,8,1");
+        QCOMPARE(bootloader.baud, quint32(57600));
+        QCOMPARE(bootloader.parity, quint8(1));
+        QCOMPARE(bootloader.dataSize, quint8(8));
+        QCOMPARE(bootloader.stopSize, quint8(1));
+        QCOMPARE(bootloader.bitsPerCharacter, 10);
+        const Rfc2217Line odd = Rfc2217Line::parse("1200,O,7,1.5");
+        QCOMPARE(odd.parity, quint8(2));
+        QCOMPARE(odd.stopSize, quint8(3));
+        QCOMPARE(odd.bitsPerCharacter, 11);
+        QCOMPARE(Rfc2217Line::parse("9600,e,8,2").bitsPerCharacter, 12);
+        QCOMPARE(Rfc2217Line::parse("9600,s,8,1").parity, quint8(5));
+        for (const char *bad : {"9600,n,8", "9600,x,8,1", "fast,n,8,1", "9600,n,9,1", "9600,n,8,3", "-1,n,8,1"})
+            QVERIFY_THROWS_EXCEPTION(SerialError, Rfc2217Line::parse(bad));
+        QCOMPARE(Rfc2217Line::valueText(QByteArray("\x00\x00\xe1\x00", 4), Rfc2217Codec::SetBaudRate), QString("57600"));
+        QCOMPARE(Rfc2217Line::valueText(QByteArray(1, char(15)), Rfc2217Codec::SetControl), QString("15 (XON/XOFF)"));
     }
 
     // Data and commands share the stream: a doubled 0xFF is one data byte,
