@@ -158,6 +158,50 @@ private slots:
         QVERIFY(connections[0].raw.contains(raw({255, 250, 44, 12, 3, 255, 240})));
     }
 
+    // A close waits until the server's UART has sent what was written: by
+    // the server's report of its transmitter where it gives one, else for
+    // the wire time.
+    void theCloseWaitsForTheWireOrTheServersReport_data()
+    {
+        QTest::addColumn<bool>("reports");
+        QTest::newRow("wire time") << false;
+        QTest::newRow("transmitter report") << true;
+    }
+    void theCloseWaitsForTheWireOrTheServersReport()
+    {
+        QFETCH(bool, reports);
+        FakeRfc2217Server server;
+        if (reports)
+            server.replyToData = raw({255, 250, 44, 106, 0x40, 255, 240}); // shift register empty
+        else
+            server.answerFor = [](quint8 command, const QByteArray &value) {
+                return command == Rfc2217Codec::SetLineStateMask ? raw({0}) : value; // reports nothing
+            };
+        server.start();
+        const std::unique_ptr<SerialPort> port
+            = makeSerialPortOn(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()));
+        port->setSettings("9600,n,8,1");
+        port->setPortOpen(true);
+        // 600 bytes at 9600 baud: 625 ms on the wire.
+        port->output(QByteArray(600, 'x'));
+        if (reports) {
+            // The report has come back before the close is asked for.
+            QElapsedTimer waited;
+            waited.start();
+            while (waited.elapsed() < 300)
+                port->waitForInput(50);
+        }
+        QElapsedTimer closing;
+        closing.start();
+        port->setPortOpen(false);
+        const qint64 took = closing.elapsed();
+        if (reports)
+            QVERIFY2(took < 200, qPrintable(QString::number(took)));
+        else
+            QVERIFY2(took >= 600 && took < 2000, qPrintable(QString::number(took)));
+        QCOMPARE(server.connections().value(0).data.size(), 600);
+    }
+
     // An IPv6 literal in brackets reaches a server on [::1].
     void anIpv6ServerIsReachedByItsLiteral()
     {
