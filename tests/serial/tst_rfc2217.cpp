@@ -129,9 +129,17 @@ private slots:
 
     // The real client on a real connection: a 0xFF goes out doubled and
     // comes back single; Telnet commands amid the answer are not data.
+    void theDataPathEscapesBothWays_data()
+    {
+        QTest::addColumn<bool>("trickle");
+        QTest::newRow("whole replies") << false;
+        QTest::newRow("a byte at a time") << true;
+    }
     void theDataPathEscapesBothWays()
     {
+        QFETCH(bool, trickle);
         FakeRfc2217Server server;
+        server.trickle = trickle;
         server.replyToData = QByteArray("~") + raw({255, 255, 255, 241}) + raw({255, 250, 44, 106, 0, 255, 240})
                              + raw({255, 251, 3}) + "@";
         server.start();

@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,6 +37,9 @@ public:
         = [](quint8, const QByteArray &value) { return value; };
     // Raw bytes sent once the first data byte of a connection arrives.
     QByteArray replyToData;
+    // Everything the server sends goes out a byte at a time, as a slow
+    // network or a busy server may deliver it: every Telnet sequence split.
+    bool trickle = false;
 
     // On 127.0.0.1, or on [::1] with ipv6; listening() tells whether it could.
     explicit FakeRfc2217Server(bool ipv6 = false)
@@ -82,6 +86,9 @@ private:
             const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
                 continue;
+            // Each write its own segment, so that a trickle arrives split.
+            const int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             {
                 std::lock_guard lock(m_mutex);
                 m_connections.append(Connection{});
@@ -91,7 +98,17 @@ private:
         }
     }
 
-    void send(int fd, const QByteArray &bytes) { (void)!::write(fd, bytes.constData(), size_t(bytes.size())); }
+    void send(int fd, const QByteArray &bytes)
+    {
+        if (!trickle) {
+            (void)!::write(fd, bytes.constData(), size_t(bytes.size()));
+            return;
+        }
+        for (const char byte : bytes) {
+            (void)!::write(fd, &byte, 1);
+            ::usleep(300);
+        }
+    }
 
     void talk(int fd)
     {
