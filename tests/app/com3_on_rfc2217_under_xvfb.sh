@@ -3,7 +3,7 @@
 # then the real program's "Wait for Controller Then Upload" on Com 3 sends the
 # image through Debian's ser2net to the simulated controller, byte for byte.
 # ser2net runs as an ordinary user (nobody when the test runs as root).
-# Usage: com3_on_ser2net_under_xvfb.sh <quobin> <quobin-cli> <vantor-sim> <caption>
+# Usage: com3_on_rfc2217_under_xvfb.sh <quobin> <quobin-cli> <vantor-sim> <caption>
 set -u
 . "$(dirname "$0")/../support/xvfb_lib.sh"
 under_xvfb 50 "$0" "$@"
