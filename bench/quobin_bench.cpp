@@ -20,6 +20,7 @@
 #include "PollWithDeadline.h"
 #include "SerialBench.h"
 #include "StationBench.h"
+#include "NetworkBench.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -644,7 +645,8 @@ int main(int argc, char *argv[])
     const bool stationOnly = args.contains(QStringLiteral("--station-only"));
     const bool gangOnly = args.contains(QStringLiteral("--gang-only"));
     const bool serialOnly = args.contains(QStringLiteral("--serial-only"));
-    const bool others = !gangOnly && !stationOnly && !serialOnly;
+    const bool networkOnly = args.contains(QStringLiteral("--network-only"));
+    const bool others = !gangOnly && !stationOnly && !serialOnly && !networkOnly;
     try {
         if (others && !args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
@@ -658,6 +660,8 @@ int main(int argc, char *argv[])
             quobin::bench::benchStation();
         if (others || serialOnly)
             quobin::bench::benchSerialPatching();
+        if ((others || networkOnly) && !args.contains(QStringLiteral("--skip-network")))
+            quobin::bench::benchNetwork(2000);
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

@@ -1,6 +1,8 @@
 #include "LinkCommand.h"
 
+#include "NetworkPortAddress.h"
 #include "PortsReport.h"
+#include "SerialError.h"
 #include "SerialLineCheck.h"
 
 #include <QDir>
@@ -17,7 +19,8 @@ namespace quobin::cli {
 
 namespace {
 
-const char kUsage[] = "Usage: quobin-cli link N DEVICE   (N from 1 to 8: \"Com N\" will mean DEVICE)\n";
+const char kUsage[] = "Usage: quobin-cli link N DEVICE   (N from 1 to 8: \"Com N\" will mean DEVICE)\n"
+                      "       quobin-cli link N rfc2217://HOST:PORT   (a serial server on the network)\n";
 
 // "3", "com3" or "Com 3"; 0 when it is none of them or out of range.
 int comNumber(const QString &text)
@@ -55,16 +58,27 @@ int LinkCommand::run(const QStringList &arguments)
         return ExitUsage;
     }
 
-    // The link keeps the name given (a /dev/serial/by-id name stays stable
-    // when adapters are plugged in another order), made absolute.
-    const QString device = QFileInfo(arguments[1]).absoluteFilePath();
-    struct stat info {};
-    if (::stat(encoded(device).constData(), &info) != 0)
-        return fail(QStringLiteral("%1: %2").arg(device, QString::fromLocal8Bit(std::strerror(errno))));
-    if (!S_ISCHR(info.st_mode))
-        return fail(QStringLiteral("%1 is not a character device; a serial device is one, such as /dev/ttyUSB0").arg(device));
-    if (const QString problem = notASerialLine(device); !problem.isEmpty())
-        return fail(problem);
+    QString device;
+    if (NetworkPortAddress::names(arguments[1])) {
+        // A serial server: the link holds its address as its target, which
+        // leads nowhere on this machine and needs no file of its own.
+        try {
+            device = NetworkPortAddress::parse(arguments[1]).name();
+        } catch (const SerialError &error) {
+            return fail(QString::fromStdString(error.what()));
+        }
+    } else {
+        // The link keeps the name given (a /dev/serial/by-id name stays
+        // stable when adapters are plugged in another order), made absolute.
+        device = QFileInfo(arguments[1]).absoluteFilePath();
+        struct stat info {};
+        if (::stat(encoded(device).constData(), &info) != 0)
+            return fail(QStringLiteral("%1: %2").arg(device, QString::fromLocal8Bit(std::strerror(errno))));
+        if (!S_ISCHR(info.st_mode))
+            return fail(QStringLiteral("%1 is not a character device; a serial device is one, such as /dev/ttyUSB0").arg(device));
+        if (const QString problem = notASerialLine(device); !problem.isEmpty())
+            return fail(problem);
+    }
 
     const QString folder = m_context.folders.writeFolder();
     if (!QDir().mkpath(folder))

@@ -1,3 +1,4 @@
+#include "NetworkPortAddress.h"
 #include "PortsReport.h"
 
 #include "DeviceAccess.h"
@@ -78,6 +79,13 @@ ComPortState comPortState(int number, const QStringList &linkFolders, const QLis
     ComPortState port;
     port.number = number;
     port.mapping = portMappingFor(qint16(number), linkFolders);
+    if (NetworkPortAddress::names(port.mapping.device)) {
+        // Nothing on this machine to look at: the server answers at the open.
+        port.network = true;
+        port.exists = true;
+        port.mayOpen = true;
+        return port;
+    }
     port.exists = QFileInfo::exists(port.mapping.device);
     if (port.exists) {
         port.notSerial = notASerialLine(port.mapping.device);
@@ -150,6 +158,8 @@ QString comPortText(const ComPortState &port)
                                  .arg(port.linkTarget.isEmpty() ? QStringLiteral("nothing") : port.linkTarget);
         return text;
     }
+    if (port.network)
+        return text + indent + QStringLiteral("a serial server on the network (RFC 2217); reached when the port opens\n");
     if (!port.notSerial.isEmpty())
         return text + indent + port.notSerial + QLatin1Char('\n');
     if (port.mayOpen)
@@ -203,6 +213,7 @@ QJsonObject portsJson(const PortsReport &report)
             {QStringLiteral("mappedBy"), port.mapping.link.isEmpty() ? QStringLiteral("default") : QStringLiteral("link")},
             {QStringLiteral("link"), port.mapping.link.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.mapping.link)},
             {QStringLiteral("linkTarget"), port.linkTarget.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.linkTarget)},
+            {QStringLiteral("network"), port.network},
             {QStringLiteral("exists"), port.exists},
             {QStringLiteral("mayOpen"), port.mayOpen},
             {QStringLiteral("hint"), port.accessHint.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.accessHint)},

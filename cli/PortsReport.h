@@ -21,6 +21,7 @@ struct ComPortState {
     QString accessHint;            // what to do when the user may not and it would help; else empty
     QString notSerial;             // why what is there is no serial line; empty when it is one
     QString linkTarget;            // where a link that leads nowhere points
+    bool network = false;          // a serial server's line (rfc2217://), reached when it opens
     std::optional<DeviceDescription> usb;
 };
 

@@ -1,6 +1,7 @@
 #include "UploadArguments.h"
 
 #include "ArgumentText.h"
+#include "NetworkPortAddress.h"
 #include "PortNames.h"
 #include "SerialError.h"
 #include "SerialLineCheck.h"
@@ -56,6 +57,8 @@ PortChoice portFromSettings(const CliContext &context)
 // are the same port.
 QString deviceIdentity(const QString &device)
 {
+    if (NetworkPortAddress::names(device))
+        return NetworkPortAddress::parse(device).name().toLower();
     const QString canonical = QFileInfo(device).canonicalFilePath();
     return canonical.isEmpty() ? QFileInfo(device).absoluteFilePath() : canonical;
 }
@@ -89,6 +92,13 @@ PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
                                  .arg(choice.device));
         requireSerialLine(choice);
         return choice;
+    }
+    if (NetworkPortAddress::names(text)) {
+        try {
+            return {text, NetworkPortAddress::parse(text).name()};
+        } catch (const SerialError &error) {
+            throw UsageError(QString::fromStdString(error.what()));
+        }
     }
     if (!QFileInfo::exists(text))
         throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor an "

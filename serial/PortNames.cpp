@@ -1,10 +1,17 @@
 #include "PortNames.h"
 
+#include "NetworkPortAddress.h"
 #include "SerialError.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#ifndef Q_OS_WIN
+#include <climits>
+#include <unistd.h>
+#endif
 
 namespace quobin {
 
@@ -14,6 +21,18 @@ int comNumberNamed(const QString &text)
                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = comName.match(text.trimmed());
     return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+QString linkText(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return {};
+#else
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+    return length > 0 ? QFile::decodeName(QByteArray(target, qsizetype(length))) : QString();
+#endif
 }
 
 QString portLinkName(qint16 number)
@@ -32,6 +51,9 @@ PortMapping portMappingFor(qint16 number, const QStringList &linkFolders)
     for (const QString &folder : linkFolders) {
         const QFileInfo link(QDir(folder).filePath(portLinkName(number)));
         if (link.isSymLink() || link.exists()) {
+            // A link to a serial server holds its address as the target.
+            if (const QString target = linkText(link.absoluteFilePath()); NetworkPortAddress::names(target))
+                return {target, link.absoluteFilePath()};
             // The device itself, so that two links of the same name in
             // different folders never share a lock.
             const QString device = link.canonicalFilePath();

@@ -17,7 +17,8 @@ struct PortMapping {
 };
 
 // The device behind "Com n". On Windows "COMn". Elsewhere a link named "comn"
-// in the first of linkFolders that has one, else /dev/ttyS(n-1), as PC serial
+// in the first of linkFolders that has one (the device it leads to, or the
+// serial server's address "rfc2217://HOST:PORT" that it holds), else /dev/ttyS(n-1), as PC serial
 // ports have always been numbered on Linux. Throws SerialError for a number
 // below 1 (no port selected).
 PortMapping portMappingFor(qint16 number, const QStringList &linkFolders);
@@ -28,6 +29,10 @@ QString portNameFor(qint16 number, const QString &programFolder);
 // allowed after "com"); -1 when the text is no such name. The number is not
 // checked against any range.
 int comNumberNamed(const QString &text);
+
+// What the symbolic link at path holds, as written (not made absolute);
+// empty when path is no symbolic link.
+QString linkText(const QString &path);
 
 // The name of the link that maps "Com n": "comn".
 QString portLinkName(qint16 number);

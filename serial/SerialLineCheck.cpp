@@ -1,5 +1,7 @@
 #include "SerialLineCheck.h"
 
+#include "NetworkPortAddress.h"
+
 #include <QFile>
 #include <QList>
 
@@ -74,6 +76,8 @@ bool isOwnTerminal(dev_t device)
 
 QString notASerialLine(const QString &device)
 {
+    if (NetworkPortAddress::names(device))
+        return {}; // a serial server's line: its open will tell
     struct stat info {};
     if (::stat(QFile::encodeName(device).constData(), &info) != 0)
         return {};

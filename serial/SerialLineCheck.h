@@ -10,7 +10,7 @@ namespace quobin {
 // file, a folder, a character device of another kind (/dev/null, /dev/zero),
 // the system's own terminals (/dev/tty, /dev/console) and the terminal this
 // program runs in, where the controller's commands would land on the
-// operator's screen.
+// operator's screen. A serial server's address (rfc2217://) is a line.
 QString notASerialLine(const QString &device);
 
 } // namespace quobin

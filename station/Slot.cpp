@@ -3,7 +3,9 @@
 #include "BoardLog.h"
 #include "Clock.h"
 #include "ClosePortIfOpen.h"
+#include "NetworkPortAddress.h"
 #include "PortDescription.h"
+#include "PortNames.h"
 #include "RecordStore.h"
 #include "RunControl.h"
 #include "SerialError.h"
@@ -157,9 +159,15 @@ void Slot::awaitQuietLine(const QString &device)
     }
 }
 
-// The device behind the slot's path now; empty when it is missing.
+// The device behind the slot's path now; empty when it is missing. A serial
+// server's address, named or held by a Com link, is always there: whether
+// the server answers, the open tells.
 QString Slot::resolveDevice() const
 {
+    if (NetworkPortAddress::names(m_address.path))
+        return m_address.path;
+    if (const QString held = linkText(m_address.path); NetworkPortAddress::names(held))
+        return held;
     return QFileInfo(m_address.path).canonicalFilePath();
 }
 

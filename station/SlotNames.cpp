@@ -1,7 +1,9 @@
 #include "SlotNames.h"
 
+#include "NetworkPortAddress.h"
 #include "PortNames.h"
 #include "SerialLineCheck.h"
+#include "SerialError.h"
 
 #include <QFileInfo>
 
@@ -34,6 +36,15 @@ SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
             throw SlotNameError(QStringLiteral("there is no port Com %1").arg(number));
         const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
         return serialLine({QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link});
+    }
+    // A serial server's line is named by its address, in one spelling.
+    if (NetworkPortAddress::names(text)) {
+        try {
+            const QString address = NetworkPortAddress::parse(text).name();
+            return {address, address};
+        } catch (const SerialError &error) {
+            throw SlotNameError(QString::fromStdString(error.what()));
+        }
     }
     // A device that is not there yet is waited for; but a name that is no
     // path at all is a mistake.

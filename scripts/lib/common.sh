@@ -19,7 +19,7 @@ QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multim
 # fetch Debian's kernel and udev with apt-get download themselves. The TLS
 # test of the records server makes its CA and certificates with openssl.
 QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales
-    postgresql openssl python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio)
+    postgresql openssl python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio ser2net)
 
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {

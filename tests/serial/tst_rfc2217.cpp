@@ -1,0 +1,299 @@
+#include "FakeRfc2217Server.h"
+#include "NetworkPortAddress.h"
+#include "Rfc2217Codec.h"
+#include "Rfc2217Line.h"
+#include "Rfc2217Port.h"
+#include "SerialError.h"
+#include "SerialPorts.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace quobin;
+using quobin::testing::FakeRfc2217Server;
+
+namespace {
+
+QByteArray raw(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (const int value : values)
+        out.append(char(value));
+    return out;
+}
+
+// The reason the port gives for failing to open, empty when it opened.
+QString openFailure(SerialPort &port)
+{
+    try {
+        port.setPortOpen(true);
+    } catch (const SerialError &error) {
+        return QString::fromStdString(error.what());
+    }
+    return {};
+}
+
+Rfc2217Timing quickTiming()
+{
+    Rfc2217Timing timing;
+    timing.negotiateMsecs = 700;
+    timing.answerMsecs = 700;
+    return timing;
+}
+
+} // namespace
+
+class Rfc2217Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void addressesAreParsedWithTheirFaults()
+    {
+        QCOMPARE(NetworkPortAddress::parse("rfc2217://127.0.0.1:4000").text(), QString("127.0.0.1:4000"));
+        const NetworkPortAddress six = NetworkPortAddress::parse("RFC2217://[::1]:2217/");
+        QCOMPARE(six.host, QString("::1"));
+        QCOMPARE(six.port, quint16(2217));
+        QCOMPARE(six.name(), QString("rfc2217://[::1]:2217"));
+        QCOMPARE(NetworkPortAddress::parse("rfc2217://bench-7.plant:7001").host, QString("bench-7.plant"));
+        for (const char *bad : {"rfc2217://host", "rfc2217://host:0", "rfc2217://host:70000", "rfc2217://:40",
+                                "rfc2217://::1:40", "rfc2217://host:40/x"}) {
+            QVERIFY(NetworkPortAddress::names(bad));
+            QVERIFY_THROWS_EXCEPTION(SerialError, NetworkPortAddress::parse(bad));
+        }
+        QVERIFY(!NetworkPortAddress::names("/dev/ttyUSB0"));
+    }
+
+    // The settings text in the protocol's values, and its time on the wire.
+    void lineSettingsBecomeTheProtocolsValues()
+    {
+        const Rfc2217Line bootloader = Rfc2217Line::parse("57600,n,8,1");
+        QCOMPARE(bootloader.baud, quint32(57600));
+        QCOMPARE(bootloader.parity, quint8(1));
+        QCOMPARE(bootloader.dataSize, quint8(8));
+        QCOMPARE(bootloader.stopSize, quint8(1));
+        QCOMPARE(bootloader.bitsPerCharacter, 10);
+        const Rfc2217Line odd = Rfc2217Line::parse("1200,O,7,1.5");
+        QCOMPARE(odd.parity, quint8(2));
+        QCOMPARE(odd.stopSize, quint8(3));
+        QCOMPARE(odd.bitsPerCharacter, 11);
+        QCOMPARE(Rfc2217Line::parse("9600,e,8,2").bitsPerCharacter, 12);
+        QCOMPARE(Rfc2217Line::parse("9600,s,8,1").parity, quint8(5));
+        for (const char *bad : {"9600,n,8", "9600,x,8,1", "fast,n,8,1", "9600,n,9,1", "9600,n,8,3", "-1,n,8,1"})
+            QVERIFY_THROWS_EXCEPTION(SerialError, Rfc2217Line::parse(bad));
+        QCOMPARE(Rfc2217Line::valueText(QByteArray("\x00\x00\xe1\x00", 4), Rfc2217Codec::SetBaudRate), QString("57600"));
+        QCOMPARE(Rfc2217Line::valueText(QByteArray(1, char(15)), Rfc2217Codec::SetControl), QString("15 (XON/XOFF)"));
+    }
+
+    // Data and commands share the stream: a doubled 0xFF is one data byte,
+    // commands and negotiation in the middle of data are taken out and never
+    // seen as data, in whatever pieces the bytes come.
+    void theCodecSeparatesDataFromCommandsInAnyPieces()
+    {
+        const QByteArray stream = QByteArray("^a") + raw({255, 255}) + "b" + raw({255, 241}) // NOP
+                                  + raw({255, 251, 1})                                        // WILL ECHO
+                                  + raw({255, 250, 44, 106, 0x40, 255, 240})                 // NOTIFY-LINESTATE
+                                  + "c" + raw({255, 250, 44, 105, 2, 255, 240})              // SET-CONTROL answer
+                                  + raw({255, 250, 44, 101, 0, 0, 0xe1, 0, 255, 240})        // baud answer
+                                  + raw({255, 253, 44, 255, 251, 0, 255, 253, 0}) + "~";
+        for (const int piece : {1, 2, 3, 7, int(stream.size())}) {
+            Rfc2217Codec codec;
+            for (qsizetype at = 0; at < stream.size(); at += piece)
+                codec.feed(stream.mid(at, piece));
+            QCOMPARE(codec.data(), QByteArray("^a\xff" "bc~"));
+            QCOMPARE(codec.answers().size(), 2);
+            QCOMPARE(codec.answers()[0].command, quint8(Rfc2217Codec::SetControl));
+            QCOMPARE(codec.answers()[0].value, raw({2}));
+            QCOMPARE(codec.answers()[1].value, raw({0, 0, 0xe1, 0}));
+            QCOMPARE(codec.lineStateReports(), 1);
+            QCOMPARE(*codec.lineState(), quint8(0x40));
+            QCOMPARE(codec.comPort(), Rfc2217Codec::Agreement::Agreed);
+            QCOMPARE(codec.binaryToServer(), Rfc2217Codec::Agreement::Agreed);
+            QCOMPARE(codec.binaryFromServer(), Rfc2217Codec::Agreement::Agreed);
+            // An option nobody asked for is refused, once per offer.
+            QCOMPARE(codec.takeReplies(), raw({255, 254, 1}));
+            QCOMPARE(codec.takeReplies(), QByteArray());
+        }
+    }
+
+    void theCodecEscapesAndFramesWhatItSends()
+    {
+        QCOMPARE(Rfc2217Codec::escaped(raw({1, 255, 2, 255, 255})), raw({1, 255, 255, 2, 255, 255, 255, 255}));
+        QCOMPARE(Rfc2217Codec::escaped("plain"), QByteArray("plain"));
+        QCOMPARE(Rfc2217Codec::command(Rfc2217Codec::SetBaudRate, raw({0, 0, 0xe1, 0})),
+                 raw({255, 250, 44, 1, 0, 0, 0xe1, 0, 255, 240}));
+        // A value byte 255 is doubled inside the subnegotiation too.
+        QCOMPARE(Rfc2217Codec::command(Rfc2217Codec::SetBaudRate, raw({0, 0, 0xff, 0})),
+                 raw({255, 250, 44, 1, 0, 0, 0xff, 0xff, 0, 255, 240}));
+        QCOMPARE(Rfc2217Codec::opening(), raw({255, 251, 44, 255, 251, 0, 255, 253, 0}));
+    }
+
+    // The real client on a real connection: a 0xFF goes out doubled and
+    // comes back single; Telnet commands amid the answer are not data.
+    void theDataPathEscapesBothWays_data()
+    {
+        QTest::addColumn<bool>("trickle");
+        QTest::newRow("whole replies") << false;
+        QTest::newRow("a byte at a time") << true;
+    }
+    void theDataPathEscapesBothWays()
+    {
+        QFETCH(bool, trickle);
+        FakeRfc2217Server server;
+        server.trickle = trickle;
+        server.replyToData = QByteArray("~") + raw({255, 255, 255, 241}) + raw({255, 250, 44, 106, 0, 255, 240})
+                             + raw({255, 251, 3}) + "@";
+        server.start();
+        const std::unique_ptr<SerialPort> port
+            = makeSerialPortOn(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()));
+        port->setSettings("57600,n,8,1");
+        port->setHandshaking(SerialPort::XonXoff);
+        port->setPortOpen(true);
+        port->output(QByteArray(":01\xff") + raw({255, 255}) + "\r\n");
+        QByteArray received;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!received.contains('@') && elapsed.elapsed() < 3000) {
+            port->waitForInput(500);
+            received += port->input();
+        }
+        QCOMPARE(received, QByteArray("~\xff@"));
+        port->setPortOpen(false);
+        const QList<FakeRfc2217Server::Connection> connections = server.connections();
+        QCOMPARE(connections.size(), 1);
+        QCOMPARE(connections[0].data, QByteArray(":01\xff\xff\xff\r\n"));
+        QVERIFY(connections[0].raw.contains(QByteArray(":01") + raw({255, 255, 255, 255, 255, 255}) + "\r\n"));
+        // The close purged both buffers.
+        QVERIFY(connections[0].raw.contains(raw({255, 250, 44, 12, 3, 255, 240})));
+    }
+
+    // A close waits until the server's UART has sent what was written: by
+    // the server's report of its transmitter where it gives one, else for
+    // the wire time.
+    void theCloseWaitsForTheWireOrTheServersReport_data()
+    {
+        QTest::addColumn<bool>("reports");
+        QTest::newRow("wire time") << false;
+        QTest::newRow("transmitter report") << true;
+    }
+    void theCloseWaitsForTheWireOrTheServersReport()
+    {
+        QFETCH(bool, reports);
+        FakeRfc2217Server server;
+        if (reports)
+            server.replyToData = raw({255, 250, 44, 106, 0x40, 255, 240}); // shift register empty
+        else
+            server.answerFor = [](quint8 command, const QByteArray &value) {
+                return command == Rfc2217Codec::SetLineStateMask ? raw({0}) : value; // reports nothing
+            };
+        server.start();
+        const std::unique_ptr<SerialPort> port
+            = makeSerialPortOn(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()));
+        port->setSettings("9600,n,8,1");
+        port->setPortOpen(true);
+        // 600 bytes at 9600 baud: 625 ms on the wire.
+        port->output(QByteArray(600, 'x'));
+        if (reports) {
+            // The report has come back before the close is asked for.
+            QElapsedTimer waited;
+            waited.start();
+            while (waited.elapsed() < 300)
+                port->waitForInput(50);
+        }
+        QElapsedTimer closing;
+        closing.start();
+        port->setPortOpen(false);
+        const qint64 took = closing.elapsed();
+        if (reports)
+            QVERIFY2(took < 200, qPrintable(QString::number(took)));
+        else
+            QVERIFY2(took >= 600 && took < 2000, qPrintable(QString::number(took)));
+        QCOMPARE(server.connections().value(0).data.size(), 600);
+    }
+
+    // An IPv6 literal in brackets reaches a server on [::1].
+    void anIpv6ServerIsReachedByItsLiteral()
+    {
+        FakeRfc2217Server server(true);
+        if (!server.listening())
+            QSKIP("this machine has no IPv6 loopback ([::1])");
+        server.start();
+        const std::unique_ptr<SerialPort> port = makeSerialPortOn(QStringLiteral("rfc2217://[::1]:%1").arg(server.port()));
+        port->setSettings("9600,n,8,1");
+        QCOMPARE(openFailure(*port), QString());
+        port->output("\r4*730562\r");
+        port->setPortOpen(false);
+        QCOMPARE(server.connections().value(0).data, QByteArray("\r4*730562\r"));
+        QCOMPARE(server.connections().value(0).baud, quint32(9600));
+    }
+
+    // A server that acknowledges another flow control than asked (one that
+    // cannot do XON/XOFF) must not get a byte: the open fails and says which.
+    void aSettingAcknowledgedOtherwiseFailsTheOpenAndNamesIt()
+    {
+        FakeRfc2217Server server;
+        server.answerFor = [](quint8 command, const QByteArray &value) {
+            return command == 5 && value != raw({1}) && value != raw({14}) ? raw({1}) : value;
+        };
+        server.start();
+        Rfc2217Port port([&server](qint16) { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()); },
+                         quickTiming());
+        port.setSettings("57600,n,8,1");
+        port.setHandshaking(SerialPort::XonXoff);
+        const QString failure = openFailure(port);
+        QVERIFY2(failure.contains("outbound flow control") && failure.contains("1 (none)")
+                     && failure.contains("2 (XON/XOFF)"),
+                 qPrintable(failure));
+        QVERIFY(!port.portOpen());
+        QVERIFY_THROWS_EXCEPTION(SerialError, port.output("x"));
+
+        // The same server on a line without flow control is fine.
+        port.setHandshaking(SerialPort::NoHandshake);
+        port.setSettings("9600,n,8,1");
+        QCOMPARE(openFailure(port), QString());
+        port.output("\r");
+        port.setPortOpen(false);
+    }
+
+    void connectionFaultsEndInTimeWithAReason_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused") << QStringLiteral("rfc2217://127.0.0.1:CLOSED") << QStringLiteral("refused");
+        QTest::newRow("unknown host") << QStringLiteral("rfc2217://no-such-host.invalid:4000")
+                                      << QStringLiteral("unknown host no-such-host.invalid");
+        QTest::newRow("never negotiates") << QStringLiteral("rfc2217://127.0.0.1:SILENT")
+                                          << QStringLiteral("did not take up RFC 2217");
+    }
+    void connectionFaultsEndInTimeWithAReason()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, reason);
+        // A port nobody listens on, and one that accepts and says nothing.
+        const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (const int fd : {closed, silent})
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where), 0);
+        QCOMPARE(::listen(silent, 4), 0);
+        auto portOf = [](int fd) {
+            sockaddr_in bound{};
+            socklen_t length = sizeof bound;
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &length);
+            return ntohs(bound.sin_port);
+        };
+        const QString name = QString(address).replace("CLOSED", QString::number(portOf(closed))).replace("SILENT", QString::number(portOf(silent)));
+        Rfc2217Port port([name](qint16) { return name; }, quickTiming());
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const QString failure = openFailure(port);
+        QVERIFY2(failure.contains(reason), qPrintable(failure));
+        QVERIFY2(elapsed.elapsed() < 3500, qPrintable(QString::number(elapsed.elapsed())));
+        ::close(closed);
+        ::close(silent);
+    }
+};
+
+QTEST_GUILESS_MAIN(Rfc2217Test)
+#include "tst_rfc2217.moc"
