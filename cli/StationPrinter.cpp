@@ -132,6 +132,8 @@ void StationPrinter::recorded(int slot, const records::BoardRecord &record, cons
     if (m_mode == Mode::Plain) {
         QString text = line.label + QStringLiteral(": ") + (record.passed() ? QStringLiteral("PASS") : QStringLiteral("FAIL"))
             + QLatin1Char(' ') + record.result;
+        if (record.serial)
+            text += QStringLiteral(" serial %1").arg(*record.serial);
         if (!record.message.isEmpty())
             text += QStringLiteral(": ") + record.message;
         writeLine(text + QStringLiteral("  (") + header(counts) + QLatin1Char(')'));
@@ -178,6 +180,33 @@ void StationPrinter::tick(const StationCounts &counts)
         redraw(counts);
 }
 
+void StationPrinter::setSeries(const QString &series, std::optional<quint64> next)
+{
+    std::lock_guard lock(m_mutex);
+    m_series = series;
+    m_nextSerial = next;
+}
+
+void StationPrinter::serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last)
+{
+    std::lock_guard lock(m_mutex);
+    SlotLine &line = m_slots[slot];
+    line.serial = inProgress;
+    line.lastSerial = last;
+    if (m_mode == Mode::Json) {
+        json(slot, QStringLiteral("serial"),
+             {{QStringLiteral("series"), m_series},
+              {QStringLiteral("serial"), inProgress ? QJsonValue(QString::number(*inProgress)) : QJsonValue()},
+              {QStringLiteral("last"), last ? QJsonValue(QString::number(*last)) : QJsonValue()}});
+    }
+}
+
+void StationPrinter::nextSerial(std::optional<quint64> number)
+{
+    std::lock_guard lock(m_mutex);
+    m_nextSerial = number;
+}
+
 void StationPrinter::summary(const StationCounts &counts, const QString &end)
 {
     std::lock_guard lock(m_mutex);
@@ -219,6 +248,9 @@ QString StationPrinter::header(const StationCounts &counts) const
         text += QStringLiteral("  cancelled %1").arg(counts.cancelled);
     if (m_recordsWaiting > 0)
         text += QStringLiteral("  %1 records waiting for the server").arg(m_recordsWaiting);
+    if (!m_series.isEmpty())
+        text += QStringLiteral("  next serial %1 %2").arg(m_series,
+                                                         m_nextSerial ? QString::number(*m_nextSerial) : QStringLiteral("-"));
     return text;
 }
 
@@ -243,11 +275,17 @@ QString StationPrinter::liveLine(const SlotLine &line) const
         state = line.text;
         break;
     }
-    return QStringLiteral("%1  %2  %3  passed %4  failed %5")
-        .arg(line.label.leftJustified(m_labelWidth), line.adapter.leftJustified(m_adapterWidth),
-             state.left(60).leftJustified(60))
-        .arg(line.passed)
-        .arg(line.failed);
+    QString text = QStringLiteral("%1  %2  %3  passed %4  failed %5")
+                       .arg(line.label.leftJustified(m_labelWidth), line.adapter.leftJustified(m_adapterWidth),
+                            state.left(60).leftJustified(60))
+                       .arg(line.passed)
+                       .arg(line.failed);
+    if (!m_series.isEmpty()) {
+        text += QStringLiteral("  serial %1  last %2")
+                    .arg(line.serial ? QString::number(*line.serial) : QStringLiteral("-"),
+                         line.lastSerial ? QString::number(*line.lastSerial) : QStringLiteral("-"));
+    }
+    return text;
 }
 
 void StationPrinter::redraw(const StationCounts &counts)

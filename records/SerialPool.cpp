@@ -1,0 +1,150 @@
+#include "SerialPool.h"
+
+#include "RecordStore.h"
+
+namespace quobin::records {
+
+namespace {
+
+// How long a pool that could not reach its counter waits before it tries
+// again while it still has numbers.
+constexpr std::chrono::seconds kRetryAfter{2};
+
+} // namespace
+
+SerialPool::SerialPool(SerialCounter &counter, const SeriesRule &rule, Sizes sizes)
+    : m_counter(counter), m_rule(rule), m_sizes({qMax(1, sizes.block), qMax(0, sizes.low)})
+{
+}
+
+QString SerialPool::runOutText() const
+{
+    return QStringLiteral("series %1 has no serial number left: %2 is its last").arg(m_rule.series).arg(m_rule.limit);
+}
+
+bool SerialPool::topUp(std::unique_lock<std::mutex> &lock)
+{
+    m_toppingUp = true;
+    lock.unlock();
+    QList<quint64> numbers;
+    bool reached = true;
+    try {
+        numbers = m_counter.take(m_sizes.block);
+    } catch (const RecordStoreError &) {
+        reached = false;
+    }
+    lock.lock();
+    m_toppingUp = false;
+    if (reached) {
+        for (quint64 number : numbers) {
+            m_available.insert(number);
+            m_highest = qMax(m_highest.value_or(0), number);
+        }
+        if (numbers.size() < m_sizes.block)
+            m_runOut = true;
+    } else {
+        m_nextTry = std::chrono::steady_clock::now() + kRetryAfter;
+    }
+    m_toppedUp.notify_all();
+    return reached;
+}
+
+void SerialPool::prepare()
+{
+    std::unique_lock lock(m_mutex);
+    m_toppingUp = true;
+    lock.unlock();
+    QList<quint64> numbers = m_counter.take(m_sizes.block); // errors go to the caller
+    lock.lock();
+    m_toppingUp = false;
+    for (quint64 number : numbers) {
+        m_available.insert(number);
+        m_highest = qMax(m_highest.value_or(0), number);
+    }
+    if (numbers.size() < m_sizes.block)
+        m_runOut = true;
+    m_toppedUp.notify_all();
+    if (m_available.empty())
+        throw SerialsRunOut(runOutText());
+}
+
+SerialAllocator::Take SerialPool::take()
+{
+    std::unique_lock lock(m_mutex);
+    m_toppedUp.wait(lock, [this] { return !m_toppingUp; });
+    if (int(m_available.size()) <= m_sizes.low && !m_runOut
+        && (m_available.empty() || std::chrono::steady_clock::now() >= m_nextTry)) {
+        const bool reached = topUp(lock);
+        // Another slot may have given a number back meanwhile.
+        if (!reached && m_available.empty())
+            return {std::nullopt, serverAwayText(), false};
+    }
+    if (m_available.empty()) {
+        if (m_runOut && !m_out.empty()) {
+            // A board in progress may still fail and give its number back.
+            return {std::nullopt, QStringLiteral("waiting for a serial number"), false};
+        }
+        if (m_runOut)
+            return {std::nullopt, runOutText(), true};
+        return {std::nullopt, serverAwayText(), false};
+    }
+    const quint64 number = *m_available.begin();
+    m_available.erase(m_available.begin());
+    m_out.insert(number);
+    return {number, {}, false};
+}
+
+void SerialPool::passed(quint64 number)
+{
+    std::lock_guard lock(m_mutex);
+    m_out.erase(number);
+}
+
+void SerialPool::failed(quint64 number)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_out.erase(number) > 0)
+        m_available.insert(number);
+}
+
+std::optional<quint64> SerialPool::next() const
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_available.empty())
+        return *m_available.begin();
+    // None in hand: the counter's next, as far as this station moved it.
+    if (m_runOut || !m_highest || *m_highest > m_rule.limit - qMin(m_rule.limit, m_rule.step))
+        return std::nullopt;
+    return *m_highest + m_rule.step;
+}
+
+int SerialPool::inHand() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(m_available.size());
+}
+
+void SerialPool::finish()
+{
+    std::unique_lock lock(m_mutex);
+    m_toppedUp.wait(lock, [this] { return !m_toppingUp; });
+    if (m_available.empty() || !m_out.empty() || !m_highest)
+        return;
+    // The numbers at the top of what this station took, unused and one
+    // after the other, go back if nobody took a number since.
+    quint64 from = *m_highest + m_rule.step;
+    const quint64 until = from;
+    for (auto it = m_available.rbegin(); it != m_available.rend() && *it + m_rule.step == from; ++it)
+        from = *it;
+    if (from == until)
+        return;
+    try {
+        m_counter.giveBack(from, until);
+    } catch (const RecordStoreError &) {
+        return; // they stay a gap, which records shows
+    }
+    for (quint64 number = from; number < until; number += m_rule.step)
+        m_available.erase(number);
+}
+
+} // namespace quobin::records

@@ -1,0 +1,28 @@
+#include "SerialSources.h"
+
+#include "RecordStores.h"
+#include "ServerTarget.h"
+#include "SqliteSerialCounter.h"
+
+#include <QFileInfo>
+
+namespace quobin::records {
+
+namespace {
+
+// A station on a server holds this many numbers, and takes more when it is
+// down to kServerLow: about kServerLow boards' worth of the server being away.
+constexpr int kServerBlock = 20;
+constexpr int kServerLow = 10;
+
+} // namespace
+
+SerialSource openSerialSource(const QString &target, const SeriesRule &rule, const QProcessEnvironment &env)
+{
+    if (ServerTarget::looksLikeServer(target))
+        throw RecordStoreError(QStringLiteral("serial numbers on a records server are not ready yet"));
+    const QString path = target.isEmpty() ? defaultRecordsFile(env) : QFileInfo(target).absoluteFilePath();
+    return {std::make_unique<SqliteSerialCounter>(path, rule), {1, 0}};
+}
+
+} // namespace quobin::records
