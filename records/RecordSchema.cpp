@@ -157,12 +157,16 @@ int versionOf(QSqlDatabase &db)
     return found.value(0).toInt();
 }
 
-// The tables and indexes of serial numbers: a counter per series, and at
+// The tables and indexes of serial numbers: a counter per series, the
+// numbers below it that stations gave back unused (handed out first), and at
 // most one passed board per number of a series.
 void createSerialTables(QSqlDatabase &db, const QString &what, const QString &where)
 {
     execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS serial_counters"
                                " (series VARCHAR(64) NOT NULL PRIMARY KEY, next_serial BIGINT NOT NULL)"),
+            what, where);
+    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS serial_returned"
+                               " (series VARCHAR(64) NOT NULL, serial BIGINT NOT NULL, PRIMARY KEY (series, serial))"),
             what, where);
     execute(db, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS board_records_passed_serial"
                                " ON board_records (series, serial) WHERE result = 'success' AND serial IS NOT NULL"),

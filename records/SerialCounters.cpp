@@ -79,14 +79,37 @@ QList<quint64> take(QSqlDatabase &db, const SeriesRule &rule, int count, const Q
             const quint64 stored = quint64(qMax<qint64>(0, found.value(0).toLongLong()));
             found.finish();
             QList<quint64> numbers;
+            // The numbers given back first; each must still be there when
+            // it is taken, else another station took it meanwhile.
+            QSqlQuery returned = run(db, QStringLiteral("SELECT serial FROM serial_returned WHERE series = ?"
+                                                        " ORDER BY serial LIMIT %1").arg(count),
+                                     {rule.series}, where);
+            while (returned.next())
+                numbers.append(quint64(returned.value(0).toLongLong()));
+            returned.finish();
+            bool raced = false;
+            for (quint64 number : std::as_const(numbers)) {
+                QSqlQuery gone = run(db, QStringLiteral("DELETE FROM serial_returned WHERE series = ? AND serial = ?"),
+                                     {rule.series, qint64(number)}, where);
+                raced = raced || gone.numRowsAffected() != 1;
+            }
+            if (raced) {
+                rollback(db);
+                continue;
+            }
+            if (numbers.size() == count) {
+                commit(db, where);
+                return numbers;
+            }
+            const qsizetype given = numbers.size();
             quint64 number = qMax(stored, rule.first);
             while (numbers.size() < count && number <= limit) {
                 numbers.append(number);
                 number += rule.step;
             }
-            if (numbers.isEmpty()) {
-                rollback(db);
-                return {};
+            if (numbers.size() == given) {
+                commit(db, where);
+                return numbers;
             }
             QSqlQuery moved = run(db, QStringLiteral("UPDATE serial_counters SET next_serial = ?"
                                                      " WHERE series = ? AND next_serial = ?"),
@@ -106,10 +129,19 @@ QList<quint64> take(QSqlDatabase &db, const SeriesRule &rule, int count, const Q
                                .arg(where, rule.series));
 }
 
-void giveBack(QSqlDatabase &db, const QString &series, quint64 from, quint64 until, const QString &where)
+void giveBack(QSqlDatabase &db, const QString &series, const QList<quint64> &numbers, const QString &where)
 {
-    run(db, QStringLiteral("UPDATE serial_counters SET next_serial = ? WHERE series = ? AND next_serial = ?"),
-        {qint64(from), series, qint64(until)}, where);
+    begin(db, where);
+    try {
+        for (quint64 number : numbers)
+            run(db, QStringLiteral("INSERT INTO serial_returned (series, serial) VALUES (?, ?)"
+                                   " ON CONFLICT (series, serial) DO NOTHING"),
+                {series, qint64(number)}, where);
+        commit(db, where);
+    } catch (const RecordStoreError &) {
+        rollback(db);
+        throw;
+    }
 }
 
 std::optional<quint64> next(QSqlDatabase &db, const QString &series, const QString &where)

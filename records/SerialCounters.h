@@ -20,18 +20,20 @@ struct SeriesRule {
 
 namespace counters {
 
-// Takes up to count numbers of the series from its counter in the records
-// database, in one transaction, and moves the counter past them: numbers
-// taken here are never taken again, by this station or any other on the
-// same database. A counter that does not exist yet starts at the rule's
-// first number; one below it moves up to it. Fewer numbers (none at all)
-// come back when the series reaches its limit. Throws RecordStoreError
+// Takes up to count numbers of the series from the records database, in one
+// transaction: first the lowest numbers that stations gave back, then from
+// the counter, which moves past them. Numbers taken here are never taken
+// again, by this station or any other on the same database, unless given
+// back. A counter that does not exist yet starts at the rule's first number;
+// one below it moves up to it. Fewer numbers (none at all) come back when
+// the series reaches its limit. Throws RecordStoreError
 // naming where when the database refuses or cannot be reached.
 QList<quint64> take(QSqlDatabase &db, const SeriesRule &rule, int count, const QString &where);
 
-// Puts the counter back from until to from, when nobody has taken a number
-// since it reached until: unused numbers at the end of a run are then no gap.
-void giveBack(QSqlDatabase &db, const QString &series, quint64 from, quint64 until, const QString &where);
+// Gives numbers taken and not used back to the series, in one transaction:
+// the next station that takes numbers gets them first, so that a run's end
+// leaves no gap.
+void giveBack(QSqlDatabase &db, const QString &series, const QList<quint64> &numbers, const QString &where);
 
 // The number the counter gives next, or nothing for a series without one.
 std::optional<quint64> next(QSqlDatabase &db, const QString &series, const QString &where);

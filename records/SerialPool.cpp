@@ -128,23 +128,15 @@ void SerialPool::finish()
 {
     std::unique_lock lock(m_mutex);
     m_toppedUp.wait(lock, [this] { return !m_toppingUp; });
-    if (m_available.empty() || !m_out.empty() || !m_highest)
+    if (m_available.empty())
         return;
-    // The numbers at the top of what this station took, unused and one
-    // after the other, go back if nobody took a number since.
-    quint64 from = *m_highest + m_rule.step;
-    const quint64 until = from;
-    for (auto it = m_available.rbegin(); it != m_available.rend() && *it + m_rule.step == from; ++it)
-        from = *it;
-    if (from == until)
-        return;
+    const QList<quint64> unused(m_available.begin(), m_available.end());
     try {
-        m_counter.giveBack(from, until);
+        m_counter.giveBack(unused);
     } catch (const RecordStoreError &) {
         return; // they stay a gap, which records shows
     }
-    for (quint64 number = from; number < until; number += m_rule.step)
-        m_available.erase(number);
+    m_available.clear();
 }
 
 } // namespace quobin::records

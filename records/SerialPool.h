@@ -20,8 +20,8 @@ public:
     // Up to count numbers, taken for good; fewer when the series ends.
     // Throws RecordStoreError when the counter cannot be reached.
     virtual QList<quint64> take(int count) = 0;
-    // Unused numbers from .. until (the counter's value) go back.
-    virtual void giveBack(quint64 from, quint64 until) = 0;
+    // Numbers taken and not used go back to the series.
+    virtual void giveBack(const QList<quint64> &numbers) = 0;
 };
 
 // A station's numbers: taken from the counter a block at a time and kept in

@@ -20,9 +20,9 @@ QList<quint64> SqliteSerialCounter::take(int count)
     return m_worker.run([&] { return counters::take(m_connection->database(), m_rule, count, m_path); });
 }
 
-void SqliteSerialCounter::giveBack(quint64 from, quint64 until)
+void SqliteSerialCounter::giveBack(const QList<quint64> &numbers)
 {
-    m_worker.run([&] { counters::giveBack(m_connection->database(), m_rule.series, from, until, m_path); });
+    m_worker.run([&] { counters::giveBack(m_connection->database(), m_rule.series, numbers, m_path); });
 }
 
 } // namespace quobin::records

@@ -21,7 +21,7 @@ public:
     ~SqliteSerialCounter() override;
 
     QList<quint64> take(int count) override;
-    void giveBack(quint64 from, quint64 until) override;
+    void giveBack(const QList<quint64> &numbers) override;
 
 private:
     const QString m_path;
