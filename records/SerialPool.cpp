@@ -17,6 +17,31 @@ SerialPool::SerialPool(SerialCounter &counter, const SeriesRule &rule, Sizes siz
 {
 }
 
+SerialPool::~SerialPool()
+{
+    if (m_topper.joinable())
+        m_topper.join();
+}
+
+void SerialPool::topUpAside()
+{
+    // The thread before has set m_toppingUp back and is leaving.
+    if (m_topper.joinable())
+        m_topper.join();
+    m_toppingUp = true;
+    m_topper = std::thread([this] {
+        std::unique_lock lock(m_mutex);
+        topUp(lock);
+    });
+}
+
+QString SerialPool::unreachedText() const
+{
+    if (m_counter.remote())
+        return serverAwayText();
+    return QStringLiteral("no serial numbers: %1").arg(m_problem);
+}
+
 QString SerialPool::runOutText() const
 {
     return QStringLiteral("series %1 has no serial number left: %2 is its last").arg(m_rule.series).arg(m_rule.limit);
@@ -30,12 +55,16 @@ bool SerialPool::topUp(std::unique_lock<std::mutex> &lock)
     bool reached = true;
     try {
         numbers = m_counter.take(m_sizes.block);
-    } catch (const RecordStoreError &) {
+    } catch (const RecordStoreError &error) {
         reached = false;
+        lock.lock();
+        m_problem = error.reason();
+        lock.unlock();
     }
     lock.lock();
     m_toppingUp = false;
     if (reached) {
+        m_problem.clear();
         for (quint64 number : numbers) {
             m_available.insert(number);
             m_highest = qMax(m_highest.value_or(0), number);
@@ -71,13 +100,19 @@ void SerialPool::prepare()
 SerialAllocator::Take SerialPool::take()
 {
     std::unique_lock lock(m_mutex);
-    m_toppedUp.wait(lock, [this] { return !m_toppingUp; });
-    if (int(m_available.size()) <= m_sizes.low && !m_runOut
-        && (m_available.empty() || std::chrono::steady_clock::now() >= m_nextTry)) {
-        const bool reached = topUp(lock);
-        // Another slot may have given a number back meanwhile.
-        if (!reached && m_available.empty())
-            return {std::nullopt, serverAwayText(), false};
+    if (!m_available.empty() && int(m_available.size()) <= m_sizes.low && !m_runOut && !m_toppingUp
+        && std::chrono::steady_clock::now() >= m_nextTry)
+        topUpAside();
+    // Another slot may take the numbers just topped up: then again, until
+    // the counter cannot be reached or the series ends.
+    while (m_available.empty() && !m_runOut) {
+        if (m_toppingUp) {
+            m_toppedUp.wait(lock, [this] { return !m_toppingUp; });
+            if (!m_problem.isEmpty())
+                break;
+        } else if (!topUp(lock)) {
+            break;
+        }
     }
     if (m_available.empty()) {
         if (m_runOut && !m_out.empty()) {
@@ -86,7 +121,7 @@ SerialAllocator::Take SerialPool::take()
         }
         if (m_runOut)
             return {std::nullopt, runOutText(), true};
-        return {std::nullopt, serverAwayText(), false};
+        return {std::nullopt, unreachedText(), false};
     }
     const quint64 number = *m_available.begin();
     m_available.erase(m_available.begin());

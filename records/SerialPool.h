@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace quobin::records {
 
@@ -22,6 +23,8 @@ public:
     virtual QList<quint64> take(int count) = 0;
     // Numbers taken and not used go back to the series.
     virtual void giveBack(const QList<quint64> &numbers) = 0;
+    // A server the line shares, which may be away for a while.
+    virtual bool remote() const { return false; }
 };
 
 // A station's numbers: taken from the counter a block at a time and kept in
@@ -37,6 +40,9 @@ public:
     };
 
     SerialPool(SerialCounter &counter, const SeriesRule &rule, Sizes sizes);
+    ~SerialPool() override;
+    SerialPool(const SerialPool &) = delete;
+    SerialPool &operator=(const SerialPool &) = delete;
 
     void prepare() override;
     Take take() override;
@@ -52,8 +58,13 @@ public:
     QString runOutText() const;
 
 private:
+    // Why there is no number now, when the counter could not be used.
+    QString unreachedText() const;
     // Takes a block from the counter, outside the lock; true when it could.
     bool topUp(std::unique_lock<std::mutex> &lock);
+    // The same on a thread of its own, while the slots go on with the
+    // numbers in hand: a server that is away holds up no board.
+    void topUpAside();
 
     SerialCounter &m_counter;
     const SeriesRule m_rule;
@@ -65,7 +76,9 @@ private:
     bool m_toppingUp = false;
     bool m_runOut = false;
     std::optional<quint64> m_highest; // the highest number taken from the counter
+    QString m_problem;                // why the counter could not be used last, empty when it could
     std::chrono::steady_clock::time_point m_nextTry{};
+    std::thread m_topper;
 };
 
 } // namespace quobin::records

@@ -1,6 +1,7 @@
 #include "SerialSources.h"
 
 #include "RecordStores.h"
+#include "ServerSerialCounter.h"
 #include "ServerTarget.h"
 #include "SqliteSerialCounter.h"
 
@@ -20,7 +21,7 @@ constexpr int kServerLow = 10;
 SerialSource openSerialSource(const QString &target, const SeriesRule &rule, const QProcessEnvironment &env)
 {
     if (ServerTarget::looksLikeServer(target))
-        throw RecordStoreError(QStringLiteral("serial numbers on a records server are not ready yet"));
+        return {std::make_unique<ServerSerialCounter>(ServerTarget::parse(target), rule), {kServerBlock, kServerLow}};
     const QString path = target.isEmpty() ? defaultRecordsFile(env) : QFileInfo(target).absoluteFilePath();
     return {std::make_unique<SqliteSerialCounter>(path, rule), {1, 0}};
 }

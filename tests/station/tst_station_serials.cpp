@@ -4,6 +4,7 @@
 // board-N.hex and checked record by record, independently of the patcher.
 
 #include "HexRecord.h"
+#include "PostgresServer.h"
 #include "StationRig.h"
 #include "TempFiles.h"
 
@@ -135,10 +136,11 @@ private:
     QString m_firmware = m_folder.write(QStringLiteral("image.hex"), m_hex);
     QString m_database = m_folder.filePath(QStringLiteral("records.sqlite"));
 
-    QProcessEnvironment environment() const
+    // Each station keeps its own local records (its spool) in the test's folder.
+    QProcessEnvironment environment(const QString &station = QStringLiteral("data")) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_folder.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_folder.filePath(station));
         return env;
     }
     QStringList arguments(const QList<SimFixture *> &fixtures, const QStringList &more) const
@@ -427,6 +429,85 @@ private slots:
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    }
+
+    // Two stations of a line on one PostgreSQL database, the same series,
+    // ten boards each at once: twenty different numbers, and the unique
+    // index on the server holds.
+    void twoStationsShareTheSeries()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("line")), qPrintable(server.problem()));
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("100"), QStringLiteral("--boards"), QStringLiteral("10")};
+        SimFixture one(m_folder.path(), QStringLiteral("line1"), options);
+        SimFixture two(m_folder.path(), QStringLiteral("line2"), options);
+        QVERIFY(one.ready() && two.ready());
+        StationRun first(environment(QStringLiteral("station1")));
+        StationRun second(environment(QStringLiteral("station2")));
+        for (auto [run, fixture] : {std::pair{&first, &one}, std::pair{&second, &two}})
+            run->start({QStringLiteral("--slot"), fixture->link(), QStringLiteral("--count"), QStringLiteral("10"),
+                        QStringLiteral("--records"), server.socketUrl(QStringLiteral("line")), QStringLiteral("--serial"),
+                        kSpanning, m_firmware});
+        QCOMPARE(first.finish(60000), 0);
+        QCOMPARE(second.finish(60000), 0);
+
+        QString counted;
+        QVERIFY2(server.psql(QStringLiteral("line"), QStringLiteral("SELECT count(*), count(DISTINCT serial), min(serial)"
+                                                                   " FROM board_records WHERE result = 'success'"), &counted),
+                 qPrintable(server.problem()));
+        QCOMPARE(counted, QStringLiteral("20|20|100"));
+        // What the boards received is what their records say.
+        for (SimFixture *fixture : {&one, &two}) {
+            QString serials;
+            QVERIFY(server.psql(QStringLiteral("line"), QStringLiteral("SELECT string_agg(serial::text, ',' ORDER BY started)"
+                                                                      " FROM board_records WHERE slot = '%1'").arg(fixture->link()), &serials));
+            const QStringList numbers = serials.split(QLatin1Char(','));
+            QCOMPARE(numbers.size(), 10);
+            for (int board = 1; board <= 10; ++board) {
+                QString problem;
+                QCOMPARE(littleEndian(serialBytesIn(fixture->image(board), m_hex, 0x0E, 4, &problem)),
+                         numbers[board - 1].toULongLong());
+            }
+        }
+        QVERIFY(!server.psql(QStringLiteral("line"),
+                             QStringLiteral("INSERT INTO board_records SELECT 'dup', station, slot, device, usb_serial,"
+                                            " by_id_name, job_sha256, job_file, started, ended, seconds, bootloader_version,"
+                                            " result, message, detail, lines_sent, resends, questions, quobin_version,"
+                                            " log_path, series, serial FROM board_records WHERE serial = 100"), &counted));
+    }
+
+    // The server stops in the middle of a run: the slot goes on with the
+    // numbers it reserved, then waits and says why; the server comes back
+    // and the run goes on. No number is given twice.
+    void reservedNumbersCarryARunWhileTheServerIsAway()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("line")), qPrintable(server.problem()));
+        SimFixture fixture(m_folder.path(), QStringLiteral("away"), {QStringLiteral("--fixture"), QStringLiteral("100")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment(QStringLiteral("away")));
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("26"),
+                       QStringLiteral("--records"), server.socketUrl(QStringLiteral("line")), QStringLiteral("--serial"),
+                       kSpanning, m_firmware});
+        const auto passes = [&] { return int(station.output().count("PASS success")); };
+        QVERIFY(waitFor([&] { return passes() >= 2; }, 15000));
+        QVERIFY2(server.stop(), qPrintable(server.problem()));
+        QVERIFY2(waitFor([&] { return station.output().contains(": no serial numbers: the records server is away\n"); }, 60000),
+                 station.output().right(1500).constData());
+        const int passesWhileAway = passes();
+        QVERIFY2(passesWhileAway >= 18 && passesWhileAway < 26, qPrintable(QString::number(passesWhileAway)));
+        QTest::qWait(1500);
+        QCOMPARE(passes(), passesWhileAway); // it waits: no number is made up
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QCOMPARE(station.finish(60000), 0);
+
+        QString counted;
+        QVERIFY2(server.psql(QStringLiteral("line"), QStringLiteral("SELECT count(*), count(DISTINCT serial)"
+                                                                   " FROM board_records WHERE result = 'success'"), &counted),
+                 qPrintable(server.problem()));
+        QCOMPARE(counted, QStringLiteral("26|26"));
     }
 };
 
