@@ -487,12 +487,12 @@ private slots:
         QVERIFY2(server.createDatabase(QStringLiteral("line")), qPrintable(server.problem()));
         SimFixture fixture(m_folder.path(), QStringLiteral("away"), {QStringLiteral("--fixture"), QStringLiteral("100")});
         QVERIFY(fixture.ready());
-        StationRun station(environment(QStringLiteral("away")));
+        StationRun station(environment(QStringLiteral("away-station")));
         station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("26"),
                        QStringLiteral("--records"), server.socketUrl(QStringLiteral("line")), QStringLiteral("--serial"),
                        kSpanning, m_firmware});
         const auto passes = [&] { return int(station.output().count("PASS success")); };
-        QVERIFY(waitFor([&] { return passes() >= 2; }, 15000));
+        QVERIFY2(waitFor([&] { return passes() >= 2; }, 15000), station.output().right(1500) + station.errors());
         QVERIFY2(server.stop(), qPrintable(server.problem()));
         QVERIFY2(waitFor([&] { return station.output().contains(": no serial numbers: the records server is away\n"); }, 60000),
                  station.output().right(1500).constData());
