@@ -72,6 +72,7 @@ private:
     QListWidget *m_slotList;
     QPushButton *m_refresh;
     QLineEdit *m_recordsEdit;
+    QLineEdit *m_serialEdit;
     QLineEdit *m_stationEdit;
 };
 

@@ -58,6 +58,15 @@ QString jobHeaderText(const RunTotals &totals)
     return totals.jobName + QStringLiteral("  ") + totals.jobSha256.left(12);
 }
 
+QString serialText(const SlotView &slot)
+{
+    if (slot.serial.isEmpty() && slot.lastSerial.isEmpty())
+        return {};
+    return QStringLiteral("Serial %1   Last %2")
+        .arg(slot.serial.isEmpty() ? QStringLiteral("-") : slot.serial,
+             slot.lastSerial.isEmpty() ? QStringLiteral("-") : slot.lastSerial);
+}
+
 QString totalsText(const RunTotals &totals)
 {
     const double yield = totals.firstPassYield;
@@ -66,7 +75,8 @@ QString totalsText(const RunTotals &totals)
         .arg(totals.passed)
         .arg(totals.failed)
         .arg(yieldText)
-        .arg(QString::number(totals.boardsPerHour, 'f', 0));
+        .arg(QString::number(totals.boardsPerHour, 'f', 0))
+        + (totals.nextSerial.isEmpty() ? QString() : QStringLiteral("   Next serial ") + totals.nextSerial);
 }
 
 } // namespace quobin

@@ -13,6 +13,7 @@ struct StationSetup {
     QStringList ports;
     QString recordsTarget;  // empty: the default records database
     QString stationName;    // empty: the host name
+    QString serialSpec;     // SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]; empty: no serial numbers
     bool sound = true;
 
     bool operator==(const StationSetup &) const = default;
