@@ -658,6 +658,8 @@ int main(int argc, char *argv[])
             quobin::bench::benchStation();
         if (others || serialOnly)
             quobin::bench::benchSerialPatching();
+        if (others || stationOnly || serialOnly)
+            quobin::bench::benchStationSerials();
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

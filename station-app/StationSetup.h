@@ -13,8 +13,8 @@ struct StationSetup {
     QStringList ports;
     QString recordsTarget;  // empty: the default records database
     QString stationName;    // empty: the host name
-    QString serialSpec;     // SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]; empty: no serial numbers
     bool sound = true;
+    QString serialSpec;     // SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]; empty: no serial numbers
 
     bool operator==(const StationSetup &) const = default;
 };
