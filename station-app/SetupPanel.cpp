@@ -59,7 +59,7 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
     stationLabel->setBuddy(m_stationEdit);
     m_stationEdit->setPlaceholderText(QStringLiteral("this computer's name"));
 
-    auto *serialLabel = new QLabel(QStringLiteral("Se&rial numbers:"), this);
+    auto *serialLabel = new QLabel(QStringLiteral("Serial nu&mbers:"), this);
     serialLabel->setBuddy(m_serialEdit);
     m_serialEdit->setObjectName(QStringLiteral("serialSpec"));
     m_serialEdit->setPlaceholderText(QStringLiteral("none, or SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]"));
