@@ -179,7 +179,8 @@ void createSerialTables(QSqlDatabase &db, const QString &what, const QString &wh
 // transaction, so that a failure leaves the database at version 1 as it was.
 void upgradeFrom1(QSqlDatabase &db, const QString &where)
 {
-    const QString what = QStringLiteral("Cannot upgrade the records database");
+    const QString what = QStringLiteral("Cannot upgrade the records database from schema version 1 to %1:")
+                             .arg(version);
     if (!db.transaction())
         fail(what, where, db.lastError());
     try {
@@ -199,9 +200,12 @@ void upgradeFrom1(QSqlDatabase &db, const QString &where)
                 what, where);
         if (!db.commit())
             fail(what, where, db.lastError());
-    } catch (const RecordStoreError &) {
+    } catch (const RecordStoreError &error) {
         db.rollback();
-        throw;
+        // The message says how: the tables are altered by a user that may.
+        throw RecordStoreError(error.reason()
+                               + QStringLiteral("; nothing was changed. Start a station once as a user that may"
+                                                " alter its tables (such as their owner) to upgrade it in place"));
     }
 }
 
