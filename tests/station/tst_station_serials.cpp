@@ -11,6 +11,7 @@
 #include <QCryptographicHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTest>
 
 #include <algorithm>
@@ -508,6 +509,57 @@ private slots:
                                                                    " FROM board_records WHERE result = 'success'"), &counted),
                  qPrintable(server.problem()));
         QCOMPARE(counted, QStringLiteral("26|26"));
+    }
+
+    // A line's server of schema version 1: a user that may not alter its
+    // tables is told how to upgrade it, and nothing changes; a station run
+    // by its owner upgrades it in place, and the old record is still listed.
+    void anOldServerIsUpgradedInPlace()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("old")), qPrintable(server.problem()));
+        QString out;
+        QVERIFY2(server.psql(QStringLiteral("old"), QStringLiteral(
+            "CREATE TABLE quobin_schema (name VARCHAR(32) NOT NULL PRIMARY KEY, version INTEGER NOT NULL);"
+            "INSERT INTO quobin_schema VALUES ('records', 1);"
+            "CREATE TABLE board_records (id VARCHAR(36) NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL,"
+            " device TEXT NOT NULL, usb_serial TEXT NOT NULL, by_id_name TEXT NOT NULL, job_sha256 TEXT NOT NULL,"
+            " job_file TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL, seconds DOUBLE PRECISION NOT NULL,"
+            " bootloader_version DOUBLE PRECISION NOT NULL, result TEXT NOT NULL, message TEXT NOT NULL,"
+            " detail TEXT NOT NULL, lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
+            " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, PRIMARY KEY (id));"
+            "INSERT INTO board_records VALUES ('6f1c0f7e-8d7a-4d55-9d3c-0c6a1f1f0a02', 'old-line', 'Com 4',"
+            " '/dev/ttyS3', '', '', 'ab', 'old.hex', '2026-01-05T10:00:00.000Z', '2026-01-05T10:01:00.000Z',"
+            " 60, 1.28, 'success', 'Update File successfully uploaded.', '', 100, 0, '[]', '1.0', '');"
+            "CREATE ROLE clerk LOGIN; GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO clerk;"), &out),
+                 qPrintable(server.problem()));
+
+        SimFixture fixture(m_folder.path(), QStringLiteral("oldline"), {QStringLiteral("--fixture"), QStringLiteral("200")});
+        QVERIFY(fixture.ready());
+        QString clerkUrl = server.socketUrl(QStringLiteral("old"));
+        clerkUrl.replace(QStringLiteral("postgresql://quobin@"), QStringLiteral("postgresql://clerk@"));
+        {
+            StationRun refused(environment(QStringLiteral("clerk")));
+            refused.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("1"),
+                           QStringLiteral("--records"), clerkUrl, QStringLiteral("--serial"), kSpanning, m_firmware});
+            QVERIFY(refused.finish(30000) != 0);
+            const QString errors = QString::fromUtf8(refused.errors());
+            QVERIFY2(errors.contains(QStringLiteral("to upgrade it in place")), qPrintable(errors));
+        }
+        QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT version FROM quobin_schema"), &out));
+        QCOMPARE(out, QStringLiteral("1"));
+
+        StationRun station(environment(QStringLiteral("owner")));
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("1"),
+                       QStringLiteral("--records"), server.socketUrl(QStringLiteral("old")), QStringLiteral("--serial"),
+                       kSpanning, m_firmware});
+        QCOMPARE(station.finish(60000), 0);
+        QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT version FROM quobin_schema"), &out));
+        QCOMPARE(out, QStringLiteral("2"));
+        QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT station || ':' || coalesce(serial::text, '-')"
+                                                                 " FROM board_records ORDER BY started"), &out));
+        QCOMPARE(out, QStringLiteral("old-line:-\n") + QSysInfo::machineHostName() + QStringLiteral(":100"));
     }
 };
 
