@@ -46,6 +46,16 @@ double rounded(double value, int decimals)
     return std::round(value * scale) / scale;
 }
 
+// As the records write it: a number, or text past 2^53 so that no digit is lost.
+QJsonValue serialJson(const std::optional<quint64> &serial)
+{
+    if (!serial)
+        return QJsonValue::Null;
+    if (*serial <= (quint64(1) << 53))
+        return double(*serial);
+    return QString::number(*serial);
+}
+
 } // namespace
 
 StationPrinter::StationPrinter(Mode mode, QStringList slotLabels, QString jobFile, QString jobSha256,
@@ -196,8 +206,8 @@ void StationPrinter::serials(int slot, std::optional<quint64> inProgress, std::o
     if (m_mode == Mode::Json) {
         json(slot, QStringLiteral("serial"),
              {{QStringLiteral("series"), m_series},
-              {QStringLiteral("serial"), inProgress ? QJsonValue(QString::number(*inProgress)) : QJsonValue()},
-              {QStringLiteral("last"), last ? QJsonValue(QString::number(*last)) : QJsonValue()}});
+              {QStringLiteral("serial"), serialJson(inProgress)},
+              {QStringLiteral("last"), serialJson(last)}});
     }
 }
 

@@ -249,7 +249,10 @@ private slots:
             }
         }
         // The station showed the numbers while it ran.
-        QVERIFY(!station.events(QStringLiteral("serial")).isEmpty());
+        const QList<QJsonObject> shown = station.events(QStringLiteral("serial"));
+        QVERIFY(!shown.isEmpty());
+        QCOMPARE(shown.first().value(QStringLiteral("series")).toString(), QStringLiteral("pump"));
+        QVERIFY(shown.first().value(QStringLiteral("serial")).toDouble() >= 100);
     }
 
     // One slot: a board that fails after its serial was sent is recorded
@@ -290,6 +293,36 @@ private slots:
         const QString json = QString::fromUtf8(recordsOutput({QStringLiteral("--json"), QStringLiteral("--serial"), QStringLiteral("100")}));
         QVERIFY2(json.contains(QStringLiteral("\"serial\":100")) && json.contains(QStringLiteral("\"series\":\"pump\"")),
                  qPrintable(json));
+    }
+
+    // The adapter is pulled out during a board, after its serial's lines
+    // went out: that board is recorded with its number, and the board on the
+    // adapter plugged in again gets the same number; its answers come in
+    // pieces.
+    void aPulledAdapterGivesItsNumberToTheNextBoard()
+    {
+        auto first = std::make_unique<SimFixture>(
+            m_folder.path(), QStringLiteral("usb"),
+            QStringList{QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--fault"), QStringLiteral("vanish:40@2")});
+        QVERIFY(first->ready());
+        StationRun station(environment());
+        station.start(arguments({first.get()}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--serial"), kSpanning}));
+        QVERIFY(waitFor([&] { return station.records().size() == 2; }, 15000));
+        QCOMPARE(station.records().at(1).value(QStringLiteral("result")).toString(), QStringLiteral("transfer-error"));
+        QCOMPARE(serialOf(station.records().at(1)), quint64(101));
+        first.reset();
+
+        SimFixture second(m_folder.path(), QStringLiteral("usb"),
+                          {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--fault"), QStringLiteral("split:2"),
+                           QStringLiteral("--fault"), QStringLiteral("split-reply")});
+        QVERIFY(second.ready());
+        QCOMPARE(station.finish(20000), 0);
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 3);
+        QVERIFY(passed(records[2]));
+        QCOMPARE(serialOf(records[2]), quint64(101));
+        QString problem;
+        QCOMPARE(littleEndian(serialBytesIn(second.image(1), m_hex, 0x0E, 4, &problem)), quint64(101));
     }
 
     // An address outside the image's data: exit 2 with its address named,
