@@ -3,6 +3,7 @@
 #include "ControllerSimulator.h"
 #include "HexRecord.h"
 #include "RecordStores.h"
+#include "SqliteSerialCounter.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -88,9 +89,10 @@ struct StationFigures {
 // or after stopAfterMsecs with a Ctrl-C when count is 0.
 StationFigures runStation(const QString &cli, const QString &firmware, const QString &records,
                           const std::vector<std::unique_ptr<ControllerSimulator>> &sims, int count,
-                          int stopAfterMsecs = 0)
+                          int stopAfterMsecs = 0, const QStringList &more = {})
 {
     QStringList arguments{QStringLiteral("station"), QStringLiteral("--json"), QStringLiteral("--records"), records};
+    arguments << more;
     for (const auto &sim : sims)
         arguments << QStringLiteral("--slot") << sim->slavePath();
     if (count > 0)
@@ -149,7 +151,74 @@ std::vector<double> commitTimes(const QString &path, int count)
     return millis;
 }
 
+// Takes one serial number at a time from a fresh SQLite file's counter, as
+// a station without a server does for each board, and times each take (its
+// transaction and commit included).
+std::vector<double> allocationTimes(const QString &path, int count)
+{
+    const records::SeriesRule rule{QStringLiteral("bench"), 1, 1, 0xFFFFFFFF};
+    records::SqliteSerialCounter counter(path, rule);
+    std::vector<double> millis;
+    for (int i = 0; i < count; ++i) {
+        const auto started = Steady::now();
+        if (counter.take(1).size() != 1)
+            throw std::runtime_error("the bench series ran out");
+        millis.push_back(std::chrono::duration<double, std::milli>(Steady::now() - started).count());
+    }
+    return millis;
+}
+
 } // namespace
+
+void benchStationSerials()
+{
+    constexpr int boards = 5;
+    std::printf("\n6. Serial numbers: %d paced slots at 57600 baud, %d boards each of %d records, with and "
+                "without --serial (4 bytes, le, across two records)\n",
+                kSlots, boards, kRecords);
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/quobin-cli");
+    if (!QFile::exists(cli)) {
+        std::printf("   %s not built: skipped\n", qPrintable(cli));
+        return;
+    }
+    QTemporaryDir folder;
+    const QString firmware = folder.filePath(QStringLiteral("station.hex"));
+    QFile file(firmware);
+    if (!file.open(QIODevice::WriteOnly) || file.write(sim::HexRecord::sampleImage(kRecords)) < 0)
+        throw std::runtime_error("cannot write the firmware file");
+    file.close();
+
+    auto run = [&](const QString &name, const QStringList &more) {
+        std::vector<std::unique_ptr<ControllerSimulator>> sims;
+        for (int i = 0; i < kSlots; ++i) {
+            SimulatorConfig config;
+            config.version = "1.28";
+            config.caretDelayMs = 300;
+            config.paced = true;
+            config.stayAwake = false;
+            config.fixture.enabled = true;
+            config.fixture.gapMs = kSwapMsecs;
+            config.fixture.boards = boards;
+            sims.push_back(std::make_unique<ControllerSimulator>(config));
+        }
+        return runStation(cli, firmware, folder.filePath(name), sims, kSlots * boards, 0, more);
+    };
+    const StationFigures plain = run(QStringLiteral("plain.sqlite"), {});
+    const StationFigures serial = run(QStringLiteral("serial.sqlite"), {QStringLiteral("--serial"), QStringLiteral("bench@0x0E:4:le")});
+    const double plainPerHour = 3600.0 * plain.passed / plain.wallSeconds;
+    const double serialPerHour = 3600.0 * serial.passed / serial.wallSeconds;
+    const double ratio = plainPerHour > 0 ? serialPerHour / plainPerHour : 0;
+    std::printf("   without: %d boards in %.1f s = %.0f per hour; with serials: %d in %.1f s = %.0f per hour\n",
+                plain.passed, plain.wallSeconds, plainPerHour, serial.passed, serial.wallSeconds, serialPerHour);
+    std::printf("   ratio: %.3f   goal: at least 0.98  -> %s\n", ratio,
+                verdict(plain.exitStatus == 0 && serial.exitStatus == 0 && serial.passed == kSlots * boards && ratio >= 0.98));
+
+    const std::vector<double> takes = allocationTimes(folder.filePath(QStringLiteral("alloc.sqlite")), 200);
+    const double slowest = *std::max_element(takes.begin(), takes.end());
+    std::printf("   allocating one number with its commit on SQLite (200 takes): median %.2f ms, slowest %.2f ms"
+                "   goal: median under 5 ms  -> %s\n",
+                median(takes), slowest, verdict(median(takes) < 5.0));
+}
 
 void benchStation()
 {

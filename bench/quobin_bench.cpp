@@ -662,6 +662,8 @@ int main(int argc, char *argv[])
             quobin::bench::benchSerialPatching();
         if ((others || networkOnly) && !args.contains(QStringLiteral("--skip-network")))
             quobin::bench::benchNetwork(2000);
+        if (others || stationOnly || serialOnly)
+            quobin::bench::benchStationSerials();
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

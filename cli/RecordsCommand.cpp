@@ -16,13 +16,14 @@
 #include <QTimeZone>
 
 #include <cstdio>
+#include <optional>
 
 namespace quobin::cli {
 
 namespace {
 
 const char kUsage[] =
-    "Usage: quobin-cli records [--records TARGET] [--since TIME] [--csv | --json]\n"
+    "Usage: quobin-cli records [--records TARGET] [--since TIME] [--serial N] [--csv | --json]\n"
     "Prints the boards a station recorded, oldest first, then a summary per job and slot:\n"
     "boards, passed, failed by result and first-pass yield. A board is known only by its\n"
     "slot and time, so each attempt counts as a board: the first-pass yield is the passed\n"
@@ -33,6 +34,8 @@ const char kUsage[] =
     "                     $XDG_DATA_HOME/quobin/records.sqlite (~/.local/share/quobin/)\n"
     "  --since TIME       records started at or after TIME: 2026-03-01, 2026-03-01T08:00\n"
     "                     or 2026-03-01T08:00+01:00 (UTC unless an offset is given)\n"
+    "  --serial N         the history of serial number N: every board that was sent it,\n"
+    "                     with its result (a failed board's number goes to the next board)\n"
     "  --csv              the records as CSV for a spreadsheet (a header row, RFC 4180)\n"
     "  --json             one JSON object per record and line, then {\"summary\": [...],\n"
     "                     \"waitingForServer\": N}\n"
@@ -43,6 +46,7 @@ enum class Format { Text, Csv, Json };
 struct RecordsArguments {
     QString target;
     QDateTime since;
+    std::optional<quint64> serial;
     Format format = Format::Text;
 };
 
@@ -63,7 +67,8 @@ RecordsArguments parseArguments(const QStringList &arguments)
     const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("TIME"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({records, since, csv, json});
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("N"));
+    parser.addOptions({records, since, csv, json, serial});
     if (!parser.parse(QStringList{QStringLiteral("records")} + arguments))
         throw UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -79,6 +84,17 @@ RecordsArguments parseArguments(const QStringList &arguments)
         if (!result.since.isValid())
             throw UsageError(QStringLiteral("--since takes an ISO date or date and time, such as 2026-03-01 or "
                                             "2026-03-01T08:00, not '%1'").arg(sinceText));
+    }
+    const QString serialText = singleValue(parser, serial, QStringLiteral("--serial"));
+    if (!serialText.isEmpty()) {
+        // Decimal digits only, as the records show numbers, read without
+        // the locale.
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,20}$"));
+        bool ok = digits.match(serialText).hasMatch();
+        const quint64 number = ok ? serialText.toULongLong(&ok) : 0;
+        if (!ok)
+            throw UsageError(QStringLiteral("--serial takes a serial number in decimal, not '%1'").arg(serialText));
+        result.serial = number;
     }
     result.format = parser.isSet(csv) ? Format::Csv : parser.isSet(json) ? Format::Json : Format::Text;
     return result;
@@ -142,7 +158,15 @@ int RecordsCommand::run(const QStringList &arguments)
             && !QFileInfo::exists(parsed.target))
             throw records::RecordStoreError(QStringLiteral("%1: no such records database").arg(terminalText(parsed.target)));
         const std::unique_ptr<records::RecordStore> store = records::openRecordReader(parsed.target);
-        const QList<records::BoardRecord> list = store->read(parsed.since);
+        QList<records::BoardRecord> list = store->read(parsed.since);
+        if (parsed.serial) {
+            list.removeIf([&](const records::BoardRecord &r) { return r.serial != parsed.serial; });
+            if (list.isEmpty() && parsed.format == Format::Text) {
+                write(QStringLiteral("No board was sent serial number %1.\n").arg(*parsed.serial).toUtf8());
+                std::fflush(stdout);
+                return ExitSuccess;
+            }
+        }
         const QList<records::RecordSummary> summaries = records::summarize(list);
         switch (parsed.format) {
         case Format::Csv:
@@ -153,6 +177,7 @@ int RecordsCommand::run(const QStringList &arguments)
             break;
         case Format::Text:
             write(recordsText(list, summaries).toLocal8Bit());
+            write(seriesText(records::serialUse(list)).toLocal8Bit());
             if (const int waiting = store->waitingForServer(); waiting > 0) {
                 QString line = QStringLiteral("%1 records waiting for the server").arg(waiting);
                 if (const QString problem = store->serverProblem(); !problem.isEmpty())

@@ -53,6 +53,8 @@ QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary
                            .arg(r.linesSent, 6)
                            .arg(r.resends, 7)
                            .arg(terminalText(r.jobFile), terminalText(shortSha(r.jobSha256)));
+        if (r.serial)
+            line += QStringLiteral("  serial %1 %2").arg(terminalText(r.series)).arg(*r.serial);
         if (!r.passed() && !r.message.isEmpty())
             line += QStringLiteral("  ") + terminalText(r.message.simplified());
         text += line + QLatin1Char('\n');
@@ -77,6 +79,37 @@ QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary
     return text;
 }
 
+QString seriesText(const QList<records::SeriesUse> &uses)
+{
+    // The first gaps by name; a long list would drown the terminal.
+    constexpr int kGapsShown = 10;
+    QString text;
+    for (const records::SeriesUse &use : uses) {
+        QString line = QStringLiteral("series %1: %2 passed, serials %3 to %4")
+                           .arg(terminalText(use.series))
+                           .arg(use.passed)
+                           .arg(use.lowest)
+                           .arg(use.highest);
+        if (use.step != 1)
+            line += QStringLiteral(" by %1").arg(use.step);
+        if (use.gaps.isEmpty()) {
+            line += QStringLiteral(", no gaps");
+        } else {
+            QStringList gaps;
+            for (int i = 0; i < use.gaps.size() && i < kGapsShown; ++i) {
+                const records::SerialGap &gap = use.gaps[i];
+                gaps << (gap.count == 1 ? QString::number(gap.first)
+                                        : QStringLiteral("%1-%2").arg(gap.first).arg(gap.last));
+            }
+            if (use.gaps.size() > kGapsShown)
+                gaps << QStringLiteral("...");
+            line += QStringLiteral(", %1 not used (gaps: %2)").arg(use.unused).arg(gaps.join(QStringLiteral(", ")));
+        }
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
 QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<RecordSummary> &summaries,
                             int waitingForServer)
 {
@@ -86,8 +119,27 @@ QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<Recor
     QJsonArray summaryArray;
     for (const RecordSummary &s : summaries)
         summaryArray.append(records::summaryJson(s));
-    const QJsonObject last{{QStringLiteral("summary"), summaryArray},
-                           {QStringLiteral("waitingForServer"), waitingForServer}};
+    QJsonObject last{{QStringLiteral("summary"), summaryArray},
+                     {QStringLiteral("waitingForServer"), waitingForServer}};
+    const QList<records::SeriesUse> uses = records::serialUse(records);
+    if (!uses.isEmpty()) {
+        QJsonArray seriesArray;
+        for (const records::SeriesUse &use : uses) {
+            QJsonArray gaps;
+            for (const records::SerialGap &gap : use.gaps)
+                gaps.append(QJsonObject{{QStringLiteral("first"), QString::number(gap.first)},
+                                        {QStringLiteral("last"), QString::number(gap.last)},
+                                        {QStringLiteral("count"), QString::number(gap.count)}});
+            seriesArray.append(QJsonObject{{QStringLiteral("series"), use.series},
+                                           {QStringLiteral("passed"), use.passed},
+                                           {QStringLiteral("lowest"), QString::number(use.lowest)},
+                                           {QStringLiteral("highest"), QString::number(use.highest)},
+                                           {QStringLiteral("step"), QString::number(use.step)},
+                                           {QStringLiteral("unused"), QString::number(use.unused)},
+                                           {QStringLiteral("gaps"), gaps}});
+        }
+        last.insert(QStringLiteral("series"), seriesArray);
+    }
     lines += QJsonDocument(last).toJson(QJsonDocument::Compact) + '\n';
     return lines;
 }

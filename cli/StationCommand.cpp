@@ -18,6 +18,11 @@
 #include "Station.h"
 #include "StationJob.h"
 #include "StationPrinter.h"
+#include "StationSerials.h"
+#include "SerialPlace.h"
+#include "SerialPool.h"
+#include "SerialSources.h"
+#include "SerialSpec.h"
 #include "UploadArguments.h"
 
 #include <QCommandLineParser>
@@ -37,7 +42,8 @@ namespace {
 
 const char kUsage[] =
     "Usage: quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue]\n"
-    "                          [--records TARGET] [--station NAME] [--log-dir DIR] [--json] FILE\n"
+    "                          [--records TARGET] [--station NAME] [--log-dir DIR]\n"
+    "                          [--serial SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]] [--json] FILE\n"
     "Flashes FILE into board after board on every slot at once, and records each board.\n"
     "  --slot PORT        \"Com 3\", \"com3\", \"3\", a device path or a /dev/serial/by-id/ path;\n"
     "                     repeat it for more slots. A missing device is waited for.\n"
@@ -47,9 +53,17 @@ const char kUsage[] =
     "                     $XDG_DATA_HOME/quobin/records.sqlite)\n"
     "  --station NAME     the station's name in the records (default: the host name)\n"
     "  --log-dir DIR      one byte log per board in DIR\n"
+    "  --serial SPEC      write a serial number into every board's image: SERIES names the\n"
+    "                     counter, ADDRESS (0x hex or decimal) is where the image's records\n"
+    "                     put it, WIDTH its bytes (digits for ascii), ENCODING le, be or\n"
+    "                     ascii; FIRST (1) and STEP (1) count it, e.g. pump@0x0800F000:4:le.\n"
+    "                     Numbers come from the records: a number is spent when its board\n"
+    "                     passes, a failed board's number goes to the next board, none is\n"
+    "                     given twice, and the series never wraps around at its width\n"
     "  --json             one JSON object per line on stdout, each with \"slot\"\n"
     "Exit status: 0 after --count good boards, 1 the station cannot go on (no slot's device\n"
-    "can be opened, or the records cannot be written), 2 bad usage, file or TARGET,\n"
+    "can be opened, the records cannot be written, the series has no number left), 2 bad\n"
+    "usage, file, TARGET or serial place,\n"
     "130 cancelled (Ctrl-C or SIGTERM).\n";
 
 void complain(const QString &text)
@@ -113,7 +127,8 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
     const QCommandLineOption stationName(QStringLiteral("station"), {}, QStringLiteral("NAME"));
     const QCommandLineOption logDir(QStringLiteral("log-dir"), {}, QStringLiteral("DIR"));
     const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({slot, count, onError, records, stationName, logDir, json});
+    const QCommandLineOption serial(QStringLiteral("serial"), {}, QStringLiteral("SPEC"));
+    parser.addOptions({slot, count, onError, records, stationName, logDir, json, serial});
     if (!parser.parse(QStringList{QStringLiteral("station")} + arguments))
         throw UsageError(parser.errorText());
 
@@ -124,7 +139,7 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
                                          : QStringLiteral("one firmware FILE only, not %1").arg(files.size()));
     result.firmwarePath = QFileInfo(files.first()).absoluteFilePath();
 
-    for (const QCommandLineOption &single : {count, onError, records, stationName, logDir}) {
+    for (const QCommandLineOption &single : {count, onError, records, stationName, logDir, serial}) {
         if (parser.values(single).size() > 1)
             throw UsageError(QStringLiteral("--%1 is given more than once").arg(single.names().first()));
     }
@@ -149,6 +164,9 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
     if (parser.isSet(logDir) && result.logDir.isEmpty())
         throw UsageError(QStringLiteral("--log-dir needs a DIR"));
     result.json = parser.isSet(json);
+    result.serialSpec = parser.value(serial);
+    if (parser.isSet(serial) && result.serialSpec.isEmpty())
+        throw UsageError(QStringLiteral("--serial needs a SPEC"));
 
     const QStringList named = parser.values(slot);
     if (named.isEmpty())
@@ -182,10 +200,28 @@ int StationCommand::run(const QStringList &arguments)
     std::unique_ptr<records::RecordStore> store;
     std::unique_ptr<BoardLogFiles> logs;
     std::optional<station::StationJob> job;
+    std::optional<SerialSpec> serialSpec;
+    std::optional<SerialPlace> serialPlace;
+    records::SerialSource serialSource;
+    std::unique_ptr<records::SerialPool> serialPool;
+    std::optional<station::StationSerials> serials;
     try {
         parsed = StationArguments::parse(arguments, m_context);
         warnOfPasswordArgument(QStringLiteral("station"), parsed.recordsTarget);
         job.emplace(readJob(parsed.firmwarePath));
+        // The serial's place is found before any port is opened: an image
+        // without room for it is refused here.
+        if (!parsed.serialSpec.isEmpty()) {
+            try {
+                serialSpec = SerialSpec::parse(parsed.serialSpec);
+                serialPlace = SerialPlace::find(*job->image(), serialSpec->address, serialSpec->width);
+            } catch (const SerialSpecError &error) {
+                throw UsageError(QStringLiteral("--serial %1: %2").arg(parsed.serialSpec, QString::fromStdString(error.what())));
+            } catch (const SerialPlaceError &error) {
+                throw UsageError(QStringLiteral("--serial %1: %2: %3")
+                                     .arg(parsed.serialSpec, job->fileName(), QString::fromStdString(error.what())));
+            }
+        }
         if (!parsed.logDir.isEmpty())
             logs = std::make_unique<BoardLogFiles>(parsed.logDir);
         try {
@@ -200,6 +236,24 @@ int StationCommand::run(const QStringList &arguments)
     } catch (const std::exception &error) {
         complain(QString::fromStdString(error.what()));
         return ExitUsage;
+    }
+
+    if (serialSpec) {
+        const records::SeriesRule rule{serialSpec->series, serialSpec->first, serialSpec->step, serialSpec->largest()};
+        try {
+            serialSource = records::openSerialSource(parsed.recordsTarget, rule);
+            serialPool = std::make_unique<records::SerialPool>(*serialSource.counter, rule, serialSource.sizes);
+            // Before the first board: the series must have a number left.
+            serialPool->prepare();
+        } catch (const records::SerialsRunOut &error) {
+            complain(QString::fromStdString(error.what()));
+            return ExitFailed;
+        } catch (const records::RecordStoreError &error) {
+            complain(QStringLiteral("the serial numbers cannot be taken from %1: %2")
+                         .arg(store->describe(), error.reason()));
+            return ExitFailed;
+        }
+        serials.emplace(station::StationSerials{*serialSpec, *serialPlace, *serialPool});
     }
 
     QStringList labels;
@@ -223,6 +277,10 @@ int StationCommand::run(const QStringList &arguments)
     setup.policy = parsed.policy;
     setup.stationName = parsed.stationName;
     setup.quobinVersion = QStringLiteral("%1.%2").arg(QUOBIN_VERSION_MAJOR).arg(QUOBIN_VERSION_MINOR);
+    if (serials) {
+        setup.serials = &*serials;
+        printer.setSeries(serialSpec->series, serialPool->next());
+    }
     const station::PortFactory openPort = [](const QString &device) { return makeSerialPortOn(device); };
 
     const CancelSignal cancel;

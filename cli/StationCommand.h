@@ -19,6 +19,7 @@ struct StationArguments {
     QString logDir;
     bool json = false;
     QString firmwarePath;
+    QString serialSpec; // SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], empty for none
 
     // Throws UsageError.
     static StationArguments parse(const QStringList &arguments, const CliContext &context);

@@ -47,6 +47,16 @@ double rounded(double value, int decimals)
     return std::round(value * scale) / scale;
 }
 
+// As the records write it: a number, or text past 2^53 so that no digit is lost.
+QJsonValue serialJson(const std::optional<quint64> &serial)
+{
+    if (!serial)
+        return QJsonValue::Null;
+    if (*serial <= (quint64(1) << 53))
+        return double(*serial);
+    return QString::number(*serial);
+}
+
 } // namespace
 
 StationPrinter::StationPrinter(Mode mode, QStringList slotLabels, QString jobFile, QString jobSha256,
@@ -135,6 +145,8 @@ void StationPrinter::recorded(int slot, const records::BoardRecord &record, cons
     if (m_mode == Mode::Plain) {
         QString text = line.label + QStringLiteral(": ") + (record.passed() ? QStringLiteral("PASS") : QStringLiteral("FAIL"))
             + QLatin1Char(' ') + record.result;
+        if (record.serial)
+            text += QStringLiteral(" serial %1").arg(*record.serial);
         if (!record.message.isEmpty())
             text += QStringLiteral(": ") + record.message;
         writeLine(text + QStringLiteral("  (") + header(counts) + QLatin1Char(')'));
@@ -181,6 +193,33 @@ void StationPrinter::tick(const StationCounts &counts)
         redraw(counts);
 }
 
+void StationPrinter::setSeries(const QString &series, std::optional<quint64> next)
+{
+    std::lock_guard lock(m_mutex);
+    m_series = series;
+    m_nextSerial = next;
+}
+
+void StationPrinter::serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last)
+{
+    std::lock_guard lock(m_mutex);
+    SlotLine &line = m_slots[slot];
+    line.serial = inProgress;
+    line.lastSerial = last;
+    if (m_mode == Mode::Json) {
+        json(slot, QStringLiteral("serial"),
+             {{QStringLiteral("series"), m_series},
+              {QStringLiteral("serial"), serialJson(inProgress)},
+              {QStringLiteral("last"), serialJson(last)}});
+    }
+}
+
+void StationPrinter::nextSerial(std::optional<quint64> number)
+{
+    std::lock_guard lock(m_mutex);
+    m_nextSerial = number;
+}
+
 void StationPrinter::summary(const StationCounts &counts, const QString &end)
 {
     std::lock_guard lock(m_mutex);
@@ -225,6 +264,9 @@ QString StationPrinter::header(const StationCounts &counts) const
         text += QStringLiteral("  no response %1").arg(counts.noResponse);
     if (m_recordsWaiting > 0)
         text += QStringLiteral("  %1 records waiting for the server").arg(m_recordsWaiting);
+    if (!m_series.isEmpty())
+        text += QStringLiteral("  next serial %1 %2").arg(m_series,
+                                                         m_nextSerial ? QString::number(*m_nextSerial) : QStringLiteral("-"));
     return text;
 }
 
@@ -250,11 +292,17 @@ QString StationPrinter::liveLine(const SlotLine &line) const
         state = line.text;
         break;
     }
-    return QStringLiteral("%1  %2  %3  passed %4  failed %5")
-        .arg(line.label.leftJustified(m_labelWidth), line.adapter.leftJustified(m_adapterWidth),
-             state.left(60).leftJustified(60))
-        .arg(line.passed)
-        .arg(line.failed);
+    QString text = QStringLiteral("%1  %2  %3  passed %4  failed %5")
+                       .arg(line.label.leftJustified(m_labelWidth), line.adapter.leftJustified(m_adapterWidth),
+                            state.left(60).leftJustified(60))
+                       .arg(line.passed)
+                       .arg(line.failed);
+    if (!m_series.isEmpty()) {
+        text += QStringLiteral("  serial %1  last %2")
+                    .arg(line.serial ? QString::number(*line.serial) : QStringLiteral("-"),
+                         line.lastSerial ? QString::number(*line.lastSerial) : QStringLiteral("-"));
+    }
+    return text;
 }
 
 void StationPrinter::redraw(const StationCounts &counts)

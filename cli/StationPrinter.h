@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 namespace quobin::cli {
 
@@ -38,6 +39,11 @@ public:
     void warning(const QString &text) override;
     void recordsWaiting(int count) override;
     void tick(const station::StationCounts &counts) override;
+    void serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last) override;
+    void nextSerial(std::optional<quint64> number) override;
+
+    // A run with serial numbers: the series, and its next number for the header.
+    void setSeries(const QString &series, std::optional<quint64> next);
 
     // The end of the run: the counts, and why it ended.
     void summary(const station::StationCounts &counts, const QString &end);
@@ -53,6 +59,8 @@ private:
         int total = 0;
         int passed = 0;
         int failed = 0;
+        std::optional<quint64> serial;     // the board in progress
+        std::optional<quint64> lastSerial; // the slot's last good board
     };
 
     QString header(const station::StationCounts &counts) const;
@@ -73,6 +81,8 @@ private:
     int m_linesDrawn = 0;
     int m_labelWidth = 4;
     int m_adapterWidth = 0;
+    QString m_series;
+    std::optional<quint64> m_nextSerial;
 };
 
 } // namespace quobin::cli

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUuid>
 
+#include <optional>
+
 namespace quobin::records {
 
 // A y/N question that an upload asked, and the answer the station gave.
@@ -39,6 +41,8 @@ struct BoardRecord {
     QList<RecordedQuestion> questions;
     QString quobinVersion;
     QString logPath;            // the board's byte log, empty without one
+    QString series;             // the serial number's series, empty without serials
+    std::optional<quint64> serial; // the number written into this board's image
 
     bool passed() const { return result == QLatin1String("success"); }
     // Stopped by the operator: neither a pass nor a failure of the board.

@@ -8,6 +8,21 @@
 
 namespace quobin::records {
 
+namespace {
+
+// A JSON number is a double: a serial past 2^53 is written as text, so that
+// no digit is lost.
+QJsonValue serialJson(const std::optional<quint64> &serial)
+{
+    if (!serial)
+        return QJsonValue::Null;
+    if (*serial <= (quint64(1) << 53))
+        return double(*serial);
+    return QString::number(*serial);
+}
+
+} // namespace
+
 QJsonObject recordJson(const BoardRecord &r)
 {
     QJsonArray questions;
@@ -38,6 +53,8 @@ QJsonObject recordJson(const BoardRecord &r)
         {QStringLiteral("questions"), questions},
         {QStringLiteral("quobinVersion"), r.quobinVersion},
         {QStringLiteral("logPath"), r.logPath},
+        {QStringLiteral("series"), r.series},
+        {QStringLiteral("serial"), serialJson(r.serial)},
     };
 }
 

@@ -21,13 +21,19 @@ const char kRecordColumnDefinitions[] =
     " seconds DOUBLE PRECISION NOT NULL, bootloader_version DOUBLE PRECISION NOT NULL,"
     " result TEXT NOT NULL, message TEXT NOT NULL, detail TEXT NOT NULL,"
     " lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
-    " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL";
+    " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, series TEXT NOT NULL DEFAULT '', serial BIGINT";
 
 const char kRecordColumns[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path";
-constexpr int kRecordColumnCount = 20;
+    " quobin_version, log_path, series, serial";
+constexpr int kRecordColumnCount = 22;
+// What a reader selects from a database of schema version 1, which had no
+// serial numbers: the same columns, the last two empty.
+const char kRecordColumnsVersion1[] =
+    "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
+    " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
+    " quobin_version, log_path, '' AS series, NULL AS serial";
 
 QString placeholders(int count)
 {
@@ -105,7 +111,8 @@ void bindRecord(QSqlQuery &query, const BoardRecord &r)
         text(r.usbSerial), text(r.byIdName), text(r.jobSha256), text(r.jobFile),
         timeText(r.started), timeText(r.ended), r.seconds, double(r.bootloaderVersion),
         text(r.result), text(r.message), text(r.detail), r.linesSent, r.resends,
-        questionsText(r.questions), text(r.quobinVersion), text(r.logPath)};
+        questionsText(r.questions), text(r.quobinVersion), text(r.logPath), text(r.series),
+        r.serial ? QVariant(qint64(*r.serial)) : QVariant(QMetaType(QMetaType::LongLong))};
     for (const QVariant &value : values)
         query.addBindValue(value);
 }
@@ -135,6 +142,9 @@ BoardRecord recordAt(const QSqlQuery &q, int first)
     r.questions = questionsFrom(at(17).toString());
     r.quobinVersion = at(18).toString();
     r.logPath = at(19).toString();
+    r.series = at(20).toString();
+    if (!at(21).isNull())
+        r.serial = quint64(at(21).toLongLong());
     return r;
 }
 
@@ -147,6 +157,58 @@ int versionOf(QSqlDatabase &db)
     return found.value(0).toInt();
 }
 
+// The tables and indexes of serial numbers: a counter per series, the
+// numbers below it that stations gave back unused (handed out first), and at
+// most one passed board per number of a series.
+void createSerialTables(QSqlDatabase &db, const QString &what, const QString &where)
+{
+    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS serial_counters"
+                               " (series VARCHAR(64) NOT NULL PRIMARY KEY, next_serial BIGINT NOT NULL)"),
+            what, where);
+    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS serial_returned"
+                               " (series VARCHAR(64) NOT NULL, serial BIGINT NOT NULL, PRIMARY KEY (series, serial))"),
+            what, where);
+    execute(db, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS board_records_passed_serial"
+                               " ON board_records (series, serial) WHERE result = 'success' AND serial IS NOT NULL"),
+            what, where);
+    execute(db, QStringLiteral("CREATE INDEX IF NOT EXISTS board_records_serial ON board_records (serial)"),
+            what, where);
+}
+
+// Version 1 to 2: records gain their series and serial. All of it in one
+// transaction, so that a failure leaves the database at version 1 as it was.
+void upgradeFrom1(QSqlDatabase &db, const QString &where)
+{
+    const QString what = QStringLiteral("Cannot upgrade the records database from schema version 1 to %1:")
+                             .arg(version);
+    if (!db.transaction())
+        fail(what, where, db.lastError());
+    try {
+        execute(db, QStringLiteral("ALTER TABLE board_records ADD COLUMN series TEXT NOT NULL DEFAULT ''"),
+                what, where);
+        execute(db, QStringLiteral("ALTER TABLE board_records ADD COLUMN serial BIGINT"), what, where);
+        if (db.tables().contains(QStringLiteral("server_spool"))) {
+            execute(db, QStringLiteral("ALTER TABLE server_spool ADD COLUMN series TEXT NOT NULL DEFAULT ''"),
+                    what, where);
+            execute(db, QStringLiteral("ALTER TABLE server_spool ADD COLUMN serial BIGINT"), what, where);
+        }
+        createSerialTables(db, what, where);
+        // Only the database that is still at 1 moves: another station may
+        // have upgraded it meanwhile, and then this transaction fails above.
+        execute(db, QStringLiteral("UPDATE quobin_schema SET version = %1 WHERE name = 'records' AND version = 1")
+                        .arg(version),
+                what, where);
+        if (!db.commit())
+            fail(what, where, db.lastError());
+    } catch (const RecordStoreError &error) {
+        db.rollback();
+        // The message says how: the tables are altered by a user that may.
+        throw RecordStoreError(error.reason()
+                               + QStringLiteral("; nothing was changed. Start a station once as a user that may"
+                                                " alter its tables (such as their owner) to upgrade it in place"));
+    }
+}
+
 void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
 {
     const QString what = QStringLiteral("Cannot set up the records database");
@@ -155,10 +217,12 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
         throw NewerSchemaError(QStringLiteral("The records database %1 has schema version %2, newer than "
                                               "this Quobin knows (%3): use a newer Quobin")
                                    .arg(where).arg(found).arg(version));
+    if (found == 1)
+        upgradeFrom1(db, where);
     // A server's tables may have been made by an administrator, for users
     // that may insert and select but not create: a complete schema is left
     // as it is.
-    if (found < version) {
+    if (found == 0) {
         execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS quobin_schema"
                                    " (name VARCHAR(32) NOT NULL PRIMARY KEY, version INTEGER NOT NULL)"),
                 what, where);
@@ -167,6 +231,7 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
                 what, where);
         execute(db, QStringLiteral("CREATE INDEX IF NOT EXISTS board_records_started ON board_records (started)"),
                 what, where);
+        createSerialTables(db, what, where);
         execute(db, QStringLiteral("INSERT INTO quobin_schema (name, version) VALUES ('records', %1)"
                                    " ON CONFLICT (name) DO NOTHING").arg(version),
                 what, where);
@@ -185,7 +250,7 @@ void quietServer(QSqlDatabase &db)
     QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
 }
 
-void requireRecords(QSqlDatabase &db, const QString &where)
+int requireRecords(QSqlDatabase &db, const QString &where)
 {
     const int found = versionOf(db);
     if (found == 0) {
@@ -202,6 +267,7 @@ void requireRecords(QSqlDatabase &db, const QString &where)
         throw NewerSchemaError(QStringLiteral("The records database %1 has schema version %2, newer than "
                                               "this Quobin knows (%3): use a newer Quobin")
                                    .arg(where).arg(found).arg(version));
+    return found;
 }
 
 void ensure(QSqlDatabase &db, const QString &where, bool withSpool)
@@ -231,9 +297,10 @@ void insert(QSqlDatabase &db, const BoardRecord &record, const QString &where)
     execute(query, QStringLiteral("Cannot write the record into"), where);
 }
 
-QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QString &where)
+QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QString &where, int schemaVersion)
 {
-    QString sql = QStringLiteral("SELECT %1 FROM board_records").arg(QLatin1String(kRecordColumns));
+    const char *columns = schemaVersion == 1 ? kRecordColumnsVersion1 : kRecordColumns;
+    QString sql = QStringLiteral("SELECT %1 FROM board_records").arg(QLatin1String(columns));
     if (since.isValid())
         sql += QStringLiteral(" WHERE started >= ?");
     sql += QStringLiteral(" ORDER BY started, ended, id");

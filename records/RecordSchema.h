@@ -25,7 +25,8 @@ public:
     using RecordStoreError::RecordStoreError;
 };
 
-constexpr int version = 1;
+// 2: records carry their series and serial; counters of serial numbers.
+constexpr int version = 2;
 
 // Quiets a PostgreSQL connection's notices ("relation already exists"),
 // which libpq would print on the operator's terminal.
@@ -37,14 +38,17 @@ void ensure(QSqlDatabase &db, const QString &where, bool withSpool);
 
 // For a reader: throws RecordStoreError when the database holds no Quobin
 // records (no schema of its own), NewerSchemaError when a newer Quobin made
-// it. Makes nothing.
-void requireRecords(QSqlDatabase &db, const QString &where);
+// it. Makes nothing. Returns the database's schema version, which may be an
+// older one: select() reads that too.
+int requireRecords(QSqlDatabase &db, const QString &where);
 
 // Adds the record unless one with its id is there already, so that a
 // resend is harmless.
 void insert(QSqlDatabase &db, const BoardRecord &record, const QString &where);
 // Records that started at or after since (all when null), oldest first.
-QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QString &where);
+// schemaVersion: the database's, when a reader found an older one.
+QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QString &where,
+                          int schemaVersion = version);
 // Up to limit records that match filter, newest first, after skipping offset.
 QList<BoardRecord> selectPage(QSqlDatabase &db, const RecordFilter &filter, int offset, int limit,
                               const QString &where);

@@ -38,8 +38,8 @@ QList<BoardRecord> readOnce(const QString &path, const QDateTime &since, bool im
                           .arg(path, schema::reasonOf(db.lastError()));
         } else {
             try {
-                schema::requireRecords(db, path);
-                records = schema::select(db, since, path);
+                const int found = schema::requireRecords(db, path);
+                records = schema::select(db, since, path, found);
             } catch (const RecordStoreError &error) {
                 problem = error.reason();
             }

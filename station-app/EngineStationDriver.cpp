@@ -8,6 +8,9 @@
 #include "RecordStore.h"
 #include "Station.h"
 #include "StationJob.h"
+#include "SerialPlace.h"
+#include "SerialSpec.h"
+#include "StationSerials.h"
 #include "StationWindow.h"
 
 #include <QFileInfo>
@@ -80,7 +83,10 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
         throw std::runtime_error(QStringLiteral("The job file cannot be read: %1").arg(QString::fromStdString(e.what())).toStdString());
     }
 
+    prepareSerials(setup);
+
     station::StationSetup stationSetup;
+    stationSetup.serials = m_serials.get();
     for (const QString &port : setup.ports)
         stationSetup.slotAddresses.append(slotAddressFor(port, m_linkFolders));
     stationSetup.stationName = setup.stationName.isEmpty() ? QSysInfo::machineHostName() : setup.stationName;
@@ -103,6 +109,11 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
         m_totals = RunTotals{};
         m_totals.jobName = m_job->fileName();
         m_totals.jobSha256 = m_job->sha256();
+        if (m_serials) {
+            const std::optional<quint64> next = m_serialPool->next();
+            m_totals.nextSerial = m_serials->spec.series + QLatin1Char(' ')
+                + (next ? QString::number(*next) : QStringLiteral("-"));
+        }
     }
     m_cancel = false;
     m_thread.reset(QThread::create([this, stationSetup, &store] {
@@ -111,6 +122,60 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
         emit ended(end == station::Station::End::Failed ? station.failure() : QString());
     }));
     m_thread->start();
+}
+
+void EngineStationDriver::prepareSerials(const StationSetup &setup)
+{
+    m_serials.reset();
+    m_serialPool.reset();
+    m_serialSource = {};
+    if (setup.serialSpec.isEmpty())
+        return;
+    const auto refuse = [&](const QString &why) {
+        throw std::runtime_error(QStringLiteral("Serial numbers %1: %2").arg(setup.serialSpec, why).toStdString());
+    };
+    std::optional<SerialSpec> spec;
+    std::optional<SerialPlace> place;
+    try {
+        spec = SerialSpec::parse(setup.serialSpec);
+        place = SerialPlace::find(*m_job->image(), spec->address, spec->width);
+    } catch (const SerialSpecError &e) {
+        refuse(QString::fromStdString(e.what()));
+    } catch (const SerialPlaceError &e) {
+        refuse(QString::fromStdString(e.what()));
+    }
+    const records::SeriesRule rule{spec->series, spec->first, spec->step, spec->largest()};
+    try {
+        m_serialSource = records::openSerialSource(setup.recordsTarget, rule);
+        m_serialPool = std::make_unique<records::SerialPool>(*m_serialSource.counter, rule, m_serialSource.sizes);
+        m_serialPool->prepare();
+    } catch (const records::SerialsRunOut &e) {
+        refuse(QString::fromStdString(e.what()));
+    } catch (const records::RecordStoreError &e) {
+        refuse(e.reason());
+    }
+    m_serials.reset(new station::StationSerials{*spec, *place, *m_serialPool});
+}
+
+void EngineStationDriver::serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last)
+{
+    QMutexLocker lock(&m_mutex);
+    if (slot < 0 || slot >= m_views.size())
+        return;
+    SlotView &view = m_views[slot];
+    view.serial = inProgress ? QString::number(*inProgress) : QString();
+    view.lastSerial = last ? QString::number(*last) : QString();
+    emit slotChanged(slot, view);
+}
+
+void EngineStationDriver::nextSerial(std::optional<quint64> number)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_serials)
+        return;
+    m_totals.nextSerial = m_serials->spec.series + QLatin1Char(' ')
+        + (number ? QString::number(*number) : QStringLiteral("-"));
+    emit totalsChanged(m_totals);
 }
 
 void EngineStationDriver::requestStop()

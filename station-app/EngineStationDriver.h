@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SerialSources.h"
 #include "Slot.h"
 #include "StationDriver.h"
 #include "StationObserver.h"
@@ -15,6 +16,10 @@
 class QThread;
 
 namespace quobin {
+
+namespace station {
+struct StationSerials;
+}
 
 namespace station {
 class StationJob;
@@ -51,6 +56,11 @@ private:
     void warning(const QString &text) override;
     void recordsWaiting(int count) override;
     void tick(const station::StationCounts &counts) override;
+    void serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last) override;
+    void nextSerial(std::optional<quint64> number) override;
+    // The serial numbers of a set-up that asks for them; throws
+    // std::runtime_error with the operator's message.
+    void prepareSerials(const StationSetup &setup);
 
     void publishTotals(const station::StationCounts &counts);
 
@@ -60,6 +70,10 @@ private:
     std::atomic<bool> m_cancel{false};
     std::unique_ptr<QThread> m_thread;
     std::unique_ptr<station::StationJob> m_job;
+    // In this order: each uses the one before.
+    records::SerialSource m_serialSource;
+    std::unique_ptr<records::SerialPool> m_serialPool;
+    std::unique_ptr<station::StationSerials> m_serials;
 
     mutable QMutex m_mutex;  // guards what follows
     QList<SlotView> m_views;

@@ -32,7 +32,8 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
       m_slotList(new SlotChecklist(this)),
       m_refresh(new QPushButton(QStringLiteral("Re&fresh"), this)),
       m_recordsEdit(new QLineEdit(this)),
-      m_stationEdit(new QLineEdit(this))
+      m_stationEdit(new QLineEdit(this)),
+      m_serialEdit(new QLineEdit(this))
 {
     auto *jobLabel = new QLabel(QStringLiteral("&Job file:"), this);
     jobLabel->setBuddy(m_jobEdit);
@@ -52,6 +53,13 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
     stationLabel->setBuddy(m_stationEdit);
     m_stationEdit->setPlaceholderText(QStringLiteral("this computer's name"));
 
+    auto *serialLabel = new QLabel(QStringLiteral("Serial nu&mbers:"), this);
+    serialLabel->setBuddy(m_serialEdit);
+    m_serialEdit->setObjectName(QStringLiteral("serialSpec"));
+    m_serialEdit->setPlaceholderText(QStringLiteral("none, or SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]"));
+    m_serialEdit->setToolTip(QStringLiteral("A serial number written into every board, e.g. pump@0x0800F000:4:le\n"
+                                            "ENCODING: le or be (binary), ascii (decimal digits); FIRST and STEP are 1 unless given"));
+
     auto *grid = new QGridLayout(this);
     grid->addWidget(jobLabel, 0, 0);
     grid->addWidget(m_jobEdit, 0, 1);
@@ -65,6 +73,8 @@ SetupPanel::SetupPanel(FileDialog &fileDialog, std::function<QList<SlotCandidate
     grid->addWidget(m_recordsEdit, 4, 1, 1, 2);
     grid->addWidget(stationLabel, 5, 0);
     grid->addWidget(m_stationEdit, 5, 1, 1, 2);
+    grid->addWidget(serialLabel, 6, 0);
+    grid->addWidget(m_serialEdit, 6, 1, 1, 2);
     grid->setRowStretch(3, 1);
     grid->setColumnStretch(1, 1);
 
@@ -86,6 +96,7 @@ void SetupPanel::setSetup(const StationSetup &setup)
     m_jobEdit->setText(setup.jobPath);
     m_recordsEdit->setText(setup.recordsTarget);
     m_stationEdit->setText(setup.stationName);
+    m_serialEdit->setText(setup.serialSpec);
     listSlots(setup.ports);
     checkJob();
 }
@@ -97,6 +108,7 @@ StationSetup SetupPanel::setup() const
     setup.ports = tickedPorts();
     setup.recordsTarget = m_recordsEdit->text().trimmed();
     setup.stationName = m_stationEdit->text().trimmed();
+    setup.serialSpec = m_serialEdit->text().trimmed();
     return setup;
 }
 
@@ -104,7 +116,8 @@ void SetupPanel::setLocked(bool locked)
 {
     for (QWidget *control : {static_cast<QWidget *>(m_jobEdit), static_cast<QWidget *>(m_browse),
                              static_cast<QWidget *>(m_slotList), static_cast<QWidget *>(m_refresh),
-                             static_cast<QWidget *>(m_recordsEdit), static_cast<QWidget *>(m_stationEdit)})
+                             static_cast<QWidget *>(m_recordsEdit), static_cast<QWidget *>(m_stationEdit),
+                             static_cast<QWidget *>(m_serialEdit)})
         control->setEnabled(!locked);
 }
 
@@ -120,7 +133,7 @@ void SetupPanel::orderTabs()
     QList<QWidget *> order{m_jobEdit, m_browse};
     for (int i = 0; i < m_slotList->count(); ++i)
         order << m_slotList->box(i);
-    order << m_refresh << m_recordsEdit << m_stationEdit;
+    order << m_refresh << m_recordsEdit << m_stationEdit << m_serialEdit;
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }

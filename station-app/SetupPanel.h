@@ -73,6 +73,7 @@ private:
     SlotChecklist *m_slotList;
     QPushButton *m_refresh;
     QLineEdit *m_recordsEdit;
+    QLineEdit *m_serialEdit;
     QLineEdit *m_stationEdit;
 };
 

@@ -108,7 +108,10 @@ void SlotTile::setSlot(const SlotView &slot)
     m_progress->setValue(slot.percent);
     m_timeLeft->setVisible(flashing);
     m_timeLeft->setText(timeLeftText(slot.secondsLeft));
-    m_counts->setText(QStringLiteral("Passed %1   Failed %2").arg(slot.passed).arg(slot.failed));
+    QString counts = QStringLiteral("Passed %1   Failed %2").arg(slot.passed).arg(slot.failed);
+    if (const QString serial = serialText(slot); !serial.isEmpty())
+        counts += QLatin1Char('\n') + serial;
+    m_counts->setText(counts);
 
     const StateColours colours = stateColours(slot.state);
     QPalette palette = this->palette();

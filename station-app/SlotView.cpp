@@ -61,6 +61,15 @@ QString jobHeaderText(const RunTotals &totals)
     return totals.jobName + QStringLiteral("  ") + totals.jobSha256.left(12);
 }
 
+QString serialText(const SlotView &slot)
+{
+    if (slot.serial.isEmpty() && slot.lastSerial.isEmpty())
+        return {};
+    return QStringLiteral("Serial %1   Last %2")
+        .arg(slot.serial.isEmpty() ? QStringLiteral("-") : slot.serial,
+             slot.lastSerial.isEmpty() ? QStringLiteral("-") : slot.lastSerial);
+}
+
 QString totalsText(const RunTotals &totals)
 {
     const double yield = totals.firstPassYield;
@@ -72,6 +81,8 @@ QString totalsText(const RunTotals &totals)
                        .arg(QString::number(totals.boardsPerHour, 'f', 0));
     if (totals.noResponse > 0)
         text += QStringLiteral("   No response %1").arg(totals.noResponse);
+    if (!totals.nextSerial.isEmpty())
+        text += QStringLiteral("   Next serial ") + totals.nextSerial;
     return text;
 }
 

@@ -26,7 +26,12 @@ struct SlotView {
     QString reason;       // for a failure, in the operator's words
     int passed = 0;
     int failed = 0;
+    QString serial;       // the serial number of the board in progress; empty without
+    QString lastSerial;   // of the slot's last good board
 };
+
+// "Serial 105   Last 104" for a run with serial numbers; empty without.
+QString serialText(const SlotView &slot);
 
 // The state as words: "waiting for a board", "flashing 45 %", "PASS",
 // "FAIL: No answer from the controller". Screen readers read the same text.
@@ -48,6 +53,7 @@ struct RunTotals {
     double boardsPerHour = 0;
     // Boards that said "^" and never answered, counted apart.
     int noResponse = 0;
+    QString nextSerial;  // "pump 106": the series and its next number; empty without serials
 };
 
 // "main.hex  1a2b3c4d5e6f": the job's name and the first 12 hex digits of its SHA-256.

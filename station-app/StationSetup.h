@@ -14,6 +14,7 @@ struct StationSetup {
     QString recordsTarget;  // empty: the default records database
     QString stationName;    // empty: the host name
     bool sound = true;
+    QString serialSpec;     // SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]; empty: no serial numbers
 
     bool operator==(const StationSetup &) const = default;
 };

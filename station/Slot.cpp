@@ -11,6 +11,7 @@
 #include "SerialError.h"
 #include "SerialPort.h"
 #include "StationJob.h"
+#include "StationSerials.h"
 #include "UploadProcedure.h"
 #include "UploadResultName.h"
 
@@ -71,10 +72,20 @@ void Slot::run()
         }
         // Trouble is noted again if this attempt cannot open the port either.
         m_services.control.clearTrouble(m_index);
+        std::optional<quint64> serial;
+        if (m_services.serials) {
+            bool stop = false;
+            serial = takeSerial(stop);
+            if (stop)
+                break;
+            if (!serial)
+                continue;
+        }
         Attempt attempt;
         try {
-            attempt = attemptBoard(device, mainCodeDue);
+            attempt = attemptBoard(device, mainCodeDue, serial);
         } catch (const std::exception &error) {
+            endSerial(serial, false);
             m_services.control.fail(QStringLiteral("the board logs cannot be written: %1")
                                         .arg(QString::fromLocal8Bit(error.what())));
             break;
@@ -83,7 +94,7 @@ void Slot::run()
             m_opened = true;
         if (attempt.started) {
             mainCodeDue = false;
-            record(device, attempt);
+            record(device, attempt, serial);
             if (attempt.outcome.kind == UploadOutcome::Kind::NoResponse) {
                 ++m_noResponses;
                 awaitQuietLine(device);
@@ -92,6 +103,8 @@ void Slot::run()
             }
             continue;
         }
+        // No board came: its number waits for the next.
+        endSerial(serial, false);
         if (ending())
             break;
         // No board came, and nobody asked to stop: the device went away, or
@@ -195,7 +208,7 @@ bool Slot::pause(int msecs)
 
 // One run of the engine: from opening the port to a board's end, or to the
 // end of the wait for one.
-Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand)
+Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand, std::optional<quint64> serialNumber)
 {
     // The window shows the states from here; a state the slot shows next is
     // news again.
@@ -209,6 +222,8 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
         port = &log->port();
         log->note(QStringLiteral("station board on %1 (%2), image %3 SHA-256 %4")
                       .arg(m_address.label, device, m_services.job.path(), m_services.job.sha256()));
+        if (serialNumber)
+            log->note(QStringLiteral("serial number %1 of series %2").arg(*serialNumber).arg(m_services.serials->spec.series));
     }
 
     SlotWindow::Setup setup;
@@ -220,6 +235,10 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
 
     UploadOptions options;
     options.image = m_services.job.image();
+    if (serialNumber) {
+        const StationSerials &serials = *m_services.serials;
+        options.image = serials.place.patched(*options.image, serials.spec.encode(*serialNumber));
+    }
     options.sendMainCodeCommand = sendMainCodeCommand;
     Attempt attempt;
     attempt.outcome = UploadProcedure(window, *port, m_clock, options).run();
@@ -243,7 +262,7 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
 
 // The record is committed before the slot shows the board's result: what
 // the operator saw is in the store, whatever happens next.
-void Slot::record(const QString &device, const Attempt &attempt)
+void Slot::record(const QString &device, const Attempt &attempt, std::optional<quint64> serial)
 {
     if (device != m_describedDevice) {
         // Described once per appearance of the device: listing the adapters
@@ -278,6 +297,10 @@ void Slot::record(const QString &device, const Attempt &attempt)
         record.questions.append({question.lineNumber, question.reason, question.answeredYes});
     record.quobinVersion = m_services.quobinVersion;
     record.logPath = attempt.logPath;
+    if (serial) {
+        record.series = m_services.serials->spec.series;
+        record.serial = serial;
+    }
 
     try {
         m_services.store.commit(record);
@@ -285,8 +308,11 @@ void Slot::record(const QString &device, const Attempt &attempt)
         m_services.control.fail(QStringLiteral("the records cannot be written to %1: %2")
                                     .arg(m_services.store.describe(), error.reason()));
         show(SlotState::Failed, QStringLiteral("not recorded"));
+        // Not recorded as passed: the number is not spent.
+        endSerial(serial, false);
         return;
     }
+    endSerial(serial, record.passed());
     const bool noResponse = attempt.outcome.kind == UploadOutcome::Kind::NoResponse && !cancelled;
     const StationCounts counts = noResponse ? m_services.control.countNoResponse()
                                             : m_services.control.countBoard(record.passed(), cancelled);
@@ -301,6 +327,40 @@ void Slot::record(const QString &device, const Attempt &attempt)
             reason = record.result;
         show(SlotState::Failed, QStringLiteral("FAIL ") + reason);
     }
+}
+
+std::optional<quint64> Slot::takeSerial(bool &stop)
+{
+    records::SerialAllocator &allocator = m_services.serials->allocator;
+    const records::SerialAllocator::Take take = allocator.take();
+    if (take.number) {
+        m_services.observer.serials(m_index, take.number, m_lastSerial);
+        m_services.observer.nextSerial(allocator.next());
+        return take.number;
+    }
+    if (take.runOut) {
+        m_services.control.fail(take.problem);
+        stop = true;
+        return std::nullopt;
+    }
+    show(SlotState::Waiting, take.problem);
+    stop = !pause(kPortRetryMsecs);
+    return std::nullopt;
+}
+
+void Slot::endSerial(std::optional<quint64> serial, bool passed)
+{
+    if (!serial)
+        return;
+    records::SerialAllocator &allocator = m_services.serials->allocator;
+    if (passed) {
+        allocator.passed(*serial);
+        m_lastSerial = serial;
+    } else {
+        allocator.failed(*serial);
+    }
+    m_services.observer.serials(m_index, std::nullopt, m_lastSerial);
+    m_services.observer.nextSerial(allocator.next());
 }
 
 } // namespace quobin::station

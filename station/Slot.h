@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quobin {
 class Clock;
@@ -22,6 +23,7 @@ namespace quobin::station {
 class BoardLogFactory;
 class RunControl;
 class StationJob;
+struct StationSerials;
 
 // A slot as the operator named it, and the path opened for it: a device, or
 // a link to one (a comN link, a /dev/serial/by-id/ name) that is followed
@@ -46,6 +48,7 @@ struct SlotServices {
     ErrorPolicy policy = ErrorPolicy::Stop;
     QString stationName;
     QString quobinVersion;
+    const StationSerials *serials = nullptr; // no serial numbers without
 };
 
 // The board loop on one port: wait for a board's "^", flash it with the
@@ -67,8 +70,12 @@ private:
     void show(SlotState state, const QString &text);
     bool pause(int msecs);
     bool ending() const;
-    Attempt attemptBoard(const QString &device, bool sendMainCodeCommand);
-    void record(const QString &device, const Attempt &attempt);
+    Attempt attemptBoard(const QString &device, bool sendMainCodeCommand, std::optional<quint64> serialNumber);
+    void record(const QString &device, const Attempt &attempt, std::optional<quint64> serial);
+    // The serial number for the next board; nothing while there is none
+    // (the slot has shown why and waited), or when the station ends.
+    std::optional<quint64> takeSerial(bool &stop);
+    void endSerial(std::optional<quint64> serial, bool passed);
     int quietMsecsNeeded() const;
     void awaitQuietLine(const QString &device);
 
@@ -86,6 +93,7 @@ private:
     QString m_describedDevice;
     QString m_usbSerial;
     QString m_byIdName;
+    std::optional<quint64> m_lastSerial;
 };
 
 } // namespace quobin::station

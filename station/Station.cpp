@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "RecordStore.h"
 #include "StationJob.h"
+#include "StationSerials.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -41,6 +42,7 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
     for (int i = 0; i < m_setup.slotAddresses.size(); ++i) {
         SlotServices services{m_job, m_store, m_observer, m_control, m_openPort, m_logs,
                               m_setup.policy, m_setup.stationName, m_setup.quobinVersion};
+        services.serials = m_setup.serials;
         threads.emplace_back(QThread::create([this, i, services] {
             SteadyClock clock;
             Slot(i, m_setup.slotAddresses[i], services, clock).run();
@@ -65,6 +67,8 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
         }
     }
     watch();
+    if (m_setup.serials)
+        m_setup.serials->allocator.finish();
     m_observer.tick(m_control.counts());
 
     if (!m_control.failure().isEmpty())

@@ -17,6 +17,8 @@ struct StationSetup {
     ErrorPolicy policy = ErrorPolicy::Stop;
     QString stationName;
     QString quobinVersion;
+    // Serial numbers for the boards; none without.
+    const StationSerials *serials = nullptr;
 };
 
 // A station: one job, board after board on every slot at once, each board

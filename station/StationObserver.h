@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace quobin::station {
 
 // What a slot is doing, as a front end shows it.
@@ -60,6 +62,14 @@ public:
     // Records kept locally until their server takes them; called when the
     // number changes.
     virtual void recordsWaiting(int count) { Q_UNUSED(count); }
+    // The serial number of the board in progress on slot (none between
+    // boards) and of the slot's last good board.
+    virtual void serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last)
+    {
+        Q_UNUSED(slot); Q_UNUSED(inProgress); Q_UNUSED(last);
+    }
+    // The number the series' next board gets, when known.
+    virtual void nextSerial(std::optional<quint64> number) { Q_UNUSED(number); }
     // A few times a second from the thread that runs the station, for
     // front ends that redraw.
     virtual void tick(const StationCounts &counts) { Q_UNUSED(counts); }

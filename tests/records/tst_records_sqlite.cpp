@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(store->waitingForServer(), 0);
 
         QCOMPARE(sqliteRows(path, QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
-        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("1")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("2")});
     }
 
     void theDefaultFileIsMadeInTheUsersDataFolder()

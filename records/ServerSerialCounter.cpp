@@ -1,0 +1,87 @@
+#include "ServerSerialCounter.h"
+
+#include "RecordSchema.h"
+#include "RecordStore.h"
+#include "SqliteConnection.h"
+
+#include <QSqlError>
+
+namespace quobin::records {
+
+namespace {
+
+// As the records' own link: a server that is away is known within seconds.
+const char kConnectOptions[] =
+    "connect_timeout=3;tcp_user_timeout=5000;keepalives_idle=5;keepalives_interval=2;"
+    "keepalives_count=2;application_name=quobin";
+
+} // namespace
+
+ServerSerialCounter::ServerSerialCounter(const ServerTarget &server, SeriesRule rule)
+    : m_server(server), m_key(server.describe()), m_rule(std::move(rule))
+{
+    m_worker.run([this] {
+        m_connectionName = uniqueConnectionName("serials");
+        m_database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
+        m_database.setHostName(m_server.host);
+        m_database.setPort(m_server.port);
+        m_database.setDatabaseName(m_server.database);
+        m_database.setUserName(m_server.user);
+        m_database.setPassword(m_server.password);
+        const QString own = m_server.connectOptions();
+        m_database.setConnectOptions(QLatin1String(kConnectOptions) + (own.isEmpty() ? QString() : QLatin1Char(';') + own));
+    });
+}
+
+ServerSerialCounter::~ServerSerialCounter()
+{
+    m_worker.run([this] {
+        m_database.close();
+        m_database = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+    });
+}
+
+QSqlDatabase &ServerSerialCounter::open()
+{
+    if (m_database.isOpen())
+        return m_database;
+    if (!m_database.open())
+        throw RecordStoreError(QStringLiteral("Cannot reach the records server %1: %2")
+                                   .arg(m_key, schema::reasonOf(m_database.lastError())));
+    try {
+        schema::quietServer(m_database);
+        schema::ensure(m_database, m_key, false);
+    } catch (const RecordStoreError &) {
+        m_database.close();
+        throw;
+    }
+    return m_database;
+}
+
+template<typename Work>
+auto ServerSerialCounter::onServer(Work &&work)
+{
+    return m_worker.run([&] {
+        try {
+            return work(open());
+        } catch (const RecordStoreError &) {
+            // A server that went away leaves a connection that only fails:
+            // the next call connects afresh.
+            m_database.close();
+            throw;
+        }
+    });
+}
+
+QList<quint64> ServerSerialCounter::take(int count)
+{
+    return onServer([&](QSqlDatabase &db) { return counters::take(db, m_rule, count, m_key); });
+}
+
+void ServerSerialCounter::giveBack(const QList<quint64> &numbers)
+{
+    onServer([&](QSqlDatabase &db) { counters::giveBack(db, m_rule.series, numbers, m_key); });
+}
+
+} // namespace quobin::records

@@ -1,0 +1,600 @@
+// quobin-cli station --serial, the built program, against fixtures played by
+// the built vantor-sim, with the records (and the serial counters) in real
+// SQLite files: what each board received is read back from the simulator's
+// board-N.hex and checked record by record, independently of the patcher.
+
+#include "HexRecord.h"
+#include "PostgresServer.h"
+#include "StationRig.h"
+#include "TempFiles.h"
+
+#include <QCryptographicHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSysInfo>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace quobin;
+using namespace quobin::testing;
+
+namespace {
+
+struct HexLine {
+    int type = -1;
+    quint32 address = 0;
+    QByteArray data;
+    bool sumRight = false;
+};
+
+HexLine readLine(const QByteArray &text)
+{
+    HexLine line;
+    if (!text.startsWith(':'))
+        return line;
+    const QByteArray bytes = QByteArray::fromHex(text.mid(1).trimmed());
+    if (bytes.size() < 5 || bytes.size() != 5 + quint8(bytes[0]))
+        return line;
+    quint8 sum = 0;
+    for (char byte : bytes)
+        sum += quint8(byte);
+    line.sumRight = sum == 0;
+    line.address = (quint8(bytes[1]) << 8) | quint8(bytes[2]);
+    line.type = quint8(bytes[3]);
+    line.data = bytes.mid(4, quint8(bytes[0]));
+    return line;
+}
+
+// The bytes at address .. address + width - 1 that board received, after
+// checking that it received the job's lines with only those bytes changed
+// and every changed line's checksum right. Empty, with *problem set, when
+// it did not. (The job has no extended address records.)
+QByteArray serialBytesIn(const QByteArray &board, const QByteArray &job, quint32 address, int width,
+                         QString *problem)
+{
+    const QList<QByteArray> got = board.split('\n');
+    const QList<QByteArray> sent = job.split('\n');
+    if (got.size() != sent.size()) {
+        *problem = QStringLiteral("%1 lines, the job has %2").arg(got.size()).arg(sent.size());
+        return {};
+    }
+    QByteArray serial(width, '\0');
+    int found = 0;
+    for (int i = 0; i < got.size(); ++i) {
+        const HexLine was = readLine(sent[i]);
+        const HexLine is = readLine(got[i]);
+        if (was.type == 0) {
+            for (int b = 0; b < was.data.size(); ++b) {
+                const quint32 at = was.address + quint32(b);
+                if (at >= address && at < address + quint32(width)) {
+                    serial[int(at - address)] = b < is.data.size() ? is.data[b] : char(0);
+                    ++found;
+                }
+            }
+        }
+        if (got[i] == sent[i])
+            continue;
+        if (got[i].size() != sent[i].size() || !is.sumRight || is.type != 0 || is.address != was.address) {
+            *problem = QStringLiteral("line %1 is %2, was %3").arg(i + 1).arg(QString::fromLatin1(got[i]),
+                                                                          QString::fromLatin1(sent[i]));
+            return {};
+        }
+        for (int b = 0; b < was.data.size(); ++b) {
+            const quint32 at = was.address + quint32(b);
+            if (was.data[b] != is.data[b] && (at < address || at >= address + quint32(width))) {
+                *problem = QStringLiteral("line %1 changed at 0x%2, outside the serial").arg(i + 1).arg(at, 0, 16);
+                return {};
+            }
+        }
+    }
+    if (found != width) {
+        *problem = QStringLiteral("only %1 of the serial's bytes are in the job").arg(found);
+        return {};
+    }
+    return serial;
+}
+
+quint64 littleEndian(const QByteArray &bytes)
+{
+    quint64 value = 0;
+    for (int i = int(bytes.size()) - 1; i >= 0; --i)
+        value = (value << 8) | quint8(bytes[i]);
+    return value;
+}
+
+QList<QJsonObject> ofSlot(const QList<QJsonObject> &records, const QString &slot)
+{
+    QList<QJsonObject> found;
+    for (const QJsonObject &record : records)
+        if (record.value(QStringLiteral("slot")).toString() == slot)
+            found << record;
+    return found;
+}
+
+bool passed(const QJsonObject &record)
+{
+    return record.value(QStringLiteral("result")).toString() == QLatin1String("success");
+}
+
+quint64 serialOf(const QJsonObject &record)
+{
+    return quint64(record.value(QStringLiteral("serial")).toDouble());
+}
+
+// The sample's first two data records hold 0x00..0x0F and 0x10..0x1F: a
+// serial at 0x0E of 4 bytes spans them.
+const QString kSpanning = QStringLiteral("pump@0x0E:4:le:100");
+
+} // namespace
+
+class StationSerialsTest : public QObject {
+    Q_OBJECT
+
+private:
+    TempFiles m_folder;
+    QByteArray m_hex = sim::HexRecord::sampleImage(60);
+    QString m_firmware = m_folder.write(QStringLiteral("image.hex"), m_hex);
+    QString m_database = m_folder.filePath(QStringLiteral("records.sqlite"));
+
+    // Each station keeps its own local records (its spool) in the test's folder.
+    QProcessEnvironment environment(const QString &station = QStringLiteral("data")) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_folder.filePath(station));
+        return env;
+    }
+    QStringList arguments(const QList<SimFixture *> &fixtures, const QStringList &more) const
+    {
+        QStringList list;
+        for (SimFixture *fixture : fixtures)
+            list << QStringLiteral("--slot") << fixture->link();
+        return list + QStringList{QStringLiteral("--json"), QStringLiteral("--records"), m_database} + more
+            + QStringList{m_firmware};
+    }
+    QByteArray recordsOutput(const QStringList &more, int *exitCode = nullptr)
+    {
+        QProcess list;
+        list.setProcessEnvironment(environment());
+        list.start(QStringLiteral(QUOBIN_CLI), QStringList{QStringLiteral("records"), QStringLiteral("--records"), m_database} + more);
+        list.waitForFinished(10000);
+        if (exitCode)
+            *exitCode = list.exitCode();
+        return list.readAllStandardOutput() + list.readAllStandardError();
+    }
+
+    QList<quint64> returnedNumbers(const QString &series)
+    {
+        QList<quint64> numbers;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("returned"));
+            db.setDatabaseName(m_database);
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.prepare(QStringLiteral("SELECT serial FROM serial_returned WHERE series = ? ORDER BY serial"));
+                q.addBindValue(series);
+                q.exec();
+                while (q.next())
+                    numbers << quint64(q.value(0).toLongLong());
+                db.close();
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("returned"));
+        return numbers;
+    }
+
+private slots:
+    void cleanup()
+    {
+        for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(m_database + suffix);
+    }
+
+    // Three slots, four boards each, board 2 of b failing after the serial's
+    // lines went out: every passing board received the job with exactly the
+    // serial's 4 bytes changed (across two records, their checksums right),
+    // the passes carry different numbers, and the failed board's number went
+    // to a later board. A slot holds its next number while it waits for a
+    // board; the numbers still held when the run ends go back to the series,
+    // so that the passes and the numbers given back are consecutive, and the
+    // next run starts with the lowest given back.
+    void threeSlotsFlashConsecutiveSerials()
+    {
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("300"), QStringLiteral("--boards"),
+                                  QStringLiteral("4")};
+        SimFixture a(m_folder.path(), QStringLiteral("a"), options);
+        SimFixture b(m_folder.path(), QStringLiteral("b"), options + QStringList{QStringLiteral("--fault"), QStringLiteral("flash:30@2")});
+        SimFixture c(m_folder.path(), QStringLiteral("c"), options);
+        QVERIFY(a.ready() && b.ready() && c.ready());
+
+        StationRun station(environment());
+        station.start(arguments({&a, &b, &c}, {QStringLiteral("--count"), QStringLiteral("11"), QStringLiteral("--serial"), kSpanning}));
+        QCOMPARE(station.finish(60000), 0);
+
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 12);
+        QList<quint64> passes;
+        std::optional<quint64> failedWith;
+        for (const QJsonObject &record : records) {
+            QCOMPARE(record.value(QStringLiteral("series")).toString(), QStringLiteral("pump"));
+            QVERIFY(record.value(QStringLiteral("serial")).isDouble());
+            if (passed(record))
+                passes << serialOf(record);
+            else
+                failedWith = serialOf(record);
+        }
+        const QList<quint64> givenBack = returnedNumbers(QStringLiteral("pump"));
+        QVERIFY(givenBack.size() <= 2); // the slots that ended waiting
+        QList<quint64> all = passes + givenBack;
+        std::sort(all.begin(), all.end());
+        QList<quint64> expected;
+        for (quint64 n = 100; n < 100 + quint64(all.size()); ++n)
+            expected << n;
+        QCOMPARE(all, expected);
+        QCOMPARE(passes.size(), 11);
+        QVERIFY(failedWith.has_value());
+        QVERIFY(passes.contains(*failedWith));
+
+        for (SimFixture *fixture : {&a, &b, &c}) {
+            QVERIFY(waitFor([&] { return fixture->count("boards") == 4; }, 3000));
+            const QList<QJsonObject> mine = ofSlot(records, fixture->link());
+            QCOMPARE(mine.size(), 4);
+            for (int board = 1; board <= 4; ++board) {
+                if (!passed(mine[board - 1]))
+                    continue;
+                QString problem;
+                const QByteArray serial = serialBytesIn(fixture->image(board), m_hex, 0x0E, 4, &problem);
+                QVERIFY2(!serial.isEmpty(), qPrintable(problem));
+                QCOMPARE(littleEndian(serial), serialOf(mine[board - 1]));
+            }
+        }
+        // The station showed the numbers while it ran.
+        const QList<QJsonObject> shown = station.events(QStringLiteral("serial"));
+        QVERIFY(!shown.isEmpty());
+        QCOMPARE(shown.first().value(QStringLiteral("series")).toString(), QStringLiteral("pump"));
+        QVERIFY(shown.first().value(QStringLiteral("serial")).toDouble() >= 100);
+    }
+
+    // One slot: a board that fails after its serial was sent is recorded
+    // with that number, and the next board gets the same number. records
+    // --serial shows both boards.
+    void aFailedBoardsNumberGoesToTheNextBoard()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("one"),
+                           {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("3"),
+                            QStringLiteral("--fault"), QStringLiteral("flash:30@2")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(arguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--serial"), kSpanning}));
+        QCOMPARE(station.finish(60000), 0);
+
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 3);
+        QVERIFY(passed(records[0]) && !passed(records[1]) && passed(records[2]));
+        QCOMPARE(serialOf(records[0]), quint64(100));
+        QCOMPARE(serialOf(records[1]), quint64(101));
+        QCOMPARE(serialOf(records[2]), quint64(101));
+        QString problem;
+        QCOMPARE(littleEndian(serialBytesIn(fixture.image(3), m_hex, 0x0E, 4, &problem)), quint64(101));
+
+        int code = -1;
+        const QString history = QString::fromUtf8(recordsOutput({QStringLiteral("--serial"), QStringLiteral("101")}, &code));
+        QCOMPARE(code, 0);
+        QCOMPARE(history.count(QStringLiteral("serial pump 101")), 2);
+        QVERIFY(history.contains(QStringLiteral("stopped")));
+        QVERIFY(!history.contains(QStringLiteral("serial pump 100")));
+        const QString none = QString::fromUtf8(recordsOutput({QStringLiteral("--serial"), QStringLiteral("7")}));
+        QVERIFY2(none.contains(QStringLiteral("No board was sent serial number 7.")), qPrintable(none));
+
+        // --json and --csv carry both fields.
+        const QString csv = QString::fromUtf8(recordsOutput({QStringLiteral("--csv")}));
+        QVERIFY(csv.section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral(",series,serial\r")));
+        QVERIFY(csv.contains(QStringLiteral(",pump,101\r\n")));
+        const QString json = QString::fromUtf8(recordsOutput({QStringLiteral("--json"), QStringLiteral("--serial"), QStringLiteral("100")}));
+        QVERIFY2(json.contains(QStringLiteral("\"serial\":100")) && json.contains(QStringLiteral("\"series\":\"pump\"")),
+                 qPrintable(json));
+    }
+
+    // The adapter is pulled out during a board, after its serial's lines
+    // went out: that board is recorded with its number, and the board on the
+    // adapter plugged in again gets the same number; its answers come in
+    // pieces.
+    void aPulledAdapterGivesItsNumberToTheNextBoard()
+    {
+        auto first = std::make_unique<SimFixture>(
+            m_folder.path(), QStringLiteral("usb"),
+            QStringList{QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--fault"), QStringLiteral("vanish:40@2")});
+        QVERIFY(first->ready());
+        StationRun station(environment());
+        station.start(arguments({first.get()}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--serial"), kSpanning}));
+        QVERIFY(waitFor([&] { return station.records().size() == 2; }, 15000));
+        QCOMPARE(station.records().at(1).value(QStringLiteral("result")).toString(), QStringLiteral("transfer-error"));
+        QCOMPARE(serialOf(station.records().at(1)), quint64(101));
+        first.reset();
+
+        SimFixture second(m_folder.path(), QStringLiteral("usb"),
+                          {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--fault"), QStringLiteral("split:2"),
+                           QStringLiteral("--fault"), QStringLiteral("split-reply")});
+        QVERIFY(second.ready());
+        QCOMPARE(station.finish(20000), 0);
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 3);
+        QVERIFY(passed(records[2]));
+        QCOMPARE(serialOf(records[2]), quint64(101));
+        QString problem;
+        QCOMPARE(littleEndian(serialBytesIn(second.image(1), m_hex, 0x0E, 4, &problem)), quint64(101));
+    }
+
+    // An address outside the image's data: exit 2 with its address named,
+    // before the slot's port is opened.
+    void aSerialWithoutRoomIsRefusedBeforeAnyPort()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("room"), {QStringLiteral("--fixture"), QStringLiteral("100")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(arguments({&fixture}, {QStringLiteral("--serial"), QStringLiteral("pump@0x3FE:4:le")}));
+        QCOMPARE(station.finish(10000), 2);
+        const QString errors = QString::fromUtf8(station.errors());
+        QVERIFY2(errors.contains(QStringLiteral("0x000003FE")), qPrintable(errors));
+        QTest::qWait(300);
+        QCOMPARE(fixture.count("mainCodeCommands"), 0);
+        QVERIFY(!QFile::exists(m_database));
+    }
+
+    // A series at its width's end: the last number is flashed, then the
+    // station stops with a clear message; started again, it stops before
+    // the first board. Nothing wraps around to 0.
+    void aSeriesAtItsEndStops()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("end"),
+                           {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("5")});
+        QVERIFY(fixture.ready());
+        const QString spec = QStringLiteral("tiny@0x0E:1:le:254");
+        const QString stop = QStringLiteral("series tiny has no serial number left: 255 is its last");
+        {
+            StationRun station(environment());
+            station.start(arguments({&fixture}, {QStringLiteral("--serial"), spec}));
+            QCOMPARE(station.finish(60000), 1);
+            QVERIFY2(QString::fromUtf8(station.errors()).contains(stop), station.errors().constData());
+            const QList<QJsonObject> records = station.records();
+            QCOMPARE(records.size(), 2);
+            QCOMPARE(serialOf(records[0]), quint64(254));
+            QCOMPARE(serialOf(records[1]), quint64(255));
+            QString problem;
+            QCOMPARE(serialBytesIn(fixture.image(2), m_hex, 0x0E, 1, &problem), QByteArray(1, char(0xFF)));
+        }
+        const int uploads = fixture.count("uploads");
+        StationRun again(environment());
+        again.start(arguments({&fixture}, {QStringLiteral("--serial"), spec}));
+        QCOMPARE(again.finish(10000), 1);
+        QVERIFY2(QString::fromUtf8(again.errors()).contains(stop), again.errors().constData());
+        QCOMPARE(fixture.count("uploads"), uploads);
+    }
+
+    void encodingsAndSteps_data()
+    {
+        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::newRow("ascii by 2") << QStringLiteral("sn@0x0E:6:ascii:41:2") << QByteArray("000041") << QByteArray("000043");
+        QTest::newRow("big-endian by 2") << QStringLiteral("sn@0x0E:4:be:0x01020304:2")
+                                         << QByteArray::fromHex("01020304") << QByteArray::fromHex("01020306");
+        QTest::newRow("little-endian across 0xFF") << QStringLiteral("sn@0x0F:2:le:255")
+                                                   << QByteArray::fromHex("ff00") << QByteArray::fromHex("0001");
+    }
+    void encodingsAndSteps()
+    {
+        QFETCH(QString, spec);
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        SimFixture fixture(m_folder.path(), QStringLiteral("enc"),
+                           {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("2")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(arguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--serial"), spec}));
+        QCOMPARE(station.finish(60000), 0);
+        const quint32 address = spec.contains(QStringLiteral("0x0F")) ? 0x0F : 0x0E;
+        QString problem;
+        const QByteArray one = serialBytesIn(fixture.image(1), m_hex, address, int(first.size()), &problem);
+        QVERIFY2(!one.isEmpty(), qPrintable(problem));
+        QCOMPARE(one, first);
+        QCOMPARE(serialBytesIn(fixture.image(2), m_hex, address, int(second.size()), &problem), second);
+    }
+
+    // A records file of schema version 1, as the previous Quobin wrote it:
+    // records lists it as it is, without changing a byte; a station upgrades
+    // it in place, and its old record is still listed beside the new ones.
+    void anOldDatabaseIsReadThenUpgraded()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
+            db.setDatabaseName(m_database);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("CREATE TABLE quobin_schema (name VARCHAR(32) NOT NULL PRIMARY KEY, version INTEGER NOT NULL)")));
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO quobin_schema VALUES ('records', 1)")));
+            QVERIFY(q.exec(QStringLiteral(
+                "CREATE TABLE board_records (id VARCHAR(36) NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL,"
+                " device TEXT NOT NULL, usb_serial TEXT NOT NULL, by_id_name TEXT NOT NULL, job_sha256 TEXT NOT NULL,"
+                " job_file TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL, seconds DOUBLE PRECISION NOT NULL,"
+                " bootloader_version DOUBLE PRECISION NOT NULL, result TEXT NOT NULL, message TEXT NOT NULL,"
+                " detail TEXT NOT NULL, lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
+                " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, PRIMARY KEY (id))")));
+            QVERIFY(q.exec(QStringLiteral(
+                "INSERT INTO board_records VALUES ('6f1c0f7e-8d7a-4d55-9d3c-0c6a1f1f0a01', 'old-bench', 'Com 2',"
+                " '/dev/ttyS1', '', '', 'ab', 'old.hex', '2026-01-05T10:00:00.000Z', '2026-01-05T10:01:00.000Z',"
+                " 60, 1.28, 'success', 'Update File successfully uploaded.', '', 100, 0, '[]', '1.0', '')")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("old"));
+        const QByteArray before = [&] { QFile f(m_database); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+
+        int code = -1;
+        QString listed = QString::fromUtf8(recordsOutput({}, &code));
+        QCOMPARE(code, 0);
+        QVERIFY2(listed.contains(QStringLiteral("old-bench")), qPrintable(listed));
+        QFile file(m_database);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+        file.close();
+
+        SimFixture fixture(m_folder.path(), QStringLiteral("up"), {QStringLiteral("--fixture"), QStringLiteral("200")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(arguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--serial"), kSpanning}));
+        QCOMPARE(station.finish(60000), 0);
+
+        listed = QString::fromUtf8(recordsOutput({}, &code));
+        QCOMPARE(code, 0);
+        QVERIFY2(listed.contains(QStringLiteral("old-bench")), qPrintable(listed));
+        QVERIFY2(listed.contains(QStringLiteral("serial pump 100")), qPrintable(listed));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+            db.setDatabaseName(m_database);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("SELECT version FROM quobin_schema WHERE name = 'records'")) && q.next());
+            QCOMPARE(q.value(0).toInt(), 2);
+            // One passed board per number of a series, whatever writes it.
+            QVERIFY(!q.exec(QStringLiteral(
+                "INSERT INTO board_records SELECT 'x', station, slot, device, usb_serial, by_id_name, job_sha256,"
+                " job_file, started, ended, seconds, bootloader_version, result, message, detail, lines_sent, resends,"
+                " questions, quobin_version, log_path, series, serial FROM board_records WHERE serial = 100")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    }
+
+    // Two stations of a line on one PostgreSQL database, the same series,
+    // ten boards each at once: twenty different numbers, and the unique
+    // index on the server holds.
+    void twoStationsShareTheSeries()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("line")), qPrintable(server.problem()));
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("100"), QStringLiteral("--boards"), QStringLiteral("10")};
+        SimFixture one(m_folder.path(), QStringLiteral("line1"), options);
+        SimFixture two(m_folder.path(), QStringLiteral("line2"), options);
+        QVERIFY(one.ready() && two.ready());
+        StationRun first(environment(QStringLiteral("station1")));
+        StationRun second(environment(QStringLiteral("station2")));
+        for (auto [run, fixture] : {std::pair{&first, &one}, std::pair{&second, &two}})
+            run->start({QStringLiteral("--slot"), fixture->link(), QStringLiteral("--count"), QStringLiteral("10"),
+                        QStringLiteral("--records"), server.socketUrl(QStringLiteral("line")), QStringLiteral("--serial"),
+                        kSpanning, m_firmware});
+        QCOMPARE(first.finish(60000), 0);
+        QCOMPARE(second.finish(60000), 0);
+
+        QString counted;
+        QVERIFY2(server.psql(QStringLiteral("line"), QStringLiteral("SELECT count(*), count(DISTINCT serial), min(serial)"
+                                                                   " FROM board_records WHERE result = 'success'"), &counted),
+                 qPrintable(server.problem()));
+        QCOMPARE(counted, QStringLiteral("20|20|100"));
+        // What the boards received is what their records say.
+        for (SimFixture *fixture : {&one, &two}) {
+            QString serials;
+            QVERIFY(server.psql(QStringLiteral("line"), QStringLiteral("SELECT string_agg(serial::text, ',' ORDER BY started)"
+                                                                      " FROM board_records WHERE slot = '%1'").arg(fixture->link()), &serials));
+            const QStringList numbers = serials.split(QLatin1Char(','));
+            QCOMPARE(numbers.size(), 10);
+            for (int board = 1; board <= 10; ++board) {
+                QString problem;
+                QCOMPARE(littleEndian(serialBytesIn(fixture->image(board), m_hex, 0x0E, 4, &problem)),
+                         numbers[board - 1].toULongLong());
+            }
+        }
+        QVERIFY(!server.psql(QStringLiteral("line"),
+                             QStringLiteral("INSERT INTO board_records SELECT 'dup', station, slot, device, usb_serial,"
+                                            " by_id_name, job_sha256, job_file, started, ended, seconds, bootloader_version,"
+                                            " result, message, detail, lines_sent, resends, questions, quobin_version,"
+                                            " log_path, series, serial FROM board_records WHERE serial = 100"), &counted));
+    }
+
+    // The server stops in the middle of a run: the slot goes on with the
+    // numbers it reserved, then waits and says why; the server comes back
+    // and the run goes on. No number is given twice.
+    void reservedNumbersCarryARunWhileTheServerIsAway()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("line")), qPrintable(server.problem()));
+        SimFixture fixture(m_folder.path(), QStringLiteral("away"), {QStringLiteral("--fixture"), QStringLiteral("100")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment(QStringLiteral("away-station")));
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("26"),
+                       QStringLiteral("--records"), server.socketUrl(QStringLiteral("line")), QStringLiteral("--serial"),
+                       kSpanning, m_firmware});
+        const auto passes = [&] { return int(station.output().count("PASS success")); };
+        QVERIFY2(waitFor([&] { return passes() >= 2; }, 15000), station.output().right(1500) + station.errors());
+        QVERIFY2(server.stop(), qPrintable(server.problem()));
+        QVERIFY2(waitFor([&] { return station.output().contains(": no serial numbers: the records server is away\n"); }, 60000),
+                 station.output().right(1500).constData());
+        const int passesWhileAway = passes();
+        QVERIFY2(passesWhileAway >= 18 && passesWhileAway < 26, qPrintable(QString::number(passesWhileAway)));
+        QTest::qWait(1500);
+        QCOMPARE(passes(), passesWhileAway); // it waits: no number is made up
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QCOMPARE(station.finish(60000), 0);
+
+        QString counted;
+        QVERIFY2(server.psql(QStringLiteral("line"), QStringLiteral("SELECT count(*), count(DISTINCT serial)"
+                                                                   " FROM board_records WHERE result = 'success'"), &counted),
+                 qPrintable(server.problem()));
+        QCOMPARE(counted, QStringLiteral("26|26"));
+    }
+
+    // A line's server of schema version 1: a user that may not alter its
+    // tables is told how to upgrade it, and nothing changes; a station run
+    // by its owner upgrades it in place, and the old record is still listed.
+    void anOldServerIsUpgradedInPlace()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("old")), qPrintable(server.problem()));
+        QString out;
+        QVERIFY2(server.psql(QStringLiteral("old"), QStringLiteral(
+            "CREATE TABLE quobin_schema (name VARCHAR(32) NOT NULL PRIMARY KEY, version INTEGER NOT NULL);"
+            "INSERT INTO quobin_schema VALUES ('records', 1);"
+            "CREATE TABLE board_records (id VARCHAR(36) NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL,"
+            " device TEXT NOT NULL, usb_serial TEXT NOT NULL, by_id_name TEXT NOT NULL, job_sha256 TEXT NOT NULL,"
+            " job_file TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL, seconds DOUBLE PRECISION NOT NULL,"
+            " bootloader_version DOUBLE PRECISION NOT NULL, result TEXT NOT NULL, message TEXT NOT NULL,"
+            " detail TEXT NOT NULL, lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
+            " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, PRIMARY KEY (id));"
+            "INSERT INTO board_records VALUES ('6f1c0f7e-8d7a-4d55-9d3c-0c6a1f1f0a02', 'old-line', 'Com 4',"
+            " '/dev/ttyS3', '', '', 'ab', 'old.hex', '2026-01-05T10:00:00.000Z', '2026-01-05T10:01:00.000Z',"
+            " 60, 1.28, 'success', 'Update File successfully uploaded.', '', 100, 0, '[]', '1.0', '');"
+            "CREATE ROLE clerk LOGIN; GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO clerk;"), &out),
+                 qPrintable(server.problem()));
+
+        SimFixture fixture(m_folder.path(), QStringLiteral("oldline"), {QStringLiteral("--fixture"), QStringLiteral("200")});
+        QVERIFY(fixture.ready());
+        QString clerkUrl = server.socketUrl(QStringLiteral("old"));
+        clerkUrl.replace(QStringLiteral("postgresql://quobin@"), QStringLiteral("postgresql://clerk@"));
+        {
+            StationRun refused(environment(QStringLiteral("clerk")));
+            refused.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("1"),
+                           QStringLiteral("--records"), clerkUrl, QStringLiteral("--serial"), kSpanning, m_firmware});
+            QVERIFY(refused.finish(30000) != 0);
+            const QString errors = QString::fromUtf8(refused.errors());
+            QVERIFY2(errors.contains(QStringLiteral("to upgrade it in place")), qPrintable(errors));
+        }
+        QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT version FROM quobin_schema"), &out));
+        QCOMPARE(out, QStringLiteral("1"));
+
+        StationRun station(environment(QStringLiteral("owner")));
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("1"),
+                       QStringLiteral("--records"), server.socketUrl(QStringLiteral("old")), QStringLiteral("--serial"),
+                       kSpanning, m_firmware});
+        QCOMPARE(station.finish(60000), 0);
+        QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT version FROM quobin_schema"), &out));
+        QCOMPARE(out, QStringLiteral("2"));
+        QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT station || ':' || coalesce(serial::text, '-')"
+                                                                 " FROM board_records ORDER BY started"), &out));
+        QCOMPARE(out, QStringLiteral("old-line:-\n") + QSysInfo::machineHostName() + QStringLiteral(":100"));
+    }
+};
+
+QTEST_GUILESS_MAIN(StationSerialsTest)
+#include "tst_station_serials.moc"
