@@ -42,6 +42,10 @@ public:
     // Where the records go, for the operator: a file path, or a server
     // without its password.
     virtual QString describe() const = 0;
+    // The SQLite file on this machine that the store writes (the records
+    // themselves, or the spool for a server); a station keeps the records
+    // it could not commit in a file beside it.
+    virtual QString localFile() const { return {}; }
 };
 
 } // namespace quobin::records

@@ -31,6 +31,7 @@ public:
     QList<BoardRecord> read(const QDateTime &since = {}) override;
     int waitingForServer() const override;
     QString serverProblem() const override { return m_link->problem(); }
+    QString localFile() const override { return m_spoolPath; }
     QString describe() const override { return m_key; }
 
 private:

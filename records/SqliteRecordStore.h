@@ -26,6 +26,7 @@ public:
 
     void commit(const BoardRecord &record) override;
     QList<BoardRecord> read(const QDateTime &since = {}) override;
+    QString localFile() const override { return m_path; }
     QString describe() const override { return m_path; }
 
 private:

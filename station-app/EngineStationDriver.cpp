@@ -34,6 +34,10 @@ SlotState viewState(station::SlotState state)
         return SlotState::Pass;
     case station::SlotState::Failed:
         return SlotState::Fail;
+    // The board is over, but its slot is not free until its record is
+    // saved: it shows as busy, and Stop asks first.
+    case station::SlotState::Unsaved:
+        return SlotState::Flashing;
     case station::SlotState::Stopped:
         return SlotState::Stopped;
     }
@@ -211,9 +215,16 @@ void EngineStationDriver::warning(const QString &text)
     emit notice(text);
 }
 
-void EngineStationDriver::recordsWaiting(int count)
+void EngineStationDriver::recordsWaiting(int count, const QString &reason)
 {
-    emit notice(count > 0 ? QStringLiteral("%1 records waiting for the server").arg(count) : QString());
+    if (count <= 0) {
+        emit notice(QString());
+        return;
+    }
+    QString text = QStringLiteral("%1 records waiting for the server").arg(count);
+    if (!reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
+    emit notice(text);
 }
 
 void EngineStationDriver::tick(const station::StationCounts &counts)

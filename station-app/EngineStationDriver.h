@@ -49,7 +49,7 @@ private:
     void progress(int slot, int sent, int total) override;
     void recorded(int slot, const records::BoardRecord &record, const station::StationCounts &counts) override;
     void warning(const QString &text) override;
-    void recordsWaiting(int count) override;
+    void recordsWaiting(int count, const QString &reason) override;
     void tick(const station::StationCounts &counts) override;
 
     void publishTotals(const station::StationCounts &counts);

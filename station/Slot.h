@@ -20,6 +20,7 @@ class RecordStore;
 namespace quobin::station {
 
 class BoardLogFactory;
+class RecordKeeper;
 class RunControl;
 class StationJob;
 
@@ -39,6 +40,7 @@ using PortFactory = std::function<std::unique_ptr<SerialPort>(const QString &dev
 struct SlotServices {
     const StationJob &job;
     records::RecordStore &store;
+    RecordKeeper &keeper; // commits to store, holds what it refuses
     StationObserver &observer;
     RunControl &control;
     PortFactory openPort;
@@ -69,6 +71,7 @@ private:
     bool ending() const;
     Attempt attemptBoard(const QString &device, bool sendMainCodeCommand);
     void record(const QString &device, const Attempt &attempt);
+    bool keep(const records::BoardRecord &record);
 
     const int m_index;
     const SlotAddress m_address;
@@ -81,6 +84,8 @@ private:
     QString m_describedDevice;
     QString m_usbSerial;
     QString m_byIdName;
+    // The byte logs could not be written at the last board: warned once.
+    bool m_logTroubleWarned = false;
 };
 
 } // namespace quobin::station

@@ -31,15 +31,26 @@ Station::Station(StationSetup setup, const StationJob &job, records::RecordStore
     , m_openPort(std::move(openPort))
     , m_logs(logs)
     , m_control(m_setup.goodBoards, int(m_setup.slotAddresses.size()))
+    , m_keeper(store, RecordKeeper::sideFileFor(store.localFile()))
 {
 }
 
 Station::End Station::run(const std::function<bool()> &cancelRequested)
 {
     JobFileWatch jobWatch(m_job);
+    // Records that an earlier run could not commit go first.
+    const int leftOver = m_keeper.loadLeftOver();
+    if (leftOver > 0) {
+        QString reason;
+        if (m_keeper.retry(&reason))
+            m_observer.warning(QStringLiteral("%1 records that an earlier run could not save are saved now").arg(leftOver));
+        else
+            m_observer.warning(QStringLiteral("%1 records that an earlier run could not save are still waiting in %2: %3")
+                                   .arg(m_keeper.held().size()).arg(m_keeper.sideFile(), reason));
+    }
     std::vector<std::unique_ptr<QThread>> threads;
     for (int i = 0; i < m_setup.slotAddresses.size(); ++i) {
-        SlotServices services{m_job, m_store, m_observer, m_control, m_openPort, m_logs,
+        SlotServices services{m_job, m_store, m_keeper, m_observer, m_control, m_openPort, m_logs,
                               m_setup.policy, m_setup.stationName, m_setup.quobinVersion};
         threads.emplace_back(QThread::create([this, i, services] {
             SteadyClock clock;
@@ -77,9 +88,11 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
 void Station::watch()
 {
     const int waiting = m_store.waitingForServer();
-    if (waiting != m_recordsWaiting) {
+    const QString problem = waiting > 0 ? m_store.serverProblem() : QString();
+    if (waiting != m_recordsWaiting || problem != m_serverProblem) {
         m_recordsWaiting = waiting;
-        m_observer.recordsWaiting(waiting);
+        m_serverProblem = problem;
+        m_observer.recordsWaiting(waiting, problem);
     }
 }
 
