@@ -6,6 +6,8 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
+#include <QSet>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -313,6 +315,160 @@ private slots:
         QCOMPARE(summaries.size(), 1);
         QCOMPARE(summaries[0].value(QStringLiteral("end")).toString(), QStringLiteral("cancelled"));
         QCOMPARE(records::openRecordStore(m_database)->read().size(), 1);
+    }
+
+    // Another program holds the records file's write lock for 13 s, longer
+    // than the busy timeout: the board's record goes into the side file, its
+    // slot says "record not saved yet" and takes no board until the record
+    // is in; the run then reaches its count with every board recorded once,
+    // nothing cancelled, and the side file gone.
+    void aLockedRecordsFileHoldsTheSlotUntilItsRecordIsIn()
+    {
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("300"), QStringLiteral("--boards"),
+                                  QStringLiteral("4")};
+        SimFixture a(m_folder.path(), QStringLiteral("la"), options);
+        SimFixture b(m_folder.path(), QStringLiteral("lb"), options);
+        QVERIFY(a.ready() && b.ready());
+        StationRun station(environment());
+        station.start(stationArguments({&a, &b}, {QStringLiteral("--count"), QStringLiteral("8"), QStringLiteral("--json"),
+                                                  QStringLiteral("--records"), m_database}));
+        QVERIFY2(waitFor([&] { return !station.records().isEmpty(); }, 15000), station.errors().constData());
+
+        QProcess holder;
+        holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        holder.start(QStringLiteral("python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import sqlite3, sys, time\n"
+                                     "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                     "c.execute('BEGIN IMMEDIATE')\n"
+                                     "print('locked', flush=True)\n"
+                                     "time.sleep(13)\n"
+                                     "c.execute('COMMIT')\n"),
+                      m_database});
+        QVERIFY2(holder.waitForReadyRead(10000), "python3 with its sqlite3 module is needed to hold the lock");
+
+        const QString sideFile = m_database + QStringLiteral(".unsaved.jsonl");
+        bool sideFileSeen = false;
+        const auto unsavedShown = [&] {
+            for (const QJsonObject &event : station.events(QStringLiteral("status"))) {
+                if (event.value(QStringLiteral("text")).toString() == QLatin1String("record not saved yet")) {
+                    sideFileSeen = sideFileSeen || QFile::exists(sideFile);
+                    return true;
+                }
+            }
+            return false;
+        };
+        QVERIFY2(waitFor(unsavedShown, 20000), station.output().right(2000).constData());
+        QVERIFY(sideFileSeen);
+        QVERIFY(holder.waitForFinished(20000));
+        QCOMPARE(station.finish(60000), 0);
+
+        const QList<QJsonObject> shown = station.records();
+        QCOMPARE(shown.size(), 8);
+        const QList<records::BoardRecord> stored = records::openRecordStore(m_database)->read();
+        QSet<QString> storedIds;
+        for (const records::BoardRecord &record : stored) {
+            storedIds.insert(record.id.toString(QUuid::WithoutBraces));
+            QCOMPARE(record.result, QStringLiteral("success"));
+        }
+        QCOMPARE(stored.size(), 8);
+        for (const QJsonObject &record : shown)
+            QVERIFY(storedIds.contains(record.value(QStringLiteral("id")).toString()));
+        QVERIFY(!QFile::exists(sideFile));
+        const QList<QJsonObject> summaries = station.events(QStringLiteral("summary"));
+        QCOMPARE(summaries.size(), 1);
+        QCOMPARE(summaries[0].value(QStringLiteral("passed")).toInt(), 8);
+        QCOMPARE(summaries[0].value(QStringLiteral("failed")).toInt(), 0);
+    }
+
+    // The records folder fills up while three slots flash, and the side
+    // file's name is taken by a folder: no record can be kept anywhere (on a
+    // full disk alone SQLite gives back enough room for the side file), so
+    // the station takes no new board and says why; the
+    // boards in progress finish (none is cancelled), their records are held
+    // and retried, and once there is room again every board the station
+    // counted is in the database.
+    void aFullDiskStopsNewBoardsAndLosesNone()
+    {
+        SmallDisk disk(m_folder.filePath(QStringLiteral("full")), 256);
+        QVERIFY2(disk.mounted(), qPrintable(disk.problem()));
+        const QString database = m_folder.filePath(QStringLiteral("full/records.sqlite"));
+        QVERIFY(QDir().mkpath(database + QStringLiteral(".unsaved.jsonl")));
+        const QString firmware = m_folder.write(QStringLiteral("paced.hex"), sim::HexRecord::sampleImage(400));
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--pace")};
+        SimFixture a(m_folder.path(), QStringLiteral("fa"), options);
+        SimFixture b(m_folder.path(), QStringLiteral("fb"), options + QStringList{QStringLiteral("--caret-delay"), QStringLiteral("1500")});
+        SimFixture c(m_folder.path(), QStringLiteral("fc"), options + QStringList{QStringLiteral("--caret-delay"), QStringLiteral("2500")});
+        QVERIFY(a.ready() && b.ready() && c.ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), a.link(), QStringLiteral("--slot"), b.link(), QStringLiteral("--slot"),
+                       c.link(), QStringLiteral("--json"), QStringLiteral("--records"), database, firmware});
+        QVERIFY2(waitFor([&] { return !station.records().isEmpty(); }, 30000), station.errors().constData());
+        disk.fill();
+
+        const auto warned = [&] {
+            for (const QJsonObject &event : station.events(QStringLiteral("warning")))
+                if (event.value(QStringLiteral("text")).toString().contains(QLatin1String("record not saved yet (kept in memory only)")))
+                    return true;
+            return false;
+        };
+        QVERIFY2(waitFor(warned, 30000), [&] {
+            QByteArray texts;
+            for (const QJsonObject &event : station.events(QStringLiteral("warning")))
+                texts += event.value(QStringLiteral("text")).toString().toUtf8() + '\n';
+            return texts;
+        }().constData());
+        // The boards in progress finish while their records wait.
+        QTest::qWait(8000);
+        QVERIFY(station.running());
+        disk.free();
+        QCOMPARE(station.finish(30000), 1);
+        QVERIFY2(station.errors().contains("the records can be kept neither in"), station.errors().constData());
+
+        const QList<records::BoardRecord> stored = records::openRecordStore(database)->read();
+        for (const records::BoardRecord &record : stored)
+            QCOMPARE(record.result, QStringLiteral("success"));
+        const QList<QJsonObject> summaries = station.events(QStringLiteral("summary"));
+        QCOMPARE(summaries.size(), 1);
+        QCOMPARE(summaries[0].value(QStringLiteral("cancelled")).toInt(), 0);
+        QCOMPARE(summaries[0].value(QStringLiteral("failed")).toInt(), 0);
+        QCOMPARE(summaries[0].value(QStringLiteral("passed")).toInt(), stored.size());
+        QCOMPARE(station.records().size(), stored.size());
+        // Every board that started was flashed to its end and recorded.
+        QCOMPARE(station.events(QStringLiteral("board-start")).size(), stored.size());
+        QVERIFY(stored.size() >= 3);
+    }
+
+    // Board logs on a disk that is full: the boards are flashed all the
+    // same; each record says its log is incomplete and points at no empty
+    // file, and the slot warns.
+    void aBoardLogThatCannotBeWrittenIsAWarning()
+    {
+        SmallDisk disk(m_folder.filePath(QStringLiteral("logs")), 256);
+        QVERIFY2(disk.mounted(), qPrintable(disk.problem()));
+        disk.fill();
+        SimFixture fixture(m_folder.path(), QStringLiteral("log"), {QStringLiteral("--fixture"), QStringLiteral("300")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(stationArguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--json"),
+                                                    QStringLiteral("--records"), m_database, QStringLiteral("--log-dir"),
+                                                    m_folder.filePath(QStringLiteral("logs"))}));
+        QCOMPARE(station.finish(30000), 0);
+        const QList<records::BoardRecord> stored = records::openRecordStore(m_database)->read();
+        QCOMPARE(stored.size(), 2);
+        for (const records::BoardRecord &record : stored) {
+            QCOMPARE(record.result, QStringLiteral("success"));
+            QVERIFY2(record.detail.contains(QLatin1String("is incomplete: No space left on device")), qPrintable(record.detail));
+            QVERIFY(record.logPath.isEmpty() || QFileInfo(record.logPath).size() > 0);
+        }
+        int warnings = 0;
+        for (const QJsonObject &event : station.events(QStringLiteral("warning")))
+            warnings += event.value(QStringLiteral("text")).toString().contains(QLatin1String("board log"));
+        QCOMPARE(warnings, 1);
+        bool slotSaid = false;
+        for (const QJsonObject &event : station.events(QStringLiteral("status")))
+            slotSaid = slotSaid || event.value(QStringLiteral("text")).toString().endsWith(QLatin1String("(no complete board log)"));
+        QVERIFY(slotSaid);
     }
 
     // Bad usage is refused before any port is touched, with exit status 2
