@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
 #include <QRegularExpression>
@@ -469,6 +470,65 @@ private slots:
         for (const QJsonObject &event : station.events(QStringLiteral("status")))
             slotSaid = slotSaid || event.value(QStringLiteral("text")).toString().endsWith(QLatin1String("(no complete board log)"));
         QVERIFY(slotSaid);
+    }
+
+    // A server that hangs on its table (another session holds a lock on it
+    // for 45 s): every statement is bounded, so the boards go on at their
+    // own pace with their records in the spool, the count and Ctrl-C each end
+    // the run within seconds, and the header says why the records wait.
+    void aHungServerHoldsNeitherBoardsNorTheEnd_data()
+    {
+        QTest::addColumn<bool>("byCancel");
+        QTest::newRow("--count") << false;
+        QTest::newRow("Ctrl-C") << true;
+    }
+    void aHungServerHoldsNeitherBoardsNorTheEnd()
+    {
+        QFETCH(bool, byCancel);
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("hung")), qPrintable(server.problem()));
+        SimFixture fixture(m_folder.path(), QString::fromLatin1(byCancel ? "hc" : "hn"),
+                           {QStringLiteral("--fixture"), QStringLiteral("300")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QString::fromLatin1(byCancel ? "1000" : "5"),
+                       QStringLiteral("--records"), server.socketUrl(QStringLiteral("hung")), m_firmware});
+        const auto passes = [&] { return int(station.output().count("PASS success")); };
+        QVERIFY2(waitFor([&] { return passes() >= 1; }, 15000), station.errors().constData());
+
+        QProcess locker;
+        locker.setProcessChannelMode(QProcess::MergedChannels);
+        locker.start(PostgresServer::binaryFolder() + QStringLiteral("/psql"),
+                     {QStringLiteral("-X"), QStringLiteral("-h"), server.socketFolder(), QStringLiteral("-p"),
+                      QString::number(server.port()), QStringLiteral("-U"), QLatin1String(PostgresServer::user),
+                      QStringLiteral("-d"), QStringLiteral("hung"), QStringLiteral("-c"),
+                      QStringLiteral("BEGIN; LOCK TABLE board_records; SELECT pg_sleep(45); COMMIT;")});
+        const auto locked = [&] {
+            QString held;
+            return server.psql(QStringLiteral("hung"),
+                               QStringLiteral("SELECT count(*) FROM pg_locks WHERE granted AND mode = 'AccessExclusiveLock' "
+                                              "AND relation = 'board_records'::regclass"),
+                               &held)
+                && held == QLatin1String("1");
+        };
+        QVERIFY2(waitFor(locked, 10000), qPrintable(QStringLiteral("psql could not lock the table: ") + server.problem()
+                                                    + QString::fromUtf8(locker.readAll())));
+        QElapsedTimer sinceLock;
+        sinceLock.start();
+
+        // Four more boards at the fixture's pace, not at the server's.
+        QVERIFY2(waitFor([&] { return passes() >= 5; }, 15000), station.output().right(2000).constData());
+        if (byCancel)
+            station.signal(SIGINT);
+        QCOMPARE(station.finish(30000), byCancel ? 130 : 0);
+        const qint64 seconds = sinceLock.elapsed() / 1000;
+        QVERIFY2(seconds < 20, qPrintable(QStringLiteral("the run ended %1 s after the lock").arg(seconds)));
+        static const QRegularExpression why(QStringLiteral("[1-9]\\d* records waiting for the server: [^\\n]*"
+                                                           "(statement timeout|lock timeout)"));
+        QVERIFY2(why.match(QString::fromUtf8(station.output())).hasMatch(), station.output().right(2000).constData());
+        locker.kill();
+        locker.waitForFinished(5000);
     }
 
     // Bad usage is refused before any port is touched, with exit status 2
