@@ -35,7 +35,7 @@ constexpr auto kSlowRound = std::chrono::milliseconds(500);
 } // namespace
 
 ServerLink::ServerLink(const ServerTarget &server, const QString &spoolPath)
-    : m_server(server), m_key(server.describe()), m_spoolPath(spoolPath)
+    : m_server(server), m_key(server.spoolKey()), m_spoolPath(spoolPath)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         throw RecordStoreError(QStringLiteral("Qt SQL has no PostgreSQL driver: install libqt6sql6-psql"));

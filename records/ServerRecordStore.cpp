@@ -19,7 +19,7 @@ constexpr std::chrono::milliseconds kCommitWait{3000};
 } // namespace
 
 ServerRecordStore::ServerRecordStore(const ServerTarget &server, const QString &spoolPath)
-    : m_server(server), m_key(server.describe()), m_spoolPath(spoolPath)
+    : m_server(server), m_key(server.spoolKey()), m_spoolPath(spoolPath)
 {
     m_worker.run([this] { m_spool = std::make_unique<SqliteConnection>(m_spoolPath, true); });
     try {
@@ -97,6 +97,13 @@ QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
         return a.id.toString(QUuid::WithoutBraces) < b.id.toString(QUuid::WithoutBraces);
     });
     return records;
+}
+
+QList<SpoolWaiting> ServerRecordStore::spoolsForOtherServers() const
+{
+    QList<SpoolWaiting> others = m_worker.run([&] { return schema::spools(m_spool->database(), m_spoolPath); });
+    others.removeIf([&](const SpoolWaiting &spool) { return spool.server == m_key; });
+    return others;
 }
 
 int ServerRecordStore::waitingForServer() const

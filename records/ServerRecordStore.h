@@ -32,7 +32,8 @@ public:
     int waitingForServer() const override;
     QString serverProblem() const override { return m_link->problem(); }
     QString localFile() const override { return m_spoolPath; }
-    QString describe() const override { return m_key; }
+    QString describe() const override { return m_server.describe(); }
+    QList<SpoolWaiting> spoolsForOtherServers() const override;
 
 private:
     const ServerTarget m_server;

@@ -2,6 +2,7 @@
 
 #include "RecordStore.h"
 
+#include <QDir>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -80,6 +81,19 @@ QString ServerTarget::describe() const
         return QStringLiteral("postgresql://%1/%2?host=%3").arg(who, database, host)
             + (port == 5432 ? QString() : QStringLiteral("&port=%1").arg(port));
     const QString shownHost = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return QStringLiteral("postgresql://%1%2:%3/%4").arg(who, shownHost).arg(port).arg(database);
+}
+
+QString ServerTarget::spoolKey() const
+{
+    // The form that describe() has always had, so that records spooled by
+    // an earlier version keep their key.
+    const QString who = user.isEmpty() ? QString() : user + QLatin1Char('@');
+    if (host.startsWith(QLatin1Char('/')))
+        return QStringLiteral("postgresql://%1/%2?host=%3").arg(who, database, QDir::cleanPath(host))
+            + (port == 5432 ? QString() : QStringLiteral("&port=%1").arg(port));
+    const QString lower = host.toLower();
+    const QString shownHost = lower.contains(QLatin1Char(':')) ? QLatin1Char('[') + lower + QLatin1Char(']') : lower;
     return QStringLiteral("postgresql://%1%2:%3/%4").arg(who, shownHost).arg(port).arg(database);
 }
 

@@ -28,6 +28,8 @@ public:
     QList<BoardRecord> read(const QDateTime &since = {}) override;
     QString localFile() const override { return m_path; }
     QString describe() const override { return m_path; }
+    // Every spool in the file, when it is also the spool of server runs.
+    QList<SpoolWaiting> spoolsForOtherServers() const override;
 
 private:
     struct Pending {
@@ -40,7 +42,7 @@ private:
     QString m_path;
     std::mutex m_pendingMutex;
     std::vector<Pending> m_pending;
-    WorkerThread m_worker;
+    mutable WorkerThread m_worker;
     std::unique_ptr<SqliteConnection> m_connection; // used on m_worker only
 };
 

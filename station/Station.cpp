@@ -38,6 +38,17 @@ Station::Station(StationSetup setup, const StationJob &job, records::RecordStore
 Station::End Station::run(const std::function<bool()> &cancelRequested)
 {
     JobFileWatch jobWatch(m_job);
+    // Records spooled for another server wait until a run names it again:
+    // the operator hears of each, so that none is forgotten there.
+    try {
+        for (const records::SpoolWaiting &spool : m_store.spoolsForOtherServers())
+            m_observer.warning(QStringLiteral("%1 records in the local spool wait for %2, not for this run's target; "
+                                              "they are sent when a run names that server again")
+                                   .arg(spool.count)
+                                   .arg(spool.server));
+    } catch (const records::RecordStoreError &error) {
+        m_observer.warning(error.reason());
+    }
     // Records that an earlier run could not commit go first.
     const int leftOver = m_keeper.loadLeftOver();
     if (leftOver > 0) {

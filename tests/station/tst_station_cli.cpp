@@ -531,6 +531,58 @@ private slots:
         locker.waitForFinished(5000);
     }
 
+    // Records spooled for a server named as localhost wait while a run
+    // names it as 127.0.0.1 (two hosts to libpq): that run says so at its
+    // start, records lists them, and the next run that names localhost
+    // again sends them.
+    void aSpoolForAnotherNameIsReportedAndSentWhenNamedAgain()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("names")), qPrintable(server.problem()));
+        QVERIFY2(server.stop(), qPrintable(server.problem()));
+        const QString byName = QStringLiteral("postgresql://%1@localhost:%2/names").arg(QLatin1String(PostgresServer::user)).arg(server.port());
+        const QString byAddress = server.tcpUrl(QStringLiteral("names"));
+        SimFixture fixture(m_folder.path(), QStringLiteral("names"), {QStringLiteral("--fixture"), QStringLiteral("300")});
+        QVERIFY(fixture.ready());
+        const auto runStation = [&](const QString &target, int count) {
+            auto run = std::make_unique<StationRun>(environment());
+            run->start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QString::number(count),
+                        QStringLiteral("--json"), QStringLiteral("--records"), target, m_firmware});
+            return run;
+        };
+
+        // The server is away: two records wait in the spool for localhost.
+        std::unique_ptr<StationRun> first = runStation(byName, 2);
+        QCOMPARE(first->finish(30000), 0);
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+
+        std::unique_ptr<StationRun> second = runStation(byAddress, 1);
+        QCOMPARE(second->finish(30000), 0);
+        const QString key = QStringLiteral("postgresql://quobin@localhost:%1/names").arg(server.port());
+        bool reported = false;
+        for (const QJsonObject &event : second->events(QStringLiteral("warning"))) {
+            const QString text = event.value(QStringLiteral("text")).toString();
+            reported = reported || (text.startsWith(QLatin1String("2 records in the local spool wait for ") + key));
+        }
+        QVERIFY2(reported, second->output().left(3000).constData());
+
+        QProcess list;
+        list.setProcessEnvironment(environment());
+        list.start(QStringLiteral(QUOBIN_CLI), {QStringLiteral("records"), QStringLiteral("--records"), byAddress});
+        QVERIFY(list.waitForFinished(20000));
+        QCOMPARE(list.exitCode(), 0);
+        const QByteArray listed = list.readAllStandardOutput();
+        QVERIFY2(listed.contains("2 records waiting in the local spool for " + key.toUtf8()), listed.constData());
+
+        std::unique_ptr<StationRun> third = runStation(byName, 1);
+        QCOMPARE(third->finish(30000), 0);
+        QString counted;
+        QVERIFY2(server.psql(QStringLiteral("names"), QStringLiteral("SELECT count(*), count(DISTINCT id) FROM board_records"), &counted),
+                 qPrintable(server.problem()));
+        QCOMPARE(counted, QStringLiteral("4|4"));
+    }
+
     // Bad usage is refused before any port is touched, with exit status 2
     // and a message that says what is wrong.
     void badUsageIsRefused_data()
