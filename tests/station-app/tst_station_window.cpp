@@ -2,7 +2,10 @@
 // operator and a screen reader see them, Stop and closing during a run, the
 // records page and its export, and the layout at a small and a scaled screen.
 
+#include "EngineStationDriver.h"
 #include "FileDropLineEdit.h"
+#include "RecordStores.h"
+#include "SerialPort.h"
 #include "HexRecord.h"
 #include "RecordsPage.h"
 #include "RunHeader.h"
@@ -18,6 +21,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -192,6 +196,45 @@ class TestStationWindow : public QObject {
     Q_OBJECT
 
 private slots:
+    // The header's notice of records waiting for their server says why
+    // they wait: the real driver on a real store whose server refuses
+    // connections, with a record already in its spool.
+    void recordsWaitingComeWithTheServersReason()
+    {
+        TempFiles files;
+        qputenv("XDG_DATA_HOME", files.filePath(QStringLiteral("data")).toUtf8());
+        QDir().mkpath(files.filePath(QStringLiteral("data")));
+        const QString target = QStringLiteral("postgresql://quobin@127.0.0.1:1/line");
+        std::unique_ptr<records::RecordStore> store = records::openRecordStore(target);
+        records::BoardRecord record;
+        record.id = QUuid::createUuid();
+        record.slot = QStringLiteral("Com 1");
+        record.result = QStringLiteral("success");
+        record.started = record.ended = QDateTime::currentDateTimeUtc();
+        store->commit(record);
+
+        EngineStationDriver driver({}, [](const QString &) -> std::unique_ptr<SerialPort> { return nullptr; },
+                                   QStringLiteral("1.0"));
+        QSignalSpy notices(&driver, &StationDriver::notice);
+        StationSetup setup;
+        setup.jobPath = files.write(QStringLiteral("main.hex"), sim::HexRecord::sampleImage(20));
+        setup.ports = {files.filePath(QStringLiteral("no-such-device"))};
+        setup.recordsTarget = target;
+        driver.start(setup, *store);
+        const auto said = [&] {
+            for (const QList<QVariant> &notice : std::as_const(notices))
+                if (notice.value(0).toString().startsWith(QLatin1String("1 records waiting for the server: Cannot reach"))
+                    && notice.value(0).toString().contains(QLatin1String("refused")))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(said(), 10000);
+        QSignalSpy ended(&driver, &StationDriver::ended);
+        driver.requestStop();
+        QTRY_VERIFY_WITH_TIMEOUT(!ended.isEmpty(), 10000);
+        qunsetenv("XDG_DATA_HOME");
+    }
+
     void setupIsReadCheckedAndSaved();
     void jobFileByBrowseAndDrop();
     void startLocksTheSetupAndShowsOneTilePerSlot();
