@@ -382,6 +382,62 @@ private slots:
         QCOMPARE(summaries[0].value(QStringLiteral("failed")).toInt(), 0);
     }
 
+    // Ctrl-C while a record waits for a locked records file: the run ends
+    // with status 1 and says where the record is (the side file, and whole
+    // on stderr); the next run saves it before its first board.
+    void aRecordLeftInTheSideFileIsSavedAtTheNextStart()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("left"), {QStringLiteral("--fixture"), QStringLiteral("300")});
+        QVERIFY(fixture.ready());
+        // The file and its tables exist before the lock is taken.
+        records::openRecordStore(m_database).reset();
+        QProcess holder;
+        holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        holder.start(QStringLiteral("python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import sqlite3, sys, time\n"
+                                     "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                     "c.execute('BEGIN IMMEDIATE')\n"
+                                     "print('locked', flush=True)\n"
+                                     "time.sleep(120)\n"),
+                      m_database});
+        QVERIFY2(holder.waitForReadyRead(10000), "python3 with its sqlite3 module is needed to hold the lock");
+
+        StationRun first(environment());
+        first.start(stationArguments({&fixture}, {QStringLiteral("--json"), QStringLiteral("--records"), m_database}));
+        const auto unsaved = [&] {
+            for (const QJsonObject &event : first.events(QStringLiteral("status")))
+                if (event.value(QStringLiteral("text")).toString() == QLatin1String("record not saved yet"))
+                    return true;
+            return false;
+        };
+        QVERIFY2(waitFor(unsaved, 20000), first.output().right(2000).constData());
+        first.signal(SIGINT);
+        QCOMPARE(first.finish(20000), 1);
+        const QString sideFile = m_database + QStringLiteral(".unsaved.jsonl");
+        QVERIFY(QFile::exists(sideFile));
+        const QByteArray errors = first.errors();
+        QVERIFY2(errors.contains("1 records are not saved in " + m_database.toUtf8() + " yet; they are kept in "
+                                 + sideFile.toUtf8()),
+                 errors.constData());
+        // The record itself, whole, for whoever keeps the output.
+        QVERIFY2(errors.contains("\"result\":\"success\""), errors.constData());
+        holder.kill();
+        holder.waitForFinished(5000);
+
+        StationRun second(environment());
+        second.start(stationArguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--json"),
+                                                   QStringLiteral("--records"), m_database}));
+        QCOMPARE(second.finish(30000), 0);
+        bool told = false;
+        for (const QJsonObject &event : second.events(QStringLiteral("warning")))
+            told = told || event.value(QStringLiteral("text")).toString()
+                               == QLatin1String("1 records that an earlier run could not save are saved now");
+        QVERIFY2(told, second.output().left(2000).constData());
+        QVERIFY(!QFile::exists(sideFile));
+        QCOMPARE(records::openRecordStore(m_database)->read().size(), 2);
+    }
+
     // The records folder fills up while three slots flash, and the side
     // file's name is taken by a folder: no record can be kept anywhere (on a
     // full disk alone SQLite gives back enough room for the side file), so
