@@ -31,6 +31,7 @@ StateColours stateColours(SlotState state)
     case SlotState::Waiting:
         return {QColor(0xe4, 0xe7, 0xeb), Qt::black};
     case SlotState::NoAdapter:
+    case SlotState::Unsaved:
         return {QColor(0xf0, 0xb4, 0x29), Qt::black};
     case SlotState::Stopped:
     case SlotState::Cancelled:

@@ -440,6 +440,7 @@ void TestStationWindow::tileStatesForEyesAndScreenReaders_data()
     QTest::newRow("unplugged") << int(SlotState::Fail) << "Adapter unplugged" << "FAIL: Adapter unplugged" << "\u2718";
     QTest::newRow("no adapter") << int(SlotState::NoAdapter) << QString() << "no adapter" << "\u26A0";
     QTest::newRow("cancelled") << int(SlotState::Cancelled) << QString() << "CANCELLED" << "\u25A0";
+    QTest::newRow("record not saved") << int(SlotState::Unsaved) << QString() << "record not saved yet" << "\u26A0";
 }
 
 void TestStationWindow::tileStatesForEyesAndScreenReaders()
