@@ -353,7 +353,12 @@ private slots:
         const auto unsavedShown = [&] {
             for (const QJsonObject &event : station.events(QStringLiteral("status"))) {
                 if (event.value(QStringLiteral("text")).toString() == QLatin1String("record not saved yet")) {
-                    sideFileSeen = sideFileSeen || QFile::exists(sideFile);
+                    // Only its owner may read it: it is a record like the database's.
+                    sideFileSeen = sideFileSeen
+                        || (QFile::exists(sideFile)
+                            && !(QFile::permissions(sideFile)
+                                 & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
+                                    | QFileDevice::WriteOther)));
                     return true;
                 }
             }
