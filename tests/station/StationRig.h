@@ -122,7 +122,11 @@ public:
             m_process.waitForFinished(3000);
             return -1;
         }
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        if (m_process.exitStatus() != QProcess::NormalExit) {
+            qWarning("quobin-cli station crashed; its errors:\n%s", errors().right(3000).constData());
+            return -1;
+        }
+        return m_process.exitCode();
     }
 
     QByteArray output()
