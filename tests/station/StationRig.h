@@ -123,7 +123,7 @@ public:
             return -1;
         }
         if (m_process.exitStatus() != QProcess::NormalExit) {
-            qWarning("quobin-cli station crashed; its errors:\n%s", errors().right(3000).constData());
+            qWarning("quobin-cli station ended on a signal; its errors:\n%s", errors().right(3000).constData());
             return -1;
         }
         return m_process.exitCode();
