@@ -25,6 +25,7 @@ public:
     SerialPort &port() override { return m_port; }
     void note(const QString &text) override { m_log.write(m_label, text); }
     QString path() const override { return m_path; }
+    QString failure() const override { return m_log.failure(); }
     void discard() override { QFile::remove(m_path); }
 
 private:

@@ -186,6 +186,11 @@ int RecordsCommand::run(const QStringList &arguments)
             }
             break;
         }
+        // Records spooled for other servers are not in this list: say where
+        // they wait, beside the list (on stderr when stdout is data).
+        for (const records::SpoolWaiting &spool : store->spoolsForOtherServers())
+            std::fprintf(parsed.format == Format::Text ? stdout : stderr,
+                         "%d records waiting in the local spool for %s\n", spool.count, qPrintable(spool.server));
         std::fflush(stdout);
         return ExitSuccess;
     } catch (const UsageError &error) {

@@ -13,6 +13,7 @@
 #include "PortDescription.h"
 #include "PortNames.h"
 #include "SerialPorts.h"
+#include "RecordJson.h"
 #include "RecordStores.h"
 #include "SerialError.h"
 #include "Station.h"
@@ -27,6 +28,7 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSysInfo>
@@ -288,6 +290,24 @@ int StationCommand::run(const QStringList &arguments)
     station::Station station(setup, *job, *store, printer, openPort, logs.get());
     const station::Station::End end = station.run([] { return CancelSignal::requested(); });
     printer.summary(station.counts(), endText(end, station.failure()));
+
+    // A cancel while records were still retried: they are not lost, but the
+    // operator must know where they are. As a last resort they go to stderr,
+    // whole, for whoever keeps the run's output.
+    const QList<records::BoardRecord> unsaved = station.unsavedRecords();
+    if (!unsaved.isEmpty()) {
+        const bool inSideFile = !station.sideFile().isEmpty() && QFileInfo::exists(station.sideFile());
+        complain(inSideFile ? QStringLiteral("%1 records are not saved in %2 yet; they are kept in %3 and saved at "
+                                             "the next start; here they are as JSON:")
+                                  .arg(unsaved.size()).arg(store->describe(), station.sideFile())
+                            : QStringLiteral("%1 records could not be saved anywhere; here they are as JSON:")
+                                  .arg(unsaved.size()));
+        for (const records::BoardRecord &record : unsaved)
+            std::fprintf(stderr, "%s\n",
+                         QJsonDocument(records::recordJson(record)).toJson(QJsonDocument::Compact).constData());
+        if (end != station::Station::End::Failed)
+            return ExitFailed;
+    }
 
     switch (end) {
     case station::Station::End::CountReached: return ExitSuccess;

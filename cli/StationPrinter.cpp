@@ -33,6 +33,7 @@ QString stateName(SlotState state)
     case SlotState::Flashing: return QStringLiteral("flashing");
     case SlotState::Passed: return QStringLiteral("pass");
     case SlotState::Failed: return QStringLiteral("fail");
+    case SlotState::Unsaved: return QStringLiteral("not-saved");
     case SlotState::Stopped: return QStringLiteral("stopped");
     }
     return {};
@@ -171,18 +172,29 @@ void StationPrinter::warning(const QString &text)
     writeLine(QStringLiteral("warning: ") + text);
 }
 
-void StationPrinter::recordsWaiting(int count)
+void StationPrinter::recordsWaiting(int count, const QString &reason)
 {
     std::lock_guard lock(m_mutex);
     m_recordsWaiting = count;
+    m_serverProblem = reason;
     if (m_mode == Mode::Json) {
         QJsonObject object{{QStringLiteral("event"), QStringLiteral("records-waiting")},
                            {QStringLiteral("slot"), QJsonValue::Null}, {QStringLiteral("count"), count}};
+        if (!reason.isEmpty())
+            object.insert(QStringLiteral("reason"), reason);
         writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
     } else if (m_mode == Mode::Plain) {
-        writeLine(count > 0 ? QStringLiteral("%1 records waiting for the server").arg(count)
-                            : QStringLiteral("every record has reached the server"));
+        writeLine(count > 0 ? waitingText() : QStringLiteral("every record has reached the server"));
     }
+}
+
+// "N records waiting for the server", and why they wait when it is known.
+QString StationPrinter::waitingText() const
+{
+    QString text = QStringLiteral("%1 records waiting for the server").arg(m_recordsWaiting);
+    if (!m_serverProblem.isEmpty())
+        text += QStringLiteral(": ") + m_serverProblem;
+    return text;
 }
 
 void StationPrinter::tick(const StationCounts &counts)
@@ -263,7 +275,7 @@ QString StationPrinter::header(const StationCounts &counts) const
     if (counts.noResponse > 0)
         text += QStringLiteral("  no response %1").arg(counts.noResponse);
     if (m_recordsWaiting > 0)
-        text += QStringLiteral("  %1 records waiting for the server").arg(m_recordsWaiting);
+        text += QStringLiteral("  ") + waitingText();
     if (!m_series.isEmpty())
         text += QStringLiteral("  next serial %1 %2").arg(m_series,
                                                          m_nextSerial ? QString::number(*m_nextSerial) : QStringLiteral("-"));
@@ -289,6 +301,7 @@ QString StationPrinter::liveLine(const SlotLine &line) const
     case SlotState::NoAdapter:
     case SlotState::PortTrouble:
     case SlotState::Noisy:
+    case SlotState::Unsaved:
         state = line.text;
         break;
     }

@@ -37,7 +37,7 @@ public:
     void progress(int slot, int sent, int total) override;
     void recorded(int slot, const records::BoardRecord &record, const station::StationCounts &counts) override;
     void warning(const QString &text) override;
-    void recordsWaiting(int count) override;
+    void recordsWaiting(int count, const QString &reason) override;
     void tick(const station::StationCounts &counts) override;
     void serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last) override;
     void nextSerial(std::optional<quint64> number) override;
@@ -65,6 +65,7 @@ private:
 
     QString header(const station::StationCounts &counts) const;
     QString liveLine(const SlotLine &line) const;
+    QString waitingText() const;
     void redraw(const station::StationCounts &counts);
     void json(int slot, const QString &event, QJsonObject fields);
     void writeLine(const QString &line);
@@ -78,6 +79,7 @@ private:
     QList<SlotLine> m_slots;
     station::StationCounts m_counts;
     int m_recordsWaiting = 0;
+    QString m_serverProblem; // why the records wait
     int m_linesDrawn = 0;
     int m_labelWidth = 4;
     int m_adapterWidth = 0;

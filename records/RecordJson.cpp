@@ -58,6 +58,43 @@ QJsonObject recordJson(const BoardRecord &r)
     };
 }
 
+BoardRecord recordFromJson(const QJsonObject &o)
+{
+    const auto text = [&](const char *key) { return o.value(QLatin1String(key)).toString(); };
+    const auto time = [&](const char *key) {
+        QDateTime parsed = QDateTime::fromString(text(key), Qt::ISODateWithMs);
+        return parsed.toUTC();
+    };
+    BoardRecord r;
+    r.id = QUuid::fromString(text("id"));
+    r.station = text("station");
+    r.slot = text("slot");
+    r.device = text("device");
+    r.usbSerial = text("usbSerial");
+    r.byIdName = text("byIdName");
+    r.jobSha256 = text("jobSha256");
+    r.jobFile = text("jobFile");
+    r.started = time("started");
+    r.ended = time("ended");
+    r.seconds = o.value(QLatin1String("seconds")).toDouble();
+    r.bootloaderVersion = float(o.value(QLatin1String("bootloaderVersion")).toDouble());
+    r.result = text("result");
+    r.message = text("message");
+    r.detail = text("detail");
+    r.linesSent = o.value(QLatin1String("linesSent")).toInt();
+    r.resends = o.value(QLatin1String("resends")).toInt();
+    const QJsonArray questions = o.value(QLatin1String("questions")).toArray();
+    for (const QJsonValue &value : questions) {
+        const QJsonObject question = value.toObject();
+        r.questions.append({question.value(QLatin1String("line")).toInt(),
+                            question.value(QLatin1String("reason")).toString(),
+                            question.value(QLatin1String("answer")).toString() == QLatin1String("yes")});
+    }
+    r.quobinVersion = text("quobinVersion");
+    r.logPath = text("logPath");
+    return r;
+}
+
 QJsonObject summaryJson(const RecordSummary &s)
 {
     QJsonObject failed;

@@ -12,5 +12,8 @@ namespace quobin::records {
 // times as ISO 8601 UTC text.
 QJsonObject recordJson(const BoardRecord &record);
 QJsonObject summaryJson(const RecordSummary &summary);
+// The record that recordJson() wrote; a record without a valid id comes
+// back with a null id.
+BoardRecord recordFromJson(const QJsonObject &object);
 
 } // namespace quobin::records

@@ -456,6 +456,19 @@ int spooledCount(QSqlDatabase &db, const QString &server, const QString &where)
     return query.next() ? query.value(0).toInt() : 0;
 }
 
+QList<SpoolWaiting> spools(QSqlDatabase &db, const QString &where)
+{
+    QList<SpoolWaiting> found;
+    if (!db.tables().contains(QStringLiteral("server_spool")))
+        return found;
+    QSqlQuery query = prepared(db, QStringLiteral("SELECT server, COUNT(*) FROM server_spool GROUP BY server ORDER BY server"),
+                               where);
+    execute(query, QStringLiteral("Cannot read the local spool"), where);
+    while (query.next())
+        found.append({query.value(0).toString(), query.value(1).toInt()});
+    return found;
+}
+
 QString reasonOf(const QSqlError &error)
 {
     QString reason = error.databaseText().simplified();

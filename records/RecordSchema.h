@@ -70,6 +70,8 @@ QList<Spooled> spooled(QSqlDatabase &db, const QString &server, int limit, const
 // Removes server's spooled records up to and including sequence.
 void unspoolThrough(QSqlDatabase &db, const QString &server, qint64 sequence, const QString &where);
 int spooledCount(QSqlDatabase &db, const QString &server, const QString &where);
+// Every server that has records in the spool, with their number, by key.
+QList<SpoolWaiting> spools(QSqlDatabase &db, const QString &where);
 
 // The database's own reason on one line, else the driver's.
 QString reasonOf(const QSqlError &error);

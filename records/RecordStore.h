@@ -26,6 +26,12 @@ private:
     QString m_reason;
 };
 
+// Records in a local spool waiting for a server, by the server's key.
+struct SpoolWaiting {
+    QString server;
+    int count = 0;
+};
+
 // Where board records are kept. Every method may be called from any thread,
 // from several at once (a station runs one thread per slot).
 class RecordStore {
@@ -92,12 +98,20 @@ public:
 
     // Records kept locally that have not reached the server yet.
     virtual int waitingForServer() const { return 0; }
+    // Records that the local spool holds for other servers than this
+    // store's (a run that named another server, or the same one by another
+    // name): they are sent when a run names that server again.
+    virtual QList<SpoolWaiting> spoolsForOtherServers() const { return {}; }
     // Why the server was not reached at the last attempt (unreachable, a
     // wrong password, ...), for the operator; empty while it is reached.
     virtual QString serverProblem() const { return {}; }
     // Where the records go, for the operator: a file path, or a server
     // without its password.
     virtual QString describe() const = 0;
+    // The SQLite file on this machine that the store writes (the records
+    // themselves, or the spool for a server); a station keeps the records
+    // it could not commit in a file beside it.
+    virtual QString localFile() const { return {}; }
 };
 
 } // namespace quobin::records

@@ -25,11 +25,17 @@ constexpr int kBatch = 100;
 const char kConnectOptions[] =
     "connect_timeout=3;tcp_user_timeout=5000;keepalives_idle=5;keepalives_interval=2;"
     "keepalives_count=2;application_name=quobin";
+// The server's own bound on every statement and on every wait for a lock: a
+// table locked for minutes holds the link for a few seconds at a time, the
+// records wait in the spool meanwhile, and the link can always be stopped.
+const char kStatementBounds[] = "-c statement_timeout=4000 -c lock_timeout=3000";
+// A round that has sent for this long means a slow server.
+constexpr auto kSlowRound = std::chrono::milliseconds(500);
 
 } // namespace
 
 ServerLink::ServerLink(const ServerTarget &server, const QString &spoolPath)
-    : m_server(server), m_key(server.describe()), m_spoolPath(spoolPath)
+    : m_server(server), m_key(server.spoolKey()), m_spoolPath(spoolPath)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         throw RecordStoreError(QStringLiteral("Qt SQL has no PostgreSQL driver: install libqt6sql6-psql"));
@@ -77,8 +83,15 @@ void ServerLink::wake()
 
 bool ServerLink::waitSent(quint64 ticket, std::chrono::milliseconds timeout)
 {
+    // Gives up early when the round turns out slow: the record is in the
+    // spool, and the board need not wait for a server that hangs.
+    const auto deadline = Clock::now() + timeout;
     std::unique_lock lock(m_mutex);
-    m_changed.wait_for(lock, timeout, [&] { return m_roundCleared >= ticket || !m_connected || m_stopping; });
+    while (!(m_roundCleared >= ticket || !m_connected || m_stopping) && Clock::now() < deadline) {
+        if (m_sending && Clock::now() - m_sendingSince > kSlowRound)
+            break;
+        m_changed.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(100)));
+    }
     return m_roundCleared >= ticket;
 }
 
@@ -86,6 +99,12 @@ bool ServerLink::connected()
 {
     std::lock_guard lock(m_mutex);
     return m_connected;
+}
+
+bool ServerLink::slow()
+{
+    std::lock_guard lock(m_mutex);
+    return m_sending && Clock::now() - m_sendingSince > kSlowRound;
 }
 
 QString ServerLink::problem() const
@@ -104,12 +123,7 @@ void ServerLink::loop(std::promise<QString> firstAttempt)
         server.setDatabaseName(m_server.database);
         server.setUserName(m_server.user);
         server.setPassword(m_server.password);
-        // The URL's own libpq parameters come last: libpq takes the last
-        // value of a key, so a connect_timeout or application_name given
-        // there wins over these defaults.
-        const QString own = m_server.connectOptions();
-        server.setConnectOptions(QLatin1String(kConnectOptions)
-                                 + (own.isEmpty() ? QString() : QLatin1Char(';') + own));
+        server.setConnectOptions(m_server.connectOptions(QLatin1String(kConnectOptions), QLatin1String(kStatementBounds)));
     }
     std::unique_ptr<SqliteConnection> spool;
     QString refused;
@@ -136,12 +150,15 @@ void ServerLink::loop(std::promise<QString> firstAttempt)
             break;
         m_woken = false;
         const quint64 round = ++m_roundsStarted;
+        m_sending = true;
+        m_sendingSince = Clock::now();
         lock.unlock();
 
         const bool cleared = sendSpooled(*spool);
         lastAttempt = Clock::now();
 
         lock.lock();
+        m_sending = false;
         if (cleared)
             m_roundCleared = round;
         lock.unlock();

@@ -34,6 +34,9 @@ public:
     // the timeout; false when they are not (the server is away or slow).
     bool waitSent(quint64 ticket, std::chrono::milliseconds timeout);
     bool connected();
+    // A round has been sending for a while: the server is slow (a lock, a
+    // busy disk), and a caller had better not wait for it.
+    bool slow();
     // Why the server could not be reached last, empty when it could.
     QString problem() const;
 
@@ -54,6 +57,8 @@ private:
     bool m_connected = false;
     quint64 m_roundsStarted = 0;
     quint64 m_roundCleared = 0;     // the last round that emptied the spool
+    bool m_sending = false;         // a round is under way, since m_sendingSince
+    std::chrono::steady_clock::time_point m_sendingSince;
     QString m_problem;
 
     QString m_connectionName;       // used on the thread only

@@ -19,7 +19,7 @@ constexpr std::chrono::milliseconds kCommitWait{3000};
 } // namespace
 
 ServerRecordStore::ServerRecordStore(const ServerTarget &server, const QString &spoolPath)
-    : m_server(server), m_key(server.describe()), m_spoolPath(spoolPath)
+    : m_server(server), m_key(server.spoolKey()), m_spoolPath(spoolPath)
 {
     m_worker.run([this] { m_spool = std::make_unique<SqliteConnection>(m_spoolPath, true); });
     try {
@@ -41,7 +41,9 @@ void ServerRecordStore::commit(const BoardRecord &record)
     m_worker.run([&] { schema::spool(m_spool->database(), m_key, record, m_spoolPath); });
     const quint64 ticket = m_link->ticket();
     m_link->wake();
-    if (m_link->connected())
+    // A slow server (a locked table) would hold every board: the record is
+    // safe in the spool, and goes when the server answers again.
+    if (m_link->connected() && !m_link->slow())
         m_link->waitSent(ticket, kCommitWait);
 }
 
@@ -56,10 +58,8 @@ QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
         server.setDatabaseName(m_server.database);
         server.setUserName(m_server.user);
         server.setPassword(m_server.password);
-        // The URL's own libpq parameters last, so that they win.
-        const QString own = m_server.connectOptions();
-        server.setConnectOptions(QStringLiteral("connect_timeout=3;application_name=quobin")
-                                 + (own.isEmpty() ? QString() : QLatin1Char(';') + own));
+        server.setConnectOptions(m_server.connectOptions(QStringLiteral("connect_timeout=3;application_name=quobin"),
+                                                         QStringLiteral("-c statement_timeout=10000")));
         QString problem;
         if (server.open()) {
             try {
@@ -97,6 +97,13 @@ QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
         return a.id.toString(QUuid::WithoutBraces) < b.id.toString(QUuid::WithoutBraces);
     });
     return records;
+}
+
+QList<SpoolWaiting> ServerRecordStore::spoolsForOtherServers() const
+{
+    QList<SpoolWaiting> others = m_worker.run([&] { return schema::spools(m_spool->database(), m_spoolPath); });
+    others.removeIf([&](const SpoolWaiting &spool) { return spool.server == m_key; });
+    return others;
 }
 
 int ServerRecordStore::waitingForServer() const

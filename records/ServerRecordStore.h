@@ -31,7 +31,9 @@ public:
     QList<BoardRecord> read(const QDateTime &since = {}) override;
     int waitingForServer() const override;
     QString serverProblem() const override { return m_link->problem(); }
-    QString describe() const override { return m_key; }
+    QString localFile() const override { return m_spoolPath; }
+    QString describe() const override { return m_server.describe(); }
+    QList<SpoolWaiting> spoolsForOtherServers() const override;
 
 private:
     const ServerTarget m_server;

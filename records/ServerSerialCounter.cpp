@@ -28,8 +28,10 @@ ServerSerialCounter::ServerSerialCounter(const ServerTarget &server, SeriesRule 
         m_database.setDatabaseName(m_server.database);
         m_database.setUserName(m_server.user);
         m_database.setPassword(m_server.password);
-        const QString own = m_server.connectOptions();
-        m_database.setConnectOptions(QLatin1String(kConnectOptions) + (own.isEmpty() ? QString() : QLatin1Char(';') + own));
+        // Bounded like the records link: a locked or hung server leaves the
+        // slots on their reserved numbers instead of holding them.
+        m_database.setConnectOptions(
+            m_server.connectOptions(QLatin1String(kConnectOptions), QStringLiteral("-c statement_timeout=4000 -c lock_timeout=3000")));
     });
 }
 

@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QSet>
+#include <QDir>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -170,11 +171,22 @@ ServerTarget ServerTarget::parse(const QString &url)
     return target;
 }
 
-QString ServerTarget::connectOptions() const
+QString ServerTarget::connectOptions(const QString &defaults, const QString &serverOptions) const
 {
     QStringList options;
-    for (const auto &[key, value] : parameters)
-        options << key + QLatin1Char('=') + libpqQuoted(value);
+    if (!defaults.isEmpty())
+        options << defaults;
+    bool serverOptionsGiven = serverOptions.isEmpty();
+    for (const auto &[key, value] : parameters) {
+        if (key == QLatin1String("options") && !serverOptionsGiven) {
+            options << key + QLatin1Char('=') + libpqQuoted(serverOptions + QLatin1Char(' ') + value);
+            serverOptionsGiven = true;
+        } else {
+            options << key + QLatin1Char('=') + libpqQuoted(value);
+        }
+    }
+    if (!serverOptionsGiven)
+        options << QStringLiteral("options=") + libpqQuoted(serverOptions);
     return options.join(QLatin1Char(';'));
 }
 
@@ -195,6 +207,19 @@ QString ServerTarget::describe() const
         return QStringLiteral("postgresql://%1/%2?host=%3").arg(who, database, host)
             + (port == 5432 ? QString() : QStringLiteral("&port=%1").arg(port));
     const QString shownHost = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return QStringLiteral("postgresql://%1%2:%3/%4").arg(who, shownHost).arg(port).arg(database);
+}
+
+QString ServerTarget::spoolKey() const
+{
+    // The form that describe() has always had, so that records spooled by
+    // an earlier version keep their key.
+    const QString who = user.isEmpty() ? QString() : user + QLatin1Char('@');
+    if (host.startsWith(QLatin1Char('/')))
+        return QStringLiteral("postgresql://%1/%2?host=%3").arg(who, database, QDir::cleanPath(host))
+            + (port == 5432 ? QString() : QStringLiteral("&port=%1").arg(port));
+    const QString lower = host.toLower();
+    const QString shownHost = lower.contains(QLatin1Char(':')) ? QLatin1Char('[') + lower + QLatin1Char(']') : lower;
     return QStringLiteral("postgresql://%1%2:%3/%4").arg(who, shownHost).arg(port).arg(database);
 }
 

@@ -31,11 +31,14 @@ struct ServerTarget {
     static bool looksLikeServer(const QString &target);
     // Throws RecordStoreError naming what is wrong with the URL.
     static ServerTarget parse(const QString &url);
-    // The URL without the password: the spool keys its records by it.
+    // The URL without the password, for the operator.
     QString describe() const;
-    // The libpq parameters as the driver's connect options ("key='value';..."),
-    // each value quoted as libpq reads it.
-    QString connectOptions() const;
+    // The driver's connect options ("key='value';..."): defaults first, then
+    // the URL's own libpq parameters, each value quoted as libpq reads it, so
+    // that the URL's win (libpq keeps the last value of a key). serverOptions
+    // ("-c name=value ...") go into libpq's options ahead of the URL's own
+    // options, which thus add to them rather than replace them.
+    QString connectOptions(const QString &defaults, const QString &serverOptions = {}) const;
     // A URL (or what was meant as one) as it may be shown: any password,
     // in the user part or as ?password=, replaced by "***", even when the
     // URL does not parse.
@@ -48,6 +51,14 @@ struct ServerTarget {
     static QList<std::pair<qsizetype, qsizetype>> passwordSpans(const QString &url);
     // Whether a URL carries a password of its own.
     static bool hasPassword(const QString &url);
+    // What the local spool keys this server's records by: the user, the
+    // host as libpq is given it (no name is resolved: localhost and
+    // 127.0.0.1 are two hosts to libpq, which may reach them differently and
+    // which the server's pg_hba.conf may treat differently), the port
+    // always written, the socket folder cleaned, and the database. Neither
+    // the password nor a connection option is part of it: a changed password
+    // or TLS setting sends the same spool to the same database.
+    QString spoolKey() const;
 };
 
 } // namespace quobin::records

@@ -68,6 +68,11 @@ void SqliteRecordStore::writePending()
     }
 }
 
+QList<SpoolWaiting> SqliteRecordStore::spoolsForOtherServers() const
+{
+    return m_worker.run([&] { return schema::spools(m_connection->database(), m_path); });
+}
+
 QList<BoardRecord> SqliteRecordStore::read(const QDateTime &since)
 {
     return m_worker.run([&] { return schema::select(m_connection->database(), since, m_path); });

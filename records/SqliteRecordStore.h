@@ -31,7 +31,10 @@ public:
     QList<BoardRecord> matching(const RecordFilter &filter) override;
     QStringList slotNames() override;
     QStringList resultNames() override;
+    QString localFile() const override { return m_path; }
     QString describe() const override { return m_path; }
+    // Every spool in the file, when it is also the spool of server runs.
+    QList<SpoolWaiting> spoolsForOtherServers() const override;
 
 private:
     struct Pending {
@@ -44,7 +47,7 @@ private:
     QString m_path;
     std::mutex m_pendingMutex;
     std::vector<Pending> m_pending;
-    WorkerThread m_worker;
+    mutable WorkerThread m_worker;
     std::unique_ptr<SqliteConnection> m_connection; // used on m_worker only
 };
 

@@ -5,6 +5,7 @@
 #include "FirmwareImage.h"
 #include "OperatorReason.h"
 #include "PortNames.h"
+#include "RecordJson.h"
 #include "RecordStore.h"
 #include "Station.h"
 #include "StationJob.h"
@@ -14,9 +15,11 @@
 #include "StationWindow.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QThread>
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace quobin {
@@ -39,6 +42,8 @@ SlotState viewState(station::SlotState state)
         return SlotState::Pass;
     case station::SlotState::Failed:
         return SlotState::Fail;
+    case station::SlotState::Unsaved:
+        return SlotState::Unsaved;
     case station::SlotState::Stopped:
         return SlotState::Stopped;
     }
@@ -119,7 +124,21 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
     m_thread.reset(QThread::create([this, stationSetup, &store] {
         station::Station station(stationSetup, *m_job, store, *this, m_openPort);
         const station::Station::End end = station.run([this] { return m_cancel.load(); });
-        emit ended(end == station::Station::End::Failed ? station.failure() : QString());
+        QString problem = end == station::Station::End::Failed ? station.failure() : QString();
+        // Stop while records were still retried: say where they are.
+        const QList<records::BoardRecord> unsaved = station.unsavedRecords();
+        if (!unsaved.isEmpty()) {
+            const QString where = QFileInfo::exists(station.sideFile())
+                ? QStringLiteral("%1 records are not saved in %2 yet; they are kept in %3 and saved at the next start.")
+                      .arg(unsaved.size()).arg(store.describe(), station.sideFile())
+                : QStringLiteral("%1 records could not be saved in %2 or beside it; they are written to the "
+                                 "program's error output.").arg(unsaved.size()).arg(store.describe());
+            for (const records::BoardRecord &record : unsaved)
+                std::fprintf(stderr, "%s\n",
+                             QJsonDocument(records::recordJson(record)).toJson(QJsonDocument::Compact).constData());
+            problem = problem.isEmpty() ? where : problem + QLatin1Char('\n') + where;
+        }
+        emit ended(problem);
     }));
     m_thread->start();
 }
@@ -279,9 +298,16 @@ void EngineStationDriver::warning(const QString &text)
     emit notice(text);
 }
 
-void EngineStationDriver::recordsWaiting(int count)
+void EngineStationDriver::recordsWaiting(int count, const QString &reason)
 {
-    emit notice(count > 0 ? QStringLiteral("%1 records waiting for the server").arg(count) : QString());
+    if (count <= 0) {
+        emit notice(QString());
+        return;
+    }
+    QString text = QStringLiteral("%1 records waiting for the server").arg(count);
+    if (!reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
+    emit notice(text);
 }
 
 void EngineStationDriver::tick(const station::StationCounts &counts)

@@ -54,7 +54,7 @@ private:
     void progress(int slot, int sent, int total) override;
     void recorded(int slot, const records::BoardRecord &record, const station::StationCounts &counts) override;
     void warning(const QString &text) override;
-    void recordsWaiting(int count) override;
+    void recordsWaiting(int count, const QString &reason) override;
     void tick(const station::StationCounts &counts) override;
     void serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last) override;
     void nextSerial(std::optional<quint64> number) override;

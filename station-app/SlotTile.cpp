@@ -32,6 +32,7 @@ StateColours stateColours(SlotState state)
         return {QColor(0xe4, 0xe7, 0xeb), Qt::black};
     case SlotState::NoAdapter:
     case SlotState::Noisy:
+    case SlotState::Unsaved:
         return {QColor(0xf0, 0xb4, 0x29), Qt::black};
     case SlotState::Stopped:
     case SlotState::Cancelled:

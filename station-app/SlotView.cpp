@@ -21,6 +21,8 @@ QString slotStateText(const SlotView &slot)
         return slot.reason.isEmpty() ? QStringLiteral("FAIL") : QStringLiteral("FAIL: ") + slot.reason;
     case SlotState::Cancelled:
         return QStringLiteral("CANCELLED");
+    case SlotState::Unsaved:
+        return QStringLiteral("record not saved yet");
     }
     return {};
 }
@@ -43,6 +45,8 @@ QString slotStateSymbol(SlotState state)
         return QStringLiteral("\u2718");  // heavy ballot x
     case SlotState::Cancelled:
         return QStringLiteral("\u25A0");
+    case SlotState::Unsaved:
+        return QStringLiteral("\u26A0");  // warning sign
     }
     return {};
 }

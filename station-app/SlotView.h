@@ -14,6 +14,7 @@ enum class SlotState {
     Pass,       // the last board passed
     Fail,       // the last board failed; reason says why
     Cancelled,  // the board in progress was cancelled by Stop
+    Unsaved,    // the last board's record is not saved yet; the slot takes no board until it is
 };
 
 // One slot as its tile shows it.

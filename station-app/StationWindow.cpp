@@ -27,6 +27,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <exception>
 
 namespace quobin {
@@ -203,15 +204,33 @@ bool StationWindow::stop()
                                    QStringLiteral("Boards are being flashed now. Stop the station and cancel them?"))) {
         return false;
     }
-    // The driver may have ended on its own while the box was open.
-    if (!m_running)
+    // The driver may have ended on its own while the box was open, or the
+    // session may have stopped it meanwhile.
+    if (!m_running || m_stopping)
         return true;
+    stopNow();
+    return true;
+}
+
+void StationWindow::stopNow()
+{
     m_stopping = true;
     m_startStop->setEnabled(false);
     m_startStop->setText(QStringLiteral("Stopping..."));
     m_status->setText(QStringLiteral("Stopping: the boards in progress are cancelled and recorded"));
     m_services.driver.requestStop();
-    return true;
+}
+
+void StationWindow::terminate()
+{
+    m_terminating = true;
+    m_closeAfterStop = true;
+    if (m_running) {
+        if (!m_stopping)
+            stopNow();
+        return; // onEnded() closes the window
+    }
+    close();
 }
 
 void StationWindow::onSlotChanged(int index, const SlotView &slot)
@@ -247,8 +266,13 @@ void StationWindow::onEnded(const QString &problem)
     m_running = false;
     m_stopping = false;
     showIdle();
-    if (!problem.isEmpty())
-        warn(problem);
+    if (!problem.isEmpty()) {
+        // A session that is ending has nobody to answer a box.
+        if (m_terminating)
+            std::fprintf(stderr, "quobin-station: %s\n", qPrintable(problem));
+        else
+            warn(problem);
+    }
     if (m_closeAfterStop)
         close();
 }

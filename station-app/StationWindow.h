@@ -74,6 +74,11 @@ public:
     // The tile label of a port: "Com 3" as it is, a device path by its file name.
     static QString slotLabel(const QString &port);
 
+    // The session ends (SIGTERM at a logout): Stop without asking, as nobody
+    // is there to answer; the boards in progress are cancelled at the
+    // engine's checkpoints and recorded, then the window closes.
+    void terminate();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -82,6 +87,7 @@ private:
     void start();
     // False when the operator chose to let the boards in progress finish.
     bool stop();
+    void stopNow();
     void onSlotChanged(int index, const SlotView &slot);
     void onTotalsChanged(const RunTotals &totals);
     void onBoardEnded(int index, bool passed);
@@ -106,6 +112,7 @@ private:
     bool m_running = false;
     bool m_stopping = false;
     bool m_closeAfterStop = false;
+    bool m_terminating = false; // the session ends: no boxes
 
     SpaceKeeper *m_spaceKeeper;
     QTabWidget *m_pages;

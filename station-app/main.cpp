@@ -10,6 +10,7 @@
 #include "StationSetup.h"
 #include "StationWindow.h"
 #include "StorageFolders.h"
+#include "TerminationSignal.h"
 #include "ToneSounds.h"
 
 #include <QApplication>
@@ -44,5 +45,8 @@ int main(int argc, char *argv[])
     // Large on a desktop, and never beyond a small screen.
     window.resize(QSize(1100, 760).boundedTo(window.screen()->availableGeometry().size()));
     window.show();
+    // A logout or shutdown is Stop: the boards in progress are recorded.
+    quobin::TerminationSignal termination;
+    QObject::connect(&termination, &quobin::TerminationSignal::received, &window, &quobin::StationWindow::terminate);
     return app.exec();
 }

@@ -19,6 +19,9 @@ public:
     virtual SerialPort &port() = 0;
     virtual void note(const QString &text) = 0;
     virtual QString path() const = 0;
+    // Why a write to the log failed (a full disk), once one has: the log is
+    // incomplete from there. Empty while every write has succeeded.
+    virtual QString failure() const { return {}; }
     // No board came: the log is not worth keeping.
     virtual void discard() = 0;
 };

@@ -16,7 +16,6 @@ void RunControl::fail(const QString &reason)
             m_failure = reason;
     }
     m_finishing = true;
-    m_cancelled = true;
 }
 
 QString RunControl::failure() const

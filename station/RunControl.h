@@ -25,8 +25,9 @@ public:
     bool finishing() const { return m_finishing; }
     bool countReached() const { return m_countReached; }
 
-    // The station cannot go on (the records cannot be written): everything
-    // stops, and the first reason is kept.
+    // The station cannot go on (no slot can be used, nothing can keep the
+    // records): it takes no new board, the boards in progress finish and are
+    // recorded, and the first reason is kept.
     void fail(const QString &reason);
     QString failure() const;
 

@@ -6,6 +6,7 @@
 #include "NetworkPortAddress.h"
 #include "PortDescription.h"
 #include "PortNames.h"
+#include "RecordKeeper.h"
 #include "RecordStore.h"
 #include "RunControl.h"
 #include "SerialError.h"
@@ -30,6 +31,8 @@ constexpr int kAdapterPollMsecs = 200;
 constexpr int kPortRetryMsecs = 1000;
 // The longest a pause sleeps before it looks at the station again.
 constexpr int kPauseStepMsecs = 50;
+// How often a slot tries again to commit a record that the store refused.
+constexpr int kRecordRetryMsecs = 1000;
 
 // After a no-response the line must stay quiet this long before the next
 // "^" counts as a new board; it doubles with each no-response in a row, up
@@ -51,6 +54,7 @@ struct Slot::Attempt {
     QDateTime startedAt;
     float bootloaderVersion = 0;
     QString logPath;
+    QString logProblem; // why the board's byte log is incomplete or missing
 };
 
 Slot::Slot(int index, SlotAddress address, SlotServices services, Clock &clock)
@@ -81,15 +85,7 @@ void Slot::run()
             if (!serial)
                 continue;
         }
-        Attempt attempt;
-        try {
-            attempt = attemptBoard(device, mainCodeDue, serial);
-        } catch (const std::exception &error) {
-            endSerial(serial, false);
-            m_services.control.fail(QStringLiteral("the board logs cannot be written: %1")
-                                        .arg(QString::fromLocal8Bit(error.what())));
-            break;
-        }
+        const Attempt attempt = attemptBoard(device, mainCodeDue, serial);
         if (attempt.outcome.kind != UploadOutcome::Kind::PortError)
             m_opened = true;
         if (attempt.started) {
@@ -217,13 +213,21 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
     const std::unique_ptr<SerialPort> serial = m_services.openPort(device);
     std::unique_ptr<BoardLog> log;
     SerialPort *port = serial.get();
+    QString logProblem;
     if (m_services.logs) {
-        log = m_services.logs->open(m_address.label, *serial);
-        port = &log->port();
-        log->note(QStringLiteral("station board on %1 (%2), image %3 SHA-256 %4")
-                      .arg(m_address.label, device, m_services.job.path(), m_services.job.sha256()));
-        if (serialNumber)
-            log->note(QStringLiteral("serial number %1 of series %2").arg(*serialNumber).arg(m_services.serials->spec.series));
+        // A log that cannot be opened costs the board its log, not its
+        // flashing: the board's record says so.
+        try {
+            log = m_services.logs->open(m_address.label, *serial);
+            port = &log->port();
+            log->note(QStringLiteral("station board on %1 (%2), image %3 SHA-256 %4")
+                          .arg(m_address.label, device, m_services.job.path(), m_services.job.sha256()));
+            if (serialNumber)
+                log->note(QStringLiteral("serial number %1 of series %2").arg(*serialNumber).arg(m_services.serials->spec.series));
+        } catch (const std::exception &error) {
+            log.reset();
+            logProblem = QStringLiteral("the board log cannot be opened: ") + QString::fromLocal8Bit(error.what());
+        }
     }
 
     SlotWindow::Setup setup;
@@ -251,12 +255,23 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
     attempt.startedAt = window.startedAt();
     attempt.bootloaderVersion = window.bootloaderVersion();
     if (log) {
-        if (attempt.started) {
+        const QString failure = log->failure();
+        if (!attempt.started) {
+            log->discard();
+        } else if (failure.isEmpty()) {
             attempt.logPath = log->path();
         } else {
-            log->discard();
+            // The part written before the failure still tells something; an
+            // empty file tells nothing and is not pointed at.
+            if (QFileInfo(log->path()).size() > 0)
+                attempt.logPath = log->path();
+            else
+                log->discard();
+            logProblem = QStringLiteral("the board log %1 is incomplete: %2").arg(log->path(), failure);
         }
     }
+    if (attempt.started)
+        attempt.logProblem = logProblem;
     return attempt;
 }
 
@@ -301,21 +316,27 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
         record.series = m_services.serials->spec.series;
         record.serial = serial;
     }
-
-    try {
-        m_services.store.commit(record);
-    } catch (const records::RecordStoreError &error) {
-        m_services.control.fail(QStringLiteral("the records cannot be written to %1: %2")
-                                    .arg(m_services.store.describe(), error.reason()));
-        show(SlotState::Failed, QStringLiteral("not recorded"));
-        // Not recorded as passed: the number is not spent.
-        endSerial(serial, false);
-        return;
+    if (!attempt.logProblem.isEmpty()) {
+        record.detail = record.detail.isEmpty() ? attempt.logProblem
+                                                : record.detail + QStringLiteral("; ") + attempt.logProblem;
+        if (!m_logTroubleWarned)
+            m_services.observer.warning(m_address.label + QStringLiteral(": ") + attempt.logProblem);
+        m_logTroubleWarned = true;
+    } else {
+        m_logTroubleWarned = false;
     }
+
+    // The board is counted as it ended, whether or not its record has
+    // reached the store yet: it was flashed (or not) all the same.
+    // Likewise its serial number: a board that passed carries it, so it is
+    // spent even while the record waits to be saved.
     endSerial(serial, record.passed());
     const bool noResponse = attempt.outcome.kind == UploadOutcome::Kind::NoResponse && !cancelled;
     const StationCounts counts = noResponse ? m_services.control.countNoResponse()
                                             : m_services.control.countBoard(record.passed(), cancelled);
+    if (!keep(record))
+        return;
+
     m_services.observer.recorded(m_index, record, counts);
     if (record.passed()) {
         show(SlotState::Passed, QStringLiteral("PASS"));
@@ -327,6 +348,39 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
             reason = record.result;
         show(SlotState::Failed, QStringLiteral("FAIL ") + reason);
     }
+    if (!attempt.logProblem.isEmpty())
+        show(m_shown, m_shownText + QStringLiteral(" (no complete board log)"));
+}
+
+// Commits the record, or holds it and tries again until the store takes
+// it: the slot takes no new board meanwhile. A station whose records can be
+// kept nowhere (neither the store nor the side file can be written) takes no
+// new board on any slot; the boards in progress still finish. Only a cancel
+// ends the retries; the records still held are then the front end's to
+// report. True when the record is in the store.
+bool Slot::keep(const records::BoardRecord &record)
+{
+    QString reason;
+    const RecordKeeper::Held held = m_services.keeper.keep(record, &reason);
+    if (held == RecordKeeper::Held::Saved)
+        return true;
+    const QString where = held == RecordKeeper::Held::SideFile
+        ? QStringLiteral("kept in %1 until then").arg(m_services.keeper.sideFile())
+        : QStringLiteral("kept in memory only");
+    m_services.observer.warning(QStringLiteral("%1: record not saved yet (%2): %3")
+                                    .arg(m_address.label, where, reason));
+    show(SlotState::Unsaved, QStringLiteral("record not saved yet"));
+    if (held == RecordKeeper::Held::MemoryOnly)
+        m_services.control.fail(QStringLiteral("the records can be kept neither in %1 nor beside it: %2")
+                                    .arg(m_services.store.describe(), reason));
+    while (m_services.keeper.holds(record.id)) {
+        for (int slept = 0; slept < kRecordRetryMsecs && !m_services.control.cancelled(); slept += kPauseStepMsecs)
+            QThread::msleep(kPauseStepMsecs);
+        if (m_services.control.cancelled())
+            return false;
+        m_services.keeper.retry();
+    }
+    return true;
 }
 
 std::optional<quint64> Slot::takeSerial(bool &stop)

@@ -21,6 +21,7 @@ class RecordStore;
 namespace quobin::station {
 
 class BoardLogFactory;
+class RecordKeeper;
 class RunControl;
 class StationJob;
 struct StationSerials;
@@ -41,6 +42,7 @@ using PortFactory = std::function<std::unique_ptr<SerialPort>(const QString &dev
 struct SlotServices {
     const StationJob &job;
     records::RecordStore &store;
+    RecordKeeper &keeper; // commits to store, holds what it refuses
     StationObserver &observer;
     RunControl &control;
     PortFactory openPort;
@@ -78,6 +80,7 @@ private:
     void endSerial(std::optional<quint64> serial, bool passed);
     int quietMsecsNeeded() const;
     void awaitQuietLine(const QString &device);
+    bool keep(const records::BoardRecord &record);
 
     const int m_index;
     const SlotAddress m_address;
@@ -94,6 +97,8 @@ private:
     QString m_usbSerial;
     QString m_byIdName;
     std::optional<quint64> m_lastSerial;
+    // The byte logs could not be written at the last board: warned once.
+    bool m_logTroubleWarned = false;
 };
 
 } // namespace quobin::station

@@ -32,15 +32,37 @@ Station::Station(StationSetup setup, const StationJob &job, records::RecordStore
     , m_openPort(std::move(openPort))
     , m_logs(logs)
     , m_control(m_setup.goodBoards, int(m_setup.slotAddresses.size()))
+    , m_keeper(store, RecordKeeper::sideFileFor(store.localFile()))
 {
 }
 
 Station::End Station::run(const std::function<bool()> &cancelRequested)
 {
     JobFileWatch jobWatch(m_job);
+    // Records spooled for another server wait until a run names it again:
+    // the operator hears of each, so that none is forgotten there.
+    try {
+        for (const records::SpoolWaiting &spool : m_store.spoolsForOtherServers())
+            m_observer.warning(QStringLiteral("%1 records in the local spool wait for %2, not for this run's target; "
+                                              "they are sent when a run names that server again")
+                                   .arg(spool.count)
+                                   .arg(spool.server));
+    } catch (const records::RecordStoreError &error) {
+        m_observer.warning(error.reason());
+    }
+    // Records that an earlier run could not commit go first.
+    const int leftOver = m_keeper.loadLeftOver();
+    if (leftOver > 0) {
+        QString reason;
+        if (m_keeper.retry(&reason))
+            m_observer.warning(QStringLiteral("%1 records that an earlier run could not save are saved now").arg(leftOver));
+        else
+            m_observer.warning(QStringLiteral("%1 records that an earlier run could not save are still waiting in %2: %3")
+                                   .arg(m_keeper.held().size()).arg(m_keeper.sideFile(), reason));
+    }
     std::vector<std::unique_ptr<QThread>> threads;
     for (int i = 0; i < m_setup.slotAddresses.size(); ++i) {
-        SlotServices services{m_job, m_store, m_observer, m_control, m_openPort, m_logs,
+        SlotServices services{m_job, m_store, m_keeper, m_observer, m_control, m_openPort, m_logs,
                               m_setup.policy, m_setup.stationName, m_setup.quobinVersion};
         services.serials = m_setup.serials;
         threads.emplace_back(QThread::create([this, i, services] {
@@ -81,9 +103,11 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
 void Station::watch()
 {
     const int waiting = m_store.waitingForServer();
-    if (waiting != m_recordsWaiting) {
+    const QString problem = waiting > 0 ? m_store.serverProblem() : QString();
+    if (waiting != m_recordsWaiting || problem != m_serverProblem) {
         m_recordsWaiting = waiting;
-        m_observer.recordsWaiting(waiting);
+        m_serverProblem = problem;
+        m_observer.recordsWaiting(waiting, problem);
     }
 }
 

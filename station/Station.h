@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RecordKeeper.h"
 #include "RunControl.h"
 #include "Slot.h"
 
@@ -42,6 +43,11 @@ public:
 
     StationCounts counts() const { return m_control.counts(); }
     QString failure() const { return m_control.failure(); }
+    // Records the store has not taken by the end of the run (it was
+    // cancelled while they were retried): in the side file when one could
+    // be written, else nowhere but here.
+    QList<records::BoardRecord> unsavedRecords() const { return m_keeper.held(); }
+    QString sideFile() const { return m_keeper.sideFile(); }
 
 private:
     void watch();
@@ -53,7 +59,9 @@ private:
     PortFactory m_openPort;
     BoardLogFactory *m_logs;
     RunControl m_control;
+    RecordKeeper m_keeper;
     int m_recordsWaiting = 0;
+    QString m_serverProblem;
 };
 
 } // namespace quobin::station

@@ -17,6 +17,7 @@ enum class SlotState {
     Flashing,    // a board is being flashed
     Passed,      // the last board passed
     Failed,      // the last board failed
+    Unsaved,     // the last board's record is not in the store yet; the slot retries it
     Stopped,     // the slot has ended
 };
 
@@ -59,9 +60,10 @@ public:
     // Something the operator should know once (the job file changed, the
     // records wait for their server).
     virtual void warning(const QString &text) = 0;
-    // Records kept locally until their server takes them; called when the
-    // number changes.
-    virtual void recordsWaiting(int count) { Q_UNUSED(count); }
+    // Records kept locally until their server takes them, and why the
+    // server did not take them at the last attempt (empty while it does);
+    // called when either changes.
+    virtual void recordsWaiting(int count, const QString &reason) { Q_UNUSED(count); Q_UNUSED(reason); }
     // The serial number of the board in progress on slot (none between
     // boards) and of the slot's last good board.
     virtual void serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last)

@@ -2,7 +2,10 @@
 // operator and a screen reader see them, Stop and closing during a run, the
 // records page and its export, and the layout at a small and a scaled screen.
 
+#include "EngineStationDriver.h"
 #include "FileDropLineEdit.h"
+#include "RecordStores.h"
+#include "SerialPort.h"
 #include "HexRecord.h"
 #include "RecordCsv.h"
 #include "RecordStores.h"
@@ -204,6 +207,53 @@ class TestStationWindow : public QObject {
     Q_OBJECT
 
 private slots:
+    // The header's notice of records waiting for their server says why
+    // they wait: the real driver on a real store whose server refuses
+    // connections, with a record already in its spool.
+    void recordsWaitingComeWithTheServersReason()
+    {
+        TempFiles files;
+        qputenv("XDG_DATA_HOME", files.filePath(QStringLiteral("data")).toUtf8());
+        QDir().mkpath(files.filePath(QStringLiteral("data")));
+        const QString target = QStringLiteral("postgresql://quobin@127.0.0.1:1/line");
+        std::unique_ptr<records::RecordStore> store = records::openRecordStore(target);
+        records::BoardRecord record;
+        record.id = QUuid::createUuid();
+        record.slot = QStringLiteral("Com 1");
+        record.result = QStringLiteral("success");
+        record.started = record.ended = QDateTime::currentDateTimeUtc();
+        store->commit(record);
+
+        EngineStationDriver driver({}, [](const QString &) -> std::unique_ptr<SerialPort> { return nullptr; },
+                                   QStringLiteral("1.0"));
+        QSignalSpy notices(&driver, &StationDriver::notice);
+        StationSetup setup;
+        setup.jobPath = files.write(QStringLiteral("main.hex"), sim::HexRecord::sampleImage(20));
+        setup.ports = {files.filePath(QStringLiteral("no-such-device"))};
+        setup.recordsTarget = target;
+        driver.start(setup, *store);
+        // libpq's own words follow, in the desktop's language.
+        const QString expected =
+            QStringLiteral("1 records waiting for the server: Cannot reach the records server %1: ").arg(target);
+        const auto said = [&] {
+            for (const QList<QVariant> &notice : std::as_const(notices))
+                if (notice.value(0).toString().startsWith(expected) && notice.value(0).toString().size() > expected.size() + 5)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(said(), qPrintable([&] {
+                                      QStringList texts;
+                                      for (const QList<QVariant> &notice : std::as_const(notices))
+                                          texts << notice.value(0).toString();
+                                      return texts.join(QLatin1Char('\n'));
+                                  }()),
+                                  20000);
+        QSignalSpy ended(&driver, &StationDriver::ended);
+        driver.requestStop();
+        QTRY_VERIFY_WITH_TIMEOUT(!ended.isEmpty(), 10000);
+        qunsetenv("XDG_DATA_HOME");
+    }
+
     void setupIsReadCheckedAndSaved();
     void jobFileByBrowseAndDrop();
     void startLocksTheSetupAndShowsOneTilePerSlot();
@@ -407,6 +457,7 @@ void TestStationWindow::tileStatesForEyesAndScreenReaders_data()
     QTest::newRow("unplugged") << int(SlotState::Fail) << "Adapter unplugged" << "FAIL: Adapter unplugged" << "\u2718";
     QTest::newRow("no adapter") << int(SlotState::NoAdapter) << QString() << "no adapter" << "\u26A0";
     QTest::newRow("cancelled") << int(SlotState::Cancelled) << QString() << "CANCELLED" << "\u25A0";
+    QTest::newRow("record not saved") << int(SlotState::Unsaved) << QString() << "record not saved yet" << "\u26A0";
 }
 
 void TestStationWindow::tileStatesForEyesAndScreenReaders()

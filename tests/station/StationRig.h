@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -122,7 +123,11 @@ public:
             m_process.waitForFinished(3000);
             return -1;
         }
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        if (m_process.exitStatus() != QProcess::NormalExit) {
+            qWarning("quobin-cli station ended on a signal; its errors:\n%s", errors().right(3000).constData());
+            return -1;
+        }
+        return m_process.exitCode();
     }
 
     QByteArray output()
@@ -169,6 +174,52 @@ private:
     QProcess m_process;
     QByteArray m_out;
     QByteArray m_err;
+};
+
+// A small tmpfs of the test's own, for a disk that fills up: mounted on
+// folder (made), unmounted and its folder removed at the end. Mounting needs
+// root; problem() says why it could not be had.
+class SmallDisk {
+public:
+    SmallDisk(const QString &folder, int kibibytes) : m_folder(folder)
+    {
+        QDir().mkpath(folder);
+        QProcess mount;
+        mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                              QStringLiteral("size=%1k,mode=0755").arg(kibibytes),
+                                              QStringLiteral("tmpfs"), folder});
+        m_mounted = mount.waitForFinished(10000) && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+        if (!m_mounted)
+            m_problem = QStringLiteral("cannot mount a tmpfs on %1 (the full-disk cases run as root): %2")
+                            .arg(folder, QString::fromLocal8Bit(mount.readAllStandardError()));
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted) {
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), m_folder});
+            QDir().rmdir(m_folder);
+        }
+    }
+    bool mounted() const { return m_mounted; }
+    QString problem() const { return m_problem; }
+
+    // Writes a file until the disk has no room left.
+    void fill()
+    {
+        QFile filler(m_folder + QStringLiteral("/filler"));
+        filler.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+        while (filler.write("x", 1) == 1) {
+        }
+    }
+    void free() { QFile::remove(m_folder + QStringLiteral("/filler")); }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+    QString m_problem;
 };
 
 } // namespace quobin::testing

@@ -6,6 +6,9 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSet>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -379,6 +382,334 @@ private slots:
         QCOMPARE(records::openRecordStore(m_database)->read().size(), records.size());
     }
 
+    // Another program holds the records file's write lock for 13 s, longer
+    // than the busy timeout: the board's record goes into the side file, its
+    // slot says "record not saved yet" and takes no board until the record
+    // is in; the run then reaches its count with every board recorded once,
+    // nothing cancelled, and the side file gone.
+    void aLockedRecordsFileHoldsTheSlotUntilItsRecordIsIn()
+    {
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("300"), QStringLiteral("--boards"),
+                                  QStringLiteral("4")};
+        SimFixture a(m_folder.path(), QStringLiteral("la"), options);
+        SimFixture b(m_folder.path(), QStringLiteral("lb"), options);
+        QVERIFY(a.ready() && b.ready());
+        // The file and its tables exist before the lock is taken; the
+        // first boards' records meet the lock.
+        records::openRecordStore(m_database).reset();
+        QProcess holder;
+        holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        holder.start(QStringLiteral("python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import sqlite3, sys, time\n"
+                                     "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                     "c.execute('BEGIN IMMEDIATE')\n"
+                                     "print('locked', flush=True)\n"
+                                     "time.sleep(13)\n"
+                                     "c.execute('COMMIT')\n"),
+                      m_database});
+        QVERIFY2(holder.waitForReadyRead(10000), "python3 with its sqlite3 module is needed to hold the lock");
+        StationRun station(environment());
+        station.start(stationArguments({&a, &b}, {QStringLiteral("--count"), QStringLiteral("8"), QStringLiteral("--json"),
+                                                  QStringLiteral("--records"), m_database}));
+
+        const QString sideFile = m_database + QStringLiteral(".unsaved.jsonl");
+        bool sideFileSeen = false;
+        const auto unsavedShown = [&] {
+            for (const QJsonObject &event : station.events(QStringLiteral("status"))) {
+                if (event.value(QStringLiteral("text")).toString() == QLatin1String("record not saved yet")) {
+                    // Only its owner may read it: it is a record like the database's.
+                    sideFileSeen = sideFileSeen
+                        || (QFile::exists(sideFile)
+                            && !(QFile::permissions(sideFile)
+                                 & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
+                                    | QFileDevice::WriteOther)));
+                    return true;
+                }
+            }
+            return false;
+        };
+        QVERIFY2(waitFor(unsavedShown, 20000), station.output().right(2000).constData());
+        QVERIFY(sideFileSeen);
+        QVERIFY(holder.waitForFinished(20000));
+        QCOMPARE(station.finish(60000), 0);
+
+        const QList<QJsonObject> shown = station.records();
+        QCOMPARE(shown.size(), 8);
+        const QList<records::BoardRecord> stored = records::openRecordStore(m_database)->read();
+        QSet<QString> storedIds;
+        for (const records::BoardRecord &record : stored) {
+            storedIds.insert(record.id.toString(QUuid::WithoutBraces));
+            QCOMPARE(record.result, QStringLiteral("success"));
+        }
+        QCOMPARE(stored.size(), 8);
+        for (const QJsonObject &record : shown)
+            QVERIFY(storedIds.contains(record.value(QStringLiteral("id")).toString()));
+        QVERIFY(!QFile::exists(sideFile));
+        const QList<QJsonObject> summaries = station.events(QStringLiteral("summary"));
+        QCOMPARE(summaries.size(), 1);
+        QCOMPARE(summaries[0].value(QStringLiteral("passed")).toInt(), 8);
+        QCOMPARE(summaries[0].value(QStringLiteral("failed")).toInt(), 0);
+    }
+
+    // Ctrl-C while a record waits for a locked records file: the run ends
+    // with status 1 and says where the record is (the side file, and whole
+    // on stderr); the next run saves it before its first board.
+    void aRecordLeftInTheSideFileIsSavedAtTheNextStart()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("left"), {QStringLiteral("--fixture"), QStringLiteral("300")});
+        QVERIFY(fixture.ready());
+        // The file and its tables exist before the lock is taken.
+        records::openRecordStore(m_database).reset();
+        QProcess holder;
+        holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        holder.start(QStringLiteral("python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import sqlite3, sys, time\n"
+                                     "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                     "c.execute('BEGIN IMMEDIATE')\n"
+                                     "print('locked', flush=True)\n"
+                                     "time.sleep(120)\n"),
+                      m_database});
+        QVERIFY2(holder.waitForReadyRead(10000), "python3 with its sqlite3 module is needed to hold the lock");
+
+        StationRun first(environment());
+        first.start(stationArguments({&fixture}, {QStringLiteral("--json"), QStringLiteral("--records"), m_database}));
+        const auto unsaved = [&] {
+            for (const QJsonObject &event : first.events(QStringLiteral("status")))
+                if (event.value(QStringLiteral("text")).toString() == QLatin1String("record not saved yet"))
+                    return true;
+            return false;
+        };
+        QVERIFY2(waitFor(unsaved, 20000), first.output().right(2000).constData());
+        first.signal(SIGINT);
+        QCOMPARE(first.finish(20000), 1);
+        const QString sideFile = m_database + QStringLiteral(".unsaved.jsonl");
+        QVERIFY(QFile::exists(sideFile));
+        const QByteArray errors = first.errors();
+        QVERIFY2(errors.contains("1 records are not saved in " + m_database.toUtf8() + " yet; they are kept in "
+                                 + sideFile.toUtf8()),
+                 errors.constData());
+        // The record itself, whole, for whoever keeps the output.
+        QVERIFY2(errors.contains("\"result\":\"success\""), errors.constData());
+        holder.kill();
+        holder.waitForFinished(5000);
+
+        StationRun second(environment());
+        second.start(stationArguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--json"),
+                                                   QStringLiteral("--records"), m_database}));
+        QCOMPARE(second.finish(30000), 0);
+        bool told = false;
+        for (const QJsonObject &event : second.events(QStringLiteral("warning")))
+            told = told || event.value(QStringLiteral("text")).toString()
+                               == QLatin1String("1 records that an earlier run could not save are saved now");
+        QVERIFY2(told, second.output().left(2000).constData());
+        QVERIFY(!QFile::exists(sideFile));
+        QCOMPARE(records::openRecordStore(m_database)->read().size(), 2);
+    }
+
+    // The records folder fills up while three slots flash, and the side
+    // file's name is taken by a folder: no record can be kept anywhere (on a
+    // full disk alone SQLite gives back enough room for the side file), so
+    // the station takes no new board and says why; the
+    // boards in progress finish (none is cancelled), their records are held
+    // and retried, and once there is room again every board the station
+    // counted is in the database.
+    void aFullDiskStopsNewBoardsAndLosesNone()
+    {
+        SmallDisk disk(m_folder.filePath(QStringLiteral("full")), 256);
+        QVERIFY2(disk.mounted(), qPrintable(disk.problem()));
+        const QString database = m_folder.filePath(QStringLiteral("full/records.sqlite"));
+        QVERIFY(QDir().mkpath(database + QStringLiteral(".unsaved.jsonl")));
+        const QString firmware = m_folder.write(QStringLiteral("paced.hex"), sim::HexRecord::sampleImage(400));
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--pace")};
+        SimFixture a(m_folder.path(), QStringLiteral("fa"), options);
+        SimFixture b(m_folder.path(), QStringLiteral("fb"), options + QStringList{QStringLiteral("--caret-delay"), QStringLiteral("1500")});
+        SimFixture c(m_folder.path(), QStringLiteral("fc"), options + QStringList{QStringLiteral("--caret-delay"), QStringLiteral("2500")});
+        QVERIFY(a.ready() && b.ready() && c.ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), a.link(), QStringLiteral("--slot"), b.link(), QStringLiteral("--slot"),
+                       c.link(), QStringLiteral("--json"), QStringLiteral("--records"), database, firmware});
+        QVERIFY2(waitFor([&] { return !station.records().isEmpty(); }, 30000), station.errors().constData());
+        disk.fill();
+
+        const auto warned = [&] {
+            for (const QJsonObject &event : station.events(QStringLiteral("warning")))
+                if (event.value(QStringLiteral("text")).toString().contains(QLatin1String("record not saved yet (kept in memory only)")))
+                    return true;
+            return false;
+        };
+        QVERIFY2(waitFor(warned, 30000), [&] {
+            QByteArray texts;
+            for (const QJsonObject &event : station.events(QStringLiteral("warning")))
+                texts += event.value(QStringLiteral("text")).toString().toUtf8() + '\n';
+            return texts;
+        }().constData());
+        // The boards in progress finish while their records wait.
+        QTest::qWait(8000);
+        QVERIFY(station.running());
+        disk.free();
+        QCOMPARE(station.finish(30000), 1);
+        QVERIFY2(station.errors().contains("the records can be kept neither in"), station.errors().constData());
+
+        const QList<records::BoardRecord> stored = records::openRecordStore(database)->read();
+        for (const records::BoardRecord &record : stored)
+            QCOMPARE(record.result, QStringLiteral("success"));
+        const QList<QJsonObject> summaries = station.events(QStringLiteral("summary"));
+        QCOMPARE(summaries.size(), 1);
+        QCOMPARE(summaries[0].value(QStringLiteral("cancelled")).toInt(), 0);
+        QCOMPARE(summaries[0].value(QStringLiteral("failed")).toInt(), 0);
+        QCOMPARE(summaries[0].value(QStringLiteral("passed")).toInt(), stored.size());
+        QCOMPARE(station.records().size(), stored.size());
+        // Every board that started was flashed to its end and recorded.
+        QCOMPARE(station.events(QStringLiteral("board-start")).size(), stored.size());
+        QVERIFY(stored.size() >= 3);
+    }
+
+    // Board logs on a disk that is full: the boards are flashed all the
+    // same; each record says its log is incomplete and points at no empty
+    // file, and the slot warns.
+    void aBoardLogThatCannotBeWrittenIsAWarning()
+    {
+        SmallDisk disk(m_folder.filePath(QStringLiteral("logs")), 256);
+        QVERIFY2(disk.mounted(), qPrintable(disk.problem()));
+        disk.fill();
+        SimFixture fixture(m_folder.path(), QStringLiteral("log"), {QStringLiteral("--fixture"), QStringLiteral("300")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(stationArguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--json"),
+                                                    QStringLiteral("--records"), m_database, QStringLiteral("--log-dir"),
+                                                    m_folder.filePath(QStringLiteral("logs"))}));
+        QCOMPARE(station.finish(30000), 0);
+        const QList<records::BoardRecord> stored = records::openRecordStore(m_database)->read();
+        QCOMPARE(stored.size(), 2);
+        for (const records::BoardRecord &record : stored) {
+            QCOMPARE(record.result, QStringLiteral("success"));
+            QVERIFY2(record.detail.contains(QLatin1String("is incomplete: No space left on device")), qPrintable(record.detail));
+            QVERIFY(record.logPath.isEmpty() || QFileInfo(record.logPath).size() > 0);
+        }
+        int warnings = 0;
+        for (const QJsonObject &event : station.events(QStringLiteral("warning")))
+            warnings += event.value(QStringLiteral("text")).toString().contains(QLatin1String("board log"));
+        QCOMPARE(warnings, 1);
+        bool slotSaid = false;
+        for (const QJsonObject &event : station.events(QStringLiteral("status")))
+            slotSaid = slotSaid || event.value(QStringLiteral("text")).toString().endsWith(QLatin1String("(no complete board log)"));
+        QVERIFY(slotSaid);
+    }
+
+    // A server that hangs on its table (another session holds a lock on it
+    // for 45 s): every statement is bounded, so the boards go on at their
+    // own pace with their records in the spool, the count and Ctrl-C each end
+    // the run within seconds, and the header says why the records wait.
+    void aHungServerHoldsNeitherBoardsNorTheEnd_data()
+    {
+        QTest::addColumn<bool>("byCancel");
+        QTest::newRow("--count") << false;
+        QTest::newRow("Ctrl-C") << true;
+    }
+    void aHungServerHoldsNeitherBoardsNorTheEnd()
+    {
+        QFETCH(bool, byCancel);
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("hung")), qPrintable(server.problem()));
+        SimFixture fixture(m_folder.path(), QString::fromLatin1(byCancel ? "hc" : "hn"),
+                           {QStringLiteral("--fixture"), QStringLiteral("300")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QString::fromLatin1(byCancel ? "1000" : "5"),
+                       QStringLiteral("--records"), server.socketUrl(QStringLiteral("hung")), m_firmware});
+        const auto passes = [&] { return int(station.output().count("PASS success")); };
+        QVERIFY2(waitFor([&] { return passes() >= 1; }, 15000), station.errors().constData());
+
+        QProcess locker;
+        locker.setProcessChannelMode(QProcess::MergedChannels);
+        locker.start(PostgresServer::binaryFolder() + QStringLiteral("/psql"),
+                     {QStringLiteral("-X"), QStringLiteral("-h"), server.socketFolder(), QStringLiteral("-p"),
+                      QString::number(server.port()), QStringLiteral("-U"), QLatin1String(PostgresServer::user),
+                      QStringLiteral("-d"), QStringLiteral("hung"), QStringLiteral("-c"),
+                      QStringLiteral("BEGIN; LOCK TABLE board_records; SELECT pg_sleep(45); COMMIT;")});
+        const auto locked = [&] {
+            QString held;
+            return server.psql(QStringLiteral("hung"),
+                               QStringLiteral("SELECT count(*) FROM pg_locks WHERE granted AND mode = 'AccessExclusiveLock' "
+                                              "AND relation = 'board_records'::regclass"),
+                               &held)
+                && held == QLatin1String("1");
+        };
+        QVERIFY2(waitFor(locked, 10000), qPrintable(QStringLiteral("psql could not lock the table: ") + server.problem()
+                                                    + QString::fromUtf8(locker.readAll())));
+        QElapsedTimer sinceLock;
+        sinceLock.start();
+
+        // Four more boards at the fixture's pace, not at the server's.
+        QVERIFY2(waitFor([&] { return passes() >= 5; }, 15000), station.output().right(2000).constData());
+        if (byCancel)
+            station.signal(SIGINT);
+        QCOMPARE(station.finish(30000), byCancel ? 130 : 0);
+        const qint64 seconds = sinceLock.elapsed() / 1000;
+        qInfo("four boards and the end of the run took %lld ms with the table locked", qint64(sinceLock.elapsed()));
+        QVERIFY2(seconds < 20, qPrintable(QStringLiteral("the run ended %1 s after the lock").arg(seconds)));
+        static const QRegularExpression why(QStringLiteral("[1-9]\\d* records waiting for the server: [^\\n]*"
+                                                           "(statement timeout|lock timeout)"));
+        QVERIFY2(why.match(QString::fromUtf8(station.output())).hasMatch(), station.output().right(2000).constData());
+        locker.kill();
+        locker.waitForFinished(5000);
+    }
+
+    // Records spooled for a server named as localhost wait while a run
+    // names it as 127.0.0.1 (two hosts to libpq): that run says so at its
+    // start, records lists them, and the next run that names localhost
+    // again sends them.
+    void aSpoolForAnotherNameIsReportedAndSentWhenNamedAgain()
+    {
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("names")), qPrintable(server.problem()));
+        QVERIFY2(server.stop(), qPrintable(server.problem()));
+        const QString byName = QStringLiteral("postgresql://%1@localhost:%2/names").arg(QLatin1String(PostgresServer::user)).arg(server.port());
+        const QString byAddress = server.tcpUrl(QStringLiteral("names"));
+        SimFixture fixture(m_folder.path(), QStringLiteral("names"), {QStringLiteral("--fixture"), QStringLiteral("300")});
+        QVERIFY(fixture.ready());
+        const auto runStation = [&](const QString &target, int count) {
+            auto run = std::make_unique<StationRun>(environment());
+            run->start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QString::number(count),
+                        QStringLiteral("--json"), QStringLiteral("--records"), target, m_firmware});
+            return run;
+        };
+
+        // The server is away: two records wait in the spool for localhost.
+        std::unique_ptr<StationRun> first = runStation(byName, 2);
+        QCOMPARE(first->finish(30000), 0);
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+
+        std::unique_ptr<StationRun> second = runStation(byAddress, 1);
+        QCOMPARE(second->finish(30000), 0);
+        const QString key = QStringLiteral("postgresql://quobin@localhost:%1/names").arg(server.port());
+        bool reported = false;
+        for (const QJsonObject &event : second->events(QStringLiteral("warning"))) {
+            const QString text = event.value(QStringLiteral("text")).toString();
+            reported = reported || (text.startsWith(QLatin1String("2 records in the local spool wait for ") + key));
+        }
+        QVERIFY2(reported, second->output().left(3000).constData());
+
+        QProcess list;
+        list.setProcessEnvironment(environment());
+        list.start(QStringLiteral(QUOBIN_CLI), {QStringLiteral("records"), QStringLiteral("--records"), byAddress});
+        QVERIFY(list.waitForFinished(20000));
+        QCOMPARE(list.exitCode(), 0);
+        const QByteArray listed = list.readAllStandardOutput();
+        QVERIFY2(listed.contains("2 records waiting in the local spool for " + key.toUtf8()), listed.constData());
+
+        std::unique_ptr<StationRun> third = runStation(byName, 1);
+        QCOMPARE(third->finish(30000), 0);
+        QString counted;
+        QVERIFY2(server.psql(QStringLiteral("names"), QStringLiteral("SELECT count(*), count(DISTINCT id) FROM board_records"), &counted),
+                 qPrintable(server.problem()));
+        QCOMPARE(counted, QStringLiteral("4|4"));
+    }
+
     // Bad usage is refused before any port is touched, with exit status 2
     // and a message that says what is wrong.
     void badUsageIsRefused_data()
@@ -543,12 +874,16 @@ private slots:
         const auto passes = [&] { return int(station.output().count("PASS success")); };
         QVERIFY(waitFor([&] { return passes() >= 2; }, 15000));
         QVERIFY2(server.stop(), qPrintable(server.problem()));
-        static const QRegularExpression waiting(QStringLiteral("\\n[1-9]\\d* records waiting for the server\\n"));
+        // The count comes with the reason the records wait (the first one
+        // may be the connection's end, the next the missing socket).
+        static const QRegularExpression waiting(
+            QStringLiteral("\\n[1-9]\\d* records waiting for the server: \\S[^\\n]*\\n"));
         QVERIFY2(waitFor([&] { return waiting.match(QString::fromUtf8(station.output())).hasMatch(); }, 15000),
                  station.output().right(1500).constData());
         const int passesWhileAway = passes();
         QVERIFY2(server.start(), qPrintable(server.problem()));
-        QVERIFY(waitFor([&] { return station.output().contains("every record has reached the server"); }, 20000));
+        QVERIFY2(waitFor([&] { return station.output().contains("every record has reached the server"); }, 20000),
+                 (station.output().right(1500) + station.errors()).constData());
         QCOMPARE(station.finish(20000), 0);
         QVERIFY(passesWhileAway < 7);
 

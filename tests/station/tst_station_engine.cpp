@@ -5,6 +5,7 @@
 #include "Station.h"
 #include "StationJob.h"
 
+#include <QSet>
 #include <QTest>
 
 #include <atomic>
@@ -38,17 +39,20 @@ struct EventLog {
 class LoggingStore : public records::RecordStore {
 public:
     explicit LoggingStore(EventLog &log) : m_log(log) {}
-    // The commit that fails, counted from 1; 0 for none.
-    int failingCommit = 0;
+    // The commits that fail, counted from 1.
+    QSet<int> failingCommits;
+    // The file whose side file keeps refused records; none when empty.
+    QString local;
 
     void commit(const records::BoardRecord &record) override
     {
-        if (++m_commits == failingCommit)
+        if (failingCommits.contains(++m_commits))
             throw records::RecordStoreError(QStringLiteral("disk full"));
         m_log.add(QStringLiteral("commit %1 %2").arg(record.slot, record.result));
     }
     QList<records::BoardRecord> read(const QDateTime &) override { return {}; }
     QString describe() const override { return QStringLiteral("/records.sqlite"); }
+    QString localFile() const override { return local; }
 
 private:
     EventLog &m_log;
@@ -62,7 +66,7 @@ public:
     void slotStatus(int slot, SlotState state, const QString &text) override
     {
         if (state == SlotState::Passed || state == SlotState::Failed || state == SlotState::Stopped
-            || state == SlotState::NoAdapter || state == SlotState::PortTrouble)
+            || state == SlotState::NoAdapter || state == SlotState::PortTrouble || state == SlotState::Unsaved)
             m_log.add(QStringLiteral("show %1 %2").arg(slot).arg(text));
     }
     void progress(int, int, int) override {}
@@ -180,13 +184,48 @@ private slots:
         QCOMPARE(bench.mainCodeCommands.load(), 2); // each slot once, at its start
     }
 
-    // A record that cannot be written stops the station: the board's
-    // result is never shown, and the reason names the store.
-    void aRecordThatCannotBeWrittenStopsTheStation()
+    // A record that the store refuses (twice) is held in the side file and
+    // tried again: the slot says "record not saved yet", shows the board's
+    // result only once the record is in, and starts no board meanwhile; the
+    // run goes on to its count, and the side file goes once it is empty.
+    void aRefusedRecordIsRetriedBeforeTheNextBoard()
     {
         EventLog log;
         LoggingStore store(log);
-        store.failingCommit = 2;
+        store.failingCommits = {2, 3};
+        store.local = m_folder.filePath(QStringLiteral("retried.sqlite"));
+        LoggingObserver observer(log);
+        Bench bench(5);
+        StationSetup setup;
+        setup.slotAddresses = {{QStringLiteral("A"), devicePath(QStringLiteral("a-board"))}};
+        setup.goodBoards = 3;
+        Station station(setup, m_job, store, observer, bench.factory());
+        QCOMPARE(station.run([] { return false; }), Station::End::CountReached);
+
+        QStringList events = log.all();
+        QVERIFY2(events.filter(QStringLiteral("warning A: record not saved yet (kept in ")).size() == 1,
+                 qPrintable(events.join(QLatin1Char('\n'))));
+        events.removeIf([](const QString &event) { return event.startsWith(QLatin1String("warning")); });
+        const qsizetype unsaved = events.indexOf(QStringLiteral("show 0 record not saved yet"));
+        QVERIFY2(unsaved > 0, qPrintable(events.join(QLatin1Char('\n'))));
+        // Next after the notice: the retried commit, then the result; no
+        // board started in between.
+        QCOMPARE(events.mid(unsaved + 1, 3),
+                 QStringList({"commit A success", "recorded 0 success", "show 0 PASS"}));
+        QCOMPARE(events.filter(QStringLiteral("commit A success")).size(), 3);
+        QCOMPARE(station.counts().passed, 3);
+        QVERIFY(station.unsavedRecords().isEmpty());
+        QVERIFY(!QFile::exists(station.sideFile()));
+    }
+
+    // With nowhere to hold a refused record (no side file), the station
+    // takes no new board and says why; the record is still retried until the
+    // store takes it, and its board counts.
+    void aStationThatCanKeepNothingTakesNoNewBoard()
+    {
+        EventLog log;
+        LoggingStore store(log);
+        store.failingCommits = {2};
         LoggingObserver observer(log);
         Bench bench(5);
         StationSetup setup;
@@ -196,8 +235,10 @@ private slots:
         QVERIFY2(station.failure().contains(QLatin1String("/records.sqlite"))
                      && station.failure().contains(QLatin1String("disk full")),
                  qPrintable(station.failure()));
-        QCOMPARE(log.all().filter(QStringLiteral("show 0 PASS")).size(), 1);
-        QCOMPARE(station.counts().passed, 1);
+        QCOMPARE(log.all().filter(QStringLiteral("commit A success")).size(), 2);
+        QCOMPARE(log.all().filter(QStringLiteral("start 0")).size(), 2);
+        QCOMPARE(station.counts().passed, 2);
+        QVERIFY(station.unsavedRecords().isEmpty());
     }
 
     // An adapter pulled out while its slot waits for a board: nothing is
