@@ -7,6 +7,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 // Every error the program meets is reported in its own words, once; the
@@ -24,8 +28,16 @@ int main(int argc, char *argv[])
 {
     qInstallMessageHandler(keepLibraryQuiet);
     QCoreApplication app(argc, argv);
+#ifdef Q_OS_WIN
+    // Windows gives the arguments as UTF-16, which Qt reads whole; the
+    // console shows what the program writes in the code page it writes in
+    // (UTF-8, which the program's manifest asks for).
+    SetConsoleOutputCP(GetACP());
+    const QStringList arguments = QCoreApplication::arguments();
+#else
     // The arguments with every byte kept: Qt's own decoding would lose a
     // file name that is not UTF-8.
-    return quobin::cli::runCli(quobin::cli::argumentsKeepingBytes(argc, argv),
-                               {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
+    const QStringList arguments = quobin::cli::argumentsKeepingBytes(argc, argv);
+#endif
+    return quobin::cli::runCli(arguments, {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
 }

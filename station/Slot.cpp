@@ -11,7 +11,6 @@
 #include "UploadProcedure.h"
 #include "UploadResultName.h"
 
-#include <QFileInfo>
 #include <QThread>
 
 #include <optional>
@@ -102,7 +101,7 @@ void Slot::run()
 // The device behind the slot's path now; empty when it is missing.
 QString Slot::resolveDevice() const
 {
-    return QFileInfo(m_address.path).canonicalFilePath();
+    return presentSerialDevice(m_address.path);
 }
 
 bool Slot::ending() const
