@@ -4,8 +4,10 @@
 ;          -DREADME=<README.txt>
 ; Silent: quobin-VERSION-windows-x64-setup.exe /S [/D=FOLDER]
 Unicode true
+; A 64-bit installer for 64-bit programs (it also runs where only 64-bit
+; Windows programs can, as under a 64-bit-only Wine).
+Target amd64-unicode
 !include "MUI2.nsh"
-!include "x64.nsh"
 
 Name "Quobin ${VERSION}"
 OutFile "${OUT}"

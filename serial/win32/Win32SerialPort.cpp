@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace quobin {
 
 namespace {
@@ -59,12 +61,13 @@ qint64 wireMsecs(qint64 bytes, quint32 baud)
 
 } // namespace
 
-// One write handed to the driver: its bytes stay alive until it completes.
-struct Win32SerialPort::PendingWrite {
+// One read or write handed to the driver: its bytes stay alive until it
+// completes.
+struct Win32SerialPort::PendingIo {
     OVERLAPPED overlapped{};
     QByteArray bytes;
-    PendingWrite() { overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
-    ~PendingWrite()
+    PendingIo() { overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~PendingIo()
     {
         if (overlapped.hEvent)
             CloseHandle(overlapped.hEvent);
@@ -251,7 +254,7 @@ void Win32SerialPort::output(const QByteArray &bytes)
     reapWrites(false, 0);
     if (bytes.isEmpty())
         return;
-    auto write = std::make_unique<PendingWrite>();
+    auto write = std::make_unique<PendingIo>();
     if (!write->overlapped.hEvent)
         fail(QStringLiteral("cannot write"));
     write->bytes = bytes;
@@ -348,35 +351,38 @@ void Win32SerialPort::setReadTimeouts(quint32 totalMsecs)
 qint64 Win32SerialPort::readWithin(char *into, qint64 size, quint32 msecs)
 {
     setReadTimeouts(msecs);
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!overlapped.hEvent)
+    // The read's OVERLAPPED and buffer live on the heap: a read that the
+    // driver neither ends nor cancels keeps them, and this thread goes on.
+    auto read = std::make_unique<PendingIo>();
+    if (!read->overlapped.hEvent)
         fail(QStringLiteral("cannot read"));
+    read->bytes.resize(size);
     DWORD n = 0;
-    bool ok = ReadFile(handleOf(m_handle), into, DWORD(size), nullptr, &overlapped);
+    bool ok = ReadFile(handleOf(m_handle), read->bytes.data(), DWORD(size), nullptr, &read->overlapped);
     DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    if (!ok && error == ERROR_IO_PENDING) {
-        // The driver ends the read at the timeout; the extra second only
+    if (ok || error == ERROR_IO_PENDING) {
+        // The driver ends the read at its timeout; the extra second only
         // guards against one that does not, so that no wait is unbounded.
-        if (WaitForSingleObject(overlapped.hEvent, msecs + 1000) == WAIT_TIMEOUT)
-            CancelIoEx(handleOf(m_handle), &overlapped);
-        ok = GetOverlappedResult(handleOf(m_handle), &overlapped, &n, TRUE);
+        if (WaitForSingleObject(read->overlapped.hEvent, msecs + 1000) == WAIT_TIMEOUT) {
+            CancelIoEx(handleOf(m_handle), &read->overlapped);
+            if (WaitForSingleObject(read->overlapped.hEvent, 1000) == WAIT_TIMEOUT) {
+                read.release(); // still the driver's: never freed
+                throw SerialError("the device is gone: a read neither ended nor could be cancelled");
+            }
+        }
+        ok = GetOverlappedResult(handleOf(m_handle), &read->overlapped, &n, FALSE);
         error = ok ? ERROR_SUCCESS : GetLastError();
-        // Cancelled by the guard above, or ended by the read's own timeout
-        // (Wine reports that as an error where Windows does not): what came
-        // is kept.
-        if (!ok && (error == ERROR_OPERATION_ABORTED || error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT
-                    || error == WAIT_TIMEOUT))
-            ok = true;
-    } else if (ok) {
-        GetOverlappedResult(handleOf(m_handle), &overlapped, &n, FALSE);
     }
-    CloseHandle(overlapped.hEvent);
-    if (!ok && (error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT))
-        return 0;
+    // Cancelled by the guard above, or ended by the read's own timeout
+    // (Wine reports that as an error where Windows does not): what came is
+    // kept.
+    if (!ok && (error == ERROR_OPERATION_ABORTED || error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT
+                || error == WAIT_TIMEOUT))
+        ok = true;
     if (!ok)
         gone(error);
-    return qint64(n);
+    std::memcpy(into, read->bytes.constData(), size_t(qMin<qint64>(n, size)));
+    return qMin<qint64>(n, size);
 }
 
 // Forgets the writes the driver has finished; with wait, waits for all of
@@ -386,7 +392,7 @@ void Win32SerialPort::reapWrites(bool wait, int limitMsecs)
     QElapsedTimer elapsed;
     elapsed.start();
     while (!m_writes.empty()) {
-        PendingWrite &write = *m_writes.front();
+        PendingIo &write = *m_writes.front();
         if (wait) {
             const qint64 left = limitMsecs - elapsed.elapsed();
             if (left <= 0 || WaitForSingleObject(write.overlapped.hEvent, DWORD(left)) == WAIT_TIMEOUT)
@@ -435,11 +441,12 @@ void Win32SerialPort::closeHandle()
     HANDLE handle = handleOf(m_handle);
     m_handle = nullptr;
     if (!m_writes.empty()) {
-        // Cancelled writes must finish before their buffers go.
+        // Cancelled writes must finish before their buffers go; one that
+        // the driver does not give back within a second keeps its buffer.
         CancelIoEx(handle, nullptr);
         for (auto &write : m_writes) {
-            DWORD n = 0;
-            GetOverlappedResult(handle, &write->overlapped, &n, TRUE);
+            if (WaitForSingleObject(write->overlapped.hEvent, 1000) == WAIT_TIMEOUT)
+                write.release();
         }
         m_writes.clear();
     }

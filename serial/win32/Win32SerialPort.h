@@ -36,7 +36,7 @@ public:
     void waitForInput(int msecs) override;
 
 private:
-    struct PendingWrite;
+    struct PendingIo;
     struct LineSettings {
         quint32 baud = 9600;
         quint8 parity = 0;     // NOPARITY, ODDPARITY, ... as the DCB counts them
@@ -63,7 +63,7 @@ private:
     LineSettings m_line;
     QString m_device;
     QByteArray m_received;
-    std::list<std::unique_ptr<PendingWrite>> m_writes;
+    std::list<std::unique_ptr<PendingIo>> m_writes;
     qint64 m_readTimeoutsSet = -1;
     qint64 m_bytesSinceOpen = 0;
 };

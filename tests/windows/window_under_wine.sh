@@ -18,14 +18,22 @@ source "$(dirname "$0")/wine_lib.sh"
 wine_setup
 command -v xdotool >/dev/null || fail "xdotool is missing: install xdotool"
 
-# start_and_close EXE TITLE: starts EXE, waits for its window, closes it as
+# start_and_close EXE TITLE [BOX]: starts EXE; when BOX is given, waits for
+# the message box of that title that it shows first and answers it (OK, with
+# Enter); waits for its window (a title starting with TITLE), closes it as
 # the operator does (WM_CLOSE, through taskkill without /F) and waits for
 # the program to end. With SHOT set, saves the screen to SHOT first.
 start_and_close() {
-    local exe=$1 title=$2
+    local exe=$1 title=$2 box=${3:-}
     wine "$exe" >"$work/window.out" 2>&1 &
     local program=$!
-    wait_for 60 xdotool search --onlyvisible --name "$title" >/dev/null \
+    if [ -n "$box" ]; then
+        wait_for 60 xdotool search --onlyvisible --name "^$box\$" >/dev/null \
+            || { kill "$program"; fail "$exe showed no box named $box: $(cat "$work/window.out")"; }
+        sleep 1
+        xdotool key Return
+    fi
+    wait_for 60 xdotool search --onlyvisible --name "^$title" >/dev/null \
         || { kill "$program"; fail "$exe showed no window named $title: $(cat "$work/window.out")"; }
     sleep 2
     if [ -n "${SHOT:-}" ] && [ -n "${GRAB_SCREEN:-}" ]; then
@@ -45,7 +53,10 @@ echo "== quobin.exe from a portable folder writes quobin.ini beside itself"
 portable="$work/portable Ü"
 mkdir -p "$portable"
 cp "$QUOBIN_EXE_DIR/quobin.exe" "$portable/"
-SHOT=${SHOTS:+$SHOTS/quobin-windows.png} start_and_close "$portable/quobin.exe" "Quobin"
+# A portable folder without quobin.ini says so in a box first, as the
+# window has always done, and starts with the defaults.
+SHOT=${SHOTS:+$SHOTS/quobin-windows.png} start_and_close "$portable/quobin.exe" "Kelsar Vantor Quobin - V" \
+    "Vantor Quobin"
 [ -f "$portable/quobin.ini" ] || fail "no quobin.ini beside the portable quobin.exe: $(ls "$portable")"
 lines=$(grep -c $'\r$' "$portable/quobin.ini")
 [ "$lines" -eq 3 ] && [ "$(wc -l <"$portable/quobin.ini")" -eq 3 ] \
@@ -74,7 +85,7 @@ menu="$appdata/Microsoft/Windows/Start Menu/Programs/Quobin"
 echo "== installed, quobin.exe writes only under %APPDATA%\\Quobin"
 touch "$work/before-run"
 sleep 1
-start_and_close "$installed/quobin.exe" "Quobin"
+start_and_close "$installed/quobin.exe" "Kelsar Vantor Quobin - V"
 [ -f "$appdata/Quobin/quobin.ini" ] || fail "no %APPDATA%\\Quobin\\quobin.ini"
 # Everything the run wrote in the Windows drive, but Wine's own files.
 find "$WINEPREFIX/drive_c" -newer "$work/before-run" -type f \
