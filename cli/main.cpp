@@ -39,5 +39,16 @@ int main(int argc, char *argv[])
     // file name that is not UTF-8.
     const QStringList arguments = quobin::cli::argumentsKeepingBytes(argc, argv);
 #endif
-    return quobin::cli::runCli(arguments, {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
+    const int status = quobin::cli::runCli(arguments, {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
+#ifdef Q_OS_WIN
+    // Everything the command did is done and saved (ports closed, records
+    // committed, their threads joined). The static destructors that would
+    // follow can deadlock in the threads library's thread-local keys when a
+    // worker thread ended just before (seen as a hang at exit after a
+    // station run): flush the output and end here.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), UINT(status));
+#endif
+    return status;
 }
