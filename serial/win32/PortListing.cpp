@@ -113,6 +113,8 @@ QHash<QString, DeviceDescription> describedPorts()
     return described;
 }
 
+constexpr int kProbedComPorts = 32;
+
 int comNumber(const QString &name)
 {
     return name.mid(3).toInt();
@@ -142,6 +144,13 @@ QList<DeviceDescription> presentSerialDevices()
     QStringList names = registeredComPorts();
     for (const QString &name : comDeviceNames()) {
         if (!names.contains(name, Qt::CaseInsensitive))
+            names << name;
+    }
+    // Ports that neither lists (Wine's, made by links in dosdevices) are
+    // found by a query-only open of the first numbers.
+    for (int number = 1; number <= kProbedComPorts; ++number) {
+        const QString name = QStringLiteral("COM%1").arg(number);
+        if (!names.contains(name, Qt::CaseInsensitive) && serialDeviceExists(name))
             names << name;
     }
     const QHash<QString, DeviceDescription> described = describedPorts();
