@@ -27,7 +27,9 @@ public:
     bool ask(int port, const QString &text, bool &interrupted);
 
 private:
+    // The platform's part (QuestionDesk.cpp, win32/QuestionInput.cpp).
     QString readAnswer(bool &interrupted);
+    bool inputIsTerminal() const;
 
     Printer &m_printer;
     const int m_inputFd;

@@ -286,7 +286,9 @@ int StationCommand::run(const QStringList &arguments)
     const station::PortFactory openPort = [](const QString &device) { return makeSerialPortOn(device); };
 
     const CancelSignal cancel;
+#ifdef SIGPIPE // a reader of the output that has gone is an error on write, not the end
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     station::Station station(setup, *job, *store, printer, openPort, logs.get());
     const station::Station::End end = station.run([] { return CancelSignal::requested(); });
     printer.summary(station.counts(), endText(end, station.failure()));

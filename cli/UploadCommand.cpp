@@ -113,7 +113,9 @@ int UploadCommand::run(const QStringList &arguments)
     const CancelSignal cancel;
     // A reader that goes away (`| head`) must not kill the program halfway
     // through a controller's flash: output to it is dropped, the uploads go on.
+#ifdef SIGPIPE // a reader of the output that has gone is an error on write, not the end
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     const QList<PortResult> results
         = GangUpload(parsed, *firmware, file.image, file.report.lines - file.report.blankLines, printer,
                      desk, log.get())

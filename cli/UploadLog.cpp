@@ -7,28 +7,21 @@
 
 #include <QDateTime>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include "AppendFile.h"
 
 namespace quobin::cli {
 
 UploadLog::UploadLog(const QString &path)
 {
-    // Without blocking: a FIFO that nobody reads is refused at once rather
-    // than holding up the upload before it starts.
-    m_descriptor = ::open(argumentBytes(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    QString reason;
+    m_descriptor = openForAppending(path, reason);
     if (m_descriptor < 0)
-        throw UsageError(QStringLiteral("cannot open the log %1: %2")
-                             .arg(readable(path), QString::fromLocal8Bit(std::strerror(errno))));
-    ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) & ~O_NONBLOCK);
+        throw UsageError(QStringLiteral("cannot open the log %1: %2").arg(readable(path), reason));
 }
 
 UploadLog::~UploadLog()
 {
-    ::close(m_descriptor);
+    closeAppended(m_descriptor);
 }
 
 void UploadLog::write(const QString &port, const QString &text)
@@ -40,17 +33,9 @@ void UploadLog::write(const QString &port, const QString &text)
     std::lock_guard lock(m_mutex);
     if (!m_failure.isEmpty())
         return;
-    qsizetype done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(m_descriptor, line.constData() + done, size_t(line.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_failure = n < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("nothing written");
-            return;
-        }
-        done += n;
-    }
+    QString reason;
+    if (!appendAll(m_descriptor, line, reason))
+        m_failure = reason;
 }
 
 QString UploadLog::failure() const

@@ -8,6 +8,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 // Every error the program meets is reported in its own words, once; the
@@ -25,10 +29,30 @@ int main(int argc, char *argv[])
 {
     qInstallMessageHandler(keepLibraryQuiet);
     QCoreApplication app(argc, argv);
+#ifdef Q_OS_WIN
+    // Windows gives the arguments as UTF-16, which Qt reads whole; the
+    // console shows what the program writes in the code page it writes in
+    // (UTF-8, which the program's manifest asks for).
+    SetConsoleOutputCP(GetACP());
+    const QStringList arguments = QCoreApplication::arguments();
+#else
     // The arguments with every byte kept: Qt's own decoding would lose a
     // file name that is not UTF-8.
     const QStringList arguments = quobin::cli::argumentsKeepingBytes(argc, argv);
     // Taken from here on: what ps and /proc show of a password is stars.
+    // (Windows keeps the command line apart from argv; there it stays.)
     quobin::cli::hidePasswordArguments(argc, argv);
-    return quobin::cli::runCli(arguments, {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
+#endif
+    const int status = quobin::cli::runCli(arguments, {quobin::storageFoldersFor(QCoreApplication::applicationDirPath())});
+#ifdef Q_OS_WIN
+    // Everything the command did is done and saved (ports closed, records
+    // committed, their threads joined). The static destructors that would
+    // follow can deadlock in the threads library's thread-local keys when a
+    // worker thread ended just before (seen as a hang at exit after a
+    // station run): flush the output and end here.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), UINT(status));
+#endif
+    return status;
 }

@@ -11,14 +11,6 @@
 
 namespace quobin::records {
 
-QString defaultRecordsFile(const QProcessEnvironment &env)
-{
-    QString dataHome = env.value(QStringLiteral("XDG_DATA_HOME"));
-    if (dataHome.isEmpty() || QDir::isRelativePath(dataHome))
-        dataHome = env.value(QStringLiteral("HOME"), QDir::homePath()) + QStringLiteral("/.local/share");
-    return QDir::cleanPath(dataHome + QStringLiteral("/quobin/records.sqlite"));
-}
-
 namespace {
 
 // The default file's folder is made when missing; a file named by the

@@ -10,7 +10,8 @@
 namespace quobin::records {
 
 // The default records database: $XDG_DATA_HOME/quobin/records.sqlite, else
-// ~/.local/share/quobin/records.sqlite.
+// ~/.local/share/quobin/records.sqlite; on Windows
+// %LOCALAPPDATA%\Quobin\records.sqlite.
 QString defaultRecordsFile(const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
 // Opens the store a --records TARGET names:

@@ -1,5 +1,7 @@
 #include "ServerLink.h"
 
+#include "MissingDriver.h"
+
 #include "RecordSchema.h"
 #include "RecordStore.h"
 #include "SqliteConnection.h"
@@ -38,7 +40,7 @@ ServerLink::ServerLink(const ServerTarget &server, const QString &spoolPath)
     : m_server(server), m_key(server.spoolKey()), m_spoolPath(spoolPath)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
-        throw RecordStoreError(QStringLiteral("Qt SQL has no PostgreSQL driver: install libqt6sql6-psql"));
+        throw RecordStoreError(missingPostgresDriver());
     std::promise<QString> firstAttempt;
     std::future<QString> refused = firstAttempt.get_future();
     m_thread = std::thread([this, promise = std::move(firstAttempt)]() mutable { loop(std::move(promise)); });

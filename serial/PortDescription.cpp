@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 namespace quobin {
 
@@ -40,25 +39,6 @@ QString DeviceDescription::text() const
     return parts.join(QStringLiteral(", "));
 }
 
-QList<DeviceDescription> presentSerialDevices()
-{
-    QList<DeviceDescription> devices;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        DeviceDescription d;
-        d.device = info.systemLocation();
-        d.manufacturer = info.manufacturer();
-        d.product = info.description();
-        d.serialNumber = info.serialNumber();
-        if (info.hasVendorIdentifier())
-            d.vendorId = info.vendorIdentifier();
-        if (info.hasProductIdentifier())
-            d.productId = info.productIdentifier();
-        devices.append(d);
-    }
-    return devices;
-}
-
 std::optional<DeviceDescription> describeDevice(const QString &devicePath, const QList<DeviceDescription> &devices)
 {
     const QString wanted = finalDevice(devicePath);
@@ -90,7 +70,7 @@ QString stableDeviceName(const QString &devicePath, const QString &byIdFolder)
 QString describePort(qint16 number, const QStringList &linkFolders)
 {
     const PortMapping mapping = portMappingFor(number, linkFolders);
-    if (!QFileInfo::exists(mapping.device)) {
+    if (!serialDeviceExists(mapping.device)) {
         if (mapping.link.isEmpty())
             return mapping.device + QStringLiteral(" (default)\nmissing");
         return mapping.link + QStringLiteral(" leads to ") + QFileInfo(mapping.link).symLinkTarget()

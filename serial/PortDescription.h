@@ -23,8 +23,16 @@ struct DeviceDescription {
     QString text() const;
 };
 
-// The serial devices present, as QSerialPortInfo lists them.
+// The serial devices present, as the system lists them: QSerialPortInfo, or
+// on Windows the COM ports in the registry with their friendly names.
 QList<DeviceDescription> presentSerialDevices();
+// Whether the device a port maps to is there: a file for a Linux device, a
+// COM port that Windows lists.
+bool serialDeviceExists(const QString &device);
+// The device that path reaches now, for opening: on Linux the device file
+// behind any links, on Windows the COM port itself. Empty when it is missing
+// (an adapter pulled out).
+QString presentSerialDevice(const QString &path);
 
 // The description of the device at devicePath (a link to it will do), found
 // among devices by the device it finally names. Empty when it is not there.

@@ -1,17 +1,26 @@
 #include "SerialPorts.h"
 
 #include "NetworkPortAddress.h"
-#include "QtSerialPort.h"
 #include "Rfc2217Port.h"
+
+#ifdef Q_OS_WIN
+#include "Win32SerialPort.h"
+#else
+#include "QtSerialPort.h"
+#endif
 
 namespace quobin {
 
 namespace {
 
-// The port for a device of this system.
+// The port on this system's own devices.
 std::unique_ptr<SerialPort> makeLocalPort(std::function<QString(qint16)> portNameFor)
 {
+#ifdef Q_OS_WIN
+    return std::make_unique<Win32SerialPort>(std::move(portNameFor));
+#else
     return std::make_unique<QtSerialPort>(std::move(portNameFor));
+#endif
 }
 
 // A port that opens whatever its number names at each open: a serial server

@@ -18,7 +18,8 @@ namespace quobin {
 // so the window and the command line always agree.
 struct StorageFolders {
     QString programFolder;          // the folder of the executable
-    QString userFolder;             // $XDG_CONFIG_HOME/quobin, else ~/.config/quobin
+    QString userFolder;             // $XDG_CONFIG_HOME/quobin, else ~/.config/quobin;
+                                    // on Windows %APPDATA%\Quobin
     bool programFolderWritable = true;
     bool systemInstall = false;     // the program lives below the system prefix
 
@@ -44,9 +45,16 @@ struct StorageFolders {
 // The prefix that a system install (the Debian package) puts its programs below.
 inline constexpr char kSystemPrefix[] = "/usr";
 
+// On Windows, the file that the installer leaves beside the programs: a
+// folder that holds it is an installation, never a portable folder, wherever
+// it is.
+inline constexpr char kInstalledMark[] = "installed.txt";
+
 // Decides for the program in programFolder, as the current user, with the
-// XDG_CONFIG_HOME and HOME of env. A program at or below systemPrefix (after
-// symbolic links are resolved) is a system install.
+// XDG_CONFIG_HOME and HOME of env (APPDATA on Windows). A program at or below
+// systemPrefix (after symbolic links are resolved) is a system install; on
+// Windows so is one below the Program Files folders that env names, and one
+// beside the installer's kInstalledMark.
 StorageFolders storageFoldersFor(const QString &programFolder,
                                  const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
                                  const QString &systemPrefix = QString::fromLatin1(kSystemPrefix));

@@ -177,7 +177,7 @@ QString Slot::resolveDevice() const
         return m_address.path;
     if (const QString held = linkText(m_address.path); NetworkPortAddress::names(held))
         return held;
-    return QFileInfo(m_address.path).canonicalFilePath();
+    return presentSerialDevice(m_address.path);
 }
 
 bool Slot::ending() const

@@ -21,6 +21,14 @@ QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multim
 QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales
     postgresql openssl python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio ser2net)
 
+# The Windows build (scripts/windows): Debian's mingw-w64 cross compiler with
+# posix threads, Ninja, and the Qt host tools of Debian's own Qt 6.4.2
+# (moc, rcc); zip and NSIS (makensis) make the ZIP and the installer.
+QUOBIN_WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix ninja-build ccache qt6-base-dev-tools xz-utils zip nsis)
+# Its tests run the programs under Debian's Wine (wine64), on a virtual X
+# server for the windows.
+QUOBIN_WINDOWS_TEST_PACKAGES=(wine wine64 xvfb xauth)
+
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {
     local missing=() pkg

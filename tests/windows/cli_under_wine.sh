@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# quobin-cli.exe under Wine against the Linux simulator on Wine's COM ports:
+# an upload byte for byte with a resend, the line settings the simulator saw,
+# Ctrl-C and a vanished device mid-transfer, a gang of 3, a station of 2
+# slots, its records read back, and a postgresql:// target refused.
+#   cli_under_wine.sh EXE_DIR VANTOR_SIM
+set -uo pipefail
+QUOBIN_EXE_DIR=$1
+QUOBIN_SIM=$2
+source "$(dirname "$0")/wine_lib.sh"
+wine_setup
+
+firmware="$work/firmware.hex"
+"$QUOBIN_SIM" --write-sample "$firmware" --records 400 >/dev/null || fail "no sample firmware"
+fw=$(win_path "$firmware")
+
+echo "== upload to COM3: byte for byte, line 3 resent after a checksum error"
+start_sim 3 --version 1.28 --fault checksum-once:3 --record-dir "$work/rec3" --line-counts "$work/counts3" \
+    --exit-after-upload
+cli upload --port 3 --json "$fw"
+expect_status 0 "upload to COM3"
+grep -q '"result":"success"' "$work/out" || fail "no success in: $(cat "$work/out")"
+wait "$sim_pid"
+cmp <(crlf_lines "$firmware") "$work/rec3/board-1.hex" || fail "the board's flash differs from the file"
+awk -F'\t' 'NR == 3 && $1 == 2 { found = 1 } END { exit !found }' "$work/counts3" \
+    || fail "line 3 was not sent twice: $(head -4 "$work/counts3")"
+
+echo "== the line settings the simulator saw"
+# Every chunk is logged as "<- TEXT [BAUD IXON IXOFF]": the main-code command
+# at 9600 without flow control, the bootloader's lines at 57600 with XON/XOFF
+# both ways, and never IXANY (only XON resumes output).
+grep -F '<- ' "$work/sim3.log" >"$work/chunks3"
+grep -F '4*730562' "$work/chunks3" | grep -qvE '\[9600\]$' \
+    && fail "main-code command not at 9600 without flow control: $(grep -F '4*730562' "$work/chunks3")"
+grep -qF '4*730562' "$work/chunks3" || fail "the simulator never saw the main-code command"
+grep -F ':' "$work/chunks3" | grep -vF '4*730562' | grep -qvE '\[57600 IXON IXOFF\]$' \
+    && fail "a line not at 57600 with XON/XOFF: $(grep -F ':' "$work/chunks3" | grep -vE '\[57600 IXON IXOFF\]$' | head -3)"
+grep -q 'IXANY' "$work/chunks3" && fail "IXANY was set"
+
+echo "== Ctrl-C mid-transfer: exit 130"
+start_sim 3 --version 1.28 --pace
+timeout 120 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" upload --port 3 --json "$fw" >"$work/out" 2>"$work/err" </dev/null &
+upload=$!
+wait_for 60 grep -q '"lines"\|progress\|sent' "$work/out" || wait_for 30 grep -qF ':10' "$work/sim3.log"
+sleep 1
+kill -INT "$upload"
+status=0
+wait "$upload" || status=$?
+expect_status 130 "Ctrl-C mid-transfer"
+kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
+
+echo "== the simulator killed mid-transfer: exit 1 within 5 s"
+start_sim 3 --version 1.28 --pace
+timeout 120 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" upload --port 3 "$fw" >"$work/out" 2>"$work/err" </dev/null &
+upload=$!
+wait_for 60 grep -qF ':10' "$work/sim3.log" || fail "the upload never started: $(cat "$work/err")"
+sleep 1
+kill -9 "$sim_pid"
+killed_at=$SECONDS
+status=0
+wait "$upload" || status=$?
+took=$((SECONDS - killed_at))
+expect_status 1 "simulator killed"
+[ "$took" -le 5 ] || fail "the upload took $took s to end after the device went"
+[ -s "$work/out" ] || [ -s "$work/err" ] || fail "no reason given"
+echo "ended $took s after the device went: $(cat "$work/err")"
+
+echo "== a gang of 3: COM3, COM4, COM5"
+gang=()
+for n in 3 4 5; do
+    start_sim "$n" --version 1.28 --record-dir "$work/gang$n" --exit-after-upload
+    gang+=("$sim_pid")
+done
+cli upload --port 3 --port 4 --port 5 --json "$fw"
+expect_status 0 "gang of 3"
+[ "$(grep -c '"result":"success"' "$work/out")" -eq 3 ] || fail "not 3 successes: $(grep result "$work/out")"
+# Each simulator writes down its board as it exits after the upload.
+wait "${gang[@]}"
+for n in 3 4 5; do
+    cmp <(crlf_lines "$firmware") "$work/gang$n/board-1.hex" || fail "COM$n's flash differs from the file"
+done
+
+echo "== a station: 2 slots x 3 boards, records in SQLite, read back"
+for n in 6 7; do
+    start_sim "$n" --version 1.28 --fixture 600 --boards 3
+done
+db="$work/records with space ü.sqlite"
+cli station --slot 6 --slot 7 --count 6 --records "$(win_path "$db")" --station bench-1 "$fw"
+expect_status 0 "station of 2 slots"
+[ -s "$db" ] || fail "no records database at $db"
+cli records --records "$(win_path "$db")" --json
+expect_status 0 "records --json"
+passed=$(grep -o '"result":"success"' "$work/out" | wc -l)
+[ "$passed" -eq 6 ] || fail "6 passed boards expected in the records, found $passed: $(head -c 600 "$work/out")"
+
+echo "== records by default under %LOCALAPPDATA%\\Quobin"
+cli records --json
+expect_status 0 "records in the default file"
+[ -f "$localappdata/Quobin/records.sqlite" ] || fail "no $localappdata/Quobin/records.sqlite"
+
+echo "== a postgresql:// target: exit 2, nothing flashed"
+start_sim 3 --version 1.28 --record-dir "$work/pg"
+cli station --slot 3 --count 1 --records postgresql://quobin@127.0.0.1/records "$fw"
+expect_status 2 "postgresql target"
+grep -q "no PostgreSQL driver" "$work/err" || fail "no plain reason: $(cat "$work/err")"
+sleep 0.5
+[ ! -s "$work/pg/board-1.hex" ] || fail "a board was flashed"
+
+echo "== ports and link"
+cli ports
+expect_status 0 "ports"
+grep -q '^COM3' "$work/out" || fail "COM3 not listed: $(cat "$work/out")"
+cli link 3 /dev/ttyUSB0
+expect_status 2 "link"
+grep -q "no meaning on Windows" "$work/err" || fail "link did not say why: $(cat "$work/err")"
+
+echo "PASS"
