@@ -49,7 +49,7 @@ void benchSerialPatching()
     job += ":00000001FF\r\n";
     const auto image = FirmwareImage::fromBytes(job, QStringLiteral("job.hex"));
     const quint64 lastRecord = (quint64(0x0800 + (kRecords - 1) / kPerBase) << 16) + quint64(((kRecords - 1) % kPerBase) * 16);
-    const SerialSpec spec = SerialSpec::parse(QStringLiteral("bench@%1:4:le:100000").arg(lastRecord - 2));
+    const SerialSpec format = SerialSpec::parse(QStringLiteral("bench@%1:4:le:100000").arg(lastRecord - 2));
 
     std::printf("6. Serial numbers in an image of %lld lines (%lld bytes)\n",
                 static_cast<long long>(image->lines().size()), static_cast<long long>(image->bytes().size()));
@@ -58,23 +58,23 @@ void benchSerialPatching()
     std::vector<double> patches;
     std::vector<double> hashes;
     QElapsedTimer timer;
-    quint64 number = spec.first;
+    quint64 number = format.first;
     std::size_t piecesFound = 0;
     for (int run = 0; run < kRuns; ++run) {
         timer.start();
-        const SerialPlace place = SerialPlace::find(*image, spec.address, spec.width);
+        const SerialPlace place = SerialPlace::find(*image, format.address, format.width);
         finds.push_back(double(timer.nsecsElapsed()) / 1e6);
         piecesFound = std::size_t(place.pieces().size());
 
         timer.start();
-        const auto patched = place.patched(*image, spec.encode(number));
+        const auto patched = place.patched(*image, format.encode(number));
         patches.push_back(double(timer.nsecsElapsed()) / 1e6);
         timer.start();
         patched->sha256Hex();
         hashes.push_back(double(timer.nsecsElapsed()) / 1e6);
-        number = *spec.after(number);
+        number = *format.after(number);
     }
-    std::printf("   the serial: %s, in %zu records\n", qPrintable(spec.text()), piecesFound);
+    std::printf("   the serial: %s, in %zu records\n", qPrintable(format.text()), piecesFound);
     std::printf("   finding the place (once per job):            median %.2f ms, slowest %.2f ms over %d runs\n",
                 median(finds), *std::max_element(finds.begin(), finds.end()), kRuns);
     std::printf("   patching one board's image:                  median %.2f ms, slowest %.2f ms over %d runs\n",

@@ -75,14 +75,14 @@ QString decimal(quint64 value)
 
 // Where the serial goes in the image and what is there now. Throws
 // SerialPlaceError when it has no place there.
-QString serialText(const SerialSpec &spec, const FirmwareImage &image)
+QString serialText(const SerialSpec &format, const FirmwareImage &image)
 {
-    const quint64 last = quint64(spec.address) + quint64(spec.width) - 1;
-    QString text = QStringLiteral("  serial:      %1\n").arg(terminalText(spec.text()));
-    const SerialPlace place = SerialPlace::find(image, spec.address, spec.width);
+    const quint64 last = quint64(format.address) + quint64(format.width) - 1;
+    QString text = QStringLiteral("  serial:      %1\n").arg(terminalText(format.text()));
+    const SerialPlace place = SerialPlace::find(image, format.address, format.width);
     text += QStringLiteral("  place:       %1 to %2, %3 in %4\n")
-                .arg(addressText(spec.address), addressText(last),
-                     counted(spec.width, QStringLiteral("byte"), QStringLiteral("bytes")),
+                .arg(addressText(format.address), addressText(last),
+                     counted(format.width, QStringLiteral("byte"), QStringLiteral("bytes")),
                      counted(int(place.pieces().size()), QStringLiteral("record"), QStringLiteral("records")));
     for (const SerialPiece &piece : place.pieces()) {
         text += QStringLiteral("  %1%2 at %3, data bytes %4 to %5 of the record at %6\n")
@@ -94,28 +94,28 @@ QString serialText(const SerialSpec &spec, const FirmwareImage &image)
         text += QStringLiteral("    %1\n").arg(terminalText(QString::fromLatin1(image.lines()[piece.line])));
     }
     const QByteArray now = place.bytesIn(image);
-    const std::optional<quint64> held = spec.decode(now);
+    const std::optional<quint64> held = format.decode(now);
     text += QStringLiteral("  now:         %1, %2\n")
                 .arg(hexBytes(now),
                      held ? QStringLiteral("the number %1").arg(decimal(*held))
-                          : QStringLiteral("no number (not %1 decimal digits)").arg(spec.width));
-    const quint64 left = spec.numbersLeft(spec.first);
+                          : QStringLiteral("no number (not %1 decimal digits)").arg(format.width));
+    const quint64 left = format.numbersLeft(format.first);
     text += QStringLiteral("  numbers:     %1 to %2 in steps of %3: %4 from the first\n")
-                .arg(decimal(spec.first), decimal(spec.largest()), decimal(spec.step),
+                .arg(decimal(format.first), decimal(format.largest()), decimal(format.step),
                      left == 1 ? QStringLiteral("1 number") : QStringLiteral("%1 numbers").arg(decimal(left)));
     return text;
 }
 
 const char kUsage[] =
-    "Usage: quobin-cli check [--serial SPEC] FILE\n"
+    "Usage: quobin-cli check [--serial FORMAT] FILE\n"
     "Reads FILE as an upload reads it and reports what an upload would refuse.\n"
-    "  --serial SPEC  also show where a serial number goes: the lines that hold its\n"
-    "                 bytes and what they hold now. SPEC is\n"
-    "                 SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], e.g.\n"
-    "                 pump@0x0800F000:4:le or pump@0x0800F000:8:ascii:100000:2;\n"
-    "                 ADDRESS as the HEX records count it, WIDTH in bytes, ENCODING\n"
-    "                 le, be (binary) or ascii (decimal digits padded with zeros),\n"
-    "                 FIRST 1 and STEP 1 unless given.\n";
+    "  --serial FORMAT  also show where a serial number goes: the lines that hold its\n"
+    "                   bytes and what they hold now. FORMAT is\n"
+    "                   SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], e.g.\n"
+    "                   pump@0x0800F000:4:le or pump@0x0800F000:8:ascii:100000:2;\n"
+    "                   ADDRESS as the HEX records count it, WIDTH in bytes, ENCODING\n"
+    "                   le, be (binary) or ascii (decimal digits padded with zeros),\n"
+    "                   FIRST 1 and STEP 1 unless given.\n";
 
 void complain(const QString &text)
 {
@@ -137,7 +137,7 @@ int CheckCommand::run(const QStringList &arguments)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOption(help);
-    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("SPEC"));
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("FORMAT"));
     parser.addOption(serial);
     // QCommandLineParser expects the program name first.
     if (!parser.parse(QStringList{QStringLiteral("check")} + arguments))
@@ -152,10 +152,10 @@ int CheckCommand::run(const QStringList &arguments)
                                           : QStringLiteral("one FILE only, not %1").arg(files.size()));
     if (parser.values(serial).size() > 1)
         return usageError(QStringLiteral("one --serial only"));
-    std::optional<SerialSpec> spec;
+    std::optional<SerialSpec> format;
     if (parser.isSet(serial)) {
         try {
-            spec = SerialSpec::parse(parser.value(serial));
+            format = SerialSpec::parse(parser.value(serial));
         } catch (const SerialSpecError &error) {
             return usageError(QStringLiteral("--serial %1: %2").arg(parser.value(serial), QString::fromStdString(error.what())));
         }
@@ -177,12 +177,12 @@ int CheckCommand::run(const QStringList &arguments)
     }
     QString text = reportText(path, report);
     QString serialProblem;
-    if (spec) {
+    if (format) {
         try {
-            text += serialText(*spec, *image);
+            text += serialText(*format, *image);
         } catch (const SerialPlaceError &error) {
             serialProblem = QString::fromStdString(error.what());
-            text += QStringLiteral("  serial:      %1\n  problem:     %2\n").arg(spec->text(), serialProblem);
+            text += QStringLiteral("  serial:      %1\n  problem:     %2\n").arg(format->text(), serialProblem);
         }
     }
     if (!report.passed())

@@ -17,14 +17,14 @@ const char kUsage[] =
     "Usage:\n"
     "  quobin-cli upload [--port PORT]... [--on-error ask|stop|continue]\n"
     "                    [--wait-for-controller SECONDS] [--json] [--log FILE] [--no-check] FILE\n"
-    "  quobin-cli check [--serial SPEC] FILE\n"
+    "  quobin-cli check [--serial FORMAT] FILE\n"
     "  quobin-cli ports [--json]\n"
     "  quobin-cli link N DEVICE\n"
     "  quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue] [--records TARGET]\n"
     "                     [--station NAME] [--log-dir DIR] [--json] FILE\n"
     "  quobin-cli records [--records TARGET] [--since TIME] [--csv | --json]\n"
     "  quobin-cli --help | --version\n"
-    "A serial number's SPEC: SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], e.g. pump@0x0800F000:4:le\n"
+    "A serial number's FORMAT: SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], e.g. pump@0x0800F000:4:le\n"
     "(ENCODING le, be or ascii; quobin-cli check --help says more).\n";
 
 } // namespace

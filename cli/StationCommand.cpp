@@ -55,7 +55,7 @@ const char kUsage[] =
     "                     $XDG_DATA_HOME/quobin/records.sqlite)\n"
     "  --station NAME     the station's name in the records (default: the host name)\n"
     "  --log-dir DIR      one byte log per board in DIR\n"
-    "  --serial SPEC      write a serial number into every board's image: SERIES names the\n"
+    "  --serial FORMAT    write a serial number into every board's image: SERIES names the\n"
     "                     counter, ADDRESS (0x hex or decimal) is where the image's records\n"
     "                     put it, WIDTH its bytes (digits for ascii), ENCODING le, be or\n"
     "                     ascii; FIRST (1) and STEP (1) count it, e.g. pump@0x0800F000:4:le.\n"
@@ -129,7 +129,7 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
     const QCommandLineOption stationName(QStringLiteral("station"), {}, QStringLiteral("NAME"));
     const QCommandLineOption logDir(QStringLiteral("log-dir"), {}, QStringLiteral("DIR"));
     const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption serial(QStringLiteral("serial"), {}, QStringLiteral("SPEC"));
+    const QCommandLineOption serial(QStringLiteral("serial"), {}, QStringLiteral("FORMAT"));
     parser.addOptions({slot, count, onError, records, stationName, logDir, json, serial});
     if (!parser.parse(QStringList{QStringLiteral("station")} + arguments))
         throw UsageError(parser.errorText());
@@ -168,7 +168,7 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
     result.json = parser.isSet(json);
     result.serialSpec = parser.value(serial);
     if (parser.isSet(serial) && result.serialSpec.isEmpty())
-        throw UsageError(QStringLiteral("--serial needs a SPEC"));
+        throw UsageError(QStringLiteral("--serial needs a FORMAT"));
 
     const QStringList named = parser.values(slot);
     if (named.isEmpty())

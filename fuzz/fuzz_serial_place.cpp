@@ -29,13 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (end < 0)
         return 0;
     try {
-        const quobin::SerialSpec spec = quobin::SerialSpec::parse(QString::fromLatin1(input.left(end)));
+        const quobin::SerialSpec format = quobin::SerialSpec::parse(QString::fromLatin1(input.left(end)));
         const auto image = quobin::FirmwareImage::fromBytes(input.mid(end + 1));
-        const quobin::SerialPlace place = quobin::SerialPlace::find(*image, spec.address, spec.width);
-        const QByteArray serial = spec.encode(spec.first);
+        const quobin::SerialPlace place = quobin::SerialPlace::find(*image, format.address, format.width);
+        const QByteArray serial = format.encode(format.first);
         const auto patched = place.patched(*image, serial);
         require(place.bytesIn(*patched) == serial);
-        require(spec.decode(place.bytesIn(*patched)) == spec.first);
+        require(format.decode(place.bytesIn(*patched)) == format.first);
         require(patched->bytes().size() == image->bytes().size());
         require(quobin::FirmwareImage::fromBytes(patched->bytes())->lines() == patched->lines());
         QList<int> touched;

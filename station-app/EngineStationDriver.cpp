@@ -116,7 +116,7 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
         m_totals.jobSha256 = m_job->sha256();
         if (m_serials) {
             const std::optional<quint64> next = m_serialPool->next();
-            m_totals.nextSerial = m_serials->spec.series + QLatin1Char(' ')
+            m_totals.nextSerial = m_serials->format.series + QLatin1Char(' ')
                 + (next ? QString::number(*next) : QStringLiteral("-"));
         }
     }
@@ -153,17 +153,17 @@ void EngineStationDriver::prepareSerials(const StationSetup &setup)
     const auto refuse = [&](const QString &why) {
         throw std::runtime_error(QStringLiteral("Serial numbers %1: %2").arg(setup.serialSpec, why).toStdString());
     };
-    std::optional<SerialSpec> spec;
+    std::optional<SerialSpec> format;
     std::optional<SerialPlace> place;
     try {
-        spec = SerialSpec::parse(setup.serialSpec);
-        place = SerialPlace::find(*m_job->image(), spec->address, spec->width);
+        format = SerialSpec::parse(setup.serialSpec);
+        place = SerialPlace::find(*m_job->image(), format->address, format->width);
     } catch (const SerialSpecError &e) {
         refuse(QString::fromStdString(e.what()));
     } catch (const SerialPlaceError &e) {
         refuse(QString::fromStdString(e.what()));
     }
-    const records::SeriesRule rule{spec->series, spec->first, spec->step, spec->largest()};
+    const records::SeriesRule rule{format->series, format->first, format->step, format->largest()};
     try {
         m_serialSource = records::openSerialSource(setup.recordsTarget, rule);
         m_serialPool = std::make_unique<records::SerialPool>(*m_serialSource.counter, rule, m_serialSource.sizes);
@@ -173,7 +173,7 @@ void EngineStationDriver::prepareSerials(const StationSetup &setup)
     } catch (const records::RecordStoreError &e) {
         refuse(e.reason());
     }
-    m_serials.reset(new station::StationSerials{*spec, *place, *m_serialPool});
+    m_serials.reset(new station::StationSerials{*format, *place, *m_serialPool});
 }
 
 void EngineStationDriver::serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last)
@@ -192,7 +192,7 @@ void EngineStationDriver::nextSerial(std::optional<quint64> number)
     QMutexLocker lock(&m_mutex);
     if (!m_serials)
         return;
-    m_totals.nextSerial = m_serials->spec.series + QLatin1Char(' ')
+    m_totals.nextSerial = m_serials->format.series + QLatin1Char(' ')
         + (number ? QString::number(*number) : QStringLiteral("-"));
     emit totalsChanged(m_totals);
 }

@@ -22,7 +22,7 @@ StationSetup loadStationSetup(const QString &path)
     setup.ports = file.value(QStringLiteral("slots/ports")).toStringList();
     setup.recordsTarget = file.value(QStringLiteral("records/target")).toString();
     setup.stationName = file.value(QStringLiteral("station/name")).toString();
-    setup.serialSpec = file.value(QStringLiteral("serial/spec")).toString();
+    setup.serialSpec = file.value(QStringLiteral("serial/format")).toString();
     setup.sound = file.value(QStringLiteral("station/sound"), true).toBool();
     return setup;
 }
@@ -61,7 +61,7 @@ bool saveStationSetup(const QString &path, const StationSetup &setup)
     // Never a password on disk: libpq finds it in ~/.pgpass or PGPASSWORD.
     file.setValue(QStringLiteral("records/target"), records::ServerTarget::passwordRemoved(setup.recordsTarget));
     file.setValue(QStringLiteral("station/name"), setup.stationName);
-    file.setValue(QStringLiteral("serial/spec"), setup.serialSpec);
+    file.setValue(QStringLiteral("serial/format"), setup.serialSpec);
     file.setValue(QStringLiteral("station/sound"), setup.sound);
     file.sync();
     if (holdsTarget && file.status() == QSettings::NoError && QFileInfo(path).isFile())

@@ -223,7 +223,7 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
             log->note(QStringLiteral("station board on %1 (%2), image %3 SHA-256 %4")
                           .arg(m_address.label, device, m_services.job.path(), m_services.job.sha256()));
             if (serialNumber)
-                log->note(QStringLiteral("serial number %1 of series %2").arg(*serialNumber).arg(m_services.serials->spec.series));
+                log->note(QStringLiteral("serial number %1 of series %2").arg(*serialNumber).arg(m_services.serials->format.series));
         } catch (const std::exception &error) {
             log.reset();
             logProblem = QStringLiteral("the board log cannot be opened: ") + QString::fromLocal8Bit(error.what());
@@ -241,7 +241,7 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
     options.image = m_services.job.image();
     if (serialNumber) {
         const StationSerials &serials = *m_services.serials;
-        options.image = serials.place.patched(*options.image, serials.spec.encode(*serialNumber));
+        options.image = serials.place.patched(*options.image, serials.format.encode(*serialNumber));
     }
     options.sendMainCodeCommand = sendMainCodeCommand;
     Attempt attempt;
@@ -313,7 +313,7 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
     record.quobinVersion = m_services.quobinVersion;
     record.logPath = attempt.logPath;
     if (serial) {
-        record.series = m_services.serials->spec.series;
+        record.series = m_services.serials->format.series;
         record.serial = serial;
     }
     if (!attempt.logProblem.isEmpty()) {

@@ -10,7 +10,7 @@ namespace quobin::station {
 // written, where they lie in the job's image (found once, at start), and
 // who hands them out.
 struct StationSerials {
-    SerialSpec spec;
+    SerialSpec format;
     SerialPlace place;
     records::SerialAllocator &allocator;
 };

@@ -127,16 +127,16 @@ SerialSpec SerialSpec::parse(const QString &text)
     const qsizetype at = text.indexOf(QLatin1Char('@'));
     if (at < 0)
         throw SerialSpecError(QStringLiteral("no \"@\" after the series name: write %1").arg(QLatin1String(kForm)));
-    SerialSpec spec;
-    spec.series = text.left(at);
-    if (spec.series.isEmpty())
+    SerialSpec format;
+    format.series = text.left(at);
+    if (format.series.isEmpty())
         throw SerialSpecError(QStringLiteral("no series name before \"@\": write %1").arg(QLatin1String(kForm)));
-    if (!allOf(spec.series, isSeriesCharacter))
+    if (!allOf(format.series, isSeriesCharacter))
         throw SerialSpecError(QStringLiteral("series name %1: use letters, digits, \".\", \"-\" and \"_\" only")
-                                  .arg(quoted(spec.series)));
-    if (spec.series.size() > kSeriesNameLimit)
+                                  .arg(quoted(format.series)));
+    if (format.series.size() > kSeriesNameLimit)
         throw SerialSpecError(QStringLiteral("series name of %1 characters: at most %2")
-                                  .arg(spec.series.size())
+                                  .arg(format.series.size())
                                   .arg(kSeriesNameLimit));
 
     const QStringList fields = text.mid(at + 1).split(QLatin1Char(':'));
@@ -150,10 +150,10 @@ SerialSpec SerialSpec::parse(const QString &text)
     if (address > 0xFFFFFFFFu)
         throw SerialSpecError(QStringLiteral("address %1 lies past 0xFFFFFFFF, the last that HEX records reach")
                                   .arg(fields[0]));
-    spec.address = quint32(address);
+    format.address = quint32(address);
 
-    spec.encoding = encodingField(fields[2]);
-    const bool ascii = spec.encoding == SerialEncoding::AsciiDecimal;
+    format.encoding = encodingField(fields[2]);
+    const bool ascii = format.encoding == SerialEncoding::AsciiDecimal;
     const int widthLimit = ascii ? kAsciiWidthLimit : kBinaryWidthLimit;
     if (!allOf(fields[1], isDecimalDigit))
         throw SerialSpecError(fields[1].isEmpty() ? QStringLiteral("no width between the colons")
@@ -162,31 +162,31 @@ SerialSpec SerialSpec::parse(const QString &text)
     const int width = fields[1].toInt(&ok);
     if (!ok || width < 1 || width > widthLimit)
         throw SerialSpecError(QStringLiteral("width %1: %2 takes 1 to %3 %4")
-                                  .arg(fields[1], encodingName(spec.encoding))
+                                  .arg(fields[1], encodingName(format.encoding))
                                   .arg(widthLimit)
                                   .arg(ascii ? QStringLiteral("digits") : QStringLiteral("bytes")));
-    spec.width = width;
+    format.width = width;
     if (address + quint64(width) - 1 > 0xFFFFFFFFu)
         throw SerialSpecError(QStringLiteral("the serial's %1 bytes at %2 run past 0xFFFFFFFF, the last address")
                                   .arg(width)
                                   .arg(addressText(address)));
 
     if (fields.size() > 3) {
-        spec.first = numberField(fields[3], QStringLiteral("first number"));
-        if (!spec.fits(spec.first))
+        format.first = numberField(fields[3], QStringLiteral("first number"));
+        if (!format.fits(format.first))
             throw SerialSpecError(QStringLiteral("first number %1 does not fit in %2 %3 (%4 at most)")
-                                      .arg(decimal(spec.first))
+                                      .arg(decimal(format.first))
                                       .arg(width)
                                       .arg(ascii ? QStringLiteral("ASCII digits")
                                                  : width == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"))
-                                      .arg(decimal(spec.largest())));
+                                      .arg(decimal(format.largest())));
     }
     if (fields.size() > 4) {
-        spec.step = numberField(fields[4], QStringLiteral("step"));
-        if (spec.step == 0)
+        format.step = numberField(fields[4], QStringLiteral("step"));
+        if (format.step == 0)
             throw SerialSpecError(QStringLiteral("step 0: every board needs a number of its own, so the step is 1 or more"));
     }
-    return spec;
+    return format;
 }
 
 QString SerialSpec::text() const

@@ -103,9 +103,9 @@ private slots:
         setup.jobPath = m_job;
         setup.ports = {controller.slavePath()};
         setup.recordsTarget = database;
-        for (const auto &[spec, reason] : {std::pair{QStringLiteral("pump@0x3FE:4:le"), QStringLiteral("0x000003FE")},
+        for (const auto &[format, reason] : {std::pair{QStringLiteral("pump@0x3FE:4:le"), QStringLiteral("0x000003FE")},
                                            std::pair{QStringLiteral("pump@0x0E:1:le:256"), QStringLiteral("does not fit")}}) {
-            setup.serialSpec = spec;
+            setup.serialSpec = format;
             try {
                 driver.start(setup, store);
                 QFAIL("the station started");

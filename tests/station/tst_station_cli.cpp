@@ -382,8 +382,8 @@ private slots:
         QCOMPARE(records::openRecordStore(m_database)->read().size(), records.size());
     }
 
-    // Another program holds the records file's write lock for 13 s, longer
-    // than the busy timeout: the board's record goes into the side file, its
+    // Another program holds the records file's write lock for longer than
+    // the busy timeout: the board's record goes into the side file, its
     // slot says "record not saved yet" and takes no board until the record
     // is in; the run then reaches its count with every board recorded once,
     // nothing cancelled, and the side file gone.
@@ -405,10 +405,13 @@ private slots:
                                      "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
                                      "c.execute('BEGIN IMMEDIATE')\n"
                                      "print('locked', flush=True)\n"
-                                     "time.sleep(13)\n"
+                                     "sys.stdin.readline()\n"
                                      "c.execute('COMMIT')\n"),
                       m_database});
         QVERIFY2(holder.waitForReadyRead(10000), "python3 with its sqlite3 module is needed to hold the lock");
+        // The lock is held until the slot has shown the record waiting: a
+        // fixed time could run out within the store's own busy wait on a
+        // slow machine, and the record would go in without ever waiting.
         StationRun station(environment());
         station.start(stationArguments({&a, &b}, {QStringLiteral("--count"), QStringLiteral("8"), QStringLiteral("--json"),
                                                   QStringLiteral("--records"), m_database}));
@@ -431,6 +434,8 @@ private slots:
         };
         QVERIFY2(waitFor(unsavedShown, 20000), station.output().right(2000).constData());
         QVERIFY(sideFileSeen);
+        holder.write("release\n");
+        holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(20000));
         QCOMPARE(station.finish(60000), 0);
 

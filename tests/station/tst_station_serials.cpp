@@ -349,11 +349,11 @@ private slots:
         SimFixture fixture(m_folder.path(), QStringLiteral("end"),
                            {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("5")});
         QVERIFY(fixture.ready());
-        const QString spec = QStringLiteral("tiny@0x0E:1:le:254");
+        const QString format = QStringLiteral("tiny@0x0E:1:le:254");
         const QString stop = QStringLiteral("series tiny has no serial number left: 255 is its last");
         {
             StationRun station(environment());
-            station.start(arguments({&fixture}, {QStringLiteral("--serial"), spec}));
+            station.start(arguments({&fixture}, {QStringLiteral("--serial"), format}));
             QCOMPARE(station.finish(60000), 1);
             QVERIFY2(QString::fromUtf8(station.errors()).contains(stop), station.errors().constData());
             const QList<QJsonObject> records = station.records();
@@ -365,7 +365,7 @@ private slots:
         }
         const int uploads = fixture.count("uploads");
         StationRun again(environment());
-        again.start(arguments({&fixture}, {QStringLiteral("--serial"), spec}));
+        again.start(arguments({&fixture}, {QStringLiteral("--serial"), format}));
         QCOMPARE(again.finish(10000), 1);
         QVERIFY2(QString::fromUtf8(again.errors()).contains(stop), again.errors().constData());
         QCOMPARE(fixture.count("uploads"), uploads);
@@ -373,7 +373,7 @@ private slots:
 
     void encodingsAndSteps_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("format");
         QTest::addColumn<QByteArray>("first");
         QTest::addColumn<QByteArray>("second");
         QTest::newRow("ascii by 2") << QStringLiteral("sn@0x0E:6:ascii:41:2") << QByteArray("000041") << QByteArray("000043");
@@ -384,16 +384,16 @@ private slots:
     }
     void encodingsAndSteps()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, format);
         QFETCH(QByteArray, first);
         QFETCH(QByteArray, second);
         SimFixture fixture(m_folder.path(), QStringLiteral("enc"),
                            {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("2")});
         QVERIFY(fixture.ready());
         StationRun station(environment());
-        station.start(arguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--serial"), spec}));
+        station.start(arguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--serial"), format}));
         QCOMPARE(station.finish(60000), 0);
-        const quint32 address = spec.contains(QStringLiteral("0x0F")) ? 0x0F : 0x0E;
+        const quint32 address = format.contains(QStringLiteral("0x0F")) ? 0x0F : 0x0E;
         QString problem;
         const QByteArray one = serialBytesIn(fixture.image(1), m_hex, address, int(first.size()), &problem);
         QVERIFY2(!one.isEmpty(), qPrintable(problem));

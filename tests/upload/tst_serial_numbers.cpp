@@ -193,16 +193,16 @@ void TestSerialNumbers::specs_data()
 void TestSerialNumbers::specs()
 {
     QFETCH(QString, text);
-    const SerialSpec spec = SerialSpec::parse(text);
-    QTEST(spec.series, "series");
-    QTEST(spec.address, "address");
-    QTEST(spec.width, "width");
-    QTEST(int(spec.encoding), "encoding");
-    QTEST(spec.first, "first");
-    QTEST(spec.step, "step");
-    QTEST(spec.text(), "full");
+    const SerialSpec format = SerialSpec::parse(text);
+    QTEST(format.series, "series");
+    QTEST(format.address, "address");
+    QTEST(format.width, "width");
+    QTEST(int(format.encoding), "encoding");
+    QTEST(format.first, "first");
+    QTEST(format.step, "step");
+    QTEST(format.text(), "full");
     // The full form reads back as the same description.
-    QCOMPARE(SerialSpec::parse(spec.text()).text(), spec.text());
+    QCOMPARE(SerialSpec::parse(format.text()).text(), format.text());
 }
 
 void TestSerialNumbers::refusedSpecs_data()
@@ -255,7 +255,7 @@ void TestSerialNumbers::refusedSpecs()
 
 void TestSerialNumbers::numbersLeft_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("format");
     QTest::addColumn<quint64>("next");
     QTest::addColumn<quint64>("left");
     QTest::addColumn<bool>("hasAfter");
@@ -277,10 +277,10 @@ void TestSerialNumbers::numbersLeft_data()
 
 void TestSerialNumbers::numbersLeft()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, format);
     QFETCH(quint64, next);
     QFETCH(bool, hasAfter);
-    const SerialSpec serial = SerialSpec::parse(spec);
+    const SerialSpec serial = SerialSpec::parse(format);
     QTEST(serial.numbersLeft(next), "left");
     const std::optional<quint64> after = serial.after(next);
     QCOMPARE(after.has_value(), hasAfter);
@@ -314,7 +314,7 @@ void TestSerialNumbers::seriesAtItsEnd()
 
 void TestSerialNumbers::encodings_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("format");
     QTest::addColumn<quint64>("number");
     QTest::addColumn<QByteArray>("bytes");
 
@@ -330,10 +330,10 @@ void TestSerialNumbers::encodings_data()
 
 void TestSerialNumbers::encodings()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, format);
     QFETCH(quint64, number);
     QFETCH(QByteArray, bytes);
-    const SerialSpec serial = SerialSpec::parse(spec);
+    const SerialSpec serial = SerialSpec::parse(format);
     QCOMPARE(serial.encode(number), bytes);
     QCOMPARE(serial.decode(bytes), std::optional<quint64>(number));
     // A number past the width is never written, so never cut short.

@@ -62,8 +62,8 @@ void TestSerialUpload::patchedImagesReachTheControllerAsTheyStand()
     // first board come in two pieces.
     const QByteArray job = ":020000040800F2\r\n" + sim::HexRecord::sampleImage(64);
     const auto image = FirmwareImage::fromBytes(job, QStringLiteral("job.hex"));
-    const SerialSpec spec = SerialSpec::parse(QStringLiteral("pump@0x0800000E:4:le:100"));
-    const SerialPlace place = SerialPlace::find(*image, spec.address, spec.width);
+    const SerialSpec format = SerialSpec::parse(QStringLiteral("pump@0x0800000E:4:le:100"));
+    const SerialPlace place = SerialPlace::find(*image, format.address, format.width);
     QCOMPARE(place.pieces().size(), 2);
 
     SimulatorConfig config;
@@ -75,9 +75,9 @@ void TestSerialUpload::patchedImagesReachTheControllerAsTheyStand()
     SteadyClock clock;
 
     QList<QByteArray> expected;
-    quint64 number = spec.first;
-    for (int board = 1; board <= 3; ++board, number = *spec.after(number)) {
-        const auto patched = place.patched(*image, spec.encode(number));
+    quint64 number = format.first;
+    for (int board = 1; board <= 3; ++board, number = *format.after(number)) {
+        const auto patched = place.patched(*image, format.encode(number));
         QuietWindow window(port, *patched);
         UploadOptions options;
         options.image = patched;
@@ -107,7 +107,7 @@ void TestSerialUpload::patchedImagesReachTheControllerAsTheyStand()
             file += line + "\r\n";
         const auto flashed = FirmwareImage::fromBytes(file);
         QVERIFY(checkFirmwareImage(*flashed).passed());
-        QCOMPARE(spec.decode(place.bytesIn(*flashed)), std::optional<quint64>(number));
+        QCOMPARE(format.decode(place.bytesIn(*flashed)), std::optional<quint64>(number));
     }
     QCOMPARE(simulator.receivedLines(), expected);
 }

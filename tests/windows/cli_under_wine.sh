@@ -94,9 +94,17 @@ passed=$(grep -o '"result":"success"' "$work/out" | wc -l)
 [ "$passed" -eq 6 ] || fail "6 passed boards expected in the records, found $passed: $(head -c 600 "$work/out")"
 
 echo "== records by default under %LOCALAPPDATA%\\Quobin"
+# Reading makes no file; a station run without --records makes it there.
+cli records --json
+expect_status 0 "records with no default file yet"
+[ ! -e "$localappdata/Quobin/records.sqlite" ] || fail "records made $localappdata/Quobin/records.sqlite"
+start_sim 8 --version 1.28 --fixture 600 --boards 1
+cli station --slot 8 --count 1 "$fw"
+expect_status 0 "station into the default file"
+[ -s "$localappdata/Quobin/records.sqlite" ] || fail "no $localappdata/Quobin/records.sqlite"
 cli records --json
 expect_status 0 "records in the default file"
-[ -f "$localappdata/Quobin/records.sqlite" ] || fail "no $localappdata/Quobin/records.sqlite"
+grep -q '"result":"success"' "$work/out" || fail "the default file holds no success: $(head -c 600 "$work/out")"
 
 echo "== a postgresql:// target: exit 2, nothing flashed"
 start_sim 3 --version 1.28 --record-dir "$work/pg"
