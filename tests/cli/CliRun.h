@@ -23,6 +23,16 @@
 
 namespace quobin::testing {
 
+// The non-blank lines of a text, each without its line end and blanks.
+inline QList<QByteArray> linesOf(const QByteArray &content)
+{
+    QList<QByteArray> lines = content.split('\n');
+    for (QByteArray &line : lines)
+        line = line.trimmed();
+    lines.removeAll(QByteArray());
+    return lines;
+}
+
 // One run of a program: its exit status and what it wrote.
 struct CliRun {
     int status = -1;

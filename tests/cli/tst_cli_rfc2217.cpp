@@ -31,15 +31,6 @@ SimulatorConfig quick(QList<Fault> faults = {})
     return config;
 }
 
-QList<QByteArray> linesOf(const QByteArray &content)
-{
-    QList<QByteArray> lines = content.split('\n');
-    for (QByteArray &line : lines)
-        line = line.trimmed();
-    lines.removeAll(QByteArray());
-    return lines;
-}
-
 } // namespace
 
 // quobin-cli on a serial line behind Debian's ser2net, the built program

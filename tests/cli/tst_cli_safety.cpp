@@ -36,15 +36,6 @@ SimulatorConfig quick(QList<Fault> faults = {}, int caretDelayMs = 250)
     return config;
 }
 
-QList<QByteArray> linesOf(const QByteArray &content)
-{
-    QList<QByteArray> lines = content.split('\n');
-    for (QByteArray &line : lines)
-        line = line.trimmed();
-    lines.removeAll(QByteArray());
-    return lines;
-}
-
 // The built program copied into a folder that others may enter, so that it
 // keeps its comN links there (a portable folder) and an unprivileged user
 // may run it.

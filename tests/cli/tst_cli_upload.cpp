@@ -50,15 +50,6 @@ SimulatorConfig paced(SimulatorConfig config)
     return config;
 }
 
-QList<QByteArray> linesOf(const QByteArray &content)
-{
-    QList<QByteArray> lines = content.split('\n');
-    for (QByteArray &line : lines)
-        line = line.trimmed();
-    lines.removeAll(QByteArray());
-    return lines;
-}
-
 } // namespace
 
 // quobin-cli as a script runs it: the built program against simulated
