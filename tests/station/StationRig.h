@@ -18,6 +18,16 @@
 
 namespace quobin::testing {
 
+// The bounds of the waits for what a run must do. A wait ends as soon as
+// its condition holds, so a wide bound costs nothing when all is well; it
+// has to outlast a 2-core machine that is busy with a build besides.
+// kSoonMsecs: what follows at once from what the test has seen (a
+// simulator's count after the run ended, a process's first output).
+// kBoardMsecs: a board flashed and recorded, a store's own busy wait, the
+// end of a run.
+constexpr int kSoonMsecs = 15000;
+constexpr int kBoardMsecs = 60000;
+
 // Waits until done() holds, letting the test's own processes be read
 // meanwhile; false after timeoutMsecs.
 inline bool waitFor(const std::function<bool()> &done, int timeoutMsecs)
@@ -114,7 +124,7 @@ public:
     bool running() const { return m_process.state() != QProcess::NotRunning; }
 
     // Waits for the end; -1 when it did not come or was a crash.
-    int finish(int timeoutMsecs = 30000)
+    int finish(int timeoutMsecs = kBoardMsecs)
     {
         if (!m_process.waitForFinished(timeoutMsecs)) {
             qWarning("quobin-cli station did not end in %d ms; its output:\n%s\n%s", timeoutMsecs,

@@ -38,13 +38,13 @@ private slots:
         station.start({QStringLiteral("--slot"), server.address(), QStringLiteral("--count"), QStringLiteral("3"),
                        QStringLiteral("--json"), QStringLiteral("--records"), m_folder.filePath(QStringLiteral("records.sqlite")),
                        m_firmware});
-        QVERIFY2(waitFor([&] { return station.records().size() == 1; }, 20000), station.errors().constData());
+        QVERIFY2(waitFor([&] { return station.records().size() == 1; }, kBoardMsecs), station.errors().constData());
 
         server.kill();
         const auto troubleShown = [&] {
             return station.output().contains("cannot use rfc2217://127.0.0.1:" + QByteArray::number(server.port()));
         };
-        QVERIFY2(waitFor(troubleShown, 10000), station.output().right(2000).constData());
+        QVERIFY2(waitFor(troubleShown, kBoardMsecs), station.output().right(2000).constData());
         QVERIFY(station.running());
         QVERIFY(server.start());
 
@@ -55,7 +55,7 @@ private slots:
             QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
             QCOMPARE(record.value(QStringLiteral("slot")).toString(), server.address());
         }
-        QVERIFY(waitFor([&] { return fixture.count("boards") == 3; }, 3000));
+        QVERIFY(waitFor([&] { return fixture.count("boards") == 3; }, kSoonMsecs));
         for (int board = 1; board <= 3; ++board)
             QCOMPARE(fixture.image(board), m_hex);
     }

@@ -236,7 +236,7 @@ private slots:
         QVERIFY(passes.contains(*failedWith));
 
         for (SimFixture *fixture : {&a, &b, &c}) {
-            QVERIFY(waitFor([&] { return fixture->count("boards") == 4; }, 3000));
+            QVERIFY(waitFor([&] { return fixture->count("boards") == 4; }, kSoonMsecs));
             const QList<QJsonObject> mine = ofSlot(records, fixture->link());
             QCOMPARE(mine.size(), 4);
             for (int board = 1; board <= 4; ++board) {
@@ -307,7 +307,7 @@ private slots:
         QVERIFY(first->ready());
         StationRun station(environment());
         station.start(arguments({first.get()}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--serial"), kSpanning}));
-        QVERIFY(waitFor([&] { return station.records().size() == 2; }, 15000));
+        QVERIFY(waitFor([&] { return station.records().size() == 2; }, kBoardMsecs));
         QCOMPARE(station.records().at(1).value(QStringLiteral("result")).toString(), QStringLiteral("transfer-error"));
         QCOMPARE(serialOf(station.records().at(1)), quint64(101));
         first.reset();
@@ -316,7 +316,7 @@ private slots:
                           {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--fault"), QStringLiteral("split:2"),
                            QStringLiteral("--fault"), QStringLiteral("split-reply")});
         QVERIFY(second.ready());
-        QCOMPARE(station.finish(20000), 0);
+        QCOMPARE(station.finish(kBoardMsecs), 0);
         const QList<QJsonObject> records = station.records();
         QCOMPARE(records.size(), 3);
         QVERIFY(passed(records[2]));
@@ -333,7 +333,7 @@ private slots:
         QVERIFY(fixture.ready());
         StationRun station(environment());
         station.start(arguments({&fixture}, {QStringLiteral("--serial"), QStringLiteral("pump@0x3FE:4:le")}));
-        QCOMPARE(station.finish(10000), 2);
+        QCOMPARE(station.finish(kBoardMsecs), 2);
         const QString errors = QString::fromUtf8(station.errors());
         QVERIFY2(errors.contains(QStringLiteral("0x000003FE")), qPrintable(errors));
         QTest::qWait(300);
@@ -366,7 +366,7 @@ private slots:
         const int uploads = fixture.count("uploads");
         StationRun again(environment());
         again.start(arguments({&fixture}, {QStringLiteral("--serial"), format}));
-        QCOMPARE(again.finish(10000), 1);
+        QCOMPARE(again.finish(kBoardMsecs), 1);
         QVERIFY2(QString::fromUtf8(again.errors()).contains(stop), again.errors().constData());
         QCOMPARE(fixture.count("uploads"), uploads);
     }
@@ -526,7 +526,7 @@ private slots:
                        QStringLiteral("--records"), server.socketUrl(QStringLiteral("line")), QStringLiteral("--serial"),
                        kSpanning, m_firmware});
         const auto passes = [&] { return int(station.output().count("PASS success")); };
-        QVERIFY2(waitFor([&] { return passes() >= 2; }, 15000), station.output().right(1500) + station.errors());
+        QVERIFY2(waitFor([&] { return passes() >= 2; }, kBoardMsecs), station.output().right(1500) + station.errors());
         QVERIFY2(server.stop(), qPrintable(server.problem()));
         QVERIFY2(waitFor([&] { return station.output().contains(": no serial numbers: the records server is away\n"); }, 60000),
                  station.output().right(1500).constData());
@@ -576,7 +576,7 @@ private slots:
             StationRun refused(environment(QStringLiteral("clerk")));
             refused.start({QStringLiteral("--slot"), fixture.link(), QStringLiteral("--count"), QStringLiteral("1"),
                            QStringLiteral("--records"), clerkUrl, QStringLiteral("--serial"), kSpanning, m_firmware});
-            QVERIFY(refused.finish(30000) != 0);
+            QVERIFY(refused.finish(kBoardMsecs) != 0);
             const QString errors = QString::fromUtf8(refused.errors());
             QVERIFY2(errors.contains(QStringLiteral("to upgrade it in place")), qPrintable(errors));
         }
