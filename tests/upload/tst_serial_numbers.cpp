@@ -69,6 +69,7 @@ QMap<quint64, int> memoryOf(const FirmwareImage &image)
 {
     QMap<quint64, int> memory;
     quint64 base = 0;
+    bool linearPages = false;
     for (const QByteArray &line : image.lines()) {
         if (line.isEmpty())
             continue;
@@ -82,10 +83,14 @@ QMap<quint64, int> memoryOf(const FirmwareImage &image)
             base = quint64((quint8(bytes[4]) << 8) | quint8(bytes[5])) * 16;
         if (type == 4)
             base = quint64((quint8(bytes[4]) << 8) | quint8(bytes[5])) << 16;
+        if (type == 2 || type == 4)
+            linearPages = type == 4;
         if (type != 0)
             continue;
-        for (int i = 0; i < count; ++i)
-            memory[(base + quint64((offset + i) & 0xffff)) & 0xffffffffu] = quint8(bytes[4 + i]);
+        for (int i = 0; i < count; ++i) {
+            const quint64 at = linearPages ? quint64(offset + i) : quint64((offset + i) & 0xffff);
+            memory[(base + at) & 0xffffffffu] = quint8(bytes[4 + i]);
+        }
     }
     return memory;
 }
@@ -377,6 +382,17 @@ void TestSerialNumbers::places_data()
         << QByteArray::fromHex("01020304") << QStringList{"3:15:2", "1:1:2"};
     QTest::newRow("an offset that wraps within its record")
         << file({filled(0xFFF8, 16), kEnd}) << 0x2u << QByteArray::fromHex("7788") << QStringList{"1:11:2"};
+    QTest::newRow("an offset that wraps within its segment")
+        << file({segment(0x1000), filled(0xFFF8, 16), kEnd}) << 0x10002u << QByteArray::fromHex("7788")
+        << QStringList{"2:11:2"};
+    // Under linear addressing the record goes on into the next page, and its
+    // bytes at the start of its own page are not there.
+    QTest::newRow("a linear record across a 64 KiB page")
+        << file({linear(0x0800), filled(0xFFF8, 16), filled(0x0000, 4), kEnd}) << 0x0800FFFEu
+        << QByteArray::fromHex("01020304") << QStringList{"2:7:4"};
+    QTest::newRow("a linear record across the page, read from the next one")
+        << file({linear(0x0800), filled(0xFFF8, 16), filled(0x0000, 4), kEnd}) << 0x08010006u
+        << QByteArray::fromHex("AABB") << QStringList{"2:15:2"};
     QTest::newRow("LF ends and blank lines")
         << QByteArray("\n") + filled(0, 16) + "\n\n" + filled(16, 16) + "\n" + kEnd + "\n" << 0xFu
         << QByteArray::fromHex("0102") << QStringList{"2:16:1", "4:1:1"};
@@ -414,6 +430,10 @@ void TestSerialNumbers::refusedPlaces_data()
     QTest::addColumn<int>("width");
     QTest::addColumn<QString>("message");
 
+    QTest::newRow("a linear record does not wrap into its own page")
+        << file({linear(0x0800), filled(0xFFF8, 16), kEnd}) << 0x08000002u << 2
+        << "address 0x08000002: the serial's 2 bytes (0x08000002 to 0x08000003) lie outside the image's data; "
+           "the firmware must reserve them in its data records";
     QTest::newRow("a gap between records")
         << file({filled(0, 16), filled(0x20, 16), kEnd}) << 0x1Eu << 4
         << "address 0x0000001E: 2 of the serial's 4 bytes (0x0000001E to 0x00000021) lie outside the image's data, "
