@@ -283,7 +283,9 @@ int StationCommand::run(const QStringList &arguments)
         setup.serials = &*serials;
         printer.setSeries(serialSpec->series, serialPool->next());
     }
-    const station::PortFactory openPort = [](const QString &device) { return makeSerialPortOn(device); };
+    const station::PortFactory openPort = [](const QString &device) {
+        return makeSerialPortOn(device, [] { return CancelSignal::requested(); });
+    };
 
     const CancelSignal cancel;
 #ifdef SIGPIPE // a reader of the output that has gone is an error on write, not the end
