@@ -25,6 +25,8 @@ constexpr int kCancelCheckMsecs = 50;
 // How long after the wire time a server that reports its transmitter is
 // given to say that it is empty: a UART that starts late, a busy server.
 constexpr int kReportMarginMsecs = 500;
+// The most one read takes from the connection.
+constexpr qint64 kReadPieceBytes = 64 * 1024;
 
 // A server that closed the connection before the line was set up.
 class TurnedAway : public SerialError {
@@ -318,6 +320,9 @@ void Rfc2217Port::connectTo(const QHostAddress &address, const QElapsedTimer &co
     switch (made.end) {
     case TcpConnect::End::Connected:
         m_socket = std::make_unique<QTcpSocket>();
+        // What the server sends is taken in pieces of a bounded size: a
+        // server that floods cannot make one read of it grow without end.
+        m_socket->setReadBufferSize(kReadPieceBytes);
         if (!m_socket->setSocketDescriptor(made.descriptor))
             fail(QStringLiteral("cannot reach %1: %2").arg(server(), m_socket->errorString()));
         return;

@@ -7,6 +7,7 @@
 #include "SerialPorts.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 
 using namespace quobin;
@@ -31,6 +32,19 @@ QString openFailure(SerialPort &port)
         return QString::fromStdString(error.what());
     }
     return {};
+}
+
+// This process's resident memory.
+qint64 residentKib()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &entry : status.readAll().split('\n')) {
+        if (entry.startsWith("VmRSS:"))
+            return entry.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
 }
 
 Rfc2217Timing quickTiming()
@@ -212,6 +226,108 @@ private slots:
         else
             QVERIFY2(took >= 600 && took < 2000, qPrintable(QString::number(took)));
         QCOMPARE(server.connections().value(0).data.size(), 600);
+    }
+
+    // A server whose UART starts late: the close and the end of the port
+    // lose nothing written, whether the server reports its transmitter
+    // (the close waits for that) or not (its output is then never purged).
+    void nothingWrittenIsLostByAClose_data()
+    {
+        QTest::addColumn<bool>("reports");
+        QTest::newRow("transmitter report") << true;
+        QTest::newRow("no report") << false;
+    }
+    void nothingWrittenIsLostByAClose()
+    {
+        QFETCH(bool, reports);
+        FakeRfc2217Server server;
+        server.uartStartDelayMsecs = 15;
+        server.reportsTransmitter = reports;
+        server.start();
+        auto port = std::make_unique<Rfc2217Port>(
+            [&server](qint16) { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()); }, quickTiming());
+        port->setSettings("9600,n,8,1");
+        port->setPortOpen(true);
+        port->output("\r4*730562\r");
+        port->setPortOpen(false);
+        port.reset();
+        QElapsedTimer waited;
+        waited.start();
+        while (server.connections().value(0).line.size() < 10 && waited.elapsed() < 2000)
+            QTest::qWait(10);
+        QCOMPARE(server.connections().value(0).line, QByteArray("\r4*730562\r"));
+        QCOMPARE(server.connections().value(0).lineAt9600, QByteArray("\r4*730562\r"));
+    }
+
+    // Unasked answers and suspend messages by the megabyte keep nothing:
+    // only a pending question keeps the answers it waits for.
+    void aFloodOfUnaskedMessagesKeepsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("unit");
+        QTest::newRow("SET-CONTROL answers") << raw({255, 250, 44, 105, 1, 255, 240});
+        QTest::newRow("suspend and resume") << raw({255, 250, 44, 108, 255, 240, 255, 250, 44, 109, 255, 240});
+    }
+    void aFloodOfUnaskedMessagesKeepsNothing()
+    {
+        QFETCH(QByteArray, unit);
+        FakeRfc2217Server server;
+        server.floodUnit = unit;
+        server.floodBytes = 40 * 1024 * 1024;
+        server.floodEnd = "!";
+        server.start();
+        const std::unique_ptr<SerialPort> port
+            = makeSerialPortOn(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()));
+        port->setSettings("57600,n,8,1");
+        port->setPortOpen(true);
+        const qint64 before = residentKib();
+        port->output("x");
+        QByteArray received;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!received.contains('!') && elapsed.elapsed() < 25000) {
+            port->waitForInput(200);
+            received += port->input();
+        }
+        const qint64 grown = residentKib() - before;
+        QCOMPARE(received, QByteArray("!"));
+        QVERIFY2(grown < 20 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(grown)));
+        port->setPortOpen(false);
+    }
+
+    // FLOWCONTROL-SUSPEND holds what is written until FLOWCONTROL-RESUME.
+    void aSuspendHoldsWhatIsWrittenUntilTheResume()
+    {
+        FakeRfc2217Server server;
+        server.suspendMsecs = 400;
+        server.start();
+        const std::unique_ptr<SerialPort> port
+            = makeSerialPortOn(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()));
+        port->setSettings("57600,n,8,1");
+        port->setPortOpen(true);
+        port->output("a");
+        QTest::qWait(100);
+        port->waitForInput(100); // the suspend has come by now
+        port->output("b");
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (server.connections().value(0).data.size() < 2 && elapsed.elapsed() < 3000)
+            port->waitForInput(20);
+        const FakeRfc2217Server::Connection connection = server.connections().value(0);
+        QCOMPARE(connection.data, QByteArray("ab"));
+        QCOMPARE(connection.dataWhileSuspended, QByteArray());
+        port->setPortOpen(false);
+    }
+
+    // A subnegotiation longer than any answer is dropped whole, not read
+    // from its first 64 bytes.
+    void anOversizedSubnegotiationIsDropped()
+    {
+        Rfc2217Codec codec;
+        codec.feed(raw({255, 250, 44, 105, 1}) + QByteArray(Rfc2217Codec::kLongestSubnegotiation, 'x')
+                   + raw({255, 240}) + "d" + raw({255, 250, 44, 105, 2, 255, 240}));
+        QCOMPARE(codec.data(), QByteArray("d"));
+        QCOMPARE(codec.answers().size(), 1);
+        QCOMPARE(codec.answers()[0].value, raw({2}));
     }
 
     // An IPv6 literal in brackets reaches a server on [::1].
