@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -244,6 +245,12 @@ private slots:
     {
         QFETCH(bool, connecting);
         const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        QList<int> fillers;
+        const auto closeAll = qScopeGuard([&] {
+            for (const int fd : std::as_const(fillers))
+                ::close(fd);
+            ::close(listener);
+        });
         sockaddr_in where{};
         where.sin_family = AF_INET;
         where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -253,7 +260,6 @@ private slots:
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&where), &length);
         // Never accepted: the first connections fill the queue, and a
         // further one waits for an answer that does not come.
-        QList<int> fillers;
         if (connecting) {
             for (int i = 0; i < 3; ++i) {
                 const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -272,9 +278,6 @@ private slots:
         QCOMPARE(run.finish(), 130);
         QVERIFY2(sinceSignal.elapsed() < 700, qPrintable(QString::number(sinceSignal.elapsed())));
         QCOMPARE(run.resultOf(address).value("result").toString(), QStringLiteral("cancelled"));
-        for (const int fd : fillers)
-            ::close(fd);
-        ::close(listener);
     }
 
     // The host look-up through a name server that never answers (our own,
@@ -300,6 +303,7 @@ private slots:
         where.sin_family = AF_INET;
         where.sin_port = htons(53);
         where.sin_addr.s_addr = htonl(0x7f350001); // 127.53.0.1
+        const auto closeSilent = qScopeGuard([silent] { ::close(silent); });
         QVERIFY2(::bind(silent, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0, "cannot bind 127.53.0.1:53");
         const QString resolv = m_folder.write(QStringLiteral("resolv.conf"), "nameserver 127.53.0.1\noptions timeout:5 attempts:2\n");
         const QString nsswitch = m_folder.write(QStringLiteral("nsswitch.conf"), "hosts: dns\n");
@@ -324,7 +328,6 @@ private slots:
             QVERIFY2(elapsed.elapsed() < 4500, qPrintable(QString::number(elapsed.elapsed())));
             QVERIFY2(run.err.contains("the look-up of host bench1.plant.example found no answer within 3 s"), run.err.constData());
         }
-        ::close(silent);
     }
 
     // Connecting fails in bounded time with the reason, in the words the
