@@ -225,6 +225,8 @@ void Rfc2217Port::output(const QByteArray &bytes)
     requireOpen();
     if (bytes.isEmpty())
         return;
+    // Reports of the transmitter that have come count as before this write.
+    pull(0);
     send(Codec::escaped(bytes), bytes.size());
 }
 
@@ -483,18 +485,26 @@ void Rfc2217Port::drain()
     const qint64 wireLeft = qint64(qMax(0.0, m_wireBusyUntil - now) + 0.999);
     const qint64 estimate = wireLeft + m_roundTripMsecs + 1;
     if (m_reportsTransmitter && m_codec.lineStateReports() > 0) {
-        if (waitUntil([this] { return transmitterConfirmedEmpty(); },
-                      qMin<qint64>(m_timing.drainLimitMsecs, estimate + kReportMarginMsecs)))
+        const qint64 limit = qMin<qint64>(m_timing.drainLimitMsecs, estimate + kReportMarginMsecs);
+        QElapsedTimer waited;
+        waited.start();
+        // No report can tell of the end before the wire time has passed.
+        waitUntil([] { return false; }, qMin(limit, wireLeft));
+        if (waitUntil([this] { return transmitterConfirmedEmpty(); }, qMax<qint64>(0, limit - waited.elapsed())))
             m_unconfirmed = false;
         return;
     }
     waitUntil([] { return false; }, qMin<qint64>(m_timing.drainLimitMsecs, estimate));
 }
 
+// A report of an empty transmitter that came after the last write, and no
+// sooner than the wire time of what was written: one the server sent before
+// the bytes reached it says nothing of them.
 bool Rfc2217Port::transmitterConfirmedEmpty() const
 {
     return m_codec.lineStateReports() > m_reportsAtLastWrite && m_codec.lineState()
-           && (*m_codec.lineState() & Codec::kShiftRegisterEmpty);
+           && (*m_codec.lineState() & Codec::kShiftRegisterEmpty)
+           && double(m_clock.nsecsElapsed()) / 1e6 >= m_wireBusyUntil;
 }
 
 void Rfc2217Port::disconnect()

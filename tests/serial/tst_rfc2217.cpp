@@ -197,9 +197,11 @@ private slots:
     {
         QFETCH(bool, reports);
         FakeRfc2217Server server;
-        if (reports)
-            server.replyToData = raw({255, 250, 44, 106, 0x40, 255, 240}); // shift register empty
-        else
+        if (reports) {
+            // It says when its UART has sent the last byte.
+            server.uartStartDelayMsecs = 0;
+            server.reportsTransmitter = true;
+        } else
             server.answerFor = [](quint8 command, const QByteArray &value) {
                 return command == Rfc2217Codec::SetLineStateMask ? raw({0}) : value; // reports nothing
             };
@@ -214,7 +216,7 @@ private slots:
             // The report has come back before the close is asked for.
             QElapsedTimer waited;
             waited.start();
-            while (waited.elapsed() < 300)
+            while (waited.elapsed() < 800)
                 port->waitForInput(50);
         }
         QElapsedTimer closing;
