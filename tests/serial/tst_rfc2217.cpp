@@ -1,4 +1,6 @@
+#include "Clock.h"
 #include "FakeRfc2217Server.h"
+#include "PollWithDeadline.h"
 #include "NetworkPortAddress.h"
 #include "Rfc2217Codec.h"
 #include "Rfc2217Line.h"
@@ -9,6 +11,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 
 using namespace quobin;
 using quobin::testing::FakeRfc2217Server;
@@ -45,6 +55,19 @@ qint64 residentKib()
             return entry.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return 0;
+}
+
+// Brings the loopback of this thread's network namespace up or down.
+bool setLoopbackUp(bool up)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool done = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = short(up ? request.ifr_flags | IFF_UP : request.ifr_flags & ~IFF_UP);
+    done = done && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    ::close(fd);
+    return done;
 }
 
 Rfc2217Timing quickTiming()
@@ -330,6 +353,53 @@ private slots:
         QCOMPARE(codec.data(), QByteArray("d"));
         QCOMPARE(codec.answers().size(), 1);
         QCOMPARE(codec.answers()[0].value, raw({2}));
+    }
+
+    // A server that vanishes without a word while the port waits for the
+    // controller's "^" is noticed by keep-alive times of the port's own,
+    // and said so. The server goes dark on a loopback of a private network
+    // namespace, which goes with the thread that made it.
+    void aServerThatVanishesIsNoticedAndSaidSo()
+    {
+        if (::geteuid() != 0)
+            QFAIL("this test takes the loopback of a private network namespace down, which needs root");
+        QVERIFY(Rfc2217Timing{}.keepAlive.noticedWithinSecs() < 60);
+        QString failure;
+        QString problem;
+        qint64 noticedAfter = -1;
+        std::thread dark([&] {
+            if (::unshare(CLONE_NEWNET) != 0 || !setLoopbackUp(true)) {
+                problem = QStringLiteral("no private network namespace: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+                return;
+            }
+            FakeRfc2217Server server;
+            server.start();
+            Rfc2217Timing timing = quickTiming();
+            timing.keepAlive = {1, 1, 2, 3000};
+            Rfc2217Port port([&server](qint16) { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()); },
+                             timing);
+            port.setSettings("57600,n,8,1");
+            port.setPortOpen(true);
+            setLoopbackUp(false);
+            SteadyClock clock;
+            PollWithDeadline waits(port, clock);
+            QByteArray response;
+            QElapsedTimer waited;
+            waited.start();
+            try {
+                // Without a bound of its own this waits for ever: the test's
+                // limit is the cancel.
+                waits.forMarker('^', response, {[&] { return waited.elapsed() > 15000; }, nullptr});
+            } catch (const SerialError &error) {
+                failure = QString::fromStdString(error.what());
+                noticedAfter = waited.elapsed();
+            }
+        });
+        dark.join();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY2(noticedAfter >= 0 && noticedAfter < 10000, qPrintable(QString::number(noticedAfter)));
+        QVERIFY2(failure.contains("was lost: nothing came back from it for"), qPrintable(failure));
+        qInfo("%s", qPrintable(failure));
     }
 
     // An IPv6 literal in brackets reaches a server on [::1].
