@@ -98,6 +98,39 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(SerialError, NetworkPortAddress::parse(bad));
         }
         QVERIFY(!NetworkPortAddress::names("/dev/ttyUSB0"));
+
+        // A zone names the interface of a link-local address, as the
+        // operator writes it or as a URL escapes it.
+        for (const char *zoned : {"rfc2217://[fe80::1%eth0]:2217", "rfc2217://[fe80::1%25eth0]:2217"}) {
+            const NetworkPortAddress link = NetworkPortAddress::parse(zoned);
+            QCOMPARE(link.host, QString("fe80::1%eth0"));
+            QCOMPARE(link.name(), QString("rfc2217://[fe80::1%eth0]:2217"));
+        }
+        QCOMPARE(NetworkPortAddress::parse("rfc2217://[fe80::1%3]:2217").host, QString("fe80::1%3"));
+
+        // Each fault says what it is.
+        const QList<std::pair<const char *, const char *>> faults{
+            {"rfc2217://127.0.0.1:", "no TCP port after the host"},
+            {"rfc2217://127.0.0.1", "no TCP port after the host"},
+            {"rfc2217://operator@bench1:2217", "a user name has no place in it"},
+            {"rfc2217://bench1:2217/line1", "nothing may follow the port"},
+            {"rfc2217://bench1:02217", "the TCP port is written with a leading zero (write 2217)"},
+            {"rfc2217://[fe80::1%]:2217", "the zone after fe80::1% is not an interface name"},
+            {"rfc2217://fe80::1:2217", "an IPv6 address goes in brackets"},
+            {"rfc2217://[bench1]:2217", "bench1 in brackets is not an IPv6 address"},
+            {"rfc2217://[::1:2217", "the IPv6 address has no closing bracket"},
+            {"rfc2217://bench1:port", "the TCP port \"port\" is not a number"},
+            {"rfc2217://:40", "no host before the port"},
+            {"rfc2217://", "no host and port"},
+        };
+        for (const auto &[bad, why] : faults) {
+            try {
+                NetworkPortAddress::parse(bad);
+                QFAIL(bad);
+            } catch (const SerialError &error) {
+                QVERIFY2(QString::fromStdString(error.what()).contains(why), error.what());
+            }
+        }
     }
 
     // The settings text in the protocol's values, and its time on the wire.
