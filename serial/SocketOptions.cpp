@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <net/if.h>
 #include <poll.h>
@@ -17,6 +16,8 @@
 #endif
 
 #include <QElapsedTimer>
+
+#include <cstring>
 
 namespace quobin {
 
@@ -133,7 +134,12 @@ socklen_t toSockaddr(const QHostAddress &address, quint16 port, sockaddr_storage
     if (const QString zone = address.scopeId(); !zone.isEmpty()) {
         bool numeric = false;
         const uint index = zone.toUInt(&numeric);
+#ifdef Q_OS_WIN
+        // Windows names a zone by its interface index.
+        in6->sin6_scope_id = numeric ? index : 0;
+#else
         in6->sin6_scope_id = numeric ? index : ::if_nametoindex(zone.toLocal8Bit().constData());
+#endif
     }
     return sizeof(sockaddr_in6);
 }
