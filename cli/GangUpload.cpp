@@ -1,5 +1,6 @@
 #include "GangUpload.h"
 
+#include "CancelSignal.h"
 #include "Clock.h"
 #include "ClosePortIfOpen.h"
 #include "FileArgument.h"
@@ -62,7 +63,8 @@ PortResult GangUpload::uploadOn(int index)
 
     SteadyClock clock;
     const QString device = choice.device;
-    const std::unique_ptr<SerialPort> serial = makeSerialPortOn(device);
+    // Ctrl-C also ends an open that is still reaching a serial server.
+    const std::unique_ptr<SerialPort> serial = makeSerialPortOn(device, [] { return CancelSignal::requested(); });
     std::optional<LoggingSerialPort> logging;
     SerialPort *port = serial.get();
     if (m_log) {

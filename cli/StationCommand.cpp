@@ -47,7 +47,8 @@ const char kUsage[] =
     "                          [--records TARGET] [--station NAME] [--log-dir DIR]\n"
     "                          [--serial SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]] [--json] FILE\n"
     "Flashes FILE into board after board on every slot at once, and records each board.\n"
-    "  --slot PORT        \"Com 3\", \"com3\", \"3\", a device path or a /dev/serial/by-id/ path;\n"
+    "  --slot PORT        \"Com 3\", \"com3\", \"3\", a device path, a /dev/serial/by-id/ path\n"
+    "                     or rfc2217://HOST:PORT (a serial server on the network);\n"
     "                     repeat it for more slots. A missing device is waited for.\n"
     "  --count N          end after N good boards in all (no end by default)\n"
     "  --on-error POLICY  a failing line's question: stop (No, the default) or continue (Yes)\n"
@@ -283,7 +284,9 @@ int StationCommand::run(const QStringList &arguments)
         setup.serials = &*serials;
         printer.setSeries(serialSpec->series, serialPool->next());
     }
-    const station::PortFactory openPort = [](const QString &device) { return makeSerialPortOn(device); };
+    const station::PortFactory openPort = [](const QString &device) {
+        return makeSerialPortOn(device, [] { return CancelSignal::requested(); });
+    };
 
     const CancelSignal cancel;
 #ifdef SIGPIPE // a reader of the output that has gone is an error on write, not the end

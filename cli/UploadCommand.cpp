@@ -28,6 +28,8 @@ const char kUsage[] =
     "                         [--wait-for-controller SECONDS] [--json] [--log FILE] [--no-check] FILE\n"
     "Sends FILE to the controller on every PORT at once, as the window's upload does.\n"
     "  --port PORT        \"Com 3\", \"com3\", \"3\" or a device path; repeat it for a gang upload.\n"
+    "                     A serial server on the network: rfc2217://HOST:PORT (an IPv6\n"
+    "                     address in brackets: rfc2217://[fd00::17]:2217).\n"
     "                     Without it, the port chosen last in the window.\n"
     "  --on-error POLICY  what a failing line's question gets: ask (the default on a\n"
     "                     terminal), stop (No; the default otherwise) or continue (Yes)\n"

@@ -87,7 +87,8 @@ void PollWithDeadline::collectUntilMarkers(qint64 startTime, int limitSeconds, Q
 
 WaitEnd PollWithDeadline::forMarker(char marker, QByteArray &response, const WaitHooks &hooks)
 {
-    while (!response.contains(marker)) {
+    bool found = response.contains(marker);
+    while (!found) {
         while (m_port.inBufferCount() == 0) {
             if (requested(hooks))
                 return WaitEnd::Cancelled;
@@ -95,7 +96,16 @@ WaitEnd PollWithDeadline::forMarker(char marker, QByteArray &response, const Wai
             // wait never hangs on a single missed wake-up.
             idle(hooks, m_clock.msecsToNextSecond());
         }
-        response += m_port.input();
+        // What was searched before holds no marker: only the new bytes can.
+        const QByteArray arrived = m_port.input();
+        found = arrived.contains(marker);
+        if (!found && arrived.size() >= kMarkerWaitTail) {
+            response = arrived.right(kMarkerWaitTail);
+            continue;
+        }
+        response += arrived;
+        if (!found && response.size() > kMarkerWaitTail)
+            response.remove(0, response.size() - kMarkerWaitTail);
     }
     return WaitEnd::Ended;
 }

@@ -47,7 +47,12 @@ public:
 
     // Appends what arrives to response until it holds the marker, with no
     // limit. Cancelled when the cancel hook fires while nothing is waiting.
+    // Only what has just arrived is searched; until the marker comes,
+    // response keeps no more than the last kMarkerWaitTail bytes, so a line
+    // that sends noise for hours costs neither memory nor time. The read
+    // that brings the marker is kept whole, after that tail.
     WaitEnd forMarker(char marker, QByteArray &response, const WaitHooks &hooks);
+    static constexpr qsizetype kMarkerWaitTail = 4096;
 
     // Appends what arrives to response until nothing has arrived for
     // quietMsecs, or boundMsecs have passed since the wait began. A reply

@@ -4,10 +4,6 @@ namespace quobin {
 
 namespace {
 
-// A subnegotiation longer than any COM-PORT answer is not one: its bytes are
-// dropped rather than held without end.
-constexpr qsizetype kLongestSubnegotiation = 64;
-
 QByteArray bytes(std::initializer_list<quint8> values)
 {
     QByteArray out;
@@ -59,6 +55,7 @@ void Rfc2217Codec::feed(const QByteArray &input)
                 m_state = State::Data;
             } else if (byte == kSb) {
                 m_sub.clear();
+                m_subTooLong = false;
                 m_state = State::Sub;
             } else if (byte >= kWill) {
                 m_verb = byte;
@@ -76,25 +73,33 @@ void Rfc2217Codec::feed(const QByteArray &input)
         case State::Sub:
             if (byte == kIac)
                 m_state = State::SubIac;
-            else if (m_sub.size() < kLongestSubnegotiation)
-                m_sub.append(ch);
+            else
+                appendToSub(ch);
             break;
         case State::SubIac:
             if (byte == kIac) {
-                if (m_sub.size() < kLongestSubnegotiation)
-                    m_sub.append(ch);
+                appendToSub(ch);
                 m_state = State::Sub;
             } else {
                 // IAC SE ends it; any other command after IAC ends a
                 // malformed one all the same.
-                if (m_sub.size() <= kLongestSubnegotiation)
+                if (!m_subTooLong)
                     subnegotiation(m_sub);
                 m_sub.clear();
+                m_subTooLong = false;
                 m_state = State::Data;
             }
             break;
         }
     }
+}
+
+void Rfc2217Codec::appendToSub(char byte)
+{
+    if (m_sub.size() < kLongestSubnegotiation)
+        m_sub.append(byte);
+    else
+        m_subTooLong = true;
 }
 
 QByteArray Rfc2217Codec::takeReplies()
@@ -154,6 +159,10 @@ void Rfc2217Codec::subnegotiation(const QByteArray &sub)
     }
     if (command == NotifyModemState)
         return;
+    if (command == FlowControlSuspend || command == FlowControlResume) {
+        m_suspended = command == FlowControlSuspend;
+        return;
+    }
     m_answers.append({command, value});
 }
 

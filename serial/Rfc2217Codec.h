@@ -29,6 +29,8 @@ public:
         SetControl = 5,
         NotifyLineState = 6,
         NotifyModemState = 7,
+        FlowControlSuspend = 8,
+        FlowControlResume = 9,
         SetLineStateMask = 10,
         SetModemStateMask = 11,
         PurgeData = 12,
@@ -43,10 +45,17 @@ public:
         XonXoffInbound = 15,
         HardwareInbound = 16,
     };
-    // PURGE-DATA: both the receive and the transmit buffer.
+    // PURGE-DATA: the server's receive buffer (what the line sent and the
+    // client has not yet had), or both it and the transmit buffer.
+    static constexpr quint8 kPurgeReceive = 1;
     static constexpr quint8 kPurgeBoth = 3;
-    // NOTIFY-LINESTATE: the transmit shift register is empty.
+    // NOTIFY-LINESTATE: the transmit shift register is empty, and the
+    // transfer holding register is.
     static constexpr quint8 kShiftRegisterEmpty = 0x40;
+    static constexpr quint8 kHoldingRegisterEmpty = 0x20;
+    // A subnegotiation longer than any COM-PORT answer is not one: its
+    // bytes are dropped rather than held without end, and it is not taken.
+    static constexpr qsizetype kLongestSubnegotiation = 64;
 
     // A COM-PORT answer of the server: the command it answers (without the
     // 100) and its value.
@@ -73,8 +82,9 @@ public:
 
     // The data received so far and not taken.
     QByteArray &data() { return m_data; }
-    // The COM-PORT answers in arrival order, NOTIFY-LINESTATE and
-    // NOTIFY-MODEMSTATE excluded.
+    // The COM-PORT answers in arrival order, NOTIFY-LINESTATE,
+    // NOTIFY-MODEMSTATE and the flow-control messages excluded. The caller
+    // takes them as they come: nothing here drops them.
     QList<Answer> &answers() { return m_answers; }
     // Negotiation bytes to send back to the server; taking them empties them.
     QByteArray takeReplies();
@@ -85,16 +95,21 @@ public:
     // The last line state the server reported, and how many reports came.
     std::optional<quint8> lineState() const { return m_lineState; }
     int lineStateReports() const { return m_lineStateReports; }
+    // The server has asked the client to stop sending (FLOWCONTROL-SUSPEND)
+    // and not yet let it go on (FLOWCONTROL-RESUME).
+    bool suspended() const { return m_suspended; }
 
 private:
     enum class State { Data, Iac, Verb, Sub, SubIac };
 
     void negotiate(quint8 verb, quint8 option);
     void subnegotiation(const QByteArray &bytes);
+    void appendToSub(char byte);
 
     State m_state = State::Data;
     quint8 m_verb = 0;
     QByteArray m_sub;
+    bool m_subTooLong = false;
     QByteArray m_data;
     QList<Answer> m_answers;
     QByteArray m_replies;
@@ -104,6 +119,7 @@ private:
     bool m_suppressGoAhead = false;
     std::optional<quint8> m_lineState;
     int m_lineStateReports = 0;
+    bool m_suspended = false;
 };
 
 } // namespace quobin

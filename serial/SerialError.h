@@ -12,4 +12,12 @@ public:
     explicit SerialError(const std::string &reason) : std::runtime_error(reason) {}
 };
 
+// Raised by an operation that the operator's cancel ended before it was
+// done: an open still connecting to a serial server, say. Not a failure of
+// the port: the upload takes its way out for a cancel.
+class SerialCancelled : public SerialError {
+public:
+    using SerialError::SerialError;
+};
+
 } // namespace quobin

@@ -28,8 +28,9 @@ std::unique_ptr<SerialPort> makeLocalPort(std::function<QString(qint16)> portNam
 // link may be pointed elsewhere between two opens; the settings carry over.
 class PortByName : public SerialPort {
 public:
-    explicit PortByName(std::function<QString(qint16)> portNameFor)
-        : m_portNameFor(std::move(portNameFor)), m_port(makeLocalPort(m_portNameFor))
+    PortByName(std::function<QString(qint16)> portNameFor, std::function<bool()> cancelRequested)
+        : m_portNameFor(std::move(portNameFor)), m_cancelRequested(std::move(cancelRequested)),
+          m_port(makeLocalPort(m_portNameFor))
     {
     }
 
@@ -66,7 +67,7 @@ private:
         const bool network = NetworkPortAddress::names(name);
         if (network == m_network)
             return;
-        std::unique_ptr<SerialPort> port = network ? std::make_unique<Rfc2217Port>(m_portNameFor)
+        std::unique_ptr<SerialPort> port = network ? std::make_unique<Rfc2217Port>(m_portNameFor, Rfc2217Timing{}, m_cancelRequested)
                                                    : makeLocalPort(m_portNameFor);
         port->setCommPort(m_commPort);
         if (!m_settings.isEmpty())
@@ -77,6 +78,7 @@ private:
     }
 
     std::function<QString(qint16)> m_portNameFor;
+    std::function<bool()> m_cancelRequested;
     std::unique_ptr<SerialPort> m_port;
     bool m_network = false;
     qint16 m_commPort = 1;
@@ -86,14 +88,15 @@ private:
 
 } // namespace
 
-std::unique_ptr<SerialPort> makeSerialPort(std::function<QString(qint16)> portNameFor)
+std::unique_ptr<SerialPort> makeSerialPort(std::function<QString(qint16)> portNameFor,
+                                           std::function<bool()> cancelRequested)
 {
-    return std::make_unique<PortByName>(std::move(portNameFor));
+    return std::make_unique<PortByName>(std::move(portNameFor), std::move(cancelRequested));
 }
 
-std::unique_ptr<SerialPort> makeSerialPortOn(const QString &device)
+std::unique_ptr<SerialPort> makeSerialPortOn(const QString &device, std::function<bool()> cancelRequested)
 {
-    return makeSerialPort([device](qint16) { return device; });
+    return makeSerialPort([device](qint16) { return device; }, std::move(cancelRequested));
 }
 
 } // namespace quobin

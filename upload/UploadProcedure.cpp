@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ClosePortIfOpen.h"
 #include "Counter16.h"
+#include "SerialError.h"
 #include "SerialPort.h"
 #include "UploadWindow.h"
 #include "VersionNumber.h"
@@ -86,6 +87,16 @@ UploadOutcome UploadProcedure::run()
                 finishAtEndOfFile();
         }
         cleanUp();
+    } catch (const SerialCancelled &) {
+        // The operator cancelled an operation of the port that looks at the
+        // cancel itself (an open still reaching a serial server): the way
+        // out of a cancel, without a message.
+        m_outcome = UploadOutcome{};
+        try {
+            cleanUp();
+        } catch (const std::exception &error) {
+            handleFailure(error);
+        }
     } catch (const std::exception &error) {
         handleFailure(error);
     }

@@ -1,6 +1,7 @@
 #include "CliRun.h"
 #include "ControllerSimulator.h"
 #include "HexRecord.h"
+#include "Pty.h"
 #include "SettingsFile.h"
 #include "TempFiles.h"
 
@@ -13,8 +14,10 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
+#include <thread>
 
 using namespace quobin;
 using namespace quobin::testing;
@@ -269,6 +272,63 @@ private slots:
         QCOMPARE(result.value("result").toString(), QStringLiteral("no-controller"));
         QCOMPARE(result.value("message").toString(), QString());
         QCOMPARE(sim.requestCount(), 0);
+    }
+
+    // A line that sends noise while the operator has not yet reset the
+    // board: the program reads it all and keeps none of it, however long it
+    // lasts (it once kept every byte and grew by a hundred megabytes a second).
+    void noiseBeforeTheControllerDoesNotGrowTheProgram()
+    {
+        Pty line;
+        std::atomic<bool> stop{false};
+        std::atomic<qint64> sent{0};
+        std::thread noise([&] {
+            const QByteArray chunk(4096, 'n');
+            while (!stop) {
+                if (const qsizetype n = line.writeSome(chunk); n > 0)
+                    sent += n;
+                else
+                    QThread::usleep(200);
+            }
+        });
+        RunningCli run;
+        run.start({"upload", "--json", "--wait-for-controller", "4", "--port", line.path(), m_firmware});
+        qint64 peakKib = 0;
+        qint64 cpuTicks = 0;
+        const QString status = QStringLiteral("/proc/%1/status").arg(run.process.processId());
+        QElapsedTimer running;
+        running.start();
+        while (!run.process.waitForFinished(100)) {
+            if (running.elapsed() > 20000) {
+                // The limit of the wait is looked at only while nothing waits.
+                run.process.kill();
+                run.process.waitForFinished();
+                break;
+            }
+            QFile times(QStringLiteral("/proc/%1/stat").arg(run.process.processId()));
+            if (times.open(QIODevice::ReadOnly)) {
+                // utime and stime, after the name in parentheses.
+                const QList<QByteArray> fields = times.readAll().split(')').value(1).trimmed().split(' ');
+                cpuTicks = fields.value(11).toLongLong() + fields.value(12).toLongLong();
+            }
+            QFile file(status);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray &entry : file.readAll().split('\n')) {
+                if (entry.startsWith("VmHWM:"))
+                    peakKib = qMax(peakKib, entry.mid(6).trimmed().split(' ').value(0).toLongLong());
+            }
+        }
+        stop = true;
+        noise.join();
+        run.out = run.process.readAllStandardOutput();
+        QCOMPARE(run.process.exitCode(), 1);
+        QCOMPARE(run.resultOf(line.path()).value("result").toString(), QStringLiteral("no-controller"));
+        qInfo("noise sent while waiting: %lld MiB in %.1f s; the program's peak: %lld MiB, CPU %.2f s",
+              sent / (1024 * 1024), double(running.elapsed()) / 1000.0, peakKib / 1024,
+              double(cpuTicks) / double(::sysconf(_SC_CLK_TCK)));
+        QVERIFY2(sent > 16 * 1024 * 1024, qPrintable(QString::number(sent)));
+        QVERIFY2(peakKib > 0 && peakKib < 120 * 1024, qPrintable(QString::number(peakKib)));
     }
 
     void aGangUploadsToEveryPortAndOneFailureStopsNoOther()

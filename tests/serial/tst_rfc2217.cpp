@@ -1,4 +1,6 @@
+#include "Clock.h"
 #include "FakeRfc2217Server.h"
+#include "PollWithDeadline.h"
 #include "NetworkPortAddress.h"
 #include "Rfc2217Codec.h"
 #include "Rfc2217Line.h"
@@ -7,7 +9,16 @@
 #include "SerialPorts.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 
 using namespace quobin;
 using quobin::testing::FakeRfc2217Server;
@@ -31,6 +42,32 @@ QString openFailure(SerialPort &port)
         return QString::fromStdString(error.what());
     }
     return {};
+}
+
+// This process's resident memory.
+qint64 residentKib()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &entry : status.readAll().split('\n')) {
+        if (entry.startsWith("VmRSS:"))
+            return entry.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+// Brings the loopback of this thread's network namespace up or down.
+bool setLoopbackUp(bool up)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool done = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = short(up ? request.ifr_flags | IFF_UP : request.ifr_flags & ~IFF_UP);
+    done = done && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    ::close(fd);
+    return done;
 }
 
 Rfc2217Timing quickTiming()
@@ -61,6 +98,39 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(SerialError, NetworkPortAddress::parse(bad));
         }
         QVERIFY(!NetworkPortAddress::names("/dev/ttyUSB0"));
+
+        // A zone names the interface of a link-local address, as the
+        // operator writes it or as a URL escapes it.
+        for (const char *zoned : {"rfc2217://[fe80::1%eth0]:2217", "rfc2217://[fe80::1%25eth0]:2217"}) {
+            const NetworkPortAddress link = NetworkPortAddress::parse(zoned);
+            QCOMPARE(link.host, QString("fe80::1%eth0"));
+            QCOMPARE(link.name(), QString("rfc2217://[fe80::1%eth0]:2217"));
+        }
+        QCOMPARE(NetworkPortAddress::parse("rfc2217://[fe80::1%3]:2217").host, QString("fe80::1%3"));
+
+        // Each fault says what it is.
+        const QList<std::pair<const char *, const char *>> faults{
+            {"rfc2217://127.0.0.1:", "no TCP port after the host"},
+            {"rfc2217://127.0.0.1", "no TCP port after the host"},
+            {"rfc2217://operator@bench1:2217", "a user name has no place in it"},
+            {"rfc2217://bench1:2217/line1", "nothing may follow the port"},
+            {"rfc2217://bench1:02217", "the TCP port is written with a leading zero (write 2217)"},
+            {"rfc2217://[fe80::1%]:2217", "the zone after fe80::1% is not an interface name"},
+            {"rfc2217://fe80::1:2217", "an IPv6 address goes in brackets"},
+            {"rfc2217://[bench1]:2217", "bench1 in brackets is not an IPv6 address"},
+            {"rfc2217://[::1:2217", "the IPv6 address has no closing bracket"},
+            {"rfc2217://bench1:port", "the TCP port \"port\" is not a number"},
+            {"rfc2217://:40", "no host before the port"},
+            {"rfc2217://", "no host and port"},
+        };
+        for (const auto &[bad, why] : faults) {
+            try {
+                NetworkPortAddress::parse(bad);
+                QFAIL(bad);
+            } catch (const SerialError &error) {
+                QVERIFY2(QString::fromStdString(error.what()).contains(why), error.what());
+            }
+        }
     }
 
     // The settings text in the protocol's values, and its time on the wire.
@@ -143,7 +213,7 @@ private slots:
         server.replyToData = QByteArray("~") + raw({255, 255, 255, 241}) + raw({255, 250, 44, 106, 0, 255, 240})
                              + raw({255, 251, 3}) + "@";
         server.start();
-        const std::unique_ptr<SerialPort> port
+        std::unique_ptr<SerialPort> port
             = makeSerialPortOn(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()));
         port->setSettings("57600,n,8,1");
         port->setHandshaking(SerialPort::XonXoff);
@@ -158,12 +228,16 @@ private slots:
         }
         QCOMPARE(received, QByteArray("~\xff@"));
         port->setPortOpen(false);
+        // The session stays a moment for a reopen, and ends with the port.
+        QVERIFY(!server.connections()[0].raw.contains(raw({255, 250, 44, 12})));
+        port.reset();
         const QList<FakeRfc2217Server::Connection> connections = server.connections();
         QCOMPARE(connections.size(), 1);
         QCOMPARE(connections[0].data, QByteArray(":01\xff\xff\xff\r\n"));
         QVERIFY(connections[0].raw.contains(QByteArray(":01") + raw({255, 255, 255, 255, 255, 255}) + "\r\n"));
-        // The close purged both buffers.
-        QVERIFY(connections[0].raw.contains(raw({255, 250, 44, 12, 3, 255, 240})));
+        // The end purged the line's input; its output only the server could
+        // have confirmed gone, and this one reports nothing.
+        QVERIFY(connections[0].raw.contains(raw({255, 250, 44, 12, 1, 255, 240})));
     }
 
     // A close waits until the server's UART has sent what was written: by
@@ -179,9 +253,11 @@ private slots:
     {
         QFETCH(bool, reports);
         FakeRfc2217Server server;
-        if (reports)
-            server.replyToData = raw({255, 250, 44, 106, 0x40, 255, 240}); // shift register empty
-        else
+        if (reports) {
+            // It says when its UART has sent the last byte.
+            server.uartStartDelayMsecs = 0;
+            server.reportsTransmitter = true;
+        } else
             server.answerFor = [](quint8 command, const QByteArray &value) {
                 return command == Rfc2217Codec::SetLineStateMask ? raw({0}) : value; // reports nothing
             };
@@ -196,7 +272,7 @@ private slots:
             // The report has come back before the close is asked for.
             QElapsedTimer waited;
             waited.start();
-            while (waited.elapsed() < 300)
+            while (waited.elapsed() < 800)
                 port->waitForInput(50);
         }
         QElapsedTimer closing;
@@ -208,6 +284,155 @@ private slots:
         else
             QVERIFY2(took >= 600 && took < 2000, qPrintable(QString::number(took)));
         QCOMPARE(server.connections().value(0).data.size(), 600);
+    }
+
+    // A server whose UART starts late: the close and the end of the port
+    // lose nothing written, whether the server reports its transmitter
+    // (the close waits for that) or not (its output is then never purged).
+    void nothingWrittenIsLostByAClose_data()
+    {
+        QTest::addColumn<bool>("reports");
+        QTest::newRow("transmitter report") << true;
+        QTest::newRow("no report") << false;
+    }
+    void nothingWrittenIsLostByAClose()
+    {
+        QFETCH(bool, reports);
+        FakeRfc2217Server server;
+        server.uartStartDelayMsecs = 15;
+        server.reportsTransmitter = reports;
+        server.start();
+        auto port = std::make_unique<Rfc2217Port>(
+            [&server](qint16) { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()); }, quickTiming());
+        port->setSettings("9600,n,8,1");
+        port->setPortOpen(true);
+        port->output("\r4*730562\r");
+        port->setPortOpen(false);
+        port.reset();
+        QElapsedTimer waited;
+        waited.start();
+        while (server.connections().value(0).line.size() < 10 && waited.elapsed() < 2000)
+            QTest::qWait(10);
+        QCOMPARE(server.connections().value(0).line, QByteArray("\r4*730562\r"));
+        QCOMPARE(server.connections().value(0).lineAt9600, QByteArray("\r4*730562\r"));
+    }
+
+    // Unasked answers and suspend messages by the megabyte keep nothing:
+    // only a pending question keeps the answers it waits for.
+    void aFloodOfUnaskedMessagesKeepsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("unit");
+        QTest::newRow("SET-CONTROL answers") << raw({255, 250, 44, 105, 1, 255, 240});
+        QTest::newRow("suspend and resume") << raw({255, 250, 44, 108, 255, 240, 255, 250, 44, 109, 255, 240});
+    }
+    void aFloodOfUnaskedMessagesKeepsNothing()
+    {
+        QFETCH(QByteArray, unit);
+        FakeRfc2217Server server;
+        server.floodUnit = unit;
+        server.floodBytes = 40 * 1024 * 1024;
+        server.floodEnd = "!";
+        server.start();
+        const std::unique_ptr<SerialPort> port
+            = makeSerialPortOn(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()));
+        port->setSettings("57600,n,8,1");
+        port->setPortOpen(true);
+        const qint64 before = residentKib();
+        port->output("x");
+        QByteArray received;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!received.contains('!') && elapsed.elapsed() < 25000) {
+            port->waitForInput(200);
+            received += port->input();
+        }
+        const qint64 grown = residentKib() - before;
+        QCOMPARE(received, QByteArray("!"));
+        QVERIFY2(grown < 20 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(grown)));
+        port->setPortOpen(false);
+    }
+
+    // FLOWCONTROL-SUSPEND holds what is written until FLOWCONTROL-RESUME.
+    void aSuspendHoldsWhatIsWrittenUntilTheResume()
+    {
+        FakeRfc2217Server server;
+        server.suspendMsecs = 400;
+        server.start();
+        const std::unique_ptr<SerialPort> port
+            = makeSerialPortOn(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()));
+        port->setSettings("57600,n,8,1");
+        port->setPortOpen(true);
+        port->output("a");
+        QTest::qWait(100);
+        port->waitForInput(100); // the suspend has come by now
+        port->output("b");
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (server.connections().value(0).data.size() < 2 && elapsed.elapsed() < 3000)
+            port->waitForInput(20);
+        const FakeRfc2217Server::Connection connection = server.connections().value(0);
+        QCOMPARE(connection.data, QByteArray("ab"));
+        QCOMPARE(connection.dataWhileSuspended, QByteArray());
+        port->setPortOpen(false);
+    }
+
+    // A subnegotiation longer than any answer is dropped whole, not read
+    // from its first 64 bytes.
+    void anOversizedSubnegotiationIsDropped()
+    {
+        Rfc2217Codec codec;
+        codec.feed(raw({255, 250, 44, 105, 1}) + QByteArray(Rfc2217Codec::kLongestSubnegotiation, 'x')
+                   + raw({255, 240}) + "d" + raw({255, 250, 44, 105, 2, 255, 240}));
+        QCOMPARE(codec.data(), QByteArray("d"));
+        QCOMPARE(codec.answers().size(), 1);
+        QCOMPARE(codec.answers()[0].value, raw({2}));
+    }
+
+    // A server that vanishes without a word while the port waits for the
+    // controller's "^" is noticed by keep-alive times of the port's own,
+    // and said so. The server goes dark on a loopback of a private network
+    // namespace, which goes with the thread that made it.
+    void aServerThatVanishesIsNoticedAndSaidSo()
+    {
+        if (::geteuid() != 0)
+            QFAIL("this test takes the loopback of a private network namespace down, which needs root");
+        QVERIFY(Rfc2217Timing{}.keepAlive.noticedWithinSecs() < 60);
+        QString failure;
+        QString problem;
+        qint64 noticedAfter = -1;
+        std::thread dark([&] {
+            if (::unshare(CLONE_NEWNET) != 0 || !setLoopbackUp(true)) {
+                problem = QStringLiteral("no private network namespace: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+                return;
+            }
+            FakeRfc2217Server server;
+            server.start();
+            Rfc2217Timing timing = quickTiming();
+            timing.keepAlive = {1, 1, 2, 3000};
+            Rfc2217Port port([&server](qint16) { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port()); },
+                             timing);
+            port.setSettings("57600,n,8,1");
+            port.setPortOpen(true);
+            setLoopbackUp(false);
+            SteadyClock clock;
+            PollWithDeadline waits(port, clock);
+            QByteArray response;
+            QElapsedTimer waited;
+            waited.start();
+            try {
+                // Without a bound of its own this waits for ever: the test's
+                // limit is the cancel.
+                waits.forMarker('^', response, {[&] { return waited.elapsed() > 15000; }, nullptr});
+            } catch (const SerialError &error) {
+                failure = QString::fromStdString(error.what());
+                noticedAfter = waited.elapsed();
+            }
+        });
+        dark.join();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY2(noticedAfter >= 0 && noticedAfter < 10000, qPrintable(QString::number(noticedAfter)));
+        QVERIFY2(failure.contains("was lost: nothing came back from it for"), qPrintable(failure));
+        qInfo("%s", qPrintable(failure));
     }
 
     // An IPv6 literal in brackets reaches a server on [::1].

@@ -176,6 +176,35 @@ private slots:
         QCOMPARE(eventRuns, 2);
     }
 
+    // A line that sends noise while the operator has not yet reset the board:
+    // 32 MiB in reads small and large keeps no more than the wait's tail,
+    // and the read that brings the marker is kept after it.
+    void markerWaitKeepsABoundedTailOfNoise()
+    {
+        ScriptedPort port;
+        FakeClock clock;
+        // A count of waiting bytes is 16 bits: reads of at most 16 KiB.
+        const QByteArray noise(16 * 1024, 'n');
+        int reads = 0;
+        qsizetype mostKept = 0;
+        QByteArray response;
+        port.onPoll = [&](ScriptedPort &p) {
+            mostKept = qMax(mostKept, response.size());
+            if (!p.waiting.isEmpty())
+                return;
+            ++reads;
+            if (reads <= 4096)
+                p.waiting = reads % 2 ? noise : noise.left(reads % 7 + 1);
+            else if (reads == 4097)
+                p.waiting = "ab^cd";
+        };
+        PollWithDeadline waits(port, clock);
+        QCOMPARE(waits.forMarker('^', response, {[] { return false; }, [](int) {}}), WaitEnd::Ended);
+        QVERIFY2(mostKept <= PollWithDeadline::kMarkerWaitTail, qPrintable(QString::number(mostKept)));
+        QCOMPARE(response.size(), PollWithDeadline::kMarkerWaitTail + 5);
+        QVERIFY(response.endsWith("nab^cd"));
+    }
+
     void markerWaitIsAbandonedOnCancel()
     {
         ScriptedPort port;

@@ -4,6 +4,7 @@
 #include <QList>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -30,6 +31,11 @@ public:
         QByteArray dataAt57600;     // those that came while 57600 was set
         QByteArray raw;             // every byte as it came
         quint32 baud = 0;
+        // With a modelled UART: the bytes that left it, and those of them
+        // that left while 9600 was set.
+        QByteArray line;
+        QByteArray lineAt9600;
+        QByteArray dataWhileSuspended; // data that came while the client was suspended
     };
 
     // The answer's value for a command and the value asked.
@@ -40,6 +46,20 @@ public:
     // Everything the server sends goes out a byte at a time, as a slow
     // network or a busy server may deliver it: every Telnet sequence split.
     bool trickle = false;
+    // A UART behind the server: data leaves it at the baud rate in force,
+    // starting this long after it came (-1: no UART, data counts as sent
+    // when it comes). A purge of the transmit buffer drops what it still
+    // holds. reportsTransmitter: NOTIFY-LINESTATE says when it is empty.
+    int uartStartDelayMsecs = -1;
+    bool reportsTransmitter = false;
+    // Once the first data byte of a connection has come: FLOWCONTROL-SUSPEND,
+    // and FLOWCONTROL-RESUME this long after (0: neither).
+    int suspendMsecs = 0;
+    // Once the first data byte has come: floodUnit sent over and over,
+    // floodBytes in all, then floodEnd.
+    QByteArray floodUnit;
+    qint64 floodBytes = 0;
+    QByteArray floodEnd;
 
     // On 127.0.0.1, or on [::1] with ipv6; listening() tells whether it could.
     explicit FakeRfc2217Server(bool ipv6 = false)
@@ -110,39 +130,102 @@ private:
         }
     }
 
+    void writeAll(int fd, const QByteArray &bytes)
+    {
+        for (qsizetype done = 0; done < bytes.size() && !m_stopping;) {
+            pollfd writable{fd, POLLOUT, 0};
+            if (::poll(&writable, 1, 50) != 1)
+                continue;
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n <= 0)
+                return;
+            done += n;
+        }
+    }
+
     void talk(int fd)
     {
         enum { Data, Iac, Verb, Sub, SubIac } state = Data;
         QByteArray sub;
         bool replied = false;
+        bool flooded = false;
+        QByteArray pending; // what the UART still holds
+        qint64 uartNextAt = 0;
+        qint64 resumeAt = -1;
+        bool masked = false;
+        const auto now = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+        const auto byteMsecs = [](quint32 baud) { return baud == 0 ? 1.0 : 10000.0 / baud; };
+        double uartClock = 0;
         while (!m_stopping) {
+            {
+                std::lock_guard lock(m_mutex);
+                Connection &connection = m_connections.last();
+                // The UART sends what it holds, byte by byte.
+                while (!pending.isEmpty() && now() >= uartNextAt) {
+                    connection.line.append(pending[0]);
+                    if (connection.baud == 9600)
+                        connection.lineAt9600.append(pending[0]);
+                    pending.remove(0, 1);
+                    uartClock += byteMsecs(connection.baud);
+                    uartNextAt = qint64(uartClock);
+                    if (pending.isEmpty() && reportsTransmitter && masked)
+                        send(fd, QByteArray("\xff\xfa,j\x60\xff\xf0", 7));
+                }
+                if (resumeAt >= 0 && now() >= resumeAt) {
+                    resumeAt = -1;
+                    send(fd, QByteArray("\xff\xfa,m\xff\xf0", 6));
+                }
+            }
             pollfd waiting{fd, POLLIN, 0};
-            if (::poll(&waiting, 1, 50) != 1)
+            if (::poll(&waiting, 1, pending.isEmpty() && resumeAt < 0 ? 50 : 1) != 1)
                 continue;
             char buffer[4096];
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                return;
             std::lock_guard lock(m_mutex);
             Connection &connection = m_connections.last();
+            if (n <= 0) {
+                // The client has gone; the UART still sends what it holds.
+                connection.line += pending;
+                if (connection.baud == 9600)
+                    connection.lineAt9600 += pending;
+                return;
+            }
+            const auto carry = [&](char byte) {
+                connection.data.append(byte);
+                if (connection.baud == 57600)
+                    connection.dataAt57600.append(byte);
+                if (resumeAt >= 0)
+                    connection.dataWhileSuspended.append(byte);
+                if (uartStartDelayMsecs < 0) {
+                    connection.line.append(byte);
+                    if (connection.baud == 9600)
+                        connection.lineAt9600.append(byte);
+                    return;
+                }
+                if (pending.isEmpty()) {
+                    uartClock = double(now() + uartStartDelayMsecs) + byteMsecs(connection.baud);
+                    uartNextAt = qint64(uartClock);
+                    if (reportsTransmitter && masked)
+                        send(fd, QByteArray("\xff\xfa,j\x00\xff\xf0", 7));
+                }
+                pending.append(byte);
+            };
             connection.raw.append(buffer, n);
             for (ssize_t i = 0; i < n; ++i) {
                 const quint8 byte = quint8(buffer[i]);
                 switch (state) {
                 case Data:
-                    if (byte == kIac) {
+                    if (byte == kIac)
                         state = Iac;
-                    } else {
-                        connection.data.append(char(byte));
-                        if (connection.baud == 57600)
-                            connection.dataAt57600.append(char(byte));
-                    }
+                    else
+                        carry(char(byte));
                     break;
                 case Iac:
                     if (byte == kIac) {
-                        connection.data.append(char(byte));
-                        if (connection.baud == 57600)
-                            connection.dataAt57600.append(char(byte));
+                        carry(char(byte));
                         state = Data;
                     } else if (byte == kSb) {
                         sub.clear();
@@ -177,9 +260,15 @@ private:
                         if (command == 1 && value.size() == 4)
                             connection.baud = quint32(quint8(value[0])) << 24 | quint32(quint8(value[1])) << 16
                                               | quint32(quint8(value[2])) << 8 | quint8(value[3]);
+                        if (command == 12 && !value.isEmpty() && (value[0] == 2 || value[0] == 3))
+                            pending.clear();
                         QByteArray answer = answerFor(command, value);
                         answer.replace("\xff", "\xff\xff");
                         send(fd, QByteArray("\xff\xfa,") + char(command + 100) + answer + "\xff\xf0");
+                        if (command == 10 && reportsTransmitter) {
+                            masked = true;
+                            send(fd, QByteArray("\xff\xfa,j", 4) + char(pending.isEmpty() ? 0x60 : 0) + "\xff\xf0");
+                        }
                     }
                     break;
                 }
@@ -187,6 +276,21 @@ private:
             if (!replied && !connection.data.isEmpty() && !replyToData.isEmpty()) {
                 replied = true;
                 send(fd, replyToData);
+            }
+            if (!flooded && !connection.data.isEmpty()) {
+                flooded = true;
+                if (suspendMsecs > 0) {
+                    send(fd, QByteArray("\xff\xfa,l\xff\xf0", 6));
+                    resumeAt = now() + suspendMsecs;
+                }
+                if (floodBytes > 0) {
+                    QByteArray chunk;
+                    while (chunk.size() < 65536)
+                        chunk += floodUnit;
+                    for (qint64 sent = 0; sent < floodBytes && !m_stopping; sent += chunk.size())
+                        writeAll(fd, chunk);
+                    writeAll(fd, floodEnd);
+                }
             }
         }
     }

@@ -45,6 +45,14 @@ public:
         }
     }
 
+    // Writes what the pseudo-terminal takes now, without waiting; the
+    // number of bytes written.
+    qsizetype writeSome(const QByteArray &bytes)
+    {
+        const ssize_t n = ::write(m_master, bytes.constData(), size_t(bytes.size()));
+        return n > 0 ? n : 0;
+    }
+
     // Reads what the far end has sent until `count` bytes are in or the time is up.
     QByteArray read(qsizetype count, int timeoutMsecs = 2000)
     {
