@@ -464,10 +464,17 @@ private slots:
     // board's serial number with it, so that the next board gets the next.
     void aRecordLeftInTheSideFileIsSavedAtTheNextStart()
     {
-        SimFixture fixture(m_folder.path(), QStringLiteral("left"), {QStringLiteral("--fixture"), QStringLiteral("300")});
+        // The board takes its wire time: the lock is taken while it is
+        // flashed, after its number came from the file.
+        SimFixture fixture(m_folder.path(), QStringLiteral("left"),
+                           {QStringLiteral("--fixture"), QStringLiteral("300"), QStringLiteral("--pace")});
         QVERIFY(fixture.ready());
-        // The file and its tables exist before the lock is taken.
         records::openRecordStore(m_database).reset();
+        StationRun first(environment());
+        first.start(stationArguments({&fixture}, {QStringLiteral("--json"), QStringLiteral("--records"), m_database,
+                                                  QStringLiteral("--serial"), QStringLiteral("pump@0x0E:4:le:100")}));
+        QVERIFY2(waitFor([&] { return !first.events(QStringLiteral("board-start")).isEmpty(); }, 20000),
+                 first.output().right(2000).constData());
         QProcess holder;
         holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         holder.start(QStringLiteral("python3"),
@@ -479,10 +486,8 @@ private slots:
                                      "time.sleep(120)\n"),
                       m_database});
         QVERIFY2(holder.waitForReadyRead(10000), "python3 with its sqlite3 module is needed to hold the lock");
+        QVERIFY2(first.records().isEmpty(), "the board ended before the lock was taken");
 
-        StationRun first(environment());
-        first.start(stationArguments({&fixture}, {QStringLiteral("--json"), QStringLiteral("--records"), m_database,
-                                                  QStringLiteral("--serial"), QStringLiteral("pump@0x0E:4:le:100")}));
         const auto unsaved = [&] {
             for (const QJsonObject &event : first.events(QStringLiteral("status")))
                 if (event.value(QStringLiteral("text")).toString() == QLatin1String("record not saved yet"))
