@@ -713,6 +713,67 @@ private slots:
         QCOMPARE(counted, QStringLiteral("26|26"));
     }
 
+    // The README's rights, exactly as written there, on a server whose
+    // tables an administrator keeps: two stations of the line, users that
+    // own nothing, take numbers, flash and give numbers back; a user that
+    // only reads lists the records, and the numbers given back are waiting,
+    // not gaps.
+    void theDocumentedRightsAreEnough()
+    {
+        QFile readme(QStringLiteral(QUOBIN_README));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(readme.readAll());
+        const qsizetype begin = text.indexOf(QStringLiteral("<!-- grants: begin -->\n```sql\n"));
+        const qsizetype end = text.indexOf(QStringLiteral("```\n<!-- grants: end -->"));
+        QVERIFY(begin > 0 && end > begin);
+        const QString grants = text.mid(begin, end - begin).section(QLatin1Char('\n'), 2);
+        QVERIFY2(grants.contains(QStringLiteral("TO line")), qPrintable(grants));
+
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("kept")), qPrintable(server.problem()));
+        const QString ownerUrl = server.socketUrl(QStringLiteral("kept"));
+        QProcess make;
+        make.setProcessEnvironment(environment(QStringLiteral("admin")));
+        make.start(QStringLiteral(QUOBIN_CLI), {QStringLiteral("records"), QStringLiteral("--records"), ownerUrl});
+        QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+        QString out;
+        QVERIFY2(server.psql(QStringLiteral("kept"), QStringLiteral("CREATE ROLE line LOGIN; CREATE ROLE office LOGIN;") + grants, &out),
+                 qPrintable(server.problem()));
+        const auto as = [&](const char *user) {
+            QString url = ownerUrl;
+            return url.replace(QStringLiteral("postgresql://quobin@"), QStringLiteral("postgresql://%1@").arg(QLatin1String(user)));
+        };
+
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("200")};
+        SimFixture one(m_folder.path(), QStringLiteral("kept1"), options);
+        SimFixture two(m_folder.path(), QStringLiteral("kept2"), options);
+        QVERIFY(one.ready() && two.ready());
+        // The first station reserves its numbers, the second the next
+        // ones; the first ends cleanly after the second and gives its
+        // unused numbers back, below the second's.
+        StationRun first(environment(QStringLiteral("kept-a")));
+        first.start({QStringLiteral("--json"), QStringLiteral("--slot"), one.link(), QStringLiteral("--records"), as("line"),
+                     QStringLiteral("--serial"), kSpanning, m_firmware});
+        QVERIFY2(waitFor([&] { return !first.records().isEmpty(); }, 30000), first.errors().constData());
+        StationRun second(environment(QStringLiteral("kept-b")));
+        second.start({QStringLiteral("--slot"), two.link(), QStringLiteral("--count"), QStringLiteral("2"),
+                      QStringLiteral("--records"), as("line"), QStringLiteral("--serial"), kSpanning, m_firmware});
+        QCOMPARE(second.finish(60000), 0);
+        first.signal(SIGTERM);
+        QCOMPARE(first.finish(30000), 130);
+
+        QProcess list;
+        list.setProcessEnvironment(environment(QStringLiteral("office")));
+        list.start(QStringLiteral(QUOBIN_CLI), {QStringLiteral("records"), QStringLiteral("--records"), as("office")});
+        QVERIFY(list.waitForFinished(30000));
+        const QString listed = QString::fromUtf8(list.readAllStandardOutput() + list.readAllStandardError());
+        QCOMPARE(list.exitCode(), 0);
+        QVERIFY2(listed.contains(QStringLiteral(" given back waiting to be used, no gaps\n")), qPrintable(listed));
+        QVERIFY2(server.psql(QStringLiteral("kept"), QStringLiteral("SELECT count(*) FROM serial_returned"), &out), qPrintable(server.problem()));
+        QVERIFY(out.toInt() >= 18);
+    }
+
     // A line's server of schema version 1: a user that may not alter its
     // tables is told how to upgrade it, and nothing changes; a station run
     // by its owner upgrades it in place, and the old record is still listed.
