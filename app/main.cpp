@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -33,7 +34,9 @@ bool asksForHelp(int argc, char *argv[])
 
 } // namespace
 
-int main(int argc, char *argv[])
+namespace {
+
+int runProgram(int argc, char *argv[])
 {
     // Answered before the application exists: a terminal without a display
     // gets the usage instead of Qt's abort.
@@ -61,4 +64,20 @@ int main(int argc, char *argv[])
     QObject::connect(&window, &quobin::Form1::exitRequested, &app, &QCoreApplication::quit);
     window.show();
     return app.exec();
+}
+
+} // namespace
+
+// The last stop for an error nobody expected: a message and a status, not
+// an abort.
+int main(int argc, char *argv[])
+{
+    try {
+        return runProgram(argc, argv);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "%s: unexpected error: %s\n", "quobin", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "%s: unexpected error\n", "quobin");
+    }
+    return 1;
 }

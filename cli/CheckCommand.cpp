@@ -101,7 +101,7 @@ QString serialText(const SerialSpec &format, const FirmwareImage &image)
                           : QStringLiteral("no number (not %1 decimal digits)").arg(format.width));
     const quint64 left = format.numbersLeft(format.first);
     text += QStringLiteral("  numbers:     %1 to %2 in steps of %3: %4 from the first\n")
-                .arg(decimal(format.first), decimal(format.largest()), decimal(format.step),
+                .arg(decimal(format.first), decimal(format.last()), decimal(format.step),
                      left == 1 ? QStringLiteral("1 number") : QStringLiteral("%1 numbers").arg(decimal(left)));
     return text;
 }

@@ -23,7 +23,8 @@ namespace quobin::cli {
 namespace {
 
 const char kUsage[] =
-    "Usage: quobin-cli records [--records TARGET] [--since TIME] [--serial N] [--csv | --json]\n"
+    "Usage: quobin-cli records [--records TARGET] [--since TIME] [--series NAME] [--serial N]\n"
+    "                          [--csv | --json]\n"
     "Prints the boards a station recorded, oldest first, then a summary per job and slot:\n"
     "boards, passed, failed by result and first-pass yield. A board is known only by its\n"
     "slot and time, so each attempt counts as a board: the first-pass yield is the passed\n"
@@ -34,11 +35,15 @@ const char kUsage[] =
     "                     $XDG_DATA_HOME/quobin/records.sqlite (~/.local/share/quobin/)\n"
     "  --since TIME       records started at or after TIME: 2026-03-01, 2026-03-01T08:00\n"
     "                     or 2026-03-01T08:00+01:00 (UTC unless an offset is given)\n"
+    "  --series NAME      only the boards of serial number series NAME\n"
     "  --serial N         the history of serial number N: every board that was sent it,\n"
     "                     with its result (a failed board's number goes to the next board)\n"
+    "                     and whether its serial's lines went out; with --series, of that\n"
+    "                     series only\n"
     "  --csv              the records as CSV for a spreadsheet (a header row, RFC 4180)\n"
     "  --json             one JSON object per record and line, then {\"summary\": [...],\n"
-    "                     \"waitingForServer\": N}\n"
+    "                     \"waitingForServer\": N, \"series\": [...]}; each line has\n"
+    "                     \"schema\": 1\n"
     "Exit status: 0 listed, 2 bad usage or a TARGET that cannot be read.\n";
 
 enum class Format { Text, Csv, Json };
@@ -47,6 +52,8 @@ struct RecordsArguments {
     QString target;
     QDateTime since;
     std::optional<quint64> serial;
+    QString series;
+    bool seriesGiven = false;
     Format format = Format::Text;
 };
 
@@ -68,7 +75,8 @@ RecordsArguments parseArguments(const QStringList &arguments)
     const QCommandLineOption csv(QStringLiteral("csv"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("N"));
-    parser.addOptions({records, since, csv, json, serial});
+    const QCommandLineOption series(QStringLiteral("series"), QString(), QStringLiteral("NAME"));
+    parser.addOptions({records, since, csv, json, serial, series});
     if (!parser.parse(QStringList{QStringLiteral("records")} + arguments))
         throw UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -96,6 +104,8 @@ RecordsArguments parseArguments(const QStringList &arguments)
             throw UsageError(QStringLiteral("--serial takes a serial number in decimal, not '%1'").arg(serialText));
         result.serial = number;
     }
+    result.series = singleValue(parser, series, QStringLiteral("--series"));
+    result.seriesGiven = parser.isSet(series);
     result.format = parser.isSet(csv) ? Format::Csv : parser.isSet(json) ? Format::Json : Format::Text;
     return result;
 }
@@ -159,25 +169,35 @@ int RecordsCommand::run(const QStringList &arguments)
             throw records::RecordStoreError(QStringLiteral("%1: no such records database").arg(terminalText(parsed.target)));
         const std::unique_ptr<records::RecordStore> store = records::openRecordReader(parsed.target);
         QList<records::BoardRecord> list = store->read(parsed.since);
+        if (parsed.seriesGiven)
+            list.removeIf([&](const records::BoardRecord &r) { return r.series != parsed.series; });
         if (parsed.serial) {
             list.removeIf([&](const records::BoardRecord &r) { return r.serial != parsed.serial; });
             if (list.isEmpty() && parsed.format == Format::Text) {
-                write(QStringLiteral("No board was sent serial number %1.\n").arg(*parsed.serial).toUtf8());
+                const QString text = parsed.seriesGiven
+                    ? QStringLiteral("No board of series %1 was sent serial number %2.\n")
+                          .arg(terminalText(parsed.series)).arg(*parsed.serial)
+                    : QStringLiteral("No board was sent serial number %1.\n").arg(*parsed.serial);
+                write(text.toUtf8());
                 std::fflush(stdout);
                 return ExitSuccess;
             }
         }
         const QList<records::RecordSummary> summaries = records::summarize(list);
+        // The gaps are worked out against each series' own step, and the
+        // numbers given back are no gaps: the counters know both.
+        const QList<records::SeriesUse> uses =
+            records::serialUse(list, list.isEmpty() ? QMap<QString, records::SeriesState>() : store->seriesStates());
         switch (parsed.format) {
         case Format::Csv:
             write(records::recordsCsv(list));
             break;
         case Format::Json:
-            write(recordsJsonLines(list, summaries, store->waitingForServer()));
+            write(recordsJsonLines(list, summaries, store->waitingForServer(), uses));
             break;
         case Format::Text:
             write(recordsText(list, summaries).toLocal8Bit());
-            write(seriesText(records::serialUse(list)).toLocal8Bit());
+            write(seriesText(uses).toLocal8Bit());
             if (const int waiting = store->waitingForServer(); waiting > 0) {
                 QString line = QStringLiteral("%1 records waiting for the server").arg(waiting);
                 if (const QString problem = store->serverProblem(); !problem.isEmpty())

@@ -53,8 +53,11 @@ QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary
                            .arg(r.linesSent, 6)
                            .arg(r.resends, 7)
                            .arg(terminalText(r.jobFile), terminalText(shortSha(r.jobSha256)));
-        if (r.serial)
+        if (r.serial) {
             line += QStringLiteral("  serial %1 %2").arg(terminalText(r.series)).arg(*r.serial);
+            if (r.serialSent == false)
+                line += QStringLiteral(" (not sent)");
+        }
         if (!r.passed() && !r.message.isEmpty())
             line += QStringLiteral("  ") + terminalText(r.message.simplified());
         text += line + QLatin1Char('\n');
@@ -92,6 +95,8 @@ QString seriesText(const QList<records::SeriesUse> &uses)
                            .arg(use.highest);
         if (use.step != 1)
             line += QStringLiteral(" by %1").arg(use.step);
+        if (use.waiting > 0)
+            line += QStringLiteral(", %1 given back waiting to be used").arg(use.waiting);
         if (use.gaps.isEmpty()) {
             line += QStringLiteral(", no gaps");
         } else {
@@ -111,36 +116,44 @@ QString seriesText(const QList<records::SeriesUse> &uses)
 }
 
 QByteArray recordsJsonLines(const QList<BoardRecord> &records, const QList<RecordSummary> &summaries,
-                            int waitingForServer)
+                            int waitingForServer, const QList<records::SeriesUse> &uses)
 {
+    using records::serialJson;
+    const auto line = [](QJsonObject object) {
+        object.insert(QStringLiteral("schema"), records::kJsonSchema);
+        return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    };
     QByteArray lines;
     for (const BoardRecord &r : records)
-        lines += QJsonDocument(records::recordJson(r)).toJson(QJsonDocument::Compact) + '\n';
+        lines += line(records::recordJson(r));
     QJsonArray summaryArray;
     for (const RecordSummary &s : summaries)
         summaryArray.append(records::summaryJson(s));
     QJsonObject last{{QStringLiteral("summary"), summaryArray},
                      {QStringLiteral("waitingForServer"), waitingForServer}};
-    const QList<records::SeriesUse> uses = records::serialUse(records);
     if (!uses.isEmpty()) {
+        // Serial numbers as the records write them (a number, text past
+        // 2^53); counts as numbers.
         QJsonArray seriesArray;
         for (const records::SeriesUse &use : uses) {
             QJsonArray gaps;
             for (const records::SerialGap &gap : use.gaps)
-                gaps.append(QJsonObject{{QStringLiteral("first"), QString::number(gap.first)},
-                                        {QStringLiteral("last"), QString::number(gap.last)},
-                                        {QStringLiteral("count"), QString::number(gap.count)}});
+                gaps.append(QJsonObject{{QStringLiteral("first"), serialJson(gap.first)},
+                                        {QStringLiteral("last"), serialJson(gap.last)},
+                                        {QStringLiteral("count"), double(gap.count)}});
             seriesArray.append(QJsonObject{{QStringLiteral("series"), use.series},
                                            {QStringLiteral("passed"), use.passed},
-                                           {QStringLiteral("lowest"), QString::number(use.lowest)},
-                                           {QStringLiteral("highest"), QString::number(use.highest)},
-                                           {QStringLiteral("step"), QString::number(use.step)},
-                                           {QStringLiteral("unused"), QString::number(use.unused)},
+                                           {QStringLiteral("lowest"), serialJson(use.lowest)},
+                                           {QStringLiteral("highest"), serialJson(use.highest)},
+                                           {QStringLiteral("step"), serialJson(use.step)},
+                                           {QStringLiteral("stepKnown"), use.stepKnown},
+                                           {QStringLiteral("unused"), double(use.unused)},
+                                           {QStringLiteral("waiting"), double(use.waiting)},
                                            {QStringLiteral("gaps"), gaps}});
         }
         last.insert(QStringLiteral("series"), seriesArray);
     }
-    lines += QJsonDocument(last).toJson(QJsonDocument::Compact) + '\n';
+    lines += line(last);
     return lines;
 }
 

@@ -242,7 +242,7 @@ int StationCommand::run(const QStringList &arguments)
     }
 
     if (serialSpec) {
-        const records::SeriesRule rule{serialSpec->series, serialSpec->first, serialSpec->step, serialSpec->largest()};
+        const records::SeriesRule rule{serialSpec->series, serialSpec->first, serialSpec->step, serialSpec->last()};
         try {
             serialSource = records::openSerialSource(parsed.recordsTarget, rule);
             serialPool = std::make_unique<records::SerialPool>(*serialSource.counter, rule, serialSource.sizes);

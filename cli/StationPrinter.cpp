@@ -48,15 +48,7 @@ double rounded(double value, int decimals)
     return std::round(value * scale) / scale;
 }
 
-// As the records write it: a number, or text past 2^53 so that no digit is lost.
-QJsonValue serialJson(const std::optional<quint64> &serial)
-{
-    if (!serial)
-        return QJsonValue::Null;
-    if (*serial <= (quint64(1) << 53))
-        return double(*serial);
-    return QString::number(*serial);
-}
+using records::serialJson;
 
 } // namespace
 
@@ -75,7 +67,7 @@ StationPrinter::StationPrinter(Mode mode, QStringList slotLabels, QString jobFil
     if (m_mode == Mode::Json) {
         const QJsonObject object{{QStringLiteral("event"), QStringLiteral("job")}, {QStringLiteral("slot"), QJsonValue::Null},
                                  {QStringLiteral("jobFile"), m_jobFile}, {QStringLiteral("jobSha256"), m_jobSha256}};
-        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        writeJson(object);
     }
 }
 
@@ -161,7 +153,7 @@ void StationPrinter::warning(const QString &text)
     if (m_mode == Mode::Json) {
         QJsonObject object{{QStringLiteral("event"), QStringLiteral("warning")}, {QStringLiteral("slot"), QJsonValue::Null},
                            {QStringLiteral("text"), text}};
-        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        writeJson(object);
         return;
     }
     // Above the live lines, which start afresh below it.
@@ -182,7 +174,7 @@ void StationPrinter::recordsWaiting(int count, const QString &reason)
                            {QStringLiteral("slot"), QJsonValue::Null}, {QStringLiteral("count"), count}};
         if (!reason.isEmpty())
             object.insert(QStringLiteral("reason"), reason);
-        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        writeJson(object);
     } else if (m_mode == Mode::Plain) {
         writeLine(count > 0 ? waitingText() : QStringLiteral("every record has reached the server"));
     }
@@ -250,7 +242,7 @@ void StationPrinter::summary(const StationCounts &counts, const QString &end)
             {QStringLiteral("boardsPerHour"), rounded(counts.boardsPerHour(), 1)},
             {QStringLiteral("recordsWaiting"), m_recordsWaiting},
         };
-        writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        writeJson(object);
         return;
     }
     if (m_mode == Mode::Live)
@@ -339,7 +331,15 @@ void StationPrinter::json(int slot, const QString &event, QJsonObject fields)
 {
     fields.insert(QStringLiteral("event"), event);
     fields.insert(QStringLiteral("slot"), m_slots[slot].label);
-    writeLine(QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact)));
+    writeJson(fields);
+}
+
+// Every line says which form of the events it has, so that a script can
+// tell a change before it misreads one.
+void StationPrinter::writeJson(QJsonObject object)
+{
+    object.insert(QStringLiteral("schema"), records::kJsonSchema);
+    writeLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
 }
 
 void StationPrinter::writeLine(const QString &line)

@@ -68,6 +68,7 @@ private:
     QString waitingText() const;
     void redraw(const station::StationCounts &counts);
     void json(int slot, const QString &event, QJsonObject fields);
+    void writeJson(QJsonObject object);
     void writeLine(const QString &line);
     void bell(int times);
 

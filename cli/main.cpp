@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <exception>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -25,7 +26,9 @@ void keepLibraryQuiet(QtMsgType type, const QMessageLogContext &, const QString 
 
 } // namespace
 
-int main(int argc, char *argv[])
+namespace {
+
+int runProgram(int argc, char *argv[])
 {
     qInstallMessageHandler(keepLibraryQuiet);
     QCoreApplication app(argc, argv);
@@ -55,4 +58,20 @@ int main(int argc, char *argv[])
     TerminateProcess(GetCurrentProcess(), UINT(status));
 #endif
     return status;
+}
+
+} // namespace
+
+// The last stop for an error nobody expected: a message and a status, not
+// an abort.
+int main(int argc, char *argv[])
+{
+    try {
+        return runProgram(argc, argv);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "%s: unexpected error: %s\n", "quobin-cli", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "%s: unexpected error\n", "quobin-cli");
+    }
+    return 1;
 }

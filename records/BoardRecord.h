@@ -43,6 +43,10 @@ struct BoardRecord {
     QString logPath;            // the board's byte log, empty without one
     QString series;             // the serial number's series, empty without serials
     std::optional<quint64> serial; // the number written into this board's image
+    // Whether every line that holds the serial's bytes was sent and taken by
+    // the controller; empty without a serial, and in records made before
+    // Quobin recorded it.
+    std::optional<bool> serialSent;
 
     bool passed() const { return result == QLatin1String("success"); }
     // Stopped by the operator: neither a pass nor a failure of the board.

@@ -10,6 +10,26 @@ namespace quobin::records {
 
 namespace {
 
+// What serialJson() wrote: a number, or decimal digits for one past 2^53.
+std::optional<quint64> serialFrom(const QJsonValue &value)
+{
+    if (value.isDouble()) {
+        const double number = value.toDouble();
+        if (number >= 0 && number <= double(quint64(1) << 53) && number == std::floor(number))
+            return quint64(number);
+        return std::nullopt;
+    }
+    if (value.isString()) {
+        bool ok = false;
+        const quint64 number = value.toString().toULongLong(&ok, 10);
+        if (ok)
+            return number;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 // A JSON number is a double: a serial past 2^53 is written as text, so that
 // no digit is lost.
 QJsonValue serialJson(const std::optional<quint64> &serial)
@@ -20,8 +40,6 @@ QJsonValue serialJson(const std::optional<quint64> &serial)
         return double(*serial);
     return QString::number(*serial);
 }
-
-} // namespace
 
 QJsonObject recordJson(const BoardRecord &r)
 {
@@ -55,6 +73,7 @@ QJsonObject recordJson(const BoardRecord &r)
         {QStringLiteral("logPath"), r.logPath},
         {QStringLiteral("series"), r.series},
         {QStringLiteral("serial"), serialJson(r.serial)},
+        {QStringLiteral("serialSent"), r.serialSent ? QJsonValue(*r.serialSent) : QJsonValue(QJsonValue::Null)},
     };
 }
 
@@ -92,6 +111,10 @@ BoardRecord recordFromJson(const QJsonObject &o)
     }
     r.quobinVersion = text("quobinVersion");
     r.logPath = text("logPath");
+    r.series = text("series");
+    r.serial = serialFrom(o.value(QLatin1String("serial")));
+    if (const QJsonValue sent = o.value(QLatin1String("serialSent")); sent.isBool())
+        r.serialSent = sent.toBool();
     return r;
 }
 

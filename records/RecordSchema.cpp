@@ -21,19 +21,30 @@ const char kRecordColumnDefinitions[] =
     " seconds DOUBLE PRECISION NOT NULL, bootloader_version DOUBLE PRECISION NOT NULL,"
     " result TEXT NOT NULL, message TEXT NOT NULL, detail TEXT NOT NULL,"
     " lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
-    " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, series TEXT NOT NULL DEFAULT '', serial BIGINT";
+    " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, series TEXT NOT NULL DEFAULT '', serial BIGINT,"
+    " serial_sent INTEGER";
 
 const char kRecordColumns[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, series, serial";
-constexpr int kRecordColumnCount = 22;
+    " quobin_version, log_path, series, serial, serial_sent";
+constexpr int kRecordColumnCount = 23;
 // What a reader selects from a database of schema version 1, which had no
-// serial numbers: the same columns, the last two empty.
+// serial numbers, and of version 2, which did not say whether the serial
+// went out: the same columns, those it lacks empty.
 const char kRecordColumnsVersion1[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, '' AS series, NULL AS serial";
+    " quobin_version, log_path, '' AS series, NULL AS serial, NULL AS serial_sent";
+const char kRecordColumnsVersion2[] =
+    "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
+    " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
+    " quobin_version, log_path, series, serial, NULL AS serial_sent";
+
+const char *recordColumns(int schemaVersion)
+{
+    return schemaVersion == 1 ? kRecordColumnsVersion1 : schemaVersion == 2 ? kRecordColumnsVersion2 : kRecordColumns;
+}
 
 QString placeholders(int count)
 {
@@ -112,7 +123,8 @@ void bindRecord(QSqlQuery &query, const BoardRecord &r)
         timeText(r.started), timeText(r.ended), r.seconds, double(r.bootloaderVersion),
         text(r.result), text(r.message), text(r.detail), r.linesSent, r.resends,
         questionsText(r.questions), text(r.quobinVersion), text(r.logPath), text(r.series),
-        r.serial ? QVariant(qint64(*r.serial)) : QVariant(QMetaType(QMetaType::LongLong))};
+        r.serial ? QVariant(qint64(*r.serial)) : QVariant(QMetaType(QMetaType::LongLong)),
+        r.serialSent ? QVariant(int(*r.serialSent)) : QVariant(QMetaType(QMetaType::Int))};
     for (const QVariant &value : values)
         query.addBindValue(value);
 }
@@ -145,6 +157,8 @@ BoardRecord recordAt(const QSqlQuery &q, int first)
     r.series = at(20).toString();
     if (!at(21).isNull())
         r.serial = quint64(at(21).toLongLong());
+    if (!at(22).isNull())
+        r.serialSent = at(22).toInt() != 0;
     return r;
 }
 
@@ -157,13 +171,15 @@ int versionOf(QSqlDatabase &db)
     return found.value(0).toInt();
 }
 
-// The tables and indexes of serial numbers: a counter per series, the
-// numbers below it that stations gave back unused (handed out first), and at
-// most one passed board per number of a series.
+// The tables and indexes of serial numbers: a counter per series (the next
+// number, -1 when the series has reached the largest number the records keep,
+// and the step of the run that took numbers last), the numbers below it that
+// stations gave back unused (handed out first), and at most one passed board
+// per number of a series.
 void createSerialTables(QSqlDatabase &db, const QString &what, const QString &where)
 {
     execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS serial_counters"
-                               " (series VARCHAR(64) NOT NULL PRIMARY KEY, next_serial BIGINT NOT NULL)"),
+                               " (series VARCHAR(64) NOT NULL PRIMARY KEY, next_serial BIGINT NOT NULL, step BIGINT)"),
             what, where);
     execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS serial_returned"
                                " (series VARCHAR(64) NOT NULL, serial BIGINT NOT NULL, PRIMARY KEY (series, serial))"),
@@ -175,28 +191,34 @@ void createSerialTables(QSqlDatabase &db, const QString &what, const QString &wh
             what, where);
 }
 
-// Version 1 to 2: records gain their series and serial. All of it in one
-// transaction, so that a failure leaves the database at version 1 as it was.
-void upgradeFrom1(QSqlDatabase &db, const QString &where)
+// Runs an upgrade's statements in one transaction, so that a failure leaves
+// the database at the version it was. Only the database that is still at
+// `from` moves: another station may have upgraded it meanwhile, and then
+// this transaction fails.
+void upgrade(QSqlDatabase &db, int from, const QStringList &statements, bool serialTables, const QString &where)
 {
-    const QString what = QStringLiteral("Cannot upgrade the records database from schema version 1 to %1:")
-                             .arg(version);
+    const QString what = QStringLiteral("Cannot upgrade the records database from schema version %1 to %2:")
+                             .arg(from).arg(version);
+    // The spool is a station's own table; looked at before the transaction.
+    const bool spool = db.tables().contains(QStringLiteral("server_spool"));
     if (!db.transaction())
         fail(what, where, db.lastError());
     try {
-        execute(db, QStringLiteral("ALTER TABLE board_records ADD COLUMN series TEXT NOT NULL DEFAULT ''"),
-                what, where);
-        execute(db, QStringLiteral("ALTER TABLE board_records ADD COLUMN serial BIGINT"), what, where);
-        if (db.tables().contains(QStringLiteral("server_spool"))) {
-            execute(db, QStringLiteral("ALTER TABLE server_spool ADD COLUMN series TEXT NOT NULL DEFAULT ''"),
-                    what, where);
-            execute(db, QStringLiteral("ALTER TABLE server_spool ADD COLUMN serial BIGINT"), what, where);
+        // "%1" stands for the records' table and the spool, which has the
+        // same columns.
+        for (const QString &statement : statements) {
+            if (!statement.contains(QLatin1String("%1"))) {
+                execute(db, statement, what, where);
+                continue;
+            }
+            execute(db, statement.arg(QStringLiteral("board_records")), what, where);
+            if (spool)
+                execute(db, statement.arg(QStringLiteral("server_spool")), what, where);
         }
-        createSerialTables(db, what, where);
-        // Only the database that is still at 1 moves: another station may
-        // have upgraded it meanwhile, and then this transaction fails above.
-        execute(db, QStringLiteral("UPDATE quobin_schema SET version = %1 WHERE name = 'records' AND version = 1")
-                        .arg(version),
+        if (serialTables)
+            createSerialTables(db, what, where);
+        execute(db, QStringLiteral("UPDATE quobin_schema SET version = %1 WHERE name = 'records' AND version = %2")
+                        .arg(version).arg(from),
                 what, where);
         if (!db.commit())
             fail(what, where, db.lastError());
@@ -209,6 +231,27 @@ void upgradeFrom1(QSqlDatabase &db, const QString &where)
     }
 }
 
+// Version 1: records gain their series and serial, and whether the serial
+// went out; the serial counters are made.
+void upgradeFrom1(QSqlDatabase &db, const QString &where)
+{
+    upgrade(db, 1,
+            {QStringLiteral("ALTER TABLE %1 ADD COLUMN series TEXT NOT NULL DEFAULT ''"),
+             QStringLiteral("ALTER TABLE %1 ADD COLUMN serial BIGINT"),
+             QStringLiteral("ALTER TABLE %1 ADD COLUMN serial_sent INTEGER")},
+            true, where);
+}
+
+// Version 2: records gain whether the serial went out, and the counters the
+// step of their series. The records of version 2 keep theirs empty: unknown.
+void upgradeFrom2(QSqlDatabase &db, const QString &where)
+{
+    upgrade(db, 2,
+            {QStringLiteral("ALTER TABLE %1 ADD COLUMN serial_sent INTEGER"),
+             QStringLiteral("ALTER TABLE serial_counters ADD COLUMN step BIGINT")},
+            false, where);
+}
+
 void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
 {
     const QString what = QStringLiteral("Cannot set up the records database");
@@ -219,6 +262,8 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
                                    .arg(where).arg(found).arg(version));
     if (found == 1)
         upgradeFrom1(db, where);
+    if (found == 2)
+        upgradeFrom2(db, where);
     // A server's tables may have been made by an administrator, for users
     // that may insert and select but not create: a complete schema is left
     // as it is.
@@ -270,6 +315,43 @@ int requireRecords(QSqlDatabase &db, const QString &where)
     return found;
 }
 
+int readable(QSqlDatabase &db, const QString &where)
+{
+    const int found = versionOf(db);
+    if (found > version)
+        throw NewerSchemaError(QStringLiteral("The records database %1 has schema version %2, newer than "
+                                              "this Quobin knows (%3): use a newer Quobin")
+                                   .arg(where).arg(found).arg(version));
+    if (found > 0)
+        return found;
+    ensure(db, where, false);
+    return version;
+}
+
+QMap<QString, SeriesState> seriesStates(QSqlDatabase &db, const QString &where, int schemaVersion)
+{
+    QMap<QString, SeriesState> states;
+    if (schemaVersion < 2)
+        return states;
+    if (schemaVersion >= 3) {
+        QSqlQuery steps = prepared(db, QStringLiteral("SELECT series, step FROM serial_counters"), where);
+        steps.setForwardOnly(true);
+        execute(steps, QStringLiteral("Cannot read the serial counters of"), where);
+        while (steps.next()) {
+            const qint64 step = steps.value(1).toLongLong();
+            if (!steps.value(1).isNull() && step > 0)
+                states[steps.value(0).toString()].step = quint64(step);
+        }
+    }
+    QSqlQuery returned = prepared(db, QStringLiteral("SELECT series, serial FROM serial_returned ORDER BY series, serial"),
+                                  where);
+    returned.setForwardOnly(true);
+    execute(returned, QStringLiteral("Cannot read the serial numbers given back in"), where);
+    while (returned.next())
+        states[returned.value(0).toString()].returned.insert(quint64(returned.value(1).toLongLong()));
+    return states;
+}
+
 void ensure(QSqlDatabase &db, const QString &where, bool withSpool)
 {
     // Two stations that set up a new server database at once may collide
@@ -299,7 +381,7 @@ void insert(QSqlDatabase &db, const BoardRecord &record, const QString &where)
 
 QList<BoardRecord> select(QSqlDatabase &db, const QDateTime &since, const QString &where, int schemaVersion)
 {
-    const char *columns = schemaVersion == 1 ? kRecordColumnsVersion1 : kRecordColumns;
+    const char *columns = recordColumns(schemaVersion);
     QString sql = QStringLiteral("SELECT %1 FROM board_records").arg(QLatin1String(columns));
     if (since.isValid())
         sql += QStringLiteral(" WHERE started >= ?");

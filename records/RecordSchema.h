@@ -2,6 +2,7 @@
 
 #include "BoardRecord.h"
 #include "RecordStore.h"
+#include "SerialUse.h"
 
 #include <QDateTime>
 #include <QList>
@@ -26,7 +27,8 @@ public:
 };
 
 // 2: records carry their series and serial; counters of serial numbers.
-constexpr int version = 2;
+// 3: records say whether their serial went out; counters keep their step.
+constexpr int version = 3;
 
 // Quiets a PostgreSQL connection's notices ("relation already exists"),
 // which libpq would print on the operator's terminal.
@@ -41,6 +43,15 @@ void ensure(QSqlDatabase &db, const QString &where, bool withSpool);
 // it. Makes nothing. Returns the database's schema version, which may be an
 // older one: select() reads that too.
 int requireRecords(QSqlDatabase &db, const QString &where);
+
+// For a reader of a server: makes the tables when there are none yet (as
+// ensure()), else changes nothing and returns the database's version, which
+// may be an older one; refuses a newer one.
+int readable(QSqlDatabase &db, const QString &where);
+
+// What the serial counters know of each series: its step (version 3 on),
+// and the numbers given back that wait to be used again.
+QMap<QString, SeriesState> seriesStates(QSqlDatabase &db, const QString &where, int schemaVersion = version);
 
 // Adds the record unless one with its id is there already, so that a
 // resend is harmless.

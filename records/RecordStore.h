@@ -2,6 +2,7 @@
 
 #include "BoardRecord.h"
 #include "RecordFilter.h"
+#include "SerialUse.h"
 
 #include <QDateTime>
 #include <QList>
@@ -95,6 +96,11 @@ public:
         names.sort();
         return names;
     }
+
+    // What the serial counters know of each series (its step, the numbers
+    // given back), for a report of the numbers used. Throws
+    // RecordStoreError when they cannot be read.
+    virtual QMap<QString, SeriesState> seriesStates() { return {}; }
 
     // Records kept locally that have not reached the server yet.
     virtual int waitingForServer() const { return 0; }

@@ -9,8 +9,9 @@
 
 namespace quobin::records {
 
-// How a series counts: from first, by step, up to limit (the serial's width,
-// never more than the database's 64-bit signed numbers hold).
+// How a series counts: from first, by step, up to limit, its last number
+// (first + k * step, within the serial's width and never past the
+// database's largest signed 64-bit number).
 struct SeriesRule {
     QString series;
     quint64 first = 1;
@@ -24,10 +25,14 @@ namespace counters {
 // transaction: first the lowest numbers that stations gave back, then from
 // the counter, which moves past them. Numbers taken here are never taken
 // again, by this station or any other on the same database, unless given
-// back. A counter that does not exist yet starts at the rule's first number;
-// one below it moves up to it. Fewer numbers (none at all) come back when
-// the series reaches its limit. Throws RecordStoreError
-// naming where when the database refuses or cannot be reached.
+// back. Only numbers of the rule are taken: a number given back below first,
+// off the step or past the limit (by a run that counted otherwise) stays
+// where it is, for a run that counts so again. A counter that does not exist
+// yet starts at the rule's first number; one below it, or off the step,
+// moves up to the next number of the rule. The counter keeps the rule's
+// step, for the report of gaps. Fewer numbers (none at all) come back when
+// the series reaches its limit. Throws RecordStoreError naming where when
+// the database refuses or cannot be reached.
 QList<quint64> take(QSqlDatabase &db, const SeriesRule &rule, int count, const QString &where);
 
 // Gives numbers taken and not used back to the series, in one transaction:

@@ -47,38 +47,51 @@ void ServerRecordStore::commit(const BoardRecord &record)
         m_link->waitSent(ticket, kCommitWait);
 }
 
+template<typename Result, typename Work>
+Result ServerRecordStore::onReadConnection(Work &&work)
+{
+    Result result;
+    const QString name = uniqueConnectionName("read");
+    QSqlDatabase server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    server.setHostName(m_server.host);
+    server.setPort(m_server.port);
+    server.setDatabaseName(m_server.database);
+    server.setUserName(m_server.user);
+    server.setPassword(m_server.password);
+    server.setConnectOptions(m_server.connectOptions(QStringLiteral("connect_timeout=3;application_name=quobin"),
+                                                     QStringLiteral("-c statement_timeout=10000")));
+    QString problem;
+    if (server.open()) {
+        try {
+            schema::quietServer(server);
+            // A reader changes nothing in a database that has tables: an
+            // older schema is read as it is.
+            result = work(server, schema::readable(server, m_key));
+        } catch (const RecordStoreError &error) {
+            problem = error.reason();
+        }
+        server.close();
+    } else {
+        problem = QStringLiteral("Cannot reach the records server %1: %2")
+                      .arg(m_key, schema::reasonOf(server.lastError()));
+    }
+    server = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name);
+    if (!problem.isEmpty())
+        throw RecordStoreError(problem);
+    return result;
+}
+
+QMap<QString, SeriesState> ServerRecordStore::seriesStates()
+{
+    return onReadConnection<QMap<QString, SeriesState>>(
+        [&](QSqlDatabase &db, int found) { return schema::seriesStates(db, m_key, found); });
+}
+
 QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
 {
-    QList<BoardRecord> records;
-    const QString name = uniqueConnectionName("read");
-    {
-        QSqlDatabase server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        server.setHostName(m_server.host);
-        server.setPort(m_server.port);
-        server.setDatabaseName(m_server.database);
-        server.setUserName(m_server.user);
-        server.setPassword(m_server.password);
-        server.setConnectOptions(m_server.connectOptions(QStringLiteral("connect_timeout=3;application_name=quobin"),
-                                                         QStringLiteral("-c statement_timeout=10000")));
-        QString problem;
-        if (server.open()) {
-            try {
-                schema::quietServer(server);
-                schema::ensure(server, m_key, false);
-                records = schema::select(server, since, m_key);
-            } catch (const RecordStoreError &error) {
-                problem = error.reason();
-            }
-            server.close();
-        } else {
-            problem = QStringLiteral("Cannot reach the records server %1: %2")
-                          .arg(m_key, schema::reasonOf(server.lastError()));
-        }
-        server = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
-        if (!problem.isEmpty())
-            throw RecordStoreError(problem);
-    }
+    QList<BoardRecord> records = onReadConnection<QList<BoardRecord>>(
+        [&](QSqlDatabase &db, int found) { return schema::select(db, since, m_key, found); });
 
     // Records still on their way belong to the list too.
     const QList<schema::Spooled> spooled =

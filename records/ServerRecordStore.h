@@ -29,6 +29,7 @@ public:
     // The server's records and the spooled ones; throws when the server
     // cannot be reached.
     QList<BoardRecord> read(const QDateTime &since = {}) override;
+    QMap<QString, SeriesState> seriesStates() override;
     int waitingForServer() const override;
     QString serverProblem() const override { return m_link->problem(); }
     QString localFile() const override { return m_spoolPath; }
@@ -36,6 +37,10 @@ public:
     QList<SpoolWaiting> spoolsForOtherServers() const override;
 
 private:
+    // work(db, schemaVersion) on a connection of its own to the server.
+    template<typename Result, typename Work>
+    Result onReadConnection(Work &&work);
+
     const ServerTarget m_server;
     const QString m_key;
     const QString m_spoolPath;

@@ -17,7 +17,8 @@ namespace {
 // SQLite that nobody writes the file, so that it needs neither a lock nor
 // the write-ahead log's shared-memory file: the way to read a database in a
 // folder this user may not write, whose -shm file is not there.
-QList<BoardRecord> readOnce(const QString &path, const QDateTime &since, bool immutable)
+template<typename Result, typename Work>
+Result readOnce(const QString &path, bool immutable, Work &&work)
 {
     QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     QUrlQuery query;
@@ -27,7 +28,7 @@ QList<BoardRecord> readOnce(const QString &path, const QDateTime &since, bool im
     uri.setQuery(query);
 
     const QString name = uniqueConnectionName("reader");
-    QList<BoardRecord> records;
+    Result result;
     QString problem;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -39,7 +40,7 @@ QList<BoardRecord> readOnce(const QString &path, const QDateTime &since, bool im
         } else {
             try {
                 const int found = schema::requireRecords(db, path);
-                records = schema::select(db, since, path, found);
+                result = work(db, found);
             } catch (const RecordStoreError &error) {
                 problem = error.reason();
             }
@@ -49,7 +50,7 @@ QList<BoardRecord> readOnce(const QString &path, const QDateTime &since, bool im
     QSqlDatabase::removeDatabase(name);
     if (!problem.isEmpty())
         throw RecordStoreError(problem);
-    return records;
+    return result;
 }
 
 } // namespace
@@ -59,7 +60,8 @@ void SqliteRecordReader::commit(const BoardRecord &)
     throw RecordStoreError(QStringLiteral("The records database %1 is open for reading only").arg(m_path));
 }
 
-QList<BoardRecord> SqliteRecordReader::read(const QDateTime &since)
+template<typename Result, typename Work>
+Result SqliteRecordReader::readWith(Work &&work)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
         throw RecordStoreError(QStringLiteral("Qt SQL has no SQLite driver: install libqt6sql6-sqlite"));
@@ -71,7 +73,7 @@ QList<BoardRecord> SqliteRecordReader::read(const QDateTime &since)
     if (!file.isReadable())
         throw RecordStoreError(QStringLiteral("The records database %1 may not be read").arg(m_path));
     try {
-        return readOnce(m_path, since, false);
+        return readOnce<Result>(m_path, false, work);
     } catch (const RecordStoreError &first) {
         // A database in write-ahead-log mode whose -shm file is missing
         // cannot be opened read-only by a user who may not create that
@@ -80,11 +82,23 @@ QList<BoardRecord> SqliteRecordReader::read(const QDateTime &since)
         if (QFileInfo(file.absolutePath()).isWritable() && file.isWritable())
             throw;
         try {
-            return readOnce(m_path, since, true);
+            return readOnce<Result>(m_path, true, work);
         } catch (const RecordStoreError &) {
             throw first;
         }
     }
+}
+
+QList<BoardRecord> SqliteRecordReader::read(const QDateTime &since)
+{
+    return readWith<QList<BoardRecord>>(
+        [&](QSqlDatabase &db, int found) { return schema::select(db, since, m_path, found); });
+}
+
+QMap<QString, SeriesState> SqliteRecordReader::seriesStates()
+{
+    return readWith<QMap<QString, SeriesState>>(
+        [&](QSqlDatabase &db, int found) { return schema::seriesStates(db, m_path, found); });
 }
 
 } // namespace quobin::records

@@ -18,9 +18,14 @@ public:
     // Throws RecordStoreError: a reader keeps no records.
     void commit(const BoardRecord &record) override;
     QList<BoardRecord> read(const QDateTime &since = {}) override;
+    QMap<QString, SeriesState> seriesStates() override;
     QString describe() const override { return m_path; }
 
 private:
+    // work(db, schemaVersion) on a connection of its own to the file.
+    template<typename Result, typename Work>
+    Result readWith(Work &&work);
+
     QString m_path;
 };
 

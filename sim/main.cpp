@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <mutex>
 #include <optional>
 
@@ -99,7 +100,9 @@ bool writeLineCounts(const QString &path, const QList<LineCount> &counts)
     return file.flush();
 }
 
-int main(int argc, char *argv[])
+namespace {
+
+int runProgram(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantor-sim"));
@@ -206,4 +209,20 @@ int main(int argc, char *argv[])
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+// The last stop for an error nobody expected: a message and a status, not
+// an abort.
+int main(int argc, char *argv[])
+{
+    try {
+        return runProgram(argc, argv);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "%s: unexpected error: %s\n", "vantor-sim", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "%s: unexpected error\n", "vantor-sim");
+    }
+    return 1;
 }

@@ -163,7 +163,7 @@ void EngineStationDriver::prepareSerials(const StationSetup &setup)
     } catch (const SerialPlaceError &e) {
         refuse(QString::fromStdString(e.what()));
     }
-    const records::SeriesRule rule{format->series, format->first, format->step, format->largest()};
+    const records::SeriesRule rule{format->series, format->first, format->step, format->last()};
     try {
         m_serialSource = records::openSerialSource(setup.recordsTarget, rule);
         m_serialPool = std::make_unique<records::SerialPool>(*m_serialSource.counter, rule, m_serialSource.sizes);

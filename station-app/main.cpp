@@ -15,8 +15,12 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <cstdio>
+#include <exception>
 
-int main(int argc, char *argv[])
+namespace {
+
+int runProgram(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quobin-station"));
@@ -49,4 +53,20 @@ int main(int argc, char *argv[])
     quobin::TerminationSignal termination;
     QObject::connect(&termination, &quobin::TerminationSignal::received, &window, &quobin::StationWindow::terminate);
     return app.exec();
+}
+
+} // namespace
+
+// The last stop for an error nobody expected: a message and a status, not
+// an abort.
+int main(int argc, char *argv[])
+{
+    try {
+        return runProgram(argc, argv);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "%s: unexpected error: %s\n", "quobin-station", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "%s: unexpected error\n", "quobin-station");
+    }
+    return 1;
 }

@@ -315,6 +315,12 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
     if (serial) {
         record.series = m_services.serials->format.series;
         record.serial = serial;
+        // The serial went out when every line that holds a byte of it was
+        // taken by the controller, and every line before it.
+        int lastSerialLine = 0;
+        for (const SerialPiece &piece : m_services.serials->place.pieces())
+            lastSerialLine = qMax(lastSerialLine, piece.line);
+        record.serialSent = attempt.outcome.linesTakenInOrder > lastSerialLine;
     }
     if (!attempt.logProblem.isEmpty()) {
         record.detail = record.detail.isEmpty() ? attempt.logProblem
@@ -329,8 +335,9 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
     // The board is counted as it ended, whether or not its record has
     // reached the store yet: it was flashed (or not) all the same.
     // Likewise its serial number: a board that passed carries it, so it is
-    // spent even while the record waits to be saved.
-    endSerial(serial, record.passed());
+    // spent even while the record waits to be saved. The slot shows it as
+    // its last once the record is in.
+    spendSerial(serial, record.passed());
     const bool noResponse = attempt.outcome.kind == UploadOutcome::Kind::NoResponse && !cancelled;
     const StationCounts counts = noResponse ? m_services.control.countNoResponse()
                                             : m_services.control.countBoard(record.passed(), cancelled);
@@ -338,6 +345,8 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
         return;
 
     m_services.observer.recorded(m_index, record, counts);
+    if (serial)
+        showSerials();
     if (record.passed()) {
         show(SlotState::Passed, QStringLiteral("PASS"));
     } else {
@@ -406,6 +415,14 @@ void Slot::endSerial(std::optional<quint64> serial, bool passed)
 {
     if (!serial)
         return;
+    spendSerial(serial, passed);
+    showSerials();
+}
+
+void Slot::spendSerial(std::optional<quint64> serial, bool passed)
+{
+    if (!serial)
+        return;
     records::SerialAllocator &allocator = m_services.serials->allocator;
     if (passed) {
         allocator.passed(*serial);
@@ -413,8 +430,14 @@ void Slot::endSerial(std::optional<quint64> serial, bool passed)
     } else {
         allocator.failed(*serial);
     }
+}
+
+// No board in progress on the slot, its last good board's number, and the
+// series' next.
+void Slot::showSerials()
+{
     m_services.observer.serials(m_index, std::nullopt, m_lastSerial);
-    m_services.observer.nextSerial(allocator.next());
+    m_services.observer.nextSerial(m_services.serials->allocator.next());
 }
 
 } // namespace quobin::station

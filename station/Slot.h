@@ -78,6 +78,8 @@ private:
     // (the slot has shown why and waited), or when the station ends.
     std::optional<quint64> takeSerial(bool &stop);
     void endSerial(std::optional<quint64> serial, bool passed);
+    void spendSerial(std::optional<quint64> serial, bool passed);
+    void showSerials();
     int quietMsecsNeeded() const;
     void awaitQuietLine(const QString &device);
     bool keep(const records::BoardRecord &record);

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -67,7 +68,16 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
         services.serials = m_setup.serials;
         threads.emplace_back(QThread::create([this, i, services] {
             SteadyClock clock;
-            Slot(i, m_setup.slotAddresses[i], services, clock).run();
+            // An error nobody expected ends the run with its message
+            // instead of the program: the other slots finish their boards.
+            try {
+                Slot(i, m_setup.slotAddresses[i], services, clock).run();
+            } catch (const std::exception &error) {
+                m_control.fail(QStringLiteral("%1: unexpected error: %2")
+                                   .arg(m_setup.slotAddresses[i].label, QString::fromLocal8Bit(error.what())));
+            } catch (...) {
+                m_control.fail(QStringLiteral("%1: unexpected error").arg(m_setup.slotAddresses[i].label));
+            }
         }));
         threads.back()->start();
     }

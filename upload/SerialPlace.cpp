@@ -120,11 +120,7 @@ SerialPlace SerialPlace::find(const FirmwareImage &image, quint32 address, int w
     const quint64 last = first + quint64(width) - 1;
     QList<Found> found(width);
     quint64 base = 0;
-    // A record's offset wraps within its 64 KiB segment under segment
-    // addressing (type 02) and in a file of 16-bit addresses (no extended
-    // address record yet); under linear addressing (type 04) the address
-    // runs on into the next 64 KiB page.
-    bool segmented = true;
+    bool linear = false; // the latest extended address record was of type 04
     bool sawRecord = false;
     const QList<QByteArray> &lines = image.lines();
     for (int index = 0; index < lines.size(); ++index) {
@@ -151,7 +147,7 @@ SerialPlace SerialPlace::find(const FirmwareImage &image, quint32 address, int w
                                            .arg(bytes(head.count)));
             const quint64 value = quint64(byteAt(line, dataColumn(0))) * 256 + quint64(byteAt(line, dataColumn(1)));
             base = head.type == 2 ? value * 16 : value << 16;
-            segmented = head.type == 2;
+            linear = head.type == 4;
             continue;
         }
         if (head.type == 3 || head.type == 5)
@@ -163,13 +159,17 @@ SerialPlace SerialPlace::find(const FirmwareImage &image, quint32 address, int w
                                        .arg(QString::number(head.type, 16).toUpper().rightJustified(2, QLatin1Char('0'))));
         const quint64 recordAddress = (base + quint64(head.offset)) & 0xFFFFFFFFu;
         // Most records lie far from the serial: skip them without looking at
-        // each byte, unless the record's addresses wrap within it.
-        const bool wraps = segmented ? head.offset + head.count > 0x10000
-                                     : recordAddress + quint64(head.count) > 0x100000000u;
+        // each byte, unless the offset wraps within the record. Under
+        // segment addressing (type 02, or none) the 16-bit offset wraps
+        // within its 64 KiB; under linear addressing (type 04) a record that
+        // crosses the end of its 64 KiB goes on into the next.
+        // A linear record at the very end of 4 GiB wraps to its start.
+        const bool wraps = linear ? recordAddress + quint64(head.count) > 0x100000000u
+                                  : head.offset + head.count > 0x10000;
         if (!wraps && (recordAddress > last || recordAddress + quint64(head.count) <= first))
             continue;
         for (int i = 0; i < head.count; ++i) {
-            const quint64 offset = segmented ? quint64((head.offset + i) & 0xFFFF) : quint64(head.offset + i);
+            const quint64 offset = linear ? quint64(head.offset + i) : quint64((head.offset + i) & 0xFFFF);
             const quint64 at = (base + offset) & 0xFFFFFFFFu;
             if (at < first || at > last)
                 continue;

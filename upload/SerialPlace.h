@@ -36,9 +36,12 @@ struct SerialPiece {
 //
 // Addresses count as the records count them: a data record's 16-bit offset
 // after the base of the latest extended segment (type 02, base = value * 16)
-// or extended linear (type 04, base = value << 16) address record; the
-// offset wraps within its 64 KiB. Start address records (03, 05) change
-// nothing; the end-of-file record (01) ends the data.
+// or extended linear (type 04, base = value << 16) address record. Under
+// segment addressing (a type 02 record, or none yet) the offset of a record
+// that crosses the end of its 64 KiB wraps within them, as a segment's
+// offset does; under linear addressing the address goes on into the next
+// 64 KiB. Start address records (03, 05) change nothing; the end-of-file
+// record (01) ends the data.
 //
 // A patched line differs from the original only in the two hex digits of
 // each serial byte and in the checksum's two, written in the case the line

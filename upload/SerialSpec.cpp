@@ -180,6 +180,10 @@ SerialSpec SerialSpec::parse(const QString &text)
                                       .arg(ascii ? QStringLiteral("ASCII digits")
                                                  : width == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"))
                                       .arg(decimal(format.largest())));
+        if (format.first > kRecordsLargest)
+            throw SerialSpecError(QStringLiteral("first number %1 is past %2, the largest serial number the records keep "
+                                                 "(SQLite and PostgreSQL keep signed 64-bit integers)")
+                                      .arg(decimal(format.first), decimal(kRecordsLargest)));
     }
     if (fields.size() > 4) {
         format.step = numberField(fields[4], QStringLiteral("step"));
@@ -204,18 +208,34 @@ quint64 SerialSpec::largest() const
     return width >= kBinaryWidthLimit ? kMax64 : (quint64(1) << (8 * width)) - 1;
 }
 
+quint64 SerialSpec::highest() const
+{
+    return qMin(largest(), kRecordsLargest);
+}
+
+quint64 SerialSpec::last() const
+{
+    if (first > highest())
+        return first;
+    return first + (highest() - first) / step * step;
+}
+
 quint64 SerialSpec::numbersLeft(quint64 next) const
 {
-    if (!fits(next))
+    if (next > highest())
         return 0;
-    const quint64 more = (largest() - next) / step;
+    const quint64 more = (highest() - next) / step;
     return more == kMax64 ? kMax64 : more + 1;
 }
 
 void SerialSpec::requireNumberLeft(quint64 next) const
 {
-    if (fits(next))
+    if (next <= highest())
         return;
+    if (fits(next))
+        throw SerialSpecError(QStringLiteral("series %1 has no number left: the next, %2, is past %3, the largest "
+                                             "serial number the records keep")
+                                  .arg(series, decimal(next), decimal(kRecordsLargest)));
     const bool ascii = encoding == SerialEncoding::AsciiDecimal;
     throw SerialSpecError(QStringLiteral("series %1 has no number left: the next, %2, does not fit in %3 %4 "
                                          "(%5 at most)")
@@ -223,12 +243,12 @@ void SerialSpec::requireNumberLeft(quint64 next) const
                               .arg(width)
                               .arg(ascii ? QStringLiteral("ASCII digits")
                                          : width == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"),
-                                   decimal(largest())));
+                                   decimal(highest())));
 }
 
 std::optional<quint64> SerialSpec::after(quint64 number) const
 {
-    if (number > largest() || largest() - number < step)
+    if (number > highest() || highest() - number < step)
         return std::nullopt;
     return number + step;
 }

@@ -39,6 +39,10 @@ struct SerialSpec {
     static constexpr int kSeriesNameLimit = 64;
     static constexpr int kBinaryWidthLimit = 8;  // 64-bit numbers
     static constexpr int kAsciiWidthLimit = 20;  // 18446744073709551615
+    // The largest number a series may reach: the records keep numbers as
+    // SQLite and PostgreSQL keep integers, signed 64-bit, so that they stay
+    // the numbers they are (in order) for anyone who reads the database.
+    static constexpr quint64 kRecordsLargest = 9223372036854775807ull; // 2^63 - 1
 
     QString series;
     quint32 address = 0;
@@ -56,14 +60,20 @@ struct SerialSpec {
     // The largest number the width holds.
     quint64 largest() const;
     bool fits(quint64 number) const { return number <= largest(); }
+    // The largest number the series may reach: the width's, at most
+    // kRecordsLargest.
+    quint64 highest() const;
+    // The series' last number: first + k * step, the largest such that is
+    // not past highest().
+    quint64 last() const;
     // How many numbers the series still has when `next` is the next one to
-    // hand out: next, next + step, ... up to largest(). 0 when next does not
-    // fit; saturates at the largest 64-bit count.
+    // hand out: next, next + step, ... up to highest(). 0 when next is past
+    // it; saturates at the largest 64-bit count.
     quint64 numbersLeft(quint64 next) const;
     // Throws SerialSpecError, saying so, when the series has no number left
-    // for `next`: it does not fit the width. Numbers never wrap around.
+    // for `next`: it is past highest(). Numbers never wrap around.
     void requireNumberLeft(quint64 next) const;
-    // The number after `number`, or nothing when the width holds no more.
+    // The number after `number`, or nothing when the series has no more.
     std::optional<quint64> after(quint64 number) const;
 
     // The width's bytes for number, in the order they lie in memory. Throws

@@ -43,6 +43,10 @@ struct UploadOutcome {
     // Firmware lines written at least once, and the further sends of them.
     int linesSent = 0;
     int resends = 0;
+    // How many of the image's lines, from the first on (blank ones
+    // included), were all sent and taken by the controller: each answered
+    // as accepted, none put to the operator.
+    int linesTakenInOrder = 0;
     // Every question asked about a failing line, in the order asked.
     QList<AnsweredQuestion> questions;
     // Why the port, the file or the transfer failed, in the system's words

@@ -247,14 +247,19 @@ void UploadProcedure::countLines()
 
 UploadProcedure::Flow UploadProcedure::sendLines()
 {
+    bool allTaken = true;
     for (const QByteArray &lineText : m_image->lines()) {
         if (m_window.cancelRequested())
             return Flow::Stop;
         if (!lineText.isEmpty()) {
+            m_lineTaken = false;
             if (sendAndJudge(lineText) == Flow::Stop)
                 return Flow::Stop;
+            allTaken = allTaken && m_lineTaken;
             setLinesRemaining(checkedAdd(m_linesRemaining, -1));
         }
+        if (allTaken)
+            ++m_outcome.linesTakenInOrder;
         m_window.letEventsRun();
     }
     return Flow::Continue;
@@ -303,6 +308,7 @@ UploadProcedure::Flow UploadProcedure::sendAndJudge(const QByteArray &lineText)
         question = QStringLiteral("Did not receive a response after sending line ");
         reason = QStringLiteral("No response");
     } else {
+        m_lineTaken = accepted(m_response);
         return Flow::Continue;
     }
 

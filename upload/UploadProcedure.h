@@ -79,6 +79,7 @@ private:
     // and the line they belong to.
     int m_answersOwed = 0;
     int m_lastLineSent = 0;
+    bool m_lineTaken = false; // the last line judged was accepted without a question
     UploadOutcome m_outcome;
 };
 

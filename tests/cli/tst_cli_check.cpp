@@ -215,7 +215,7 @@ void TestCliCheck::checkCommand_data()
     QTest::newRow("serial big-endian")
         << QStringList{check, serial, QStringLiteral("pump@14:4:be:100:2"), good} << 0
         << QStringList{QStringLiteral("now:         B6 C3 07 14, the number 3066234644\n"),
-                       QStringLiteral("numbers:     100 to 4294967295 in steps of 2: 2147483598 numbers from the first\n")}
+                       QStringLiteral("numbers:     100 to 4294967294 in steps of 2: 2147483598 numbers from the first\n")}
         << QString();
     const QString ascii = m_files.write(QStringLiteral("ascii.hex"),
                                         sim::HexRecord::make(QByteArray::fromHex("06010000") + "000123") + "\r\n"
@@ -225,7 +225,7 @@ void TestCliCheck::checkCommand_data()
         << QStringList{QStringLiteral("place:       0x00000100 to 0x00000105, 6 bytes in 1 record\n"
                                       "  line 1:      6 bytes at 0x00000100, data bytes 1 to 6 of the record at 0x00000100\n"),
                        QStringLiteral("now:         30 30 30 31 32 33, the number 123\n"),
-                       QStringLiteral("numbers:     1000 to 999999 in steps of 2: 499500 numbers from the first\n")}
+                       QStringLiteral("numbers:     1000 to 999998 in steps of 2: 499500 numbers from the first\n")}
         << QString();
     QTest::newRow("bytes that are no ASCII number")
         << QStringList{check, serial, QStringLiteral("sensor@0x0:2:ascii"), good} << 0

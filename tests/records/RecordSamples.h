@@ -37,4 +37,42 @@ inline records::BoardRecord sampleRecord(int second, const QString &slot = QStri
     return r;
 }
 
+// A record in which every member holds a value other than its default, for
+// round trips that must keep all of them. Every member is named: one added
+// to BoardRecord stops this from compiling until it is filled here too, so
+// that no round trip that compares whole records can miss it.
+inline records::BoardRecord everyFieldRecord(int second)
+{
+    records::BoardRecord record;
+    auto &[id, station, slot, device, usbSerial, byIdName, jobSha256, jobFile, started, ended, seconds,
+           bootloaderVersion, result, message, detail, linesSent, resends, questions, quobinVersion, logPath,
+           series, serial, serialSent] = record;
+    const records::BoardRecord sample = sampleRecord(second, QStringLiteral("Com 2"), QStringLiteral("stopped"));
+    id = sample.id;
+    station = sample.station;
+    slot = sample.slot;
+    device = sample.device;
+    usbSerial = sample.usbSerial;
+    byIdName = sample.byIdName;
+    jobSha256 = sample.jobSha256;
+    jobFile = sample.jobFile;
+    started = sample.started;
+    ended = sample.ended;
+    seconds = sample.seconds;
+    bootloaderVersion = sample.bootloaderVersion;
+    result = sample.result;
+    message = sample.message;
+    detail = sample.detail;
+    linesSent = sample.linesSent;
+    resends = sample.resends;
+    questions = sample.questions + QList<records::RecordedQuestion>{{18, QStringLiteral("No response"), true}};
+    quobinVersion = sample.quobinVersion;
+    logPath = sample.logPath;
+    series = QStringLiteral("pump.line-4_b");
+    // Past 2^53, where a JSON number would lose digits.
+    serial = (quint64(1) << 60) + quint64(second);
+    serialSent = false;
+    return record;
+}
+
 } // namespace quobin::testing

@@ -86,7 +86,18 @@ private slots:
         QCOMPARE(store->waitingForServer(), 0);
 
         QCOMPARE(sqliteRows(path, QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
-        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("2")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("3")});
+    }
+
+    // Every member of a record, a serial past 2^53 and whether it went out
+    // included, comes back from the file as it went in.
+    void everyFieldComesBack()
+    {
+        quobin::testing::TempFiles temp;
+        const QString path = temp.filePath(QStringLiteral("every.sqlite"));
+        const BoardRecord record = quobin::testing::everyFieldRecord(9);
+        openRecordStore(path)->commit(record);
+        QCOMPARE(openRecordStore(path)->read(), QList<BoardRecord>{record});
     }
 
     void theDefaultFileIsMadeInTheUsersDataFolder()

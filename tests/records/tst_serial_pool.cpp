@@ -155,7 +155,9 @@ private slots:
     // has ended; a board that fails with the last number gives it back.
     void aSeriesEndsWithoutWrapping()
     {
-        const SeriesRule rule{QStringLiteral("tiny"), 250, 2, 255};
+        // 1 byte from 250 by 2: the last is 254 (the station works it out
+        // from the format).
+        const SeriesRule rule{QStringLiteral("tiny"), 250, 2, 254};
         SqliteSerialCounter counter(freshFile(), rule);
         SerialPool pool(counter, rule, {1, 0});
         pool.prepare();
@@ -177,8 +179,51 @@ private slots:
         const auto end = pool.take();
         QVERIFY(!end.number);
         QVERIFY(end.runOut);
-        QCOMPARE(end.problem, QStringLiteral("series tiny has no serial number left: 255 is its last"));
+        QCOMPARE(end.problem, QStringLiteral("series tiny has no serial number left: 254 is its last"));
+    }
 
+    // Numbers given back belong to the rule of the run that takes them:
+    // one below FIRST, off the step or past the last stays where it is and
+    // is not handed out; the counter moves up to the rule's next number.
+    void givenBackNumbersFollowTheSeriesRule()
+    {
+        const QString file = freshFile();
+        {
+            SqliteSerialCounter first(file, {QStringLiteral("pump"), 1, 1, 4294967295});
+            QCOMPARE(first.take(3), QList<quint64>({1, 2, 3}));
+            first.giveBack({1, 2, 3, 4000000001});
+        }
+        // A new FIRST on 2 bytes: the numbers below it, and the one past
+        // its last, wait.
+        SqliteSerialCounter later(file, {QStringLiteral("pump"), 1000, 1, 65535});
+        QCOMPARE(later.take(2), QList<quint64>({1000, 1001}));
+        // Counted by 2 from 2: of the numbers given back, 2 only.
+        SqliteSerialCounter even(file, {QStringLiteral("pump"), 2, 2, 65534});
+        QCOMPARE(even.take(2), QList<quint64>({2, 1002}));
+        SqliteSerialCounter narrow(file, {QStringLiteral("pump"), 1, 1, 65535});
+        QCOMPARE(narrow.take(3), QList<quint64>({1, 3, 1004}));
+        // 4 bytes: the number that waited all along.
+        SqliteSerialCounter wide(file, {QStringLiteral("pump"), 1, 1, 4294967295});
+        QCOMPARE(wide.take(2), QList<quint64>({4000000001, 1005}));
+    }
+
+    // The numbers up to 2^63 - 1, the largest the records keep, are all
+    // handed out, the last with them; then the series has ended, and stays so.
+    void theLargestNumbersAreHandedOut()
+    {
+        const quint64 largest = 9223372036854775807ull;
+        const QString file = freshFile();
+        const SeriesRule rule{QStringLiteral("big"), largest - 2, 1, largest};
+        SqliteSerialCounter counter(file, rule);
+        QCOMPARE(counter.take(5), QList<quint64>({largest - 2, largest - 1, largest}));
+        QCOMPARE(counter.take(1), QList<quint64>());
+        SqliteSerialCounter again(file, rule);
+        QCOMPARE(again.take(1), QList<quint64>());
+        // By a step that reaches past them: the last is the rule's own.
+        const SeriesRule stepped{QStringLiteral("stepped"), largest - 10, 4, largest - 2};
+        SqliteSerialCounter byFour(file, stepped);
+        QCOMPARE(byFour.take(5), QList<quint64>({largest - 10, largest - 6, largest - 2}));
+        QCOMPARE(byFour.take(1), QList<quint64>());
     }
 
     // Numbers held when a run ends go back, and the next run starts with

@@ -1,5 +1,6 @@
 #include "HexRecord.h"
 #include "PostgresServer.h"
+#include "RecordJson.h"
 #include "RecordStores.h"
 #include "StationRig.h"
 #include "TempFiles.h"
@@ -470,13 +471,21 @@ private slots:
 
     // Ctrl-C while a record waits for a locked records file: the run ends
     // with status 1 and says where the record is (the side file, and whole
-    // on stderr); the next run saves it before its first board.
+    // on stderr); the next run saves it before its first board, whole: the
+    // board's serial number with it, so that the next board gets the next.
     void aRecordLeftInTheSideFileIsSavedAtTheNextStart()
     {
-        SimFixture fixture(m_folder.path(), QStringLiteral("left"), {QStringLiteral("--fixture"), QStringLiteral("300")});
+        // The board takes its wire time: the lock is taken while it is
+        // flashed, after its number came from the file.
+        SimFixture fixture(m_folder.path(), QStringLiteral("left"),
+                           {QStringLiteral("--fixture"), QStringLiteral("300"), QStringLiteral("--pace")});
         QVERIFY(fixture.ready());
-        // The file and its tables exist before the lock is taken.
         records::openRecordStore(m_database).reset();
+        StationRun first(environment());
+        first.start(stationArguments({&fixture}, {QStringLiteral("--json"), QStringLiteral("--records"), m_database,
+                                                  QStringLiteral("--serial"), QStringLiteral("pump@0x0E:4:le:100")}));
+        QVERIFY2(waitFor([&] { return !first.events(QStringLiteral("board-start")).isEmpty(); }, 20000),
+                 first.output().right(2000).constData());
         QProcess holder;
         holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         holder.start(QStringLiteral("python3"),
@@ -488,9 +497,8 @@ private slots:
                                      "time.sleep(120)\n"),
                       m_database});
         QVERIFY2(holder.waitForReadyRead(10000), "python3 with its sqlite3 module is needed to hold the lock");
+        QVERIFY2(first.records().isEmpty(), "the board ended before the lock was taken");
 
-        StationRun first(environment());
-        first.start(stationArguments({&fixture}, {QStringLiteral("--json"), QStringLiteral("--records"), m_database}));
         const auto unsaved = [&] {
             for (const QJsonObject &event : first.events(QStringLiteral("status")))
                 if (event.value(QStringLiteral("text")).toString() == QLatin1String("record not saved yet"))
@@ -513,7 +521,8 @@ private slots:
 
         StationRun second(environment());
         second.start(stationArguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--json"),
-                                                   QStringLiteral("--records"), m_database}));
+                                                   QStringLiteral("--records"), m_database, QStringLiteral("--serial"),
+                                                   QStringLiteral("pump@0x0E:4:le:100")}));
         QCOMPARE(second.finish(kBoardMsecs), 0);
         bool told = false;
         for (const QJsonObject &event : second.events(QStringLiteral("warning")))
@@ -521,7 +530,18 @@ private slots:
                                == QLatin1String("1 records that an earlier run could not save are saved now");
         QVERIFY2(told, second.output().left(2000).constData());
         QVERIFY(!QFile::exists(sideFile));
-        QCOMPARE(records::openRecordStore(m_database)->read().size(), 2);
+        const QList<records::BoardRecord> stored = records::openRecordStore(m_database)->read();
+        QCOMPARE(stored.size(), 2);
+        // The record saved is the one the first run showed on stderr.
+        QJsonObject left;
+        for (const QByteArray &line : errors.split('\n'))
+            if (line.startsWith('{'))
+                left = QJsonDocument::fromJson(line).object();
+        QCOMPARE(records::recordJson(stored[0]), left);
+        QCOMPARE(stored[0].series, QStringLiteral("pump"));
+        QCOMPARE(stored[0].serial, std::optional<quint64>(100));
+        QVERIFY(stored[1].passed());
+        QCOMPARE(stored[1].serial, std::optional<quint64>(101));
     }
 
     // The records folder fills up while three slots flash, and the side

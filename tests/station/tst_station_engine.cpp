@@ -1,4 +1,6 @@
 #include "FirmwareImage.h"
+#include "RecordKeeper.h"
+#include "RecordSamples.h"
 #include "RecordStore.h"
 #include "ScriptedPort.h"
 #include "SerialError.h"
@@ -216,6 +218,29 @@ private slots:
         QCOMPARE(station.counts().passed, 3);
         QVERIFY(station.unsavedRecords().isEmpty());
         QVERIFY(!QFile::exists(station.sideFile()));
+    }
+
+    // A record refused by the store goes into the side file; a keeper of
+    // the next run (the process that wrote it is gone) loads it back with
+    // every member as it was, the numbers past 2^53 included, and commits
+    // exactly that record.
+    void theSideFileKeepsEveryFieldOfARecord()
+    {
+        EventLog log;
+        LoggingStore refusing(log);
+        const QString sideFile = RecordKeeper::sideFileFor(m_folder.filePath(QStringLiteral("side.sqlite")));
+        const QList<records::BoardRecord> kept{testing::everyFieldRecord(3), testing::everyFieldRecord(4)};
+        {
+            RecordKeeper keeper(refusing, sideFile);
+            refusing.failingCommits = {1, 2};
+            for (const records::BoardRecord &record : kept)
+                QCOMPARE(keeper.keep(record, nullptr), RecordKeeper::Held::SideFile);
+        }
+        RecordKeeper next(refusing, sideFile);
+        QCOMPARE(next.loadLeftOver(), 2);
+        QCOMPARE(next.held(), kept);
+        QVERIFY(next.retry());
+        QVERIFY(!QFile::exists(sideFile));
     }
 
     // With nowhere to hold a refused record (no side file), the station

@@ -5,6 +5,7 @@
 
 #include "HexRecord.h"
 #include "PostgresServer.h"
+#include "RecordStores.h"
 #include "StationRig.h"
 #include "TempFiles.h"
 
@@ -288,8 +289,8 @@ private slots:
 
         // --json and --csv carry both fields.
         const QString csv = QString::fromUtf8(recordsOutput({QStringLiteral("--csv")}));
-        QVERIFY(csv.section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral(",series,serial\r")));
-        QVERIFY(csv.contains(QStringLiteral(",pump,101\r\n")));
+        QVERIFY(csv.section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral(",series,serial,serial_sent\r")));
+        QVERIFY(csv.contains(QStringLiteral(",pump,101,yes\r\n")));
         const QString json = QString::fromUtf8(recordsOutput({QStringLiteral("--json"), QStringLiteral("--serial"), QStringLiteral("100")}));
         QVERIFY2(json.contains(QStringLiteral("\"serial\":100")) && json.contains(QStringLiteral("\"series\":\"pump\"")),
                  qPrintable(json));
@@ -369,6 +370,174 @@ private slots:
         QCOMPARE(again.finish(kBoardMsecs), 1);
         QVERIFY2(QString::fromUtf8(again.errors()).contains(stop), again.errors().constData());
         QCOMPARE(fixture.count("uploads"), uploads);
+    }
+
+    // Numbers given back by earlier runs that today's format does not
+    // have (below FIRST, off the step, too wide for the width) stay where
+    // they are and are not flashed; the station neither aborts nor loses
+    // them, and flashes the one that fits first.
+    void givenBackNumbersOutsideTheFormatWait()
+    {
+        records::openRecordStore(m_database).reset();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("give"));
+            db.setDatabaseName(m_database);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            for (const char *number : {"1", "1003", "1002", "5000000000"})
+                QVERIFY(q.exec(QStringLiteral("INSERT INTO serial_returned VALUES ('pump', %1)").arg(QLatin1String(number))));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("give"));
+        SimFixture fixture(m_folder.path(), QStringLiteral("given"),
+                           {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("2")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(arguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--serial"),
+                                             QStringLiteral("pump@0x0E:4:le:1000:2")}));
+        QCOMPARE(station.finish(60000), 0);
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(serialOf(records[0]), quint64(1002));
+        QCOMPARE(serialOf(records[1]), quint64(1000));
+        const QList<quint64> waiting = returnedNumbers(QStringLiteral("pump"));
+        for (quint64 number : {quint64(1), quint64(1003), quint64(5000000000)})
+            QVERIFY2(waiting.contains(number), qPrintable(QString::number(number)));
+        QVERIFY(!waiting.contains(1002));
+    }
+
+    // The end of what the records keep, and of a series counted by 2: the
+    // last numbers are flashed, then the run stops naming the series' own
+    // last number. A first number past what the records keep is refused at
+    // the format, before any port.
+    void theLastNumbersOfTheRecordsAndOfAStep_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QList<quint64>>("flashed");
+        QTest::addColumn<QString>("stop");
+        QTest::newRow("4 bytes by 2") << QStringLiteral("s@0x0E:4:le:0xFFFFFFFC:2")
+                                      << QList<quint64>{4294967292, 4294967294}
+                                      << QStringLiteral("series s has no serial number left: 4294967294 is its last");
+        QTest::newRow("8 bytes, 2^63 - 1") << QStringLiteral("l@0x0E:8:le:9223372036854775806")
+                                           << QList<quint64>{9223372036854775806ull, 9223372036854775807ull}
+                                           << QStringLiteral("series l has no serial number left: 9223372036854775807 is its last");
+    }
+    void theLastNumbersOfTheRecordsAndOfAStep()
+    {
+        QFETCH(QString, format);
+        QFETCH(QList<quint64>, flashed);
+        QFETCH(QString, stop);
+        SimFixture fixture(m_folder.path(), QStringLiteral("last"),
+                           {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("3")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(arguments({&fixture}, {QStringLiteral("--serial"), format}));
+        QCOMPARE(station.finish(60000), 1);
+        QVERIFY2(QString::fromUtf8(station.errors()).contains(stop), station.errors().constData());
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), flashed.size());
+        for (int i = 0; i < flashed.size(); ++i) {
+            const QJsonValue serial = records[i].value(QStringLiteral("serial"));
+            QCOMPARE(serial.isString() ? serial.toString().toULongLong() : quint64(serial.toDouble()), flashed[i]);
+            QString problem;
+            const int width = format.contains(QStringLiteral(":8:")) ? 8 : 4;
+            QCOMPARE(littleEndian(serialBytesIn(fixture.image(i + 1), m_hex, 0x0E, width, &problem)), flashed[i]);
+        }
+    }
+    void aFirstNumberPastTheRecordsIsRefused()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("past"), {QStringLiteral("--fixture"), QStringLiteral("100")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(arguments({&fixture}, {QStringLiteral("--serial"), QStringLiteral("l@0x0E:8:le:0xFEDCBA9876543210")}));
+        QCOMPARE(station.finish(kBoardMsecs), 2);
+        QVERIFY2(QString::fromUtf8(station.errors())
+                     .contains(QStringLiteral("first number 18364758544493064720 is past 9223372036854775807, the largest "
+                                              "serial number the records keep")),
+                 station.errors().constData());
+        QCOMPARE(fixture.count("mainCodeCommands"), 0);
+    }
+
+    // The gap report counts by the series' own step, which the counter
+    // keeps, and a number given back is no gap: five boards by 2, then two
+    // of their numbers lost and waiting (as a killed station and one that
+    // gave its numbers back leave them).
+    void gapsAreCountedByTheSeriesStep()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("gaps"),
+                           {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("5")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        station.start(arguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("5"), QStringLiteral("--serial"),
+                                             QStringLiteral("g@0x0E:4:le:1:2")}));
+        QCOMPARE(station.finish(60000), 0);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lose"));
+            db.setDatabaseName(m_database);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("DELETE FROM board_records WHERE serial IN (3, 7)")));
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO serial_returned VALUES ('g', 7)")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("lose"));
+        const QString text = QString::fromUtf8(recordsOutput({}));
+        QVERIFY2(text.contains(QStringLiteral("series g: 3 passed, serials 1 to 9 by 2, 1 given back waiting to be used,"
+                                              " 1 not used (gaps: 3)\n")),
+                 qPrintable(text));
+        const QList<QByteArray> lines = recordsOutput({QStringLiteral("--json")}).trimmed().split('\n');
+        const QJsonObject last = QJsonDocument::fromJson(lines.last()).object();
+        QCOMPARE(last.value(QStringLiteral("schema")).toInt(), 1);
+        const QJsonObject series = last.value(QStringLiteral("series")).toArray().at(0).toObject();
+        QCOMPARE(series.value(QStringLiteral("lowest")), QJsonValue(1));
+        QCOMPARE(series.value(QStringLiteral("highest")), QJsonValue(9));
+        QCOMPARE(series.value(QStringLiteral("step")), QJsonValue(2));
+        QCOMPARE(series.value(QStringLiteral("stepKnown")), QJsonValue(true));
+        QCOMPARE(series.value(QStringLiteral("unused")), QJsonValue(1));
+        QCOMPARE(series.value(QStringLiteral("waiting")), QJsonValue(1));
+        const QJsonObject gap = series.value(QStringLiteral("gaps")).toArray().at(0).toObject();
+        QCOMPARE(gap, QJsonObject({{"first", 3}, {"last", 3}, {"count", 1}}));
+        for (const QByteArray &line : lines)
+            QCOMPARE(QJsonDocument::fromJson(line).object().value(QStringLiteral("schema")), QJsonValue(1));
+    }
+
+    // A board that stopped before the lines that hold its serial is
+    // recorded with the number, and with its lines not sent; the next
+    // board, which took them, with them sent. records --serial says so.
+    void aRecordSaysWhetherItsSerialWentOut()
+    {
+        SimFixture fixture(m_folder.path(), QStringLiteral("sent"),
+                           {QStringLiteral("--fixture"), QStringLiteral("200"), QStringLiteral("--boards"), QStringLiteral("2"),
+                            QStringLiteral("--fault"), QStringLiteral("flash:10@1")});
+        QVERIFY(fixture.ready());
+        StationRun station(environment());
+        // Data record 50 of the sample: its line 50.
+        station.start(arguments({&fixture}, {QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--serial"),
+                                             QStringLiteral("late@0x314:4:le:2")}));
+        QCOMPARE(station.finish(60000), 0);
+        const QList<QJsonObject> records = station.records();
+        QCOMPARE(records.size(), 2);
+        QVERIFY(!passed(records[0]) && passed(records[1]));
+        QCOMPARE(records[0].value(QStringLiteral("serialSent")), QJsonValue(false));
+        QCOMPARE(records[1].value(QStringLiteral("serialSent")), QJsonValue(true));
+        const QString history = QString::fromUtf8(recordsOutput({QStringLiteral("--serial"), QStringLiteral("2"),
+                                                                 QStringLiteral("--series"), QStringLiteral("late")}));
+        QCOMPARE(history.count(QStringLiteral("serial late 2 (not sent)")), 1);
+        QCOMPARE(history.count(QStringLiteral("serial late 2")), 2);
+        const QString other = QString::fromUtf8(recordsOutput({QStringLiteral("--serial"), QStringLiteral("2"),
+                                                               QStringLiteral("--series"), QStringLiteral("pump")}));
+        QVERIFY2(other.contains(QStringLiteral("No board of series pump was sent serial number 2.")), qPrintable(other));
+        // The station shows a number as a slot's last only after its
+        // record, and every event carries its schema.
+        bool recordSeen = false;
+        for (const QJsonObject &event : station.events()) {
+            QCOMPARE(event.value(QStringLiteral("schema")), QJsonValue(1));
+            if (event.value(QStringLiteral("event")) == QJsonValue(QStringLiteral("record")) && passed(event.value(QStringLiteral("record")).toObject()))
+                recordSeen = true;
+            if (event.value(QStringLiteral("event")) == QJsonValue(QStringLiteral("serial"))
+                && event.value(QStringLiteral("last")) == QJsonValue(2))
+                QVERIFY(recordSeen);
+        }
     }
 
     void encodingsAndSteps_data()
@@ -454,12 +623,12 @@ private slots:
             QVERIFY(db.open());
             QSqlQuery q(db);
             QVERIFY(q.exec(QStringLiteral("SELECT version FROM quobin_schema WHERE name = 'records'")) && q.next());
-            QCOMPARE(q.value(0).toInt(), 2);
+            QCOMPARE(q.value(0).toInt(), 3);
             // One passed board per number of a series, whatever writes it.
             QVERIFY(!q.exec(QStringLiteral(
                 "INSERT INTO board_records SELECT 'x', station, slot, device, usb_serial, by_id_name, job_sha256,"
                 " job_file, started, ended, seconds, bootloader_version, result, message, detail, lines_sent, resends,"
-                " questions, quobin_version, log_path, series, serial FROM board_records WHERE serial = 100")));
+                " questions, quobin_version, log_path, series, serial, serial_sent FROM board_records WHERE serial = 100")));
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("check"));
@@ -508,7 +677,7 @@ private slots:
                              QStringLiteral("INSERT INTO board_records SELECT 'dup', station, slot, device, usb_serial,"
                                             " by_id_name, job_sha256, job_file, started, ended, seconds, bootloader_version,"
                                             " result, message, detail, lines_sent, resends, questions, quobin_version,"
-                                            " log_path, series, serial FROM board_records WHERE serial = 100"), &counted));
+                                            " log_path, series, serial, serial_sent FROM board_records WHERE serial = 100"), &counted));
     }
 
     // The server stops in the middle of a run: the slot goes on with the
@@ -542,6 +711,67 @@ private slots:
                                                                    " FROM board_records WHERE result = 'success'"), &counted),
                  qPrintable(server.problem()));
         QCOMPARE(counted, QStringLiteral("26|26"));
+    }
+
+    // The README's rights, exactly as written there, on a server whose
+    // tables an administrator keeps: two stations of the line, users that
+    // own nothing, take numbers, flash and give numbers back; a user that
+    // only reads lists the records, and the numbers given back are waiting,
+    // not gaps.
+    void theDocumentedRightsAreEnough()
+    {
+        QFile readme(QStringLiteral(QUOBIN_README));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(readme.readAll());
+        const qsizetype begin = text.indexOf(QStringLiteral("<!-- grants: begin -->\n```sql\n"));
+        const qsizetype end = text.indexOf(QStringLiteral("```\n<!-- grants: end -->"));
+        QVERIFY(begin > 0 && end > begin);
+        const QString grants = text.mid(begin, end - begin).section(QLatin1Char('\n'), 2);
+        QVERIFY2(grants.contains(QStringLiteral("TO line")), qPrintable(grants));
+
+        PostgresServer server;
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        QVERIFY2(server.createDatabase(QStringLiteral("kept")), qPrintable(server.problem()));
+        const QString ownerUrl = server.socketUrl(QStringLiteral("kept"));
+        QProcess make;
+        make.setProcessEnvironment(environment(QStringLiteral("admin")));
+        make.start(QStringLiteral(QUOBIN_CLI), {QStringLiteral("records"), QStringLiteral("--records"), ownerUrl});
+        QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+        QString out;
+        QVERIFY2(server.psql(QStringLiteral("kept"), QStringLiteral("CREATE ROLE line LOGIN; CREATE ROLE office LOGIN;") + grants, &out),
+                 qPrintable(server.problem()));
+        const auto as = [&](const char *user) {
+            QString url = ownerUrl;
+            return url.replace(QStringLiteral("postgresql://quobin@"), QStringLiteral("postgresql://%1@").arg(QLatin1String(user)));
+        };
+
+        const QStringList options{QStringLiteral("--fixture"), QStringLiteral("200")};
+        SimFixture one(m_folder.path(), QStringLiteral("kept1"), options);
+        SimFixture two(m_folder.path(), QStringLiteral("kept2"), options);
+        QVERIFY(one.ready() && two.ready());
+        // The first station reserves its numbers, the second the next
+        // ones; the first ends cleanly after the second and gives its
+        // unused numbers back, below the second's.
+        StationRun first(environment(QStringLiteral("kept-a")));
+        first.start({QStringLiteral("--json"), QStringLiteral("--slot"), one.link(), QStringLiteral("--records"), as("line"),
+                     QStringLiteral("--serial"), kSpanning, m_firmware});
+        QVERIFY2(waitFor([&] { return !first.records().isEmpty(); }, 30000), first.errors().constData());
+        StationRun second(environment(QStringLiteral("kept-b")));
+        second.start({QStringLiteral("--slot"), two.link(), QStringLiteral("--count"), QStringLiteral("2"),
+                      QStringLiteral("--records"), as("line"), QStringLiteral("--serial"), kSpanning, m_firmware});
+        QCOMPARE(second.finish(60000), 0);
+        first.signal(SIGTERM);
+        QCOMPARE(first.finish(kBoardMsecs), 130);
+
+        QProcess list;
+        list.setProcessEnvironment(environment(QStringLiteral("office")));
+        list.start(QStringLiteral(QUOBIN_CLI), {QStringLiteral("records"), QStringLiteral("--records"), as("office")});
+        QVERIFY(list.waitForFinished(30000));
+        const QString listed = QString::fromUtf8(list.readAllStandardOutput() + list.readAllStandardError());
+        QCOMPARE(list.exitCode(), 0);
+        QVERIFY2(listed.contains(QStringLiteral(" given back waiting to be used, no gaps\n")), qPrintable(listed));
+        QVERIFY2(server.psql(QStringLiteral("kept"), QStringLiteral("SELECT count(*) FROM serial_returned"), &out), qPrintable(server.problem()));
+        QVERIFY(out.toInt() >= 18);
     }
 
     // A line's server of schema version 1: a user that may not alter its
@@ -589,7 +819,7 @@ private slots:
                        kSpanning, m_firmware});
         QCOMPARE(station.finish(60000), 0);
         QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT version FROM quobin_schema"), &out));
-        QCOMPARE(out, QStringLiteral("2"));
+        QCOMPARE(out, QStringLiteral("3"));
         QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT station || ':' || coalesce(serial::text, '-')"
                                                                  " FROM board_records ORDER BY started"), &out));
         QCOMPARE(out, QStringLiteral("old-line:-\n") + QSysInfo::machineHostName() + QStringLiteral(":100"));

@@ -17,6 +17,7 @@ using namespace quobin;
 namespace {
 
 constexpr quint64 kMax64 = std::numeric_limits<quint64>::max();
+constexpr quint64 kLargest = quint64(std::numeric_limits<qint64>::max());
 
 // One record of bytes (count, address, type, data), its checksum appended,
 // in upper-case hex.
@@ -69,7 +70,7 @@ QMap<quint64, int> memoryOf(const FirmwareImage &image)
 {
     QMap<quint64, int> memory;
     quint64 base = 0;
-    bool linearPages = false;
+    bool linear = false;
     for (const QByteArray &line : image.lines()) {
         if (line.isEmpty())
             continue;
@@ -84,13 +85,12 @@ QMap<quint64, int> memoryOf(const FirmwareImage &image)
         if (type == 4)
             base = quint64((quint8(bytes[4]) << 8) | quint8(bytes[5])) << 16;
         if (type == 2 || type == 4)
-            linearPages = type == 4;
+            linear = type == 4;
         if (type != 0)
             continue;
-        for (int i = 0; i < count; ++i) {
-            const quint64 at = linearPages ? quint64(offset + i) : quint64((offset + i) & 0xffff);
-            memory[(base + at) & 0xffffffffu] = quint8(bytes[4 + i]);
-        }
+        // A segment's offset wraps within its 64 KiB; a linear address goes on.
+        for (int i = 0; i < count; ++i)
+            memory[(base + quint64(linear ? offset + i : (offset + i) & 0xffff)) & 0xffffffffu] = quint8(bytes[4 + i]);
     }
     return memory;
 }
@@ -189,10 +189,10 @@ void TestSerialNumbers::specs_data()
     QTest::newRow("first 0") << "z@0:2:le:0" << "z" << 0u << 2 << le << quint64(0) << quint64(1) << "z@0x00000000:2:le:0:1";
     QTest::newRow("last address") << "top@0xFFFFFFFC:4:le" << "top" << 0xFFFFFFFCu << 4 << le << quint64(1) << quint64(1)
                                    << "top@0xFFFFFFFC:4:le:1:1";
-    QTest::newRow("widest numbers") << "w@0:20:ascii:18446744073709551615" << "w" << 0u << 20 << ascii << kMax64
-                                    << quint64(1) << "w@0x00000000:20:ascii:18446744073709551615:1";
-    QTest::newRow("64 bits binary") << "w@0:8:be:18446744073709551615" << "w" << 0u << 8 << be << kMax64 << quint64(1)
-                                    << "w@0x00000000:8:be:18446744073709551615:1";
+    QTest::newRow("widest numbers") << "w@0:20:ascii:9223372036854775807" << "w" << 0u << 20 << ascii << kLargest
+                                    << quint64(1) << "w@0x00000000:20:ascii:9223372036854775807:1";
+    QTest::newRow("64 bits binary") << "w@0:8:be:0x7FFFFFFFFFFFFFFF:0xFFFFFFFFFFFFFFFF" << "w" << 0u << 8 << be << kLargest
+                                    << kMax64 << "w@0x00000000:8:be:9223372036854775807:18446744073709551615";
 }
 
 void TestSerialNumbers::specs()
@@ -241,6 +241,10 @@ void TestSerialNumbers::refusedSpecs_data()
     QTest::newRow("first too large for 3 digits") << "pump@0x100:3:ascii:1000" << "first number 1000 does not fit in 3 ASCII digits (999 at most)";
     QTest::newRow("empty first") << "pump@0x100:4:le::2" << "no first number between the colons";
     QTest::newRow("negative first") << "pump@0x100:4:le:-1" << "first number \"-1\" is not a number: write it in decimal or in hex with 0x";
+    QTest::newRow("first past what the records keep")
+        << "l@0x0800F00F:8:le:0xFEDCBA9876543210"
+        << "first number 18364758544493064720 is past 9223372036854775807, the largest serial number the records keep "
+           "(SQLite and PostgreSQL keep signed 64-bit integers)";
     QTest::newRow("first past 64 bits") << "pump@0x100:8:le:18446744073709551616" << "first number \"18446744073709551616\" is larger than 64 bits hold";
     QTest::newRow("step 0") << "pump@0x100:4:le:1:0" << "step 0: every board needs a number of its own, so the step is 1 or more";
     QTest::newRow("step with a decimal comma") << "pump@0x100:4:le:1:1,5" << "step \"1,5\" is not a number: write it in decimal or in hex with 0x";
@@ -275,9 +279,10 @@ void TestSerialNumbers::numbersLeft_data()
     QTest::newRow("2 digits step 2 at 99") << "s@0:2:ascii:0:2" << quint64(99) << quint64(1) << false << quint64(0);
     QTest::newRow("2 digits past the end") << "s@0:2:ascii:0:2" << quint64(100) << quint64(0) << false << quint64(0);
     QTest::newRow("a step wider than the width") << "s@0:1:le:0:300" << quint64(0) << quint64(1) << false << quint64(0);
-    QTest::newRow("8 bytes from 0: every 64-bit count") << "s@0:8:le:0" << quint64(0) << kMax64 << true << quint64(1);
-    QTest::newRow("8 bytes at the end") << "s@0:8:be" << kMax64 << quint64(1) << false << quint64(0);
-    QTest::newRow("20 digits step 2 near the end") << "s@0:20:ascii:0:2" << kMax64 - 3 << quint64(2) << true << kMax64 - 1;
+    QTest::newRow("8 bytes from 0: all the records keep") << "s@0:8:le:0" << quint64(0) << kLargest + 1 << true << quint64(1);
+    QTest::newRow("8 bytes at the end") << "s@0:8:be" << kLargest << quint64(1) << false << quint64(0);
+    QTest::newRow("8 bytes past what the records keep") << "s@0:8:be" << kLargest + 1 << quint64(0) << false << quint64(0);
+    QTest::newRow("20 digits step 2 near the end") << "s@0:20:ascii:0:2" << kLargest - 3 << quint64(2) << true << kLargest - 1;
 }
 
 void TestSerialNumbers::numbersLeft()
@@ -299,6 +304,13 @@ void TestSerialNumbers::numbersLeft()
 
 void TestSerialNumbers::seriesAtItsEnd()
 {
+    // The last number is the series' own, on its step.
+    QCOMPARE(SerialSpec::parse(QStringLiteral("s@0:4:le:0xFFFFFFFE:2")).last(), quint64(4294967294));
+    QCOMPARE(SerialSpec::parse(QStringLiteral("s@0:4:le:1:2")).last(), quint64(4294967295));
+    QCOMPARE(SerialSpec::parse(QStringLiteral("s@0:2:ascii:0:3")).last(), quint64(99));
+    QCOMPARE(SerialSpec::parse(QStringLiteral("s@0:8:le:0:2")).last(), kLargest - 1);
+    QCOMPARE(SerialSpec::parse(QStringLiteral("s@0:8:le:7:0xFFFFFFFFFFFFFFFF")).last(), quint64(7));
+
     const SerialSpec bytes = SerialSpec::parse(QStringLiteral("pump@0:2:le:65534"));
     bytes.requireNumberLeft(65535);
     try {
@@ -382,17 +394,15 @@ void TestSerialNumbers::places_data()
         << QByteArray::fromHex("01020304") << QStringList{"3:15:2", "1:1:2"};
     QTest::newRow("an offset that wraps within its record")
         << file({filled(0xFFF8, 16), kEnd}) << 0x2u << QByteArray::fromHex("7788") << QStringList{"1:11:2"};
-    QTest::newRow("an offset that wraps within its segment")
+    QTest::newRow("a segment's offset wraps within its 64 KiB")
         << file({segment(0x1000), filled(0xFFF8, 16), kEnd}) << 0x10002u << QByteArray::fromHex("7788")
         << QStringList{"2:11:2"};
-    // Under linear addressing the record goes on into the next page, and its
-    // bytes at the start of its own page are not there.
-    QTest::newRow("a linear record across a 64 KiB page")
-        << file({linear(0x0800), filled(0xFFF8, 16), filled(0x0000, 4), kEnd}) << 0x0800FFFEu
-        << QByteArray::fromHex("01020304") << QStringList{"2:7:4"};
-    QTest::newRow("a linear record across the page, read from the next one")
-        << file({linear(0x0800), filled(0xFFF8, 16), filled(0x0000, 4), kEnd}) << 0x08010006u
-        << QByteArray::fromHex("AABB") << QStringList{"2:15:2"};
+    QTest::newRow("a linear record goes on into the next 64 KiB")
+        << file({linear(0x0800), filled(0xFFF8, 16), kEnd}) << 0x0800FFFEu << QByteArray::fromHex("11223344")
+        << QStringList{"2:7:4"};
+    QTest::newRow("a linear record at the end of 4 GiB wraps to its start")
+        << file({linear(0xFFFF), filled(0xFFF8, 16), kEnd}) << 0x2u << QByteArray::fromHex("5566")
+        << QStringList{"2:11:2"};
     QTest::newRow("LF ends and blank lines")
         << QByteArray("\n") + filled(0, 16) + "\n\n" + filled(16, 16) + "\n" + kEnd + "\n" << 0xFu
         << QByteArray::fromHex("0102") << QStringList{"2:16:1", "4:1:1"};
@@ -430,10 +440,6 @@ void TestSerialNumbers::refusedPlaces_data()
     QTest::addColumn<int>("width");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("a linear record does not wrap into its own page")
-        << file({linear(0x0800), filled(0xFFF8, 16), kEnd}) << 0x08000002u << 2
-        << "address 0x08000002: the serial's 2 bytes (0x08000002 to 0x08000003) lie outside the image's data; "
-           "the firmware must reserve them in its data records";
     QTest::newRow("a gap between records")
         << file({filled(0, 16), filled(0x20, 16), kEnd}) << 0x1Eu << 4
         << "address 0x0000001E: 2 of the serial's 4 bytes (0x0000001E to 0x00000021) lie outside the image's data, "
@@ -449,6 +455,10 @@ void TestSerialNumbers::refusedPlaces_data()
                                                        << "address 0x00000010: the serial's 2 bytes (0x00000010 to "
                                                           "0x00000011) lie outside the image's data; the firmware must "
                                                           "reserve them in its data records";
+    QTest::newRow("a linear record does not wrap into its own 64 KiB")
+        << file({linear(0x0800), filled(0xFFF8, 16), kEnd}) << 0x08000002u << 2
+        << "address 0x08000002: the serial's 2 bytes (0x08000002 to 0x08000003) lie outside the image's data; the "
+           "firmware must reserve them in its data records";
     QTest::newRow("an address under another linear base")
         << file({filled(0xF000, 16), kEnd}) << 0x0800F000u << 4
         << "address 0x0800F000: the serial's 4 bytes (0x0800F000 to 0x0800F003) lie outside the image's data; the "
