@@ -37,7 +37,6 @@ deb="$work/package/quobin_${version}-1_$(dpkg --print-architecture).deb"
     echo usr/share/doc/quobin/README.md
     echo usr/share/doc/quobin/changelog.Debian.gz
     echo usr/share/doc/quobin/copyright
-    echo usr/share/lintian/overrides/quobin
     echo usr/share/man/man1/quobin.1.gz
     echo usr/share/man/man1/quobin-cli.1.gz
     echo usr/share/man/man1/quobin-station.1.gz
@@ -58,12 +57,12 @@ echo "$depends" | grep -q 'libqt6multimedia6' || fail "the dependencies do not n
 # The records' database driver is a plugin that no program links.
 echo "$depends" | grep -q 'libqt6sql6-sqlite' || fail "the dependencies do not name libqt6sql6-sqlite"
 
-# lintian, with its informational and pedantic tags and the package's own
-# overrides: nothing but the tag of a first upload that closes no bug report
-# and the overrides the package carries. A build without optimisation
-# (the sanitizers' Debug build) cannot fortify the C library's functions.
+# lintian, with its informational and pedantic tags: nothing but the tag of
+# a first upload that closes no bug report. The package carries no
+# overrides: every program calls fortified functions. A build without
+# optimisation (the sanitizers' Debug build) cannot fortify the C library's
+# functions.
 allowed='W: quobin: initial-upload-closes-no-bugs [[]usr/share/doc/quobin/changelog.Debian.gz:1[]]'
-allowed="$allowed|O: quobin: hardening-no-fortify-functions [[]usr/bin/quobin(-station)?[]]"
 if [ "$fortified" != fortified ]; then
     allowed="$allowed|I: quobin: hardening-no-fortify-functions .*"
     echo "Not an optimised build: hardening-no-fortify-functions is expected"
