@@ -3,6 +3,7 @@
 # portable folder the window writes quobin.ini beside itself (three lines
 # ended by CR LF); installed per user by the NSIS installer (/S) it writes
 # only under %APPDATA%\Quobin; the uninstaller removes the program files.
+# quobin-station.exe loads its set-up from beside itself and saves it back.
 # With a third argument it also saves screenshots of quobin.exe and
 # quobin-station.exe there (GRAB_SCREEN names the Linux grab_screen tool).
 #   window_under_wine.sh EXE_DIR BUILD_DIR [SCREENSHOT_DIR]
@@ -63,10 +64,17 @@ lines=$(grep -c $'\r$' "$portable/quobin.ini")
     || fail "quobin.ini is not three lines ended by CR LF: $(od -c "$portable/quobin.ini" | head -5)"
 [ ! -e "$appdata/Quobin" ] || fail "a portable program wrote into %APPDATA%\\Quobin"
 
-if [ -n "$SHOTS" ]; then
-    cp "$QUOBIN_EXE_DIR/quobin-station.exe" "$portable/"
-    SHOT=$SHOTS/quobin-station-windows.png start_and_close "$portable/quobin-station.exe" "Quobin Station"
-fi
+echo "== quobin-station.exe loads its set-up from beside itself and saves it at close"
+# Written as an operator's earlier session left it; every value differs
+# from the defaults, so a set-up that was not loaded is not saved back so.
+cp "$QUOBIN_EXE_DIR/quobin-station.exe" "$portable/"
+printf '[job]\r\nfile=C:/Firmware/main.hex\r\n\r\n[station]\r\nname=bench-7\r\nsound=false\r\n' \
+    >"$portable/quobin-station.ini"
+SHOT=${SHOTS:+$SHOTS/quobin-station-windows.png} start_and_close "$portable/quobin-station.exe" "Quobin Station"
+for line in 'file=C:/Firmware/main.hex' 'name=bench-7' 'sound=false'; do
+    grep -qxF "$line" <(tr -d '\r' <"$portable/quobin-station.ini") \
+        || fail "quobin-station.ini lost $line at close: $(cat "$portable/quobin-station.ini")"
+done
 
 echo "== the installer, silent and per user"
 setup=$(ls "$BUILD_DIR"/quobin-*-windows-x64-setup.exe)
