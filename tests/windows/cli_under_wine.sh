@@ -2,7 +2,8 @@
 # quobin-cli.exe under Wine against the Linux simulator on Wine's COM ports:
 # an upload byte for byte with a resend, the line settings the simulator saw,
 # Ctrl-C and a vanished device mid-transfer, a gang of 3, a station of 2
-# slots, its records read back, and a postgresql:// target refused.
+# slots, its records read back, a postgresql:// target refused, and COM10
+# and beyond named as the window, the COM name or the device path does.
 #   cli_under_wine.sh EXE_DIR VANTOR_SIM
 set -uo pipefail
 QUOBIN_EXE_DIR=$1
@@ -113,6 +114,35 @@ expect_status 2 "postgresql target"
 grep -q "no PostgreSQL driver" "$work/err" || fail "no plain reason: $(cat "$work/err")"
 sleep 0.5
 [ ! -s "$work/pg/board-1.hex" ] || fail "a board was flashed"
+
+echo "== COM10 and beyond: by number, by COM name and by device path, as the port layer finds them"
+# A file of the port's name in the working folder must not count as the port.
+mkdir -p "$work/cwd" && : >"$work/cwd/COM11"
+cli_in_cwd() {
+    status=0
+    (cd "$work/cwd" && exec timeout 120 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" "$@" >"$work/out" 2>"$work/err" </dev/null) \
+        || status=$?
+}
+for name in 10 COM10 '\\.\COM10'; do
+    start_sim 10 --version 1.28 --record-dir "$work/com10" --exit-after-upload
+    cli_in_cwd upload --port "$name" --json "$fw"
+    expect_status 0 "upload --port $name"
+    wait "$sim_pid"
+    cmp <(crlf_lines "$firmware") "$work/com10/board-1.hex" || fail "--port $name: the board's flash differs"
+    rm -rf "$work/com10"
+done
+start_sim 10 --version 1.28 --fixture 600 --boards 1
+cli station --slot '\\.\COM10' --count 1 --records "$(win_path "$work/com10.sqlite")" "$fw"
+expect_status 0 "station --slot \\.\COM10"
+kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
+start_sim 10 --version 1.28
+cli upload --port 10 --port '\\.\COM10' "$fw"
+expect_status 2 "one port given as 10 and as \\.\COM10"
+grep -q "given twice" "$work/err" || fail "the same port twice not told: $(cat "$work/err")"
+kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
+cli_in_cwd upload --port 11 "$fw"
+expect_status 2 "--port 11 with no COM11"
+grep -q "COM11 does not exist" "$work/err" || fail "a missing COM11 not told: $(cat "$work/err")"
 
 echo "== ports and link"
 cli ports
