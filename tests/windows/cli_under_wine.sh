@@ -3,7 +3,8 @@
 # an upload byte for byte with a resend, the line settings the simulator saw,
 # Ctrl-C and a vanished device mid-transfer, a gang of 3, a station of 2
 # slots, its records read back, a postgresql:// target refused, and COM10
-# and beyond named as the window, the COM name or the device path does.
+# and beyond named as the window, the COM name or the device path does; a
+# log or firmware file that names a device refused.
 #   cli_under_wine.sh EXE_DIR VANTOR_SIM
 set -uo pipefail
 QUOBIN_EXE_DIR=$1
@@ -143,6 +144,23 @@ kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
 cli_in_cwd upload --port 11 "$fw"
 expect_status 2 "--port 11 with no COM11"
 grep -q "COM11 does not exist" "$work/err" || fail "a missing COM11 not told: $(cat "$work/err")"
+
+echo "== a log or firmware file that names a device is refused before any port opens"
+start_sim 3 --version 1.28
+start_sim 1 --version 1.28
+for log in COM3 com1.log 'COM3:' nul 'Aux .txt' "$(win_path "$work")\\Con.log" '\\.\COM3' '\\?\COM1' LPT1; do
+    cli upload --port 3 --log "$log" "$fw"
+    expect_status 2 "--log $log"
+    grep -q "the log .* names the Windows device .*, not a file" "$work/err" \
+        || fail "--log $log: not told why: $(cat "$work/err")"
+done
+cli upload --port 3 COM1
+expect_status 2 "firmware file COM1"
+grep -q "COM1 names the Windows device COM1, not a firmware file" "$work/err" || fail "firmware COM1: $(cat "$work/err")"
+sleep 0.5
+for n in 1 3; do
+    ! grep -qF '<- ' "$work/sim$n.log" || fail "COM$n heard something: $(grep -F '<- ' "$work/sim$n.log" | head -3)"
+done
 
 echo "== ports and link"
 cli ports
