@@ -35,6 +35,14 @@ void setListPosition(QComboBox *list, qint16 position)
     list->setCurrentIndex(position);
 }
 
+// The settings path as the operator reads it, in the system's own
+// separators: on Windows the program's folder comes with forward slashes
+// and the file name is joined with a backslash. Elsewhere it is unchanged.
+QString shownPath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
 } // namespace
 
 Form1::Form1(Form1Services services, const SettingsLocation &settings, ProgramVersion version,
@@ -127,7 +135,7 @@ void Form1::LoadSettings(const QString &path)
 void Form1::WarnSettingsNotLoaded(const QString &path)
 {
     m_services.boxes.warning(boxParent(), applicationTitle,
-                             QStringLiteral("An error occured while loading file ") + path
+                             QStringLiteral("An error occured while loading file ") + shownPath(path)
                                  + QStringLiteral(".")
                                  + QStringLiteral(" The default settings will be loaded instead."));
 }
@@ -142,7 +150,7 @@ void Form1::SaveSettings(const QString &path)
         writeSettingsFile(path, settings);
     } catch (const std::exception &) {
         m_services.boxes.warning(boxParent(), applicationTitle,
-                                 QStringLiteral("An error occured while saving file ") + path);
+                                 QStringLiteral("An error occured while saving file ") + shownPath(path));
     }
 }
 

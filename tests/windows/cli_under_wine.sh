@@ -162,6 +162,31 @@ for n in 1 3; do
     ! grep -qF '<- ' "$work/sim$n.log" || fail "COM$n heard something: $(grep -F '<- ' "$work/sim$n.log" | head -3)"
 done
 
+echo "== the help names Windows' folders and ports, not Linux's"
+for command in records station; do
+    cli "$command" --help
+    expect_status 0 "$command --help"
+    grep -nE 'XDG|~/|/dev/|\{[a-z-]+\}' "$work/out" && fail "$command --help names Linux's folders or a placeholder"
+    grep -qF '%LOCALAPPDATA%\Quobin\records.sqlite' "$work/out" \
+        || fail "$command --help does not name the default records file: $(cat "$work/out")"
+done
+grep -qF '\\.\COM10' "$work/out" || fail "station --help names no Windows device path: $(cat "$work/out")"
+
+echo "== records of a job whose only board was cancelled: no yield yet"
+start_sim 9 --version 1.28 --fixture 600 --boards 1 --pace
+timeout 120 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" station --slot 9 --records "$(win_path "$work/cancelled.sqlite")" "$fw" \
+    >"$work/out" 2>"$work/err" </dev/null &
+station=$!
+wait_for 60 grep -qF ':10' "$work/sim9.log" || fail "the station never started flashing: $(cat "$work/err")"
+kill -INT "$station"
+status=0
+wait "$station" || status=$?
+expect_status 130 "station cancelled"
+cli records --records "$(win_path "$work/cancelled.sqlite")"
+expect_status 0 "records of the cancelled job"
+tr -d '\r' <"$work/out" | grep -q '0 boards, 0 passed, 0 failed, 1 cancelled, no first-pass yield yet$' \
+    || fail "records of a cancelled board: $(cat "$work/out")"
+
 echo "== ports and link"
 cli ports
 expect_status 0 "ports"

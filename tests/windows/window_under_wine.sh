@@ -50,6 +50,12 @@ start_and_close() {
     wait "$program" 2>/dev/null
 }
 
+echo "== quobin.exe --help names Windows' folders and ports"
+timeout 60 wine "$QUOBIN_EXE_DIR/quobin.exe" --help >"$work/help" 2>&1 || fail "quobin.exe --help failed: $(cat "$work/help")"
+grep -qF 'Usage: quobin' "$work/help" || fail "no usage: $(cat "$work/help")"
+grep -nE '~/|\.config|comN' "$work/help" && fail "quobin.exe --help names Linux's folders or links"
+grep -qF '%APPDATA%\Quobin\' "$work/help" || fail "quobin.exe --help names no settings folder: $(cat "$work/help")"
+
 echo "== quobin.exe from a portable folder writes quobin.ini beside itself"
 portable="$work/portable Ü"
 mkdir -p "$portable"
