@@ -122,6 +122,7 @@ void Form1::LoadSettings(const QString &path)
         setListPosition(ui.Combo1, settings.comPortPosition);
         setListPosition(ui.Combo2, settings.baudRatePosition);
         ui.Text1->setText(settings.firmwarePath);
+        m_pathInLegacyCodePage = settings.pathInLegacyCodePage;
     } catch (const SettingsFileMissing &) {
         if (!m_settings.missingFileIsFirstStart)
             WarnSettingsNotLoaded(path);
@@ -146,6 +147,7 @@ void Form1::SaveSettings(const QString &path)
     settings.comPortPosition = static_cast<qint16>(ui.Combo1->currentIndex());
     settings.baudRatePosition = static_cast<qint16>(ui.Combo2->currentIndex());
     settings.firmwarePath = ui.Text1->text();
+    settings.pathInLegacyCodePage = m_pathInLegacyCodePage;
     try {
         writeSettingsFile(path, settings);
     } catch (const std::exception &) {
@@ -156,6 +158,7 @@ void Form1::SaveSettings(const QString &path)
 
 void Form1::SetDefaults()
 {
+    m_pathInLegacyCodePage = false;
     ui.Combo1->setCurrentIndex(0);
     ui.Combo2->setCurrentIndex(5);
     ui.Text1->setText(QString());
