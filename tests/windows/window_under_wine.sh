@@ -140,7 +140,7 @@ timeout 120 wine "$setup" /S || fail "the installer failed once quobin.exe had e
 echo "== the uninstaller removes the program files"
 timeout 60 wine "$installed/Uninstall Quobin.exe" /S
 wait_for 30 test ! -e "$installed/quobin.exe" || fail "the uninstaller left $(ls "$installed")"
-[ ! -e "$installed" ] || fail "the uninstaller left the folder: $(ls -A "$installed")"
+wait_for 30 test ! -e "$installed" || fail "the uninstaller left the folder: $(ls -A "$installed")"
 # The uninstaller's copy goes on after the program files: the entries last.
 wait_for 30 test ! -e "$menu" || fail "the uninstaller left the Start-menu entries: $(ls "$menu")"
 [ -f "$appdata/Quobin/quobin.ini" ] || fail "the uninstaller removed the operator's settings"
