@@ -35,6 +35,14 @@ void setListPosition(QComboBox *list, qint16 position)
     list->setCurrentIndex(position);
 }
 
+// The settings path as the operator reads it, in the system's own
+// separators: on Windows the program's folder comes with forward slashes
+// and the file name is joined with a backslash. Elsewhere it is unchanged.
+QString shownPath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
 } // namespace
 
 Form1::Form1(Form1Services services, const SettingsLocation &settings, ProgramVersion version,
@@ -114,6 +122,7 @@ void Form1::LoadSettings(const QString &path)
         setListPosition(ui.Combo1, settings.comPortPosition);
         setListPosition(ui.Combo2, settings.baudRatePosition);
         ui.Text1->setText(settings.firmwarePath);
+        m_pathInLegacyCodePage = settings.pathInLegacyCodePage;
     } catch (const SettingsFileMissing &) {
         if (!m_settings.missingFileIsFirstStart)
             WarnSettingsNotLoaded(path);
@@ -127,7 +136,7 @@ void Form1::LoadSettings(const QString &path)
 void Form1::WarnSettingsNotLoaded(const QString &path)
 {
     m_services.boxes.warning(boxParent(), applicationTitle,
-                             QStringLiteral("An error occured while loading file ") + path
+                             QStringLiteral("An error occured while loading file ") + shownPath(path)
                                  + QStringLiteral(".")
                                  + QStringLiteral(" The default settings will be loaded instead."));
 }
@@ -138,16 +147,18 @@ void Form1::SaveSettings(const QString &path)
     settings.comPortPosition = static_cast<qint16>(ui.Combo1->currentIndex());
     settings.baudRatePosition = static_cast<qint16>(ui.Combo2->currentIndex());
     settings.firmwarePath = ui.Text1->text();
+    settings.pathInLegacyCodePage = m_pathInLegacyCodePage;
     try {
         writeSettingsFile(path, settings);
     } catch (const std::exception &) {
         m_services.boxes.warning(boxParent(), applicationTitle,
-                                 QStringLiteral("An error occured while saving file ") + path);
+                                 QStringLiteral("An error occured while saving file ") + shownPath(path));
     }
 }
 
 void Form1::SetDefaults()
 {
+    m_pathInLegacyCodePage = false;
     ui.Combo1->setCurrentIndex(0);
     ui.Combo2->setCurrentIndex(5);
     ui.Text1->setText(QString());

@@ -91,6 +91,9 @@ private:
 
     Form1Services m_services;
     const SettingsLocation m_settings;
+    // The path box's text came from a settings file in the system's legacy
+    // code page: it is saved back in it.
+    bool m_pathInLegacyCodePage = false;
     Form1Controls ui;
     QTimer *Timer3;  // refreshes the lines-remaining count once a second
     QTimer m_wakeTimer;

@@ -2,6 +2,7 @@
 #include "Clock.h"
 #include "PortDescription.h"
 #include "PortNames.h"
+#include "ProgramUsage.h"
 #include "QtFileDialog.h"
 #include "QtMessageBoxes.h"
 #include "SerialPorts.h"
@@ -14,14 +15,6 @@
 #include <exception>
 
 namespace {
-
-constexpr char usage[] =
-    "Usage: quobin [-h | --help]\n"
-    "Quobin " QT_STRINGIFY(QUOBIN_VERSION_MAJOR) "." QT_STRINGIFY(QUOBIN_VERSION_MINOR)
-    " writes firmware into a Vantor controller over a serial port.\n"
-    "It is a desktop program with one window and takes no options. It keeps its\n"
-    "settings and comN port links beside itself in a portable folder, else in\n"
-    "~/.config/quobin/. quobin-cli uploads from a terminal or a script.\n";
 
 bool asksForHelp(int argc, char *argv[])
 {
@@ -41,7 +34,7 @@ int runProgram(int argc, char *argv[])
     // Answered before the application exists: a terminal without a display
     // gets the usage instead of Qt's abort.
     if (asksForHelp(argc, argv)) {
-        std::fputs(usage, stdout);
+        std::fputs(kProgramUsage, stdout);
         return 0;
     }
     QApplication app(argc, argv);

@@ -72,12 +72,16 @@ QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary
             failed += QStringLiteral(" (") + failures.join(QStringLiteral(", ")) + QLatin1Char(')');
         if (s.cancelled > 0)
             failed += QStringLiteral(", %1 cancelled").arg(s.cancelled);
-        text += QStringLiteral("%1 (%2) on %3 %4: %5 boards, %6 passed, %7, first-pass yield %8\n")
+        // Only cancelled boards: nothing has passed or failed to count a
+        // yield from, which is not a yield of nought.
+        const QString yield = s.boards > 0 ? QStringLiteral("first-pass yield ") + percent(s.firstPassYield())
+                                           : QStringLiteral("no first-pass yield yet");
+        text += QStringLiteral("%1 (%2) on %3 %4: %5 boards, %6 passed, %7, %8\n")
                     .arg(terminalText(s.jobFile), terminalText(shortSha(s.jobSha256)), terminalText(s.station),
                          terminalText(s.slot))
                     .arg(s.boards)
                     .arg(s.passed)
-                    .arg(failed, percent(s.firstPassYield()));
+                    .arg(failed, yield);
     }
     return text;
 }

@@ -1,6 +1,7 @@
 #include "StationCommand.h"
 
 #include "ArgumentSecrets.h"
+#include "HelpText.h"
 
 #include "ServerTarget.h"
 
@@ -47,13 +48,13 @@ const char kUsage[] =
     "                          [--records TARGET] [--station NAME] [--log-dir DIR]\n"
     "                          [--serial SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]] [--json] FILE\n"
     "Flashes FILE into board after board on every slot at once, and records each board.\n"
-    "  --slot PORT        \"Com 3\", \"com3\", \"3\", a device path, a /dev/serial/by-id/ path\n"
+    "  --slot PORT        \"Com 3\", \"com3\", \"3\", {device-paths}\n"
     "                     or rfc2217://HOST:PORT (a serial server on the network);\n"
     "                     repeat it for more slots. A missing device is waited for.\n"
     "  --count N          end after N good boards in all (no end by default)\n"
     "  --on-error POLICY  a failing line's question: stop (No, the default) or continue (Yes)\n"
     "  --records TARGET   a SQLite file, or postgresql://user@host[:port]/db (default\n"
-    "                     $XDG_DATA_HOME/quobin/records.sqlite)\n"
+    "                     {records-file})\n"
     "  --station NAME     the station's name in the records (default: the host name)\n"
     "  --log-dir DIR      one byte log per board in DIR\n"
     "  --serial FORMAT    write a serial number into every board's image: SERIES names the\n"
@@ -196,7 +197,7 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
 int StationCommand::run(const QStringList &arguments)
 {
     if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
-        std::fputs(kUsage, stdout);
+        std::fputs(helpText(kUsage).constData(), stdout);
         return ExitSuccess;
     }
     StationArguments parsed;

@@ -2,6 +2,7 @@
 
 #include "ArgumentText.h"
 #include "NetworkPortAddress.h"
+#include "PortDescription.h"
 #include "PortNames.h"
 #include "SerialError.h"
 #include "SerialLineCheck.h"
@@ -59,8 +60,10 @@ QString deviceIdentity(const QString &device)
 {
     if (NetworkPortAddress::names(device))
         return NetworkPortAddress::parse(device).name().toLower();
-    const QString canonical = QFileInfo(device).canonicalFilePath();
-    return canonical.isEmpty() ? QFileInfo(device).absoluteFilePath() : canonical;
+    // The port layer knows the one name of a device that is there: the file
+    // behind every link, or the COM port however it was spelt.
+    const QString present = presentSerialDevice(device);
+    return present.isEmpty() ? QFileInfo(device).absoluteFilePath() : present;
 }
 
 ErrorPolicy policyNamed(const QString &name)
@@ -84,7 +87,7 @@ PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
         const PortChoice choice = comPort(number, linkFolders);
         // Com 1 to Com 8 are the window's: like the window, a missing device
         // fails when the port opens. A higher number must name a device.
-        if (number > kLastComPort && !QFileInfo::exists(choice.device))
+        if (number > kLastComPort && !serialDeviceExists(choice.device))
             throw UsageError(QStringLiteral("there is no port Com %1: the window offers Com 1 to Com %2, "
                                             "and %3 does not exist")
                                  .arg(number)
@@ -100,12 +103,15 @@ PortChoice resolvePort(const QString &text, const QStringList &linkFolders)
             throw UsageError(QString::fromStdString(error.what()));
         }
     }
-    if (!QFileInfo::exists(text))
+    // A device that the port layer finds, or a file: a device path such as
+    // \\.\COM3 is no file at all.
+    const bool isFile = QFileInfo::exists(text);
+    if (!isFile && !serialDeviceExists(text))
         throw UsageError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor an "
                                         "existing device")
                              .arg(readable(text)));
     // The serial library reads a relative name as one under /dev.
-    const PortChoice choice{text, QFileInfo(text).absoluteFilePath()};
+    const PortChoice choice{text, isFile ? QFileInfo(text).absoluteFilePath() : text};
     requireSerialLine(choice);
     return choice;
 }

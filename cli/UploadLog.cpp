@@ -1,6 +1,7 @@
 #include "UploadLog.h"
 
 #include "ArgumentText.h"
+#include "DeviceName.h"
 #include "LogText.h"
 #include "SerialError.h"
 #include "Command.h"
@@ -13,6 +14,8 @@ namespace quobin::cli {
 
 UploadLog::UploadLog(const QString &path)
 {
+    if (const QString device = deviceNamedBy(path); !device.isEmpty())
+        throw UsageError(QStringLiteral("the log %1 names %2, not a file").arg(readable(path), device));
     QString reason;
     m_descriptor = openForAppending(path, reason);
     if (m_descriptor < 0)

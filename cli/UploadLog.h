@@ -16,7 +16,8 @@ namespace quobin::cli {
 class UploadLog {
 public:
     // path: as decoded by argumentsKeepingBytes(), opened by its own bytes.
-    // Throws UsageError when the file cannot be opened for appending.
+    // Throws UsageError when it names a device (see DeviceName.h) or cannot
+    // be opened for appending.
     explicit UploadLog(const QString &path);
     ~UploadLog();
     UploadLog(const UploadLog &) = delete;

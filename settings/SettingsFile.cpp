@@ -1,5 +1,7 @@
 #include "SettingsFile.h"
 
+#include "LegacyCodePage.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -18,14 +20,26 @@ std::string describe(const QString &path, const QString &what)
     return QStringLiteral("%1: %2").arg(path, what).toStdString();
 }
 
-// UTF-8 to text, keeping a leading U+FEFF (QString::fromUtf8 would drop it,
-// and a path that begins with one would not read back as it was written).
-QString decodeUtf8(const char *bytes, qsizetype size)
+// The path as text: UTF-8, keeping a leading U+FEFF (QString::fromUtf8
+// would drop it, and a path that begins with one would not read back as it
+// was written); bytes that are no UTF-8 in the legacy code page, when the
+// system has one.
+struct DecodedPath {
+    QString text;
+    bool inLegacyCodePage = false;
+};
+
+DecodedPath decodePath(const char *bytes, qsizetype size)
 {
     QStringDecoder decoder(QStringConverter::Utf8,
                            QStringConverter::Flag::Stateless
                                | QStringConverter::Flag::ConvertInitialBom);
-    return decoder.decode(QByteArrayView(bytes, size));
+    QString text = decoder.decode(QByteArrayView(bytes, size));
+    if (!decoder.hasError())
+        return {text, false};
+    if (std::optional<QString> legacy = legacyCodePage::decode(QByteArrayView(bytes, size)))
+        return {*legacy, true};
+    return {text, false};
 }
 
 // Walks the file content one field at a time.
@@ -63,7 +77,7 @@ public:
         return qint16(negative ? -magnitude : magnitude);
     }
 
-    QString readText(const char *name)
+    DecodedPath readText(const char *name)
     {
         requireField(name);
         skipBlanks();
@@ -76,7 +90,7 @@ public:
             while (!endOfField())
                 ++m_pos;
             skipSeparator();
-            return decodeUtf8(m_data.constData() + start, close - start);
+            return decodePath(m_data.constData() + start, close - start);
         }
         const qsizetype start = m_pos;
         while (!endOfField())
@@ -85,7 +99,7 @@ public:
         while (end > start && isBlank(m_data[end - 1]))
             --end;
         skipSeparator();
-        return decodeUtf8(m_data.constData() + start, end - start);
+        return decodePath(m_data.constData() + start, end - start);
     }
 
 private:
@@ -143,7 +157,9 @@ StoredSettings parseSettings(const QByteArray &content)
     StoredSettings settings;
     settings.comPortPosition = reader.readNumber("the COM port position");
     settings.baudRatePosition = reader.readNumber("the baud-rate position");
-    settings.firmwarePath = reader.readText("the firmware path");
+    const DecodedPath path = reader.readText("the firmware path");
+    settings.firmwarePath = path.text;
+    settings.pathInLegacyCodePage = path.inLegacyCodePage;
     return settings;
 }
 
@@ -152,7 +168,10 @@ QByteArray formatSettings(const StoredSettings &settings)
     QByteArray content;
     content += QByteArray::number(settings.comPortPosition) + "\r\n";
     content += QByteArray::number(settings.baudRatePosition) + "\r\n";
-    content += '"' + settings.firmwarePath.toUtf8() + "\"\r\n";
+    std::optional<QByteArray> path;
+    if (settings.pathInLegacyCodePage)
+        path = legacyCodePage::encode(settings.firmwarePath);
+    content += '"' + path.value_or(settings.firmwarePath.toUtf8()) + "\"\r\n";
     return content;
 }
 

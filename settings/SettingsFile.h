@@ -14,6 +14,9 @@ struct StoredSettings {
     qint16 comPortPosition = 0;   // list position of the COM port list ("Com 1")
     qint16 baudRatePosition = 5;  // list position of the hidden baud-rate list ("19200")
     QString firmwarePath;         // the path box
+    // The path came in the system's legacy code page (see LegacyCodePage.h),
+    // as older tools on the same PC write the file; it is written back in it.
+    bool pathInLegacyCodePage = false;
     friend bool operator==(const StoredSettings &, const StoredSettings &) = default;
 };
 
@@ -61,14 +64,17 @@ struct SettingsLocation {
 //   rest of its line up to a comma, without surrounding blanks.
 // - A file that ends before a field starts fails; anything after field 3 is
 //   ignored. A UTF-8 byte-order mark at the very start is skipped.
-// - The path is decoded as UTF-8 (ASCII byte for byte; invalid bytes become
-//   U+FFFD).
+// - The path is decoded as UTF-8 (ASCII byte for byte). A path that is no
+//   valid UTF-8 is read in the system's legacy code page where it has one
+//   (Windows' ANSI code page) and marked so; otherwise, and where there is
+//   none, invalid bytes become U+FFFD.
 // The positions are not checked against the lists; see isListPosition.
 StoredSettings parseSettings(const QByteArray &content);       // throws SettingsError
 
 // Three lines, each ended by CR LF: the two positions in decimal and the path
-// between double quotes, in UTF-8, unescaped. A path holding a double quote
-// is written as it stands and does not read back whole.
+// between double quotes, unescaped: in UTF-8, or in the legacy code page it
+// was read in when every character of it has a byte there. A path holding a
+// double quote is written as it stands and does not read back whole.
 QByteArray formatSettings(const StoredSettings &settings);
 
 // True when pos selects an entry of a list of count entries or is -1 (no

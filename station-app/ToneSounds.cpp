@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QSoundEffect>
+#include <QTemporaryDir>
 #include <QUrl>
 
 namespace quobin {
@@ -25,22 +26,32 @@ std::unique_ptr<QSoundEffect> loadTone(const QTemporaryDir &folder, const QStrin
 
 } // namespace
 
-ToneSounds::ToneSounds()
-    : m_pass(loadTone(m_folder, QStringLiteral("pass.wav"), passNotes())),
-      m_fail(loadTone(m_folder, QStringLiteral("fail.wav"), failNotes()))
-{
-}
+// The tones as WAV files in a temporary folder of its own, written at start.
+class ToneSounds::Player {
+public:
+    Player()
+        : m_pass(loadTone(m_folder, QStringLiteral("pass.wav"), passNotes())),
+          m_fail(loadTone(m_folder, QStringLiteral("fail.wav"), failNotes()))
+    {
+    }
+
+    QTemporaryDir m_folder;
+    std::unique_ptr<QSoundEffect> m_pass;
+    std::unique_ptr<QSoundEffect> m_fail;
+};
+
+ToneSounds::ToneSounds() : m_player(std::make_unique<Player>()) {}
 
 ToneSounds::~ToneSounds() = default;
 
 void ToneSounds::passTone()
 {
-    m_pass->play();
+    m_player->m_pass->play();
 }
 
 void ToneSounds::failTone()
 {
-    m_fail->play();
+    m_player->m_fail->play();
 }
 
 } // namespace quobin

@@ -2,29 +2,29 @@
 
 #include "Sounds.h"
 
-#include <QTemporaryDir>
-
 #include <memory>
-
-class QSoundEffect;
 
 namespace quobin {
 
-// Plays the tones through Qt Multimedia, from WAV files it writes into a
-// temporary folder of its own at start. Where there is no audio output the
-// tones are simply not heard.
+// Plays the station's tones through the system's own sound output: Qt
+// Multimedia on Linux (ToneSounds.cpp), the Win32 sound API on Windows
+// (win32/ToneSounds.cpp). Where there is no audio output the tones are
+// simply not heard. One declaration for every system: what a system needs
+// to play lives in its Player, so every file that includes this header
+// sees the same object.
 class ToneSounds : public Sounds {
 public:
     ToneSounds();
     ~ToneSounds() override;
+    ToneSounds(const ToneSounds &) = delete;
+    ToneSounds &operator=(const ToneSounds &) = delete;
 
     void passTone() override;
     void failTone() override;
 
 private:
-    QTemporaryDir m_folder;
-    std::unique_ptr<QSoundEffect> m_pass;
-    std::unique_ptr<QSoundEffect> m_fail;
+    class Player;
+    std::unique_ptr<Player> m_player;
 };
 
 } // namespace quobin

@@ -1,6 +1,7 @@
 #include "SlotNames.h"
 
 #include "NetworkPortAddress.h"
+#include "PortDescription.h"
 #include "PortNames.h"
 #include "SerialLineCheck.h"
 #include "SerialError.h"
@@ -47,8 +48,12 @@ SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
         }
     }
     // A device that is not there yet is waited for; but a name that is no
-    // path at all is a mistake.
-    if (!text.contains(QLatin1Char('/')) && !QFileInfo::exists(text))
+    // path at all is a mistake. The port layer finds a device that is no
+    // file, such as \\.\COM3.
+    const bool isFile = QFileInfo::exists(text);
+    if (!isFile && serialDeviceExists(text))
+        return serialLine({text, text});
+    if (!text.contains(QLatin1Char('/')) && !isFile)
         throw SlotNameError(QStringLiteral("'%1' is neither a Com name (\"Com 3\", \"com3\", \"3\") nor a "
                                            "device path")
                                 .arg(text));

@@ -6,6 +6,8 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <windows.h>
+
 namespace quobin::cli {
 
 // The wide-character functions, so that a path keeps every character
@@ -14,8 +16,17 @@ int openForAppending(const QString &path, QString &reason)
 {
     const int descriptor = ::_wopen(reinterpret_cast<const wchar_t *>(path.utf16()),
                                     _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-    if (descriptor < 0)
+    if (descriptor < 0) {
         reason = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    // A name that reached a device after all (a console, a port) is no file
+    // to append lines to.
+    if (GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor))) == FILE_TYPE_CHAR) {
+        ::_close(descriptor);
+        reason = QStringLiteral("it is a device, not a file");
+        return -1;
+    }
     return descriptor;
 }
 

@@ -1,6 +1,7 @@
 #include "FileArgument.h"
 
 #include "Command.h"
+#include "DeviceName.h"
 
 #include <QFileInfo>
 
@@ -11,6 +12,8 @@ namespace quobin::cli {
 // file is taken: not a folder, and not a device name such as NUL or COM1.
 FileArgument::FileArgument(const QString &argument) : m_shown(argument), m_openable(argument)
 {
+    if (const QString device = deviceNamedBy(argument); !device.isEmpty())
+        throw UsageError(QStringLiteral("%1 names %2, not a firmware file").arg(m_shown, device));
     const QFileInfo info(argument);
     if (!info.exists())
         throw UsageError(QStringLiteral("%1: no such file").arg(m_shown));

@@ -31,8 +31,48 @@ BrandingText "Quobin ${VERSION}"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quobin"
 
+; A file that cannot be written is never skipped: the install stops instead
+; (in silent mode at once, with a non-zero exit status).
+AllowSkipFiles off
+
+; The programs must not be running while their files are replaced or
+; removed: Windows keeps a running program's file, and the install would be
+; left half old, or half removed. A program file that cannot be opened for
+; writing is in use. Interactive: the operator is asked to close it and may
+; try again or cancel; silent (/S): exit status 2, nothing changed.
+!macro REQUIRE_PROGRAMS_CLOSED un
+Function ${un}RequireProgramsClosed
+    retry:
+    StrCpy $1 ""
+    ClearErrors
+    !insertmacro CHECK_NOT_RUNNING "quobin.exe"
+    !insertmacro CHECK_NOT_RUNNING "quobin-cli.exe"
+    !insertmacro CHECK_NOT_RUNNING "quobin-station.exe"
+    StrCmp $1 "" done
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+        "Quobin is running ($1). Close it, then choose Retry." /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 2
+    Quit
+    done:
+FunctionEnd
+!macroend
+
+; Adds NAME to $1 when $INSTDIR\NAME is there and in use.
+!macro CHECK_NOT_RUNNING NAME
+    IfFileExists "$INSTDIR\${NAME}" 0 +7
+    ClearErrors
+    FileOpen $0 "$INSTDIR\${NAME}" a
+    IfErrors 0 +3
+    StrCpy $1 "$1${NAME} "
+    Goto +2
+    FileClose $0
+!macroend
+!insertmacro REQUIRE_PROGRAMS_CLOSED ""
+!insertmacro REQUIRE_PROGRAMS_CLOSED "un."
+
 Section "Quobin"
     SetShellVarContext current
+    Call RequireProgramsClosed
     SetOutPath "$INSTDIR"
     File "${BIN}/quobin.exe"
     File "${BIN}/quobin-cli.exe"
@@ -65,11 +105,19 @@ SectionEnd
 
 ; The program files go; the operator's settings (%APPDATA%\Quobin) and the
 ; station's records (%LOCALAPPDATA%\Quobin) stay, as they are the operator's.
+; Checked before anything goes; the programs go first, and should one stay
+; all the same, the uninstaller, the mark and the entries stay with it, so
+; the install is whole and can be uninstalled again.
 Section "Uninstall"
     SetShellVarContext current
+    Call un.RequireProgramsClosed
+    ClearErrors
     Delete "$INSTDIR\quobin.exe"
     Delete "$INSTDIR\quobin-cli.exe"
     Delete "$INSTDIR\quobin-station.exe"
+    IfErrors 0 +3
+    SetErrorLevel 2
+    Quit
     Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\LICENSE.txt"
     Delete "$INSTDIR\installed.txt"

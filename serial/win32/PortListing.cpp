@@ -193,9 +193,13 @@ bool serialDeviceExists(const QString &device)
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
+// The port's one name, "COMn", however it was spelt (com3, \\.\COM3).
 QString presentSerialDevice(const QString &path)
 {
-    return serialDeviceExists(path) ? path.toUpper() : QString();
+    if (!serialDeviceExists(path))
+        return {};
+    const QString name = path.startsWith(QLatin1String("\\\\.\\")) ? path.mid(4) : path;
+    return name.toUpper();
 }
 
 } // namespace quobin

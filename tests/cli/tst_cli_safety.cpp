@@ -325,6 +325,24 @@ private slots:
         QCOMPARE(sim.receivedLines().size(), linesOf(m_hex).size()); // nothing more was sent
     }
 
+    // A log that names a serial line would write the record down that line:
+    // the controller's own, or another board's. Refused before any port is
+    // opened; a character device that is no line (/dev/full above) is a file.
+    void aLogThatNamesASerialLineIsRefused()
+    {
+        ControllerSimulator target(quick());
+        ControllerSimulator other(quick());
+        for (const QString &log : {other.slavePath(), target.slavePath()}) {
+            RunningCli run;
+            QCOMPARE(runCli(run, {"upload", "--log", log, "--port", target.slavePath(), m_firmware}), 2);
+            QVERIFY2(run.err.contains("quobin-cli upload: the log " + log.toUtf8() + " names a serial line, not a file"),
+                     run.err.constData());
+        }
+        QTest::qWait(300);
+        QCOMPARE(target.mainCodeBytes(), QByteArray());
+        QCOMPARE(other.mainCodeBytes(), QByteArray());
+    }
+
     // A file name holding a line end must not split a record.
     void everyLogRecordIsOneLine()
     {

@@ -2,7 +2,9 @@
 # quobin-cli.exe under Wine against the Linux simulator on Wine's COM ports:
 # an upload byte for byte with a resend, the line settings the simulator saw,
 # Ctrl-C and a vanished device mid-transfer, a gang of 3, a station of 2
-# slots, its records read back, and a postgresql:// target refused.
+# slots, its records read back, a postgresql:// target refused, and COM10
+# and beyond named as the window, the COM name or the device path does; a
+# log or firmware file that names a device refused.
 #   cli_under_wine.sh EXE_DIR VANTOR_SIM
 set -uo pipefail
 QUOBIN_EXE_DIR=$1
@@ -113,6 +115,77 @@ expect_status 2 "postgresql target"
 grep -q "no PostgreSQL driver" "$work/err" || fail "no plain reason: $(cat "$work/err")"
 sleep 0.5
 [ ! -s "$work/pg/board-1.hex" ] || fail "a board was flashed"
+
+echo "== COM10 and beyond: by number, by COM name and by device path, as the port layer finds them"
+# A file of the port's name in the working folder must not count as the port.
+mkdir -p "$work/cwd" && : >"$work/cwd/COM11"
+cli_in_cwd() {
+    status=0
+    (cd "$work/cwd" && exec timeout 120 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" "$@" >"$work/out" 2>"$work/err" </dev/null) \
+        || status=$?
+}
+for name in 10 COM10 '\\.\COM10'; do
+    start_sim 10 --version 1.28 --record-dir "$work/com10" --exit-after-upload
+    cli_in_cwd upload --port "$name" --json "$fw"
+    expect_status 0 "upload --port $name"
+    wait "$sim_pid"
+    cmp <(crlf_lines "$firmware") "$work/com10/board-1.hex" || fail "--port $name: the board's flash differs"
+    rm -rf "$work/com10"
+done
+start_sim 10 --version 1.28 --fixture 600 --boards 1
+cli station --slot '\\.\COM10' --count 1 --records "$(win_path "$work/com10.sqlite")" "$fw"
+expect_status 0 "station --slot \\.\COM10"
+kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
+start_sim 10 --version 1.28
+cli upload --port 10 --port '\\.\COM10' "$fw"
+expect_status 2 "one port given as 10 and as \\.\COM10"
+grep -q "given twice" "$work/err" || fail "the same port twice not told: $(cat "$work/err")"
+kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
+cli_in_cwd upload --port 11 "$fw"
+expect_status 2 "--port 11 with no COM11"
+grep -q "COM11 does not exist" "$work/err" || fail "a missing COM11 not told: $(cat "$work/err")"
+
+echo "== a log or firmware file that names a device is refused before any port opens"
+start_sim 3 --version 1.28
+start_sim 1 --version 1.28
+for log in COM3 com1.log 'COM3:' nul 'Aux .txt' "$(win_path "$work")\\Con.log" '\\.\COM3' '\\?\COM1' LPT1; do
+    cli upload --port 3 --log "$log" "$fw"
+    expect_status 2 "--log $log"
+    grep -q "the log .* names the Windows device .*, not a file" "$work/err" \
+        || fail "--log $log: not told why: $(cat "$work/err")"
+done
+cli upload --port 3 COM1
+expect_status 2 "firmware file COM1"
+grep -q "COM1 names the Windows device COM1, not a firmware file" "$work/err" || fail "firmware COM1: $(cat "$work/err")"
+sleep 0.5
+for n in 1 3; do
+    ! grep -qF '<- ' "$work/sim$n.log" || fail "COM$n heard something: $(grep -F '<- ' "$work/sim$n.log" | head -3)"
+done
+
+echo "== the help names Windows' folders and ports, not Linux's"
+for command in records station; do
+    cli "$command" --help
+    expect_status 0 "$command --help"
+    grep -nE 'XDG|~/|/dev/|\{[a-z-]+\}' "$work/out" && fail "$command --help names Linux's folders or a placeholder"
+    grep -qF '%LOCALAPPDATA%\Quobin\records.sqlite' "$work/out" \
+        || fail "$command --help does not name the default records file: $(cat "$work/out")"
+done
+grep -qF '\\.\COM10' "$work/out" || fail "station --help names no Windows device path: $(cat "$work/out")"
+
+echo "== records of a job whose only board was cancelled: no yield yet"
+start_sim 9 --version 1.28 --fixture 600 --boards 1 --pace
+timeout 120 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" station --slot 9 --records "$(win_path "$work/cancelled.sqlite")" "$fw" \
+    >"$work/out" 2>"$work/err" </dev/null &
+station=$!
+wait_for 60 grep -qF ':10' "$work/sim9.log" || fail "the station never started flashing: $(cat "$work/err")"
+kill -INT "$station"
+status=0
+wait "$station" || status=$?
+expect_status 130 "station cancelled"
+cli records --records "$(win_path "$work/cancelled.sqlite")"
+expect_status 0 "records of the cancelled job"
+tr -d '\r' <"$work/out" | grep -q '0 boards, 0 passed, 0 failed, 1 cancelled, no first-pass yield yet$' \
+    || fail "records of a cancelled board: $(cat "$work/out")"
 
 echo "== ports and link"
 cli ports

@@ -25,6 +25,7 @@ private slots:
     void settingsFileHasThreeCrLfLines();
     void recordsGoToLocalAppData();
     void nonAsciiPathsKeepEveryCharacter();
+    void aFileInTheAnsiCodePageIsWrittenBackAsItCame();
 
 private:
     QProcessEnvironment environment() const;
@@ -120,6 +121,46 @@ void TestWindowsFiles::nonAsciiPathsKeepEveryCharacter()
     const StoredSettings stored{1, 5, folder + QStringLiteral("/Fläsh €.hex")};
     writeSettingsFile(folders.settingsLocation().path, stored);
     QCOMPARE(readSettingsFile(folders.settingsLocation().path), stored);
+}
+
+// Older tools on the same PC write quobin.ini in the system's ANSI code page
+// (1252 here, as on a Western European Windows).
+void TestWindowsFiles::aFileInTheAnsiCodePageIsWrittenBackAsItCame()
+{
+    const QString path = settingsFilePath(m_dir->path());
+    const QByteArray ansi("3\r\n5\r\n\"C:\\Pumpen\\Pumpe f\xfcr Halle 3.hex\"\r\n");
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ansi);
+    }
+    StoredSettings read = readSettingsFile(path);
+    QCOMPARE(read.firmwarePath, QStringLiteral("C:\\Pumpen\\Pumpe f\u00fcr Halle 3.hex"));
+    QVERIFY(read.pathInLegacyCodePage);
+    writeSettingsFile(path, read);
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), ansi);
+    written.close();
+
+    // A path the operator changed to one the code page cannot hold is
+    // written in UTF-8 and reads back whole.
+    read.firmwarePath = QStringLiteral("C:\\\u6771\u4eac\\Pumpe f\u00fcr Halle 3.hex");
+    writeSettingsFile(path, read);
+    const StoredSettings again = readSettingsFile(path);
+    QCOMPARE(again.firmwarePath, read.firmwarePath);
+    QVERIFY(!again.pathInLegacyCodePage);
+
+    // A file in UTF-8 stays UTF-8, and ASCII byte for byte.
+    const QByteArray utf8("0\r\n5\r\n\"C:\\Pumpe f\xc3\xbcr Halle 3.hex\"\r\n");
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(utf8);
+    }
+    const StoredSettings fromUtf8 = readSettingsFile(path);
+    QVERIFY(!fromUtf8.pathInLegacyCodePage);
+    QCOMPARE(formatSettings(fromUtf8), utf8);
 }
 
 QTEST_GUILESS_MAIN(TestWindowsFiles)

@@ -1,0 +1,14 @@
+#include "HelpText.h"
+
+namespace quobin::cli {
+
+QByteArray helpText(const char *usage)
+{
+    QByteArray text(usage);
+    text.replace("{records-file}", "$XDG_DATA_HOME/quobin/records.sqlite");
+    text.replace("{records-folder}", "~/.local/share/quobin/");
+    text.replace("{device-paths}", "a device path or a /dev/serial/by-id/ path");
+    return text;
+}
+
+} // namespace quobin::cli

@@ -1,0 +1,14 @@
+#include "HelpText.h"
+
+namespace quobin::cli {
+
+QByteArray helpText(const char *usage)
+{
+    QByteArray text(usage);
+    text.replace("{records-file}", "%LOCALAPPDATA%\\Quobin\\records.sqlite");
+    text.replace("{records-folder}", "C:\\Users\\NAME\\AppData\\Local\\Quobin\\");
+    text.replace("{device-paths}", "COM10 or \\\\.\\COM10");
+    return text;
+}
+
+} // namespace quobin::cli
