@@ -118,15 +118,7 @@ QString ServerLink::problem() const
 void ServerLink::loop(std::promise<QString> firstAttempt)
 {
     m_connectionName = uniqueConnectionName("server");
-    {
-        QSqlDatabase server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
-        server.setHostName(m_server.host);
-        server.setPort(m_server.port);
-        server.setDatabaseName(m_server.database);
-        server.setUserName(m_server.user);
-        server.setPassword(m_server.password);
-        server.setConnectOptions(m_server.connectOptions(QLatin1String(kConnectOptions), QLatin1String(kStatementBounds)));
-    }
+    m_server.addConnection(m_connectionName, QLatin1String(kConnectOptions), QLatin1String(kStatementBounds));
     std::unique_ptr<SqliteConnection> spool;
     QString refused;
     try {

@@ -52,14 +52,8 @@ Result ServerRecordStore::onReadConnection(Work &&work)
 {
     Result result;
     const QString name = uniqueConnectionName("read");
-    QSqlDatabase server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-    server.setHostName(m_server.host);
-    server.setPort(m_server.port);
-    server.setDatabaseName(m_server.database);
-    server.setUserName(m_server.user);
-    server.setPassword(m_server.password);
-    server.setConnectOptions(m_server.connectOptions(QStringLiteral("connect_timeout=3;application_name=quobin"),
-                                                     QStringLiteral("-c statement_timeout=10000")));
+    QSqlDatabase server = m_server.addConnection(name, QStringLiteral("connect_timeout=3;application_name=quobin"),
+                                                 QStringLiteral("-c statement_timeout=10000"));
     QString problem;
     if (server.open()) {
         try {

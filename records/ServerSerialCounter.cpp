@@ -22,16 +22,10 @@ ServerSerialCounter::ServerSerialCounter(const ServerTarget &server, SeriesRule 
 {
     m_worker.run([this] {
         m_connectionName = uniqueConnectionName("serials");
-        m_database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
-        m_database.setHostName(m_server.host);
-        m_database.setPort(m_server.port);
-        m_database.setDatabaseName(m_server.database);
-        m_database.setUserName(m_server.user);
-        m_database.setPassword(m_server.password);
         // Bounded like the records link: a locked or hung server leaves the
         // slots on their reserved numbers instead of holding them.
-        m_database.setConnectOptions(
-            m_server.connectOptions(QLatin1String(kConnectOptions), QStringLiteral("-c statement_timeout=4000 -c lock_timeout=3000")));
+        m_database = m_server.addConnection(m_connectionName, QLatin1String(kConnectOptions),
+                                            QStringLiteral("-c statement_timeout=4000 -c lock_timeout=3000"));
     });
 }
 

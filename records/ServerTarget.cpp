@@ -223,4 +223,17 @@ QString ServerTarget::spoolKey() const
     return QStringLiteral("postgresql://%1%2:%3/%4").arg(who, shownHost).arg(port).arg(database);
 }
 
+QSqlDatabase ServerTarget::addConnection(const QString &connectionName, const QString &defaults,
+                                         const QString &serverOptions) const
+{
+    QSqlDatabase server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+    server.setHostName(host);
+    server.setPort(port);
+    server.setDatabaseName(database);
+    server.setUserName(user);
+    server.setPassword(password);
+    server.setConnectOptions(connectOptions(defaults, serverOptions));
+    return server;
+}
+
 } // namespace quobin::records

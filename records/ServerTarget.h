@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QPair>
+#include <QSqlDatabase>
 #include <QString>
 
 #include <utility>
@@ -39,6 +40,10 @@ struct ServerTarget {
     // ("-c name=value ...") go into libpq's options ahead of the URL's own
     // options, which thus add to them rather than replace them.
     QString connectOptions(const QString &defaults, const QString &serverOptions = {}) const;
+    // A new driver connection named connectionName to this server, not yet
+    // opened, with connectOptions(defaults, serverOptions).
+    QSqlDatabase addConnection(const QString &connectionName, const QString &defaults,
+                               const QString &serverOptions) const;
     // A URL (or what was meant as one) as it may be shown: any password,
     // in the user part or as ?password=, replaced by "***", even when the
     // URL does not parse.
