@@ -16,10 +16,10 @@ wine_setup
 command -v xdotool >/dev/null || fail "xdotool is missing: install xdotool"
 
 caption="Kelsar Vantor Quobin - V"
-# windows_shown: how many windows (the main window and its boxes, which carry
-# its caption) are on the screen.
+# windows_shown N: exactly N windows (the main window and its boxes, which
+# carry its caption) are on the screen.
 windows_shown() {
-    xdotool search --onlyvisible --name "^$caption" 2>/dev/null | wc -l
+    [ "$(xdotool search --onlyvisible --name "^$caption" 2>/dev/null | wc -l)" -eq "$1" ]
 }
 
 portable="$work/portable"
@@ -46,15 +46,16 @@ window=$(xdotool search --onlyvisible --name "^$caption" | head -n 1)
 sleep 2
 xdotool windowfocus --sync "$window" 2>/dev/null
 xdotool key alt+w
-wait_for 90 test "$(windows_shown)" -ge 2 \
+wait_for 90 windows_shown 2 \
     || fail "no box after the upload: $(tail -n 5 "$work/bench.log"; cat "$work/bench.ser2net")"
 grep -q -- '-> @' "$work/bench.log" || fail "the controller did not confirm the image with @: $(tail -n 5 "$work/bench.log")"
 # The simulator rewrites a board's image as its lines arrive: the last write
 # may come a moment after the box.
 wait_for 10 cmp -s <(crlf_lines "$work/fw.hex") "$work/boards/board-1.hex"
 cmp <(crlf_lines "$work/fw.hex") "$work/boards/board-1.hex" || fail "the controller's image differs from the file"
+sleep 1
 xdotool key Return
-wait_for 20 test "$(windows_shown)" -eq 1 || fail "the box did not close"
+wait_for 20 windows_shown 1 || fail "the box did not close on Enter"
 wine taskkill /im quobin.exe >/dev/null 2>&1
 wait_for 20 bash -c "! kill -0 $program 2>/dev/null" || fail "quobin.exe did not end when its window was closed"
 wait "$program" 2>/dev/null
