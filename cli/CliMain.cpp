@@ -1,6 +1,7 @@
 #include "CliMain.h"
 
 #include "CheckCommand.h"
+#include "HelpText.h"
 #include "LinkCommand.h"
 #include "PortsCommand.h"
 #include "RecordsCommand.h"
@@ -19,7 +20,7 @@ const char kUsage[] =
     "                    [--wait-for-controller SECONDS] [--json] [--log FILE] [--no-check] FILE\n"
     "  quobin-cli check [--serial FORMAT] FILE\n"
     "  quobin-cli ports [--json]\n"
-    "  quobin-cli link N DEVICE\n"
+    "  quobin-cli link N {link-target}\n"
     "  quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue] [--records TARGET]\n"
     "                     [--station NAME] [--log-dir DIR] [--json] FILE\n"
     "  quobin-cli records [--records TARGET] [--since TIME] [--csv | --json]\n"
@@ -46,7 +47,7 @@ int runCli(const QStringList &arguments, const CliContext &context)
     if (command == QLatin1String("records"))
         return RecordsCommand(context).run(rest);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        std::fputs(kUsage, stdout);
+        std::fputs(helpText(kUsage).constData(), stdout);
         return ExitSuccess;
     }
     if (command == QLatin1String("--version")) {
@@ -57,7 +58,7 @@ int runCli(const QStringList &arguments, const CliContext &context)
         std::fputs("quobin-cli: no command given\n", stderr);
     else
         std::fprintf(stderr, "quobin-cli: unknown command '%s'\n", qPrintable(command));
-    std::fputs(kUsage, stderr);
+    std::fputs(helpText(kUsage).constData(), stderr);
     return ExitUsage;
 }
 

@@ -9,6 +9,7 @@ namespace quobin::cli {
 //   {records-file}    the default records database
 //   {records-folder}  the folder it is in, as a user finds it
 //   {device-paths}    the names of a port besides "Com n"
+//   {link-target}     what quobin-cli link N takes after the number
 QByteArray helpText(const char *usage);
 
 } // namespace quobin::cli

@@ -70,6 +70,11 @@ QString stableDeviceName(const QString &devicePath, const QString &byIdFolder)
 QString describePort(qint16 number, const QStringList &linkFolders)
 {
     const PortMapping mapping = portMappingFor(number, linkFolders);
+    // A serial server linked in the file of links: nothing on this machine
+    // to look at; the server answers when the port opens.
+    if (mapping.inLinkFile)
+        return QStringLiteral("%1 (link in %2)\na serial server on the network (RFC 2217); reached when the port opens")
+            .arg(mapping.device, QDir::toNativeSeparators(mapping.link));
     if (!serialDeviceExists(mapping.device)) {
         if (mapping.link.isEmpty())
             return mapping.device + QStringLiteral(" (default)\nmissing");

@@ -1,6 +1,7 @@
 #include "PortNames.h"
 
 #include "NetworkPortAddress.h"
+#include "PortLinkFile.h"
 #include "SerialError.h"
 
 #include <QDir>
@@ -45,7 +46,13 @@ PortMapping portMappingFor(qint16 number, const QStringList &linkFolders)
     if (number < 1)
         throw SerialError("no serial port number " + std::to_string(number));
 #ifdef Q_OS_WIN
-    Q_UNUSED(linkFolders);
+    // A file named com3 would be the device COM3 itself: the links to serial
+    // servers are lines of one file instead. Local COM ports need no link.
+    for (const QString &folder : linkFolders) {
+        const PortLinkFile file(folder);
+        if (const QString target = file.target(number); !target.isEmpty())
+            return {target, file.path(), true};
+    }
     return {QStringLiteral("COM%1").arg(number), QString()};
 #else
     for (const QString &folder : linkFolders) {

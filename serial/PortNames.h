@@ -14,11 +14,17 @@ constexpr int kLastComPort = 8;
 struct PortMapping {
     QString device;  // the device to open
     QString link;    // the comN link that named it; empty for the default
+    // The link is an entry of the file of links (PortLinkFile, Windows), read
+    // as the mapping is made; otherwise a symbolic link, which a caller may
+    // follow afresh at each open.
+    bool inLinkFile = false;
 };
 
-// The device behind "Com n". On Windows "COMn". Elsewhere a link named "comn"
-// in the first of linkFolders that has one (the device it leads to, or the
-// serial server's address "rfc2217://HOST:PORT" that it holds), else /dev/ttyS(n-1), as PC serial
+// The device behind "Com n". On Windows the serial server's address that the
+// file of links (PortLinkFile) of the first of linkFolders that links n holds,
+// else "COMn". Elsewhere a link named "comn" in the first of linkFolders that
+// has one (the device it leads to, or the serial server's address
+// "rfc2217://HOST:PORT" that it holds), else /dev/ttyS(n-1), as PC serial
 // ports have always been numbered on Linux. Throws SerialError for a number
 // below 1 (no port selected).
 PortMapping portMappingFor(qint16 number, const QStringList &linkFolders);

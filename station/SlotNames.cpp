@@ -36,7 +36,10 @@ SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
         if (number < 1 || number > 32767)
             throw SlotNameError(QStringLiteral("there is no port Com %1").arg(number));
         const PortMapping mapping = portMappingFor(qint16(number), linkFolders);
-        return serialLine({QStringLiteral("Com %1").arg(number), mapping.link.isEmpty() ? mapping.device : mapping.link});
+        // A symbolic link is followed at every open; a serial server's
+        // address from the file of links (Windows) is taken as it is now.
+        const bool followLink = !mapping.link.isEmpty() && !mapping.inLinkFile;
+        return serialLine({QStringLiteral("Com %1").arg(number), followLink ? mapping.link : mapping.device});
     }
     // A serial server's line is named by its address, in one spelling.
     if (NetworkPortAddress::names(text)) {

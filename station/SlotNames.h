@@ -18,7 +18,8 @@ public:
 // A slot named as an upload's port is: "Com 3", "com3", "3", a device path
 // or a /dev/serial/by-id/ name. A Com name leads through its comN link (in
 // linkFolders) or to its default device; the path is followed afresh at every
-// open, so neither a link nor a by-id name is resolved here. A device that is
+// open, so neither a link nor a by-id name is resolved here (but for a serial
+// server's address in Windows' file of links, kept as it is). A device that is
 // not there yet is waited for; one that is there and no serial line
 // (/dev/tty, /dev/null, a file) is refused. Throws SlotNameError.
 SlotAddress slotNamed(const QString &text, const QStringList &linkFolders);

@@ -8,6 +8,7 @@ QByteArray helpText(const char *usage)
     text.replace("{records-file}", "%LOCALAPPDATA%\\Quobin\\records.sqlite");
     text.replace("{records-folder}", "C:\\Users\\NAME\\AppData\\Local\\Quobin\\");
     text.replace("{device-paths}", "COM10 or \\\\.\\COM10");
+    text.replace("{link-target}", "rfc2217://HOST:PORT | --remove");
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "PortsCommand.h"
 
+#include "LinkedPorts.h"
 #include "PortDescription.h"
 #include "PortNames.h"
 
@@ -7,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace quobin::cli {
@@ -28,7 +30,8 @@ QJsonValue hex4(const std::optional<quint16> &id)
 } // namespace
 
 // The COM ports that Windows knows, each with what its device says of
-// itself; the window's "Com 1" to "Com 8" are COM1 to COM8.
+// itself; the window's "Com 1" to "Com 8" are COM1 to COM8, but for those
+// linked to a serial server, listed after them.
 int PortsCommand::run(const QStringList &arguments)
 {
     bool json = false;
@@ -42,6 +45,14 @@ int PortsCommand::run(const QStringList &arguments)
         }
     }
     const QList<DeviceDescription> devices = presentSerialDevices();
+    const LinkedPorts links = linkedPorts(m_context.folders.linkFolders(), m_context.folders.writeFolder());
+    // The window's Com n reaches COMn unless Com n is linked elsewhere.
+    auto inWindow = [&links](int number) {
+        if (number < kFirstComPort || number > kLastComPort)
+            return false;
+        return std::none_of(links.ports.cbegin(), links.ports.cend(),
+                            [number](const LinkedPort &port) { return port.number == number && port.mapping.inLinkFile; });
+    };
     if (json) {
         QJsonArray ports;
         for (const DeviceDescription &d : devices) {
@@ -49,34 +60,34 @@ int PortsCommand::run(const QStringList &arguments)
             ports.append(QJsonObject{
                 {QStringLiteral("port"), d.device},
                 {QStringLiteral("number"), number},
-                {QStringLiteral("inWindow"), number >= kFirstComPort && number <= kLastComPort},
+                {QStringLiteral("inWindow"), inWindow(number)},
                 {QStringLiteral("description"), textOrNull(d.product)},
                 {QStringLiteral("manufacturer"), textOrNull(d.manufacturer)},
                 {QStringLiteral("serialNumber"), textOrNull(d.serialNumber)},
                 {QStringLiteral("vendorId"), hex4(d.vendorId)},
                 {QStringLiteral("productId"), hex4(d.productId)}});
         }
-        std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("ports"), ports}})
+        QJsonObject report = linkedPortsJson(links);
+        report.insert(QStringLiteral("ports"), ports);
+        std::fputs(QJsonDocument(report)
                        .toJson(QJsonDocument::Compact)
                        .append('\n')
                        .constData(),
                    stdout);
         return ExitSuccess;
     }
-    if (devices.isEmpty()) {
-        std::fputs("Windows knows no COM port.\n", stdout);
-        return ExitSuccess;
-    }
     QString text;
+    if (devices.isEmpty())
+        text += QStringLiteral("Windows knows no COM port.\n");
     for (const DeviceDescription &d : devices) {
         const int number = comNumberNamed(d.device);
         QString line = d.device.leftJustified(7);
-        line += number >= kFirstComPort && number <= kLastComPort ? QStringLiteral("Com %1").arg(number).leftJustified(7)
-                                                                  : QStringLiteral("-").leftJustified(7);
+        line += inWindow(number) ? QStringLiteral("Com %1").arg(number).leftJustified(7) : QStringLiteral("-").leftJustified(7);
         const QString said = d.text();
         line += said.isEmpty() ? QStringLiteral("(no description)") : said;
         text += line.trimmed() + QLatin1Char('\n');
     }
+    text += linkedPortsText(links);
     text += QStringLiteral("The window offers Com 1 to Com 8; quobin-cli takes any number (--port 12).\n");
     std::fputs(text.toLocal8Bit().constData(), stdout);
     return ExitSuccess;

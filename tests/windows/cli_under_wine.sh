@@ -4,7 +4,9 @@
 # Ctrl-C and a vanished device mid-transfer, a gang of 3, a station of 2
 # slots, its records read back, a postgresql:// target refused, and COM10
 # and beyond named as the window, the COM name or the device path does; a
-# log or firmware file that names a device refused.
+# log or firmware file that names a device refused; "Com 4" linked to a
+# serial server (ser2net in front of the simulator) for upload and station,
+# listed by ports, removed, and a link to anything else refused.
 #   cli_under_wine.sh EXE_DIR VANTOR_SIM
 set -uo pipefail
 QUOBIN_EXE_DIR=$1
@@ -187,12 +189,99 @@ expect_status 0 "records of the cancelled job"
 tr -d '\r' <"$work/out" | grep -q '0 boards, 0 passed, 0 failed, 1 cancelled, no first-pass yield yet$' \
     || fail "records of a cancelled board: $(cat "$work/out")"
 
-echo "== ports and link"
+echo "== ports lists the COM ports"
 cli ports
 expect_status 0 "ports"
 grep -q '^COM3' "$work/out" || fail "COM3 not listed: $(cat "$work/out")"
-cli link 3 /dev/ttyUSB0
-expect_status 2 "link"
-grep -q "no meaning on Windows" "$work/err" || fail "link did not say why: $(cat "$work/err")"
+
+echo "== Com 4 linked to a serial server: ser2net on 127.0.0.1 in front of the simulator"
+# A portable copy of its own: its links go beside it, in quobin-links.txt.
+linked="$work/linked ü"
+mkdir -p "$linked"
+cp "$QUOBIN_EXE_DIR/quobin-cli.exe" "$linked/"
+links="$linked/quobin-links.txt"
+linked_cli() {
+    status=0
+    timeout 120 wine "$linked/quobin-cli.exe" "$@" >"$work/out" 2>"$work/err" </dev/null || status=$?
+}
+start_serial_server net-upload --version 1.28 --record-dir "$work/net-upload" --exit-after-upload
+linked_cli link 4 "rfc2217://127.0.0.1:$server_port"
+expect_status 0 "link 4 rfc2217://127.0.0.1:$server_port"
+grep -q "a serial server on the network" "$work/out" || fail "link did not show the server: $(cat "$work/out")"
+grep -qxF "com4=rfc2217://127.0.0.1:$server_port"$'\r' "$links" || fail "no link in $links: $(cat "$links" 2>&1)"
+# No file that Windows would take for a device (com4, COM4.txt).
+ls "$linked" | grep -iE '^(com|lpt)[0-9]|^(con|nul|aux|prn)(\.|$)' && fail "link made a file of a device's name"
+linked_cli upload --port 4 --json "$fw"
+expect_status 0 "upload --port 4 through the serial server"
+grep -q '"result":"success"' "$work/out" || fail "no success in: $(cat "$work/out")"
+wait "$sim_pid"
+cmp <(crlf_lines "$firmware") "$work/net-upload/board-1.hex" || fail "through the server: the board's flash differs"
+kill "$server_pid"; wait "$server_pid" 2>/dev/null
+
+echo "== station --slot 4 through the link, replaced by one to another server"
+start_serial_server net-station --version 1.28 --fixture 600 --boards 1 --record-dir "$work/net-station"
+linked_cli link com4 "rfc2217://127.0.0.1:$server_port"
+expect_status 0 "link com4 replaced"
+[ "$(grep -c '^com4=' "$links")" -eq 1 ] && grep -qF "com4=rfc2217://127.0.0.1:$server_port" "$links" \
+    || fail "the link was not replaced: $(cat "$links")"
+linked_cli station --slot 4 --count 1 --records "$(win_path "$work/net.sqlite")" "$fw"
+expect_status 0 "station --slot 4 through the serial server"
+wait_for 10 cmp -s <(crlf_lines "$firmware") "$work/net-station/board-1.hex"
+cmp <(crlf_lines "$firmware") "$work/net-station/board-1.hex" || fail "station through the server: the flash differs"
+
+echo "== ports lists the link; a damaged line is shown and ignored"
+start_sim 4 --version 1.28 --record-dir "$work/local4" --exit-after-upload
+printf 'garbage \001\377\r\n' >>"$links"
+linked_cli ports
+expect_status 0 "ports with a link"
+grep -qF "Com 4  rfc2217://127.0.0.1:$server_port  (link com4 in $(win_path "$links"))" "$work/out" \
+    || fail "ports does not list the link: $(cat "$work/out")"
+grep -q '^COM4 *- ' "$work/out" || fail "ports still shows COM4 as Com 4: $(cat "$work/out")"
+grep -qF "line 4 is no link to a serial server and is ignored" "$work/out" || fail "the damaged line not shown: $(cat "$work/out")"
+grep -qF "new links are made in $(win_path "$links")" "$work/out" || fail "ports does not say where links go: $(cat "$work/out")"
+linked_cli ports --json
+expect_status 0 "ports --json with a link"
+grep -qF '"links":[{"device":"rfc2217://127.0.0.1:'"$server_port"'","link":' "$work/out" \
+    || fail "ports --json does not list the link: $(cat "$work/out")"
+grep -qF '"number":4,"port":"Com 4"' "$work/out" || fail "ports --json: no Com 4 link: $(cat "$work/out")"
+grep -qE '"inWindow":false,[^}]*"number":4,"port":"COM4"' "$work/out" \
+    || fail "ports --json still gives COM4 to the window: $(cat "$work/out")"
+
+echo "== link 4 --remove: --port 4 is the local COM4 again"
+linked_cli link 4 --remove
+expect_status 0 "link 4 --remove"
+grep -q '^com4=' "$links" && fail "the link is still there: $(cat "$links")"
+grep -q 'garbage' "$links" || fail "the removal lost another line: $(cat "$links")"
+grep -qF 'Com 4  COM4  (default)' "$work/out" || fail "remove did not show Com 4 as COM4: $(cat "$work/out")"
+linked_cli upload --port 4 --json "$fw"
+expect_status 0 "upload --port 4 after the link went"
+wait "$sim_pid"
+cmp <(crlf_lines "$firmware") "$work/local4/board-1.hex" || fail "the local COM4's flash differs"
+linked_cli link 4 --remove
+expect_status 0 "link 4 --remove again"
+grep -q "was not linked" "$work/out" || fail "a second removal not told: $(cat "$work/out")"
+
+echo "== a link to anything but a serial server is refused"
+cp "$links" "$work/links.before"
+for target in COM5 /dev/ttyUSB0 '\\.\COM5'; do
+    linked_cli link 5 "$target"
+    expect_status 2 "link 5 $target"
+    grep -q "A local COM port needs no link" "$work/err" || fail "link 5 $target: not told why: $(cat "$work/err")"
+done
+linked_cli link 5 rfc2217://127.0.0.1
+expect_status 2 "link 5 to an address without a port"
+cmp "$work/links.before" "$links" || fail "a refused link changed $links"
+
+echo "== installed, link keeps its links in %APPDATA%\\Quobin"
+installed="$work/installed"
+mkdir -p "$installed"
+cp "$QUOBIN_EXE_DIR/quobin-cli.exe" "$installed/"
+: >"$installed/installed.txt"
+status=0
+timeout 120 wine "$installed/quobin-cli.exe" link 6 rfc2217://127.0.0.1:2006 >"$work/out" 2>"$work/err" </dev/null || status=$?
+expect_status 0 "installed: link 6"
+grep -qxF "com6=rfc2217://127.0.0.1:2006"$'\r' "$appdata/Quobin/quobin-links.txt" \
+    || fail "no link in %APPDATA%\\Quobin: $(ls "$appdata/Quobin" 2>&1)"
+[ ! -e "$installed/quobin-links.txt" ] || fail "the installed copy wrote a link beside itself"
 
 echo "PASS"

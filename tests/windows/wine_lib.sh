@@ -91,3 +91,55 @@ expect_status() {
 crlf_lines() {
     sed 's/\r$//; s/$/\r/' "$1"
 }
+
+# start_serial_server NAME [vantor-sim options...]: the Linux simulator on a
+# pseudo-terminal of its own, behind Debian's ser2net as a serial server:
+# RFC 2217 on a free port of 127.0.0.1, run as nobody when the test runs as
+# root. Sets sim_pid, server_pid and server_port; the simulator's log is
+# $work/NAME.log, ser2net's $work/NAME.ser2net.
+start_serial_server() {
+    local name=$1
+    shift
+    local ser2net
+    ser2net=$(command -v ser2net || ls /usr/sbin/ser2net 2>/dev/null) \
+        || fail "ser2net is missing: install Debian's ser2net (apt-get install -y ser2net)"
+    "$QUOBIN_SIM" --verbose --link "$work/$name.pty" "$@" >"$work/$name.out" 2>"$work/$name.log" &
+    sim_pid=$!
+    sims+=("$sim_pid")
+    wait_for 10 test -L "$work/$name.pty" || fail "vantor-sim did not start for $name: $(cat "$work/$name.log")"
+    local device
+    device=$(readlink -f "$work/$name.pty")
+    # The ordinary user reaches the pseudo-terminal and its configuration.
+    chmod 666 "$device"
+    chmod 711 "$work"
+    local as_user=()
+    [ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    local try
+    server_pid=
+    for try in 1 2 3 4 5; do
+        server_port=$((20000 + (RANDOM * 7 + try * 977) % 40000))
+        cat >"$work/$name.yaml" <<YAML
+connection: &$name
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$server_port
+  connector: serialdev,$device,9600n81,local
+  options:
+    chardelay: false
+YAML
+        chmod 644 "$work/$name.yaml"
+        # No daemon, no UUCP lock files (an ordinary user cannot write them).
+        "${as_user[@]}" "$ser2net" -n -u -c "$work/$name.yaml" >"$work/$name.ser2net" 2>&1 &
+        server_pid=$!
+        # Listening, or gone (its port was taken).
+        if wait_for 10 bash -c "(exec 3<>/dev/tcp/127.0.0.1/$server_port) 2>/dev/null || ! kill -0 $server_pid 2>/dev/null" \
+            && kill -0 "$server_pid" 2>/dev/null; then
+            sims+=("$server_pid")
+            # Let it finish with the probe's connection before the test's.
+            sleep 0.3
+            return 0
+        fi
+        kill "$server_pid" 2>/dev/null
+        wait "$server_pid" 2>/dev/null
+        server_pid=
+    done
+    fail "ser2net would not listen on a port of 127.0.0.1: $(cat "$work/$name.ser2net")"
+}
