@@ -1,5 +1,6 @@
 #include "PortDescription.h"
 
+#include "NetworkPortAddress.h"
 #include "PortNames.h"
 
 #include <QDir>
@@ -70,11 +71,14 @@ QString stableDeviceName(const QString &devicePath, const QString &byIdFolder)
 QString describePort(qint16 number, const QStringList &linkFolders)
 {
     const PortMapping mapping = portMappingFor(number, linkFolders);
-    // A serial server linked in the file of links: nothing on this machine
-    // to look at; the server answers when the port opens.
-    if (mapping.inLinkFile)
-        return QStringLiteral("%1 (link in %2)\na serial server on the network (RFC 2217); reached when the port opens")
-            .arg(mapping.device, QDir::toNativeSeparators(mapping.link));
+    // A serial server, linked in the file of links or by a comN link that
+    // holds its address: nothing on this machine to look at; the server
+    // answers when the port opens.
+    if (mapping.inLinkFile || NetworkPortAddress::names(mapping.device)) {
+        const QString where = mapping.inLinkFile ? QStringLiteral("link in ") : QStringLiteral("link ");
+        return QStringLiteral("%1 (%2%3)\na serial server on the network (RFC 2217); reached when the port opens")
+            .arg(mapping.device, where, QDir::toNativeSeparators(mapping.link));
+    }
     if (!serialDeviceExists(mapping.device)) {
         if (mapping.link.isEmpty())
             return mapping.device + QStringLiteral(" (default)\nmissing");

@@ -363,7 +363,11 @@ void TestCliPorts::windowToolTipText()
     Pty pty;
     QVERIFY(QFile::link(pty.path(), linkPath(3)));
     QVERIFY(QFile::link(QStringLiteral("/dev/gone-adapter"), linkPath(4)));
+    QVERIFY(QFile::link(QStringLiteral("rfc2217://127.0.0.1:2000"), linkPath(5)));
     const QStringList folders{m_folder->path()};
+    QCOMPARE(describePort(5, folders),
+             QStringLiteral("rfc2217://127.0.0.1:2000 (link %1)\na serial server on the network (RFC 2217); "
+                            "reached when the port opens").arg(linkPath(5)));
     QCOMPARE(describePort(3, folders), QStringLiteral("%1 (link %2)").arg(pty.path(), linkPath(3)));
     QCOMPARE(describePort(4, folders), QStringLiteral("%1 leads to /dev/gone-adapter\nmissing").arg(linkPath(4)));
     QVERIFY(describePort(8, folders).startsWith(QStringLiteral("/dev/ttyS7 (default)")));
