@@ -9,6 +9,8 @@ namespace quobin::cli {
 //   {records-file}    the default records database
 //   {records-folder}  the folder it is in, as a user finds it
 //   {device-paths}    the names of a port besides "Com n"
+//   {pgpass-file}     libpq's own password file
+//   {pg-service-file} libpq's own file of services
 QByteArray helpText(const char *usage);
 
 } // namespace quobin::cli
