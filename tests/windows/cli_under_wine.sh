@@ -115,7 +115,10 @@ start_sim 3 --version 1.28 --fixture 600 --boards 1 --record-dir "$work/pg"
 cli station --slot 3 --count 1 --records 'postgresql://quobin@127.0.0.1:1/records?connect_timeout=2' "$fw"
 expect_status 0 "station with a server that does not answer"
 grep -q "^1 records waiting for the server: .*127.0.0.1:1" "$work/out" || fail "no record waits: $(cat "$work/out")"
-cmp <(crlf_lines "$firmware") "$work/pg/board-1.hex" || fail "the board's flash differs from the file"
+flashed_whole() {
+    cmp -s <(crlf_lines "$firmware") "$work/pg/board-1.hex"
+}
+wait_for 10 flashed_whole || fail "the board's flash differs from the file"
 
 echo "== COM10 and beyond: by number, by COM name and by device path, as the port layer finds them"
 # A file of the port's name in the working folder must not count as the port.

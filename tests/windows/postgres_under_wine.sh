@@ -100,7 +100,7 @@ EOF
         break
     fi
 done
-[ "$port" -ne 0 ] || fail "the server did not start: $(tail -20 "$pg/server.log" "$work/pg_ctl.log")"
+[ "$port" -ne 0 ] || fail "the server did not start: $(tail -n 20 "$pg/server.log" "$work/pg_ctl.log")"
 echo "PostgreSQL on 127.0.0.1:$port with TLS, server folder $pg"
 sql postgres "CREATE DATABASE line" >/dev/null || fail "CREATE DATABASE failed"
 sql postgres "ALTER ROLE quobin PASSWORD '$password'" >/dev/null || fail "ALTER ROLE failed"
@@ -219,8 +219,8 @@ linux_cli station --slot "$work/linux-slot" --count 10 --records "$url" --statio
 linux_status=$status
 status=0
 wait "$windows_station" || status=$?
-[ "$linux_status" -eq 0 ] || fail "the Linux station exited $linux_status: $(tail -5 "$work/err")"
-[ "$status" -eq 0 ] || fail "the Windows station exited $status: $(tail -5 "$work/wine-station.err")"
+[ "$linux_status" -eq 0 ] || fail "the Linux station exited $linux_status: $(tail -n 5 "$work/err")"
+[ "$status" -eq 0 ] || fail "the Windows station exited $status: $(tail -n 5 "$work/wine-station.err")"
 counted=$(sql line "SELECT count(*), count(DISTINCT serial), count(DISTINCT station) FROM board_records
                     WHERE series = 'pump' AND result = 'success'")
 [ "$counted" = "20|20|2" ] || fail "passed boards, their distinct serials, stations: $counted, expected 20|20|2"
@@ -240,18 +240,20 @@ start_sim 7 --version 1.28 --fixture 300 --boards 8
 timeout 300 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" station --slot 7 --count 8 --records "$url" --station wine-away "$fw" \
     >"$work/away.out" 2>"$work/away.err" </dev/null &
 away_station=$!
-wait_for 120 test "$(grep -c 'PASS success' "$work/away.out")" -ge 2 \
-    || fail "the station passed no 2 boards: $(tail -5 "$work/away.out" "$work/away.err")"
-pg_ctl -m fast stop || fail "pg_ctl stop failed: $(tail -5 "$work/pg_ctl.log")"
+passed_at_least() {
+    [ "$(grep -c 'PASS success' "$work/away.out")" -ge "$1" ]
+}
+wait_for 120 passed_at_least 2 || fail "the station passed no 2 boards: $(tail -n 5 "$work/away.out" "$work/away.err")"
+pg_ctl -m fast stop || fail "pg_ctl stop failed: $(tail -n 5 "$work/pg_ctl.log")"
 wait_for 120 grep -qE '[1-9][0-9]* records waiting for the server' "$work/away.out" \
-    || fail "the station never said that records wait: $(tail -5 "$work/away.out" "$work/away.err")"
-echo "$(grep -aoE '[1-9][0-9]* records waiting for the server[^\r]*' "$work/away.out" | tail -1)"
-pg_ctl start || fail "the server did not start again: $(tail -20 "$pg/server.log")"
+    || fail "the station never said that records wait: $(tail -n 5 "$work/away.out" "$work/away.err")"
+pg_ctl start || fail "the server did not start again: $(tail -n 20 "$pg/server.log")"
 status=0
 wait "$away_station" || status=$?
-[ "$status" -eq 0 ] || fail "the station exited $status: $(tail -5 "$work/away.out" "$work/away.err")"
+[ "$status" -eq 0 ] || fail "the station exited $status: $(tail -n 5 "$work/away.out" "$work/away.err")"
+grep -aE '[1-9][0-9]* records waiting for the server' "$work/away.out" | tr -d '\r' | head -n 1
 grep -q "every record has reached the server" "$work/away.out" \
-    || fail "the station never said that every record arrived: $(tail -5 "$work/away.out")"
+    || fail "the station never said that every record arrived: $(tail -n 5 "$work/away.out")"
 linux_cli records --records "$url" --json
 [ "$status" -eq 0 ] || fail "Linux records: status $status: $(cat "$work/err")"
 boards=$(grep '"station":"wine-away"' "$work/out" | grep -c '"result":')
