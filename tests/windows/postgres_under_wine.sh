@@ -7,9 +7,10 @@
 # a station of 2 slots records into the server and the Linux quobin-cli reads
 # the records back; a Linux and a Windows station share one serial-number
 # series at once; verify-full with the CA named by a Windows path (drive Z:,
-# backslashes, a space, a letter beyond ASCII) connects, another CA is refused
-# with libpq's reason as on Linux; the server stopped mid-run: the records wait
-# in the spool and arrive once each when it is back.
+# backslashes, a space, a letter beyond ASCII) connects, and so does a client
+# certificate and key named so; another CA is refused with libpq's reason as
+# on Linux; the server stopped mid-run: the records wait in the spool and
+# arrive once each when it is back.
 #   postgres_under_wine.sh EXE_DIR VANTOR_SIM LINUX_QUOBIN_CLI
 set -uo pipefail
 QUOBIN_EXE_DIR=$1
@@ -76,10 +77,15 @@ mkdir -p "$certs"
     done
     openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr || exit 1
     echo 'subjectAltName=IP:127.0.0.1,DNS:localhost' >san.ext
-    openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext -out server.crt
+    openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext -out server.crt \
+        || exit 1
+    # The client's certificate, for the user quobin.
+    mkdir -p "client keys" || exit 1
+    openssl req -newkey rsa:2048 -nodes -subj /CN=quobin -keyout "client keys/quobin.key" -out client.csr || exit 1
+    openssl x509 -req -in client.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -out "client keys/quobin.crt"
 ) >"$work/openssl.log" 2>&1 || fail "openssl could not make the certificates: $(cat "$work/openssl.log")"
-install -m 600 "$certs/server.key" "$certs/server.crt" "$pg/"
-[ "$(id -u)" -ne 0 ] || chown 65534:65534 "$pg/server.key" "$pg/server.crt"
+install -m 600 "$certs/server.key" "$certs/server.crt" "$certs/ca.crt" "$pg/"
+[ "$(id -u)" -ne 0 ] || chown 65534:65534 "$pg/server.key" "$pg/server.crt" "$pg/ca.crt"
 
 # A free port of 127.0.0.1: nothing answers there, and the server starts on it.
 port=0
@@ -93,6 +99,7 @@ unix_socket_directories = '$pg/socket'
 ssl = on
 ssl_cert_file = '$pg/server.crt'
 ssl_key_file = '$pg/server.key'
+ssl_ca_file = '$pg/ca.crt'
 fsync = off
 EOF
     if pg_ctl start; then
@@ -102,10 +109,13 @@ EOF
 done
 [ "$port" -ne 0 ] || fail "the server did not start: $(tail -n 20 "$pg/server.log" "$work/pg_ctl.log")"
 echo "PostgreSQL on 127.0.0.1:$port with TLS, server folder $pg"
-sql postgres "CREATE DATABASE line" >/dev/null || fail "CREATE DATABASE failed"
+sql postgres "CREATE DATABASE line" >/dev/null && sql postgres "CREATE DATABASE certs" >/dev/null \
+    || fail "CREATE DATABASE failed"
 sql postgres "ALTER ROLE quobin PASSWORD '$password'" >/dev/null || fail "ALTER ROLE failed"
-# Over TCP a password (SCRAM); the socket stays open to sql() above.
-printf 'local all all trust\nhost all all 127.0.0.1/32 scram-sha-256\n' >"$pg/data/pg_hba.conf"
+# Over TCP a password (SCRAM), for the database certs a client certificate
+# instead; the socket stays open to sql() above.
+printf 'local all all trust\nhostssl certs all 127.0.0.1/32 cert\nhost all all 127.0.0.1/32 scram-sha-256\n' \
+    >"$pg/data/pg_hba.conf"
 sql postgres "SELECT pg_reload_conf()" >/dev/null || fail "the server did not reload its pg_hba.conf"
 
 url="postgresql://quobin@127.0.0.1:$port/line"
@@ -158,6 +168,15 @@ echo "== sslmode=verify-full, sslrootcert=$ca_win"
 cli records --records "$url?sslmode=verify-full&sslrootcert=$ca_win"
 expect_status 0 "verify-full with the test's CA"
 
+echo "== a client certificate and key named by Windows paths"
+keys="$certs/client keys"
+by_certificate="postgresql://quobin@127.0.0.1:$port/certs?sslmode=verify-full&sslrootcert=$ca_win"
+cli records --records "$by_certificate"
+expect_status 2 "records without a client certificate"
+grep -q "certificate" "$work/err" || fail "no reason about the certificate: $(cat "$work/err")"
+cli records --records "$by_certificate&sslcert=$(win_path "$keys/quobin.crt")&sslkey=$(win_path "$keys/quobin.key")"
+expect_status 0 "records with sslcert=$(win_path "$keys/quobin.crt")"
+
 echo "== another CA: refused with libpq's reason, as on Linux, nothing flashed"
 wrong="$url?sslmode=verify-full&sslrootcert=$(win_path "$certs/other-ca.crt")"
 cli records --records "$wrong"
@@ -206,14 +225,17 @@ per_slot=$(sql line "SELECT string_agg(n::text, ',') FROM
 
 # --- one serial series, a Linux and a Windows station at once ----------------
 echo "== one serial series shared by a Linux and a Windows station at the same time"
-start_sim 6 --version 1.28 --fixture 100 --boards 10
-"$QUOBIN_SIM" --verbose --link "$work/linux-slot" --version 1.28 --fixture 100 --boards 10 \
+# Both fixtures at the wire's pace (about 2 s a board); the Linux station
+# starts once the Windows one is flashing its first board.
+start_sim 6 --version 1.28 --fixture 100 --boards 10 --pace
+"$QUOBIN_SIM" --verbose --link "$work/linux-slot" --version 1.28 --fixture 100 --boards 10 --pace \
     >/dev/null 2>"$work/linux-slot.log" &
 sims+=("$!")
 wait_for 10 test -L "$work/linux-slot" || fail "vantor-sim did not start on Linux"
 timeout 300 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" station --slot 6 --count 10 --records "$url" --station wine-2 \
     --serial pump@0x0E:4:le:100 "$fw" >"$work/wine-station.out" 2>"$work/wine-station.err" </dev/null &
 windows_station=$!
+wait_for 60 grep -qF '<- :' "$work/sim6.log" || fail "the Windows station never started flashing: $(cat "$work/wine-station.err")"
 linux_cli station --slot "$work/linux-slot" --count 10 --records "$url" --station linux-2 \
     --serial pump@0x0E:4:le:100 "$firmware"
 linux_status=$status
@@ -224,6 +246,11 @@ wait "$windows_station" || status=$?
 counted=$(sql line "SELECT count(*), count(DISTINCT serial), count(DISTINCT station) FROM board_records
                     WHERE series = 'pump' AND result = 'success'")
 [ "$counted" = "20|20|2" ] || fail "passed boards, their distinct serials, stations: $counted, expected 20|20|2"
+overlap=$(sql line "SELECT (SELECT min(started) FROM board_records WHERE station = 'wine-2')
+                           < (SELECT max(ended) FROM board_records WHERE station = 'linux-2')
+                       AND (SELECT min(started) FROM board_records WHERE station = 'linux-2')
+                           < (SELECT max(ended) FROM board_records WHERE station = 'wine-2')")
+[ "$overlap" = t ] || fail "the two stations did not flash at the same time"
 for station in wine-2 linux-2; do
     [ "$(sql line "SELECT count(*) FROM board_records WHERE series = 'pump' AND station = '$station'")" = 10 ] \
         || fail "$station did not record 10 boards"
