@@ -1,5 +1,6 @@
 #include "ArgumentSecrets.h"
 
+#include "HelpText.h"
 #include "ServerTarget.h"
 
 #include <atomic>
@@ -26,11 +27,12 @@ void warnOfPasswordArgument(const QString &command, const QString &target)
     static std::atomic_bool warned = false;
     if (!records::ServerTarget::hasPassword(target) || warned.exchange(true))
         return;
+    const QByteArray advice = helpText("keep it in {pgpass-file} (or a passfile=, PGPASSWORD or a service= in "
+                                       "{pg-service-file}) and leave it out of the URL");
     std::fprintf(stderr,
                  "quobin-cli %s: warning: a password on the command line can be read by other users of this "
-                 "machine; keep it in ~/.pgpass (or a passfile=, PGPASSWORD or a service= in "
-                 "~/.pg_service.conf) and leave it out of the URL\n",
-                 qPrintable(command));
+                 "machine; %s\n",
+                 qPrintable(command), advice.constData());
 }
 
 } // namespace quobin::cli

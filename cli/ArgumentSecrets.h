@@ -10,8 +10,9 @@ namespace quobin::cli {
 // (/proc/PID/cmdline, ps) for as long as it runs. At start the program
 // overwrites each such password in its own argument strings with '*', so
 // that it is visible only for the moment between exec and this call, and
-// says once that a password belongs in ~/.pgpass, a passfile, PGPASSWORD or
-// a service file instead.
+// says once that a password belongs in libpq's password file (~/.pgpass; on
+// Windows %APPDATA%\postgresql\pgpass.conf), a passfile, PGPASSWORD or a
+// service file instead.
 
 // Overwrites in place, in argv's own memory (which is what /proc shows), the
 // bytes of every password in an argument that holds a postgresql:// URL.

@@ -9,6 +9,8 @@ QByteArray helpText(const char *usage)
     text.replace("{records-folder}", "~/.local/share/quobin/");
     text.replace("{device-paths}", "a device path or a /dev/serial/by-id/ path");
     text.replace("{link-target}", "DEVICE");
+    text.replace("{pgpass-file}", "~/.pgpass");
+    text.replace("{pg-service-file}", "~/.pg_service.conf");
     return text;
 }
 

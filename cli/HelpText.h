@@ -10,6 +10,8 @@ namespace quobin::cli {
 //   {records-folder}  the folder it is in, as a user finds it
 //   {device-paths}    the names of a port besides "Com n"
 //   {link-target}     what quobin-cli link N takes after the number
+//   {pgpass-file}     libpq's own password file
+//   {pg-service-file} libpq's own file of services
 QByteArray helpText(const char *usage);
 
 } // namespace quobin::cli

@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <cctype>
+
 namespace quobin::records {
 
 namespace {
@@ -40,13 +42,39 @@ const QSet<QString> &libpqParameters()
     return names;
 }
 
-// A value as libpq's key=value reader takes it: in single quotes, with \
-// and ' escaped by a backslash.
+// A value as libpq's key=value reader takes it: in single quotes, each
+// backslash and single quote escaped by a backslash.
 QString libpqQuoted(QString value)
 {
     value.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     value.replace(QLatin1Char('\''), QLatin1String("\\'"));
     return QLatin1Char('\'') + value + QLatin1Char('\'');
+}
+
+// The URL as QUrl's strict mode takes it. libpq reads the query of a URL as
+// it stands, so an operator may write a path there as the system writes it
+// (sslrootcert=C:\Line certs\ca.crt): each character of the query that a
+// URL must escape (a space, a backslash, a double quote, one of <>^`{|}, a
+// control character, a "%" that starts no escape) is escaped here, and the
+// value reaches libpq as written. Escapes already in the URL stay as they
+// are; letters beyond ASCII need none.
+QString escapedQuery(const QString &url)
+{
+    const qsizetype question = url.indexOf(QLatin1Char('?'));
+    if (question < 0)
+        return url;
+    const auto isHex = [](QChar c) { return std::isxdigit(static_cast<unsigned char>(c.toLatin1())) != 0; };
+    QString escaped = url.left(question + 1);
+    for (qsizetype i = question + 1; i < url.size(); ++i) {
+        const QChar c = url[i];
+        const bool startsEscape = c == QLatin1Char('%') && i + 2 < url.size() && isHex(url[i + 1]) && isHex(url[i + 2]);
+        if (startsEscape || c.unicode() > 0x7f
+            || (c.unicode() > 0x20 && c.unicode() < 0x7f && !QByteArrayView(" \"%<>\\^`{|}").contains(c.toLatin1())))
+            escaped += c;
+        else
+            escaped += QString::fromLatin1(QByteArray(1, c.toLatin1()).toPercentEncoding());
+    }
+    return escaped;
 }
 
 } // namespace
@@ -90,7 +118,7 @@ QString ServerTarget::passwordRemoved(const QString &url)
 {
     if (!hasPassword(url))
         return url;
-    QUrl parsed(url, QUrl::StrictMode);
+    QUrl parsed(escapedQuery(url), QUrl::StrictMode);
     if (!parsed.isValid())
         return withoutPassword(url);
     parsed.setPassword(QString());
@@ -115,7 +143,7 @@ ServerTarget ServerTarget::parse(const QString &url)
 {
     // Never repeat the password in a message.
     const QString shown = withoutPassword(url);
-    const QUrl parsed(url, QUrl::StrictMode);
+    const QUrl parsed(escapedQuery(url), QUrl::StrictMode);
     if (!parsed.isValid())
         refuse(shown, QStringLiteral("not a valid URL"));
     const QString scheme = parsed.scheme().toLower();

@@ -17,9 +17,12 @@ namespace quobin::records {
 // (postgres:// too). Percent-escapes are decoded. libpq's own connection
 // parameters may follow as ?key=value&...: TLS (sslmode, sslrootcert, sslcert,
 // sslkey, sslcrl), connect_timeout, application_name, options,
-// target_session_attrs, passfile, service and a few more. A password is best
-// left out of the URL: libpq finds it in ~/.pgpass (or the passfile, or
-// PGPASSWORD) when the URL has none.
+// target_session_attrs, passfile, service and a few more. A value may be
+// written as it stands, a Windows path with its backslashes and spaces
+// included. A password is best left out of the URL: libpq finds it in
+// ~/.pgpass (or the passfile, or PGPASSWORD) when the URL has none. On
+// Windows libpq's files are %APPDATA%\postgresql\pgpass.conf and
+// %APPDATA%\postgresql\.pg_service.conf; libpq finds them itself.
 struct ServerTarget {
     QString user;
     QString password;
@@ -35,8 +38,10 @@ struct ServerTarget {
     // The URL without the password, for the operator.
     QString describe() const;
     // The driver's connect options ("key='value';..."): defaults first, then
-    // the URL's own libpq parameters, each value quoted as libpq reads it, so
-    // that the URL's win (libpq keeps the last value of a key). serverOptions
+    // the URL's own libpq parameters, each value quoted as libpq reads it
+    // (in single quotes, \ and ' escaped: the driver appends the options to
+    // libpq's connection string as they are), so that the URL's win (libpq
+    // keeps the last value of a key). serverOptions
     // ("-c name=value ...") go into libpq's options ahead of the URL's own
     // options, which thus add to them rather than replace them.
     QString connectOptions(const QString &defaults, const QString &serverOptions = {}) const;

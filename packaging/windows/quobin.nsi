@@ -1,7 +1,7 @@
 ; The Quobin installer for Windows: a per-user install that needs no
 ; administrator, with Start-menu entries and an uninstaller.
 ;   makensis -DVERSION=3.0 -DBIN=<folder of the .exe files> -DSRC=<source tree> -DOUT=<installer> quobin.nsi
-;          -DREADME=<README.txt>
+;          -DREADME=<README.txt> -DLICENCES=<folder of COPYRIGHT-PostgreSQL.txt and LICENSE-OpenSSL.txt>
 ; Silent: quobin-VERSION-windows-x64-setup.exe /S [/D=FOLDER]
 Unicode true
 ; A 64-bit installer for 64-bit programs (it also runs where only 64-bit
@@ -79,6 +79,8 @@ Section "Quobin"
     File "${BIN}/quobin-station.exe"
     File "/oname=README.txt" "${README}"
     File "/oname=LICENSE.txt" "${SRC}/packaging/windows/LICENSE.txt"
+    File "${LICENCES}/COPYRIGHT-PostgreSQL.txt"
+    File "${LICENCES}/LICENSE-OpenSSL.txt"
     ; The mark that makes this folder an installation: the programs keep
     ; their settings in %APPDATA%\Quobin, never beside themselves.
     FileOpen $0 "$INSTDIR\installed.txt" w
@@ -120,6 +122,8 @@ Section "Uninstall"
     Quit
     Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\LICENSE.txt"
+    Delete "$INSTDIR\COPYRIGHT-PostgreSQL.txt"
+    Delete "$INSTDIR\LICENSE-OpenSSL.txt"
     Delete "$INSTDIR\installed.txt"
     Delete "$INSTDIR\Uninstall Quobin.exe"
     RMDir "$INSTDIR"

@@ -128,6 +128,14 @@ private slots:
             environment());
         QVERIFY2(verified.status == 0, qPrintable(verified.err));
         QCOMPARE(verified.out, QStringLiteral("No records.\n"));
+        // A folder with a space, an apostrophe, a backslash and a letter
+        // beyond ASCII, written in the URL as it stands, reaches libpq whole.
+        const QString oddFolder = m_temp.filePath(QStringLiteral("line certs \u00fc/o'neil \\ ca"));
+        QVERIFY(QDir().mkpath(oddFolder));
+        QVERIFY(QFile::copy(certs + QStringLiteral("/ca.crt"), oddFolder + QStringLiteral("/ca.crt")));
+        const CliRun oddPath =
+            records(plainUrl + QStringLiteral("?sslmode=verify-full&sslrootcert=%1/ca.crt").arg(oddFolder), environment());
+        QVERIFY2(oddPath.status == 0, qPrintable(oddPath.err));
 
         const CliRun wrongCa = records(plainUrl + QStringLiteral("?sslmode=verify-full&sslrootcert=%1/other-ca.crt").arg(certs),
                                        environment());

@@ -98,7 +98,8 @@ touch "$work/before-install"
 sleep 1
 timeout 120 wine "$setup" /S || fail "the installer failed"
 installed="$localappdata/Programs/Quobin"
-for file in quobin.exe quobin-cli.exe quobin-station.exe README.txt LICENSE.txt "Uninstall Quobin.exe"; do
+for file in quobin.exe quobin-cli.exe quobin-station.exe README.txt LICENSE.txt COPYRIGHT-PostgreSQL.txt \
+    LICENSE-OpenSSL.txt "Uninstall Quobin.exe"; do
     [ -f "$installed/$file" ] || fail "the installer left out $file: $(ls "$installed" 2>&1)"
 done
 menu="$appdata/Microsoft/Windows/Start Menu/Programs/Quobin"
