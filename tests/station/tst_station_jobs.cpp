@@ -10,6 +10,9 @@
 
 #include <csignal>
 
+#include <pwd.h>
+#include <unistd.h>
+
 using namespace quobin;
 using namespace quobin::testing;
 
@@ -153,7 +156,9 @@ private slots:
             QJsonDocument::fromJson(show.out.toUtf8()).object().value(QStringLiteral("versions")).toArray();
         QCOMPARE(versions.size(), 2);
         QCOMPARE(versions[1].toObject().value(QStringLiteral("sha256")).toString(), sha256(m_hex));
-        QVERIFY(!versions[1].toObject().value(QStringLiteral("approvedBy")).toString().isEmpty());
+        // On SQLite the approver is the system's user that ran the command.
+        QCOMPARE(versions[1].toObject().value(QStringLiteral("approvedBy")).toString(),
+                 QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name));
 
         for (const QStringList &refused : {QStringList{QStringLiteral("--job"), QStringLiteral("pump"), m_firmware},
                                            QStringList{QStringLiteral("--job"), QStringLiteral("pump"), QStringLiteral("--serial"),
@@ -201,6 +206,29 @@ private slots:
                        QStringLiteral("pump")});
         QCOMPARE(refused.finish(), 1);
         QVERIFY2(refused.errors().contains("was withdrawn by "), refused.errors().constData());
+
+        // A job's serial format and policy are the run's: every board gets
+        // the next number of the job's series.
+        QCOMPARE(job({QStringLiteral("approve"), QStringLiteral("numbered"), m_firmware, QStringLiteral("--serial"),
+                      QStringLiteral("pump@0x0E:4:le:100")}, database).status, 0);
+        SimFixture numbered(m_folder.path(), QStringLiteral("sq3"), {QStringLiteral("--fixture"), QStringLiteral("100")});
+        QVERIFY(numbered.ready());
+        StationRun serials(environment());
+        serials.start({QStringLiteral("--slot"), numbered.link(), QStringLiteral("--count"), QStringLiteral("2"),
+                       QStringLiteral("--json"), QStringLiteral("--records"), database, QStringLiteral("--job"),
+                       QStringLiteral("numbered")});
+        QCOMPARE(serials.finish(), 0);
+        QCOMPARE(serials.records().size(), 2);
+        for (int board = 1; board <= 2; ++board) {
+            const QJsonObject record = serials.records()[board - 1];
+            QCOMPARE(record.value(QStringLiteral("series")).toString(), QStringLiteral("pump"));
+            QCOMPARE(record.value(QStringLiteral("serial")).toInt(), 99 + board);
+            QCOMPARE(record.value(QStringLiteral("job")).toString(), QStringLiteral("numbered"));
+            const QByteArray image = numbered.image(board);
+            QCOMPARE(image.size(), m_hex.size());
+            QVERIFY(image != m_hex);
+            QCOMPARE(record.value(QStringLiteral("jobSha256")).toString(), sha256(m_hex));
+        }
     }
 
     // PostgreSQL with the README's roles: a supervisor approves; a station
@@ -266,6 +294,26 @@ private slots:
         QCOMPARE(station.finish(), 1);
         QVERIFY2(station.errors().contains("does not match the SHA-256 approved with it"), station.errors().constData());
         QCOMPARE(fixture.count("uploads"), 0);
+
+        // While a station runs, the owner changes a version's bytes and its
+        // SHA-256 alike: the station, which read that version already, takes
+        // no new board from it; the slot waiting for one stops.
+        QCOMPARE(job({QStringLiteral("approve"), QStringLiteral("pump"), m_firmware}, line.supervisor).status, 0);
+        SimFixture slow(m_folder.path(), QStringLiteral("slow"), {QStringLiteral("--fixture"), QStringLiteral("4000")});
+        QVERIFY(slow.ready());
+        StationRun running(environment(QStringLiteral("slow-data")));
+        running.start({QStringLiteral("--slot"), slow.link(), QStringLiteral("--json"), QStringLiteral("--records"),
+                       line.operatorUrl, QStringLiteral("--job"), QStringLiteral("pump")});
+        QVERIFY2(waitFor([&] { return running.records().size() == 1; }, kBoardMsecs), running.errors().constData());
+        QVERIFY(line.server.psql(QStringLiteral("line"),
+                                 QStringLiteral("UPDATE jobs SET image = overlay(image placing 'F'::bytea from 20),"
+                                                " image_sha256 = encode(sha256(overlay(image placing 'F'::bytea from 20)), 'hex')"
+                                                " WHERE version = 2"), &out));
+        QCOMPARE(running.finish(), 1);
+        QVERIFY2(running.errors().contains("has changed since this station read it"), running.errors().constData());
+        QCOMPARE(running.records().size(), 1);
+        QCOMPARE(slow.count("uploads"), 1);
+        QCOMPARE(slow.image(1), m_hex);
     }
 
     // A new version approved while a station runs reaches the boards that
