@@ -247,7 +247,7 @@ int StationCommand::run(const QStringList &arguments)
             job.emplace(*first.job);
             parsed.policy = first.policy;
             parsed.serialSpec = jobSupply->details().serialFormat;
-            jobHeading = QStringLiteral("job %1 version %2 (%3)").arg(parsed.jobName).arg(first.version).arg(job->fileName());
+            jobHeading = QStringLiteral("%1 version %2").arg(parsed.jobName).arg(first.version);
         }
         // The serial's place is found before any port is opened: an image
         // without room for it is refused here.
@@ -302,14 +302,15 @@ int StationCommand::run(const QStringList &arguments)
     const StationPrinter::Mode mode = parsed.json ? StationPrinter::Mode::Json
                                       : ::isatty(STDOUT_FILENO) ? StationPrinter::Mode::Live
                                                                 : StationPrinter::Mode::Plain;
-    StationPrinter printer(mode, labels, jobHeading.isEmpty() ? job->fileName() : jobHeading, job->sha256());
+    StationPrinter printer(mode, labels, job->fileName(), job->sha256(), stdout, jobHeading);
     for (int i = 0; i < parsed.slotAddresses.size(); ++i) {
         const QString path = parsed.slotAddresses[i].path;
         printer.setAdapter(i, path == parsed.slotAddresses[i].label ? QString() : path);
     }
     if (mode != StationPrinter::Mode::Json)
         std::fprintf(stderr, "quobin-cli station: %s, SHA-256 %s, records in %s\n",
-                     qPrintable(jobHeading.isEmpty() ? job->path() : jobHeading),
+                     qPrintable(jobHeading.isEmpty() ? job->path()
+                                                     : QStringLiteral("job %1 (%2)").arg(jobHeading, job->fileName())),
                      qPrintable(job->sha256()), qPrintable(store->describe()));
 
     station::StationSetup setup;

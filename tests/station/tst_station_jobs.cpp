@@ -266,6 +266,10 @@ private slots:
                        QStringLiteral("4"), QStringLiteral("--json"), QStringLiteral("--records"), line.operatorUrl,
                        QStringLiteral("--job"), QStringLiteral("pump")});
         QCOMPARE(station.finish(), 0);
+        const QList<QJsonObject> heading = station.events(QStringLiteral("job"));
+        QCOMPARE(heading.size(), 1);
+        QCOMPARE(heading[0].value(QStringLiteral("job")).toString(), QStringLiteral("pump version 1"));
+        QCOMPARE(heading[0].value(QStringLiteral("jobFile")).toString(), QStringLiteral("image.hex"));
         for (SimFixture *fixture : {&one, &two})
             for (int board = 1; board <= 2; ++board)
                 QCOMPARE(fixture->image(board), m_hex);
