@@ -2,6 +2,7 @@
 
 #include "CheckCommand.h"
 #include "HelpText.h"
+#include "JobCommand.h"
 #include "LinkCommand.h"
 #include "PortsCommand.h"
 #include "RecordsCommand.h"
@@ -23,7 +24,11 @@ const char kUsage[] =
     "  quobin-cli link N {link-target}\n"
     "  quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue] [--records TARGET]\n"
     "                     [--station NAME] [--log-dir DIR] [--json] FILE\n"
+    "  quobin-cli station [--slot PORT]... [--count N] [--records TARGET] [--station NAME]\n"
+    "                     [--log-dir DIR] [--json] --job NAME\n"
     "  quobin-cli records [--records TARGET] [--since TIME] [--csv | --json]\n"
+    "  quobin-cli job approve NAME IMAGE [--serial FORMAT] [--on-error stop|continue] [--records TARGET]\n"
+    "  quobin-cli job list|show NAME|withdraw NAME [--records TARGET] [--json]\n"
     "  quobin-cli --help | --version\n"
     "A serial number's FORMAT: SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], e.g. pump@0x0800F000:4:le\n"
     "(ENCODING le, be or ascii; quobin-cli check --help says more).\n";
@@ -46,6 +51,8 @@ int runCli(const QStringList &arguments, const CliContext &context)
         return StationCommand(context).run(rest);
     if (command == QLatin1String("records"))
         return RecordsCommand(context).run(rest);
+    if (command == QLatin1String("job"))
+        return JobCommand(context).run(rest);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         std::fputs(helpText(kUsage).constData(), stdout);
         return ExitSuccess;

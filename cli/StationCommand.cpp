@@ -1,13 +1,16 @@
 #include "StationCommand.h"
 
 #include "ArgumentSecrets.h"
+#include "CheckedImage.h"
 #include "HelpText.h"
 
 #include "ServerTarget.h"
 
 #include "SlotNames.h"
 
+#include "ApprovedJobSupply.h"
 #include "BoardLogFiles.h"
+#include "JobStore.h"
 #include "CancelSignal.h"
 #include "FirmwareCheck.h"
 #include "FirmwareImage.h"
@@ -47,7 +50,15 @@ const char kUsage[] =
     "Usage: quobin-cli station [--slot PORT]... [--count N] [--on-error stop|continue]\n"
     "                          [--records TARGET] [--station NAME] [--log-dir DIR]\n"
     "                          [--serial SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]] [--json] FILE\n"
+    "       quobin-cli station [--slot PORT]... [--count N] [--records TARGET] [--station NAME]\n"
+    "                          [--log-dir DIR] [--json] --job NAME\n"
     "Flashes FILE into board after board on every slot at once, and records each board.\n"
+    "  --job NAME         flash the approved job NAME instead of a file: its image as\n"
+    "                     approved, read from the records database (TARGET) and checked\n"
+    "                     against its SHA-256 before every board, with its serial format\n"
+    "                     and on-error policy (no FILE, --serial or --on-error of the run's\n"
+    "                     own). A new version approved meanwhile goes to the next boards; a\n"
+    "                     withdrawal lets the boards in progress finish and takes no new one\n"
     "  --slot PORT        \"Com 3\", \"com3\", \"3\", {device-paths}\n"
     "                     or rfc2217://HOST:PORT (a serial server on the network);\n"
     "                     repeat it for more slots. A missing device is waited for.\n"
@@ -66,7 +77,8 @@ const char kUsage[] =
     "                     given twice, and the series never wraps around at its width\n"
     "  --json             one JSON object per line on stdout, each with \"slot\"\n"
     "Exit status: 0 after --count good boards, 1 the station cannot go on (no slot's device\n"
-    "can be opened, the records cannot be written, the series has no number left), 2 bad\n"
+    "can be opened, the records cannot be written, the series has no number left, the job\n"
+    "is withdrawn or its image is not the one approved), 2 bad\n"
     "usage, file, TARGET or serial place,\n"
     "130 cancelled (Ctrl-C or SIGTERM).\n";
 
@@ -82,30 +94,6 @@ int wholeNumber(const QString &text, const QString &option)
     if (!ok || value < 1)
         throw UsageError(QStringLiteral("%1 takes a whole number, 1 or more, not '%2'").arg(option, text));
     return value;
-}
-
-// Reads and checks the file once; the station flashes what was read here.
-station::StationJob readJob(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw UsageError(QStringLiteral("%1: no such file").arg(path));
-    if (info.isDir())
-        throw UsageError(QStringLiteral("%1: is a folder, not a firmware file").arg(path));
-    try {
-        station::StationJob job = station::StationJob::read(path);
-        const FirmwareCheckReport report = checkFirmwareImage(*job.image());
-        if (!report.passed()) {
-            QString text = QStringLiteral("%1 fails the check; a station flashes only a file that passes:").arg(path);
-            const QStringList failures = report.failures();
-            for (qsizetype i = 0; i < failures.size() && i < 10; ++i)
-                text += QStringLiteral("\n  ") + failures[i];
-            throw UsageError(text);
-        }
-        return job;
-    } catch (const FirmwareFileError &error) {
-        throw UsageError(QStringLiteral("%1: %2").arg(path, QString::fromStdString(error.what())));
-    }
 }
 
 QString endText(station::Station::End end, const QString &failure)
@@ -132,16 +120,33 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
     const QCommandLineOption logDir(QStringLiteral("log-dir"), {}, QStringLiteral("DIR"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption serial(QStringLiteral("serial"), {}, QStringLiteral("FORMAT"));
-    parser.addOptions({slot, count, onError, records, stationName, logDir, json, serial});
+    const QCommandLineOption jobOption(QStringLiteral("job"), {}, QStringLiteral("NAME"));
+    parser.addOptions({slot, count, onError, records, stationName, logDir, json, serial, jobOption});
     if (!parser.parse(QStringList{QStringLiteral("station")} + arguments))
         throw UsageError(parser.errorText());
 
     StationArguments result;
     const QStringList files = parser.positionalArguments();
-    if (files.size() != 1)
-        throw UsageError(files.isEmpty() ? QStringLiteral("no firmware FILE given")
-                                         : QStringLiteral("one firmware FILE only, not %1").arg(files.size()));
-    result.firmwarePath = QFileInfo(files.first()).absoluteFilePath();
+    if (parser.isSet(jobOption)) {
+        // The job brings its image and its settings, as a supervisor
+        // approved them: the run has none of its own.
+        result.jobName = parser.value(jobOption);
+        if (result.jobName.isEmpty())
+            throw UsageError(QStringLiteral("--job needs a NAME"));
+        if (parser.values(jobOption).size() > 1)
+            throw UsageError(QStringLiteral("--job is given more than once"));
+        if (!files.isEmpty())
+            throw UsageError(QStringLiteral("--job %1 takes no FILE: the station flashes the job's approved image from"
+                                            " the records database").arg(result.jobName));
+        if (parser.isSet(serial) || parser.isSet(onError))
+            throw UsageError(QStringLiteral("--job %1 takes no --serial or --on-error: the job's own, as approved, are"
+                                            " used").arg(result.jobName));
+    } else {
+        if (files.size() != 1)
+            throw UsageError(files.isEmpty() ? QStringLiteral("no firmware FILE given")
+                                             : QStringLiteral("one firmware FILE only, not %1").arg(files.size()));
+        result.firmwarePath = QFileInfo(files.first()).absoluteFilePath();
+    }
 
     for (const QCommandLineOption &single : {count, onError, records, stationName, logDir, serial}) {
         if (parser.values(single).size() > 1)
@@ -209,10 +214,41 @@ int StationCommand::run(const QStringList &arguments)
     records::SerialSource serialSource;
     std::unique_ptr<records::SerialPool> serialPool;
     std::optional<station::StationSerials> serials;
+    std::unique_ptr<records::JobStore> jobStore;
+    std::unique_ptr<station::ApprovedJobSupply> jobSupply;
+    QString jobHeading;
     try {
         parsed = StationArguments::parse(arguments, m_context);
         warnOfPasswordArgument(QStringLiteral("station"), parsed.recordsTarget);
-        job.emplace(readJob(parsed.firmwarePath));
+        if (parsed.jobName.isEmpty()) {
+            job.emplace(readCheckedImage(parsed.firmwarePath));
+        } else {
+            try {
+                jobStore = records::openJobStore(parsed.recordsTarget);
+            } catch (const records::RecordStoreError &error) {
+                throw UsageError(QStringLiteral("the job %1 cannot be read from %2: %3")
+                                     .arg(parsed.jobName,
+                                          parsed.recordsTarget.isEmpty()
+                                              ? records::defaultRecordsFile()
+                                              : records::ServerTarget::withoutPassword(parsed.recordsTarget),
+                                          error.reason()));
+            }
+            jobSupply = std::make_unique<station::ApprovedJobSupply>(*jobStore, parsed.jobName);
+            // Read and checked before the first board, as before every one.
+            station::BoardJob first;
+            try {
+                first = jobSupply->next();
+            } catch (const records::RecordStoreError &error) {
+                throw UsageError(QStringLiteral("the job %1 cannot be read: %2").arg(parsed.jobName, error.reason()));
+            } catch (const station::JobStopped &stopped) {
+                complain(stopped.reason());
+                return ExitFailed;
+            }
+            job.emplace(*first.job);
+            parsed.policy = first.policy;
+            parsed.serialSpec = jobSupply->details().serialFormat;
+            jobHeading = QStringLiteral("%1 version %2").arg(parsed.jobName).arg(first.version);
+        }
         // The serial's place is found before any port is opened: an image
         // without room for it is refused here.
         if (!parsed.serialSpec.isEmpty()) {
@@ -266,13 +302,15 @@ int StationCommand::run(const QStringList &arguments)
     const StationPrinter::Mode mode = parsed.json ? StationPrinter::Mode::Json
                                       : ::isatty(STDOUT_FILENO) ? StationPrinter::Mode::Live
                                                                 : StationPrinter::Mode::Plain;
-    StationPrinter printer(mode, labels, job->fileName(), job->sha256());
+    StationPrinter printer(mode, labels, job->fileName(), job->sha256(), stdout, jobHeading);
     for (int i = 0; i < parsed.slotAddresses.size(); ++i) {
         const QString path = parsed.slotAddresses[i].path;
         printer.setAdapter(i, path == parsed.slotAddresses[i].label ? QString() : path);
     }
     if (mode != StationPrinter::Mode::Json)
-        std::fprintf(stderr, "quobin-cli station: %s, SHA-256 %s, records in %s\n", qPrintable(job->path()),
+        std::fprintf(stderr, "quobin-cli station: %s, SHA-256 %s, records in %s\n",
+                     qPrintable(jobHeading.isEmpty() ? job->path()
+                                                     : QStringLiteral("job %1 (%2)").arg(jobHeading, job->fileName())),
                      qPrintable(job->sha256()), qPrintable(store->describe()));
 
     station::StationSetup setup;
@@ -281,6 +319,7 @@ int StationCommand::run(const QStringList &arguments)
     setup.policy = parsed.policy;
     setup.stationName = parsed.stationName;
     setup.quobinVersion = QStringLiteral("%1.%2").arg(QUOBIN_VERSION_MAJOR).arg(QUOBIN_VERSION_MINOR);
+    setup.jobs = jobSupply.get();
     if (serials) {
         setup.serials = &*serials;
         printer.setSeries(serialSpec->series, serialPool->next());

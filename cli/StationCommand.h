@@ -20,6 +20,7 @@ struct StationArguments {
     bool json = false;
     QString firmwarePath;
     QString serialSpec; // SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], empty for none
+    QString jobName;    // an approved job in the records, instead of a file and its settings
 
     // Throws UsageError.
     static StationArguments parse(const QStringList &arguments, const CliContext &context);

@@ -53,8 +53,9 @@ using records::serialJson;
 } // namespace
 
 StationPrinter::StationPrinter(Mode mode, QStringList slotLabels, QString jobFile, QString jobSha256,
-                               std::FILE *out)
-    : m_mode(mode), m_jobFile(std::move(jobFile)), m_jobSha256(std::move(jobSha256)), m_out(out)
+                               std::FILE *out, QString approvedJob)
+    : m_mode(mode), m_jobFile(std::move(jobFile)), m_approvedJob(std::move(approvedJob)),
+      m_jobSha256(std::move(jobSha256)), m_out(out)
 {
     for (const QString &label : slotLabels) {
         SlotLine line;
@@ -65,8 +66,10 @@ StationPrinter::StationPrinter(Mode mode, QStringList slotLabels, QString jobFil
     if (m_mode == Mode::Plain)
         writeLine(header(m_counts));
     if (m_mode == Mode::Json) {
-        const QJsonObject object{{QStringLiteral("event"), QStringLiteral("job")}, {QStringLiteral("slot"), QJsonValue::Null},
-                                 {QStringLiteral("jobFile"), m_jobFile}, {QStringLiteral("jobSha256"), m_jobSha256}};
+        QJsonObject object{{QStringLiteral("event"), QStringLiteral("job")}, {QStringLiteral("slot"), QJsonValue::Null},
+                           {QStringLiteral("jobFile"), m_jobFile}, {QStringLiteral("jobSha256"), m_jobSha256}};
+        if (!m_approvedJob.isEmpty())
+            object.insert(QStringLiteral("job"), m_approvedJob);
         writeJson(object);
     }
 }
@@ -258,7 +261,8 @@ void StationPrinter::summary(const StationCounts &counts, const QString &end)
 QString StationPrinter::header(const StationCounts &counts) const
 {
     QString text = QStringLiteral("%1  SHA-256 %2  passed %3  failed %4  yield %5 %  %6 boards/h")
-                       .arg(m_jobFile, m_jobSha256.left(12))
+                       .arg(m_approvedJob.isEmpty() ? m_jobFile : QStringLiteral("job %1 (%2)").arg(m_approvedJob, m_jobFile),
+                            m_jobSha256.left(12))
                        .arg(counts.passed)
                        .arg(counts.failed)
                        .arg(fixed(counts.firstPassYield() * 100, 1), fixed(counts.boardsPerHour(), 1));

@@ -26,8 +26,10 @@ class StationPrinter : public station::StationObserver {
 public:
     enum class Mode { Json, Live, Plain };
 
+    // approvedJob: "NAME version N" of an approved job, empty for a file;
+    // the header shows it before the file, the JSON job event as "job".
     StationPrinter(Mode mode, QStringList slotLabels, QString jobFile, QString jobSha256,
-                   std::FILE *out = stdout);
+                   std::FILE *out = stdout, QString approvedJob = {});
 
     // The adapter a slot opens, for its live line.
     void setAdapter(int slot, const QString &adapter);
@@ -74,6 +76,7 @@ private:
 
     const Mode m_mode;
     const QString m_jobFile;
+    const QString m_approvedJob;
     const QString m_jobSha256;
     std::FILE *m_out;
     std::mutex m_mutex;

@@ -47,6 +47,12 @@ struct BoardRecord {
     // the controller; empty without a serial, and in records made before
     // Quobin recorded it.
     std::optional<bool> serialSent;
+    // The approved job the board was flashed from, and its version; empty
+    // for a run on a file, and in records made before Quobin had jobs.
+    QString jobName;
+    std::optional<int> jobVersion;
+
+    bool fromJob() const { return !jobName.isEmpty(); }
 
     bool passed() const { return result == QLatin1String("success"); }
     // Stopped by the operator: neither a pass nor a failure of the board.

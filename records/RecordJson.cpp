@@ -74,6 +74,9 @@ QJsonObject recordJson(const BoardRecord &r)
         {QStringLiteral("series"), r.series},
         {QStringLiteral("serial"), serialJson(r.serial)},
         {QStringLiteral("serialSent"), r.serialSent ? QJsonValue(*r.serialSent) : QJsonValue(QJsonValue::Null)},
+        // A board of an approved job names it; a run on a file has null.
+        {QStringLiteral("job"), r.fromJob() ? QJsonValue(r.jobName) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("jobVersion"), r.jobVersion ? QJsonValue(*r.jobVersion) : QJsonValue(QJsonValue::Null)},
     };
 }
 
@@ -115,6 +118,9 @@ BoardRecord recordFromJson(const QJsonObject &o)
     r.serial = serialFrom(o.value(QLatin1String("serial")));
     if (const QJsonValue sent = o.value(QLatin1String("serialSent")); sent.isBool())
         r.serialSent = sent.toBool();
+    r.jobName = text("job");
+    if (const QJsonValue version = o.value(QLatin1String("jobVersion")); version.isDouble())
+        r.jobVersion = version.toInt();
     return r;
 }
 

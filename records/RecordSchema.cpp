@@ -22,28 +22,39 @@ const char kRecordColumnDefinitions[] =
     " result TEXT NOT NULL, message TEXT NOT NULL, detail TEXT NOT NULL,"
     " lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
     " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, series TEXT NOT NULL DEFAULT '', serial BIGINT,"
-    " serial_sent INTEGER";
+    " serial_sent INTEGER, job_name TEXT, job_version INTEGER";
 
 const char kRecordColumns[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, series, serial, serial_sent";
-constexpr int kRecordColumnCount = 23;
+    " quobin_version, log_path, series, serial, serial_sent, job_name, job_version";
+constexpr int kRecordColumnCount = 25;
 // What a reader selects from a database of schema version 1, which had no
-// serial numbers, and of version 2, which did not say whether the serial
-// went out: the same columns, those it lacks empty.
+// serial numbers, of version 2, which did not say whether the serial went
+// out, and of version 3, which had no jobs: the same columns, those it lacks
+// empty.
 const char kRecordColumnsVersion1[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, '' AS series, NULL AS serial, NULL AS serial_sent";
+    " quobin_version, log_path, '' AS series, NULL AS serial, NULL AS serial_sent, NULL AS job_name,"
+    " NULL AS job_version";
 const char kRecordColumnsVersion2[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, series, serial, NULL AS serial_sent";
+    " quobin_version, log_path, series, serial, NULL AS serial_sent, NULL AS job_name, NULL AS job_version";
+const char kRecordColumnsVersion3[] =
+    "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
+    " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
+    " quobin_version, log_path, series, serial, serial_sent, NULL AS job_name, NULL AS job_version";
 
 const char *recordColumns(int schemaVersion)
 {
-    return schemaVersion == 1 ? kRecordColumnsVersion1 : schemaVersion == 2 ? kRecordColumnsVersion2 : kRecordColumns;
+    switch (schemaVersion) {
+    case 1: return kRecordColumnsVersion1;
+    case 2: return kRecordColumnsVersion2;
+    case 3: return kRecordColumnsVersion3;
+    default: return kRecordColumns;
+    }
 }
 
 QString placeholders(int count)
@@ -124,7 +135,9 @@ void bindRecord(QSqlQuery &query, const BoardRecord &r)
         text(r.result), text(r.message), text(r.detail), r.linesSent, r.resends,
         questionsText(r.questions), text(r.quobinVersion), text(r.logPath), text(r.series),
         r.serial ? QVariant(qint64(*r.serial)) : QVariant(QMetaType(QMetaType::LongLong)),
-        r.serialSent ? QVariant(int(*r.serialSent)) : QVariant(QMetaType(QMetaType::Int))};
+        r.serialSent ? QVariant(int(*r.serialSent)) : QVariant(QMetaType(QMetaType::Int)),
+        r.jobName.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(r.jobName),
+        r.jobVersion ? QVariant(*r.jobVersion) : QVariant(QMetaType(QMetaType::Int))};
     for (const QVariant &value : values)
         query.addBindValue(value);
 }
@@ -159,6 +172,9 @@ BoardRecord recordAt(const QSqlQuery &q, int first)
         r.serial = quint64(at(21).toLongLong());
     if (!at(22).isNull())
         r.serialSent = at(22).toInt() != 0;
+    r.jobName = at(23).toString();
+    if (!at(24).isNull())
+        r.jobVersion = at(24).toInt();
     return r;
 }
 
@@ -191,6 +207,23 @@ void createSerialTables(QSqlDatabase &db, const QString &what, const QString &wh
             what, where);
 }
 
+// The approved jobs: every version of every name, never changed once
+// approved but for its withdrawal (who, when). The image's own bytes are
+// kept, with their SHA-256, lines and size, and the settings that belong to
+// them.
+void createJobsTable(QSqlDatabase &db, const QString &what, const QString &where)
+{
+    const bool server = db.driverName() == QLatin1String("QPSQL");
+    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS jobs (name VARCHAR(64) NOT NULL, version INTEGER NOT NULL,"
+                               " file_name TEXT NOT NULL, image %1 NOT NULL, image_sha256 TEXT NOT NULL,"
+                               " image_lines INTEGER NOT NULL, image_size BIGINT NOT NULL,"
+                               " serial_format TEXT NOT NULL, on_error TEXT NOT NULL,"
+                               " approved_by TEXT NOT NULL, approved TEXT NOT NULL,"
+                               " withdrawn_by TEXT, withdrawn TEXT, PRIMARY KEY (name, version))")
+                    .arg(server ? QLatin1String("BYTEA") : QLatin1String("BLOB")),
+            what, where);
+}
+
 // Runs an upgrade's statements in one transaction, so that a failure leaves
 // the database at the version it was. Only the database that is still at
 // `from` moves: another station may have upgraded it meanwhile, and then
@@ -217,6 +250,7 @@ void upgrade(QSqlDatabase &db, int from, const QStringList &statements, bool ser
         }
         if (serialTables)
             createSerialTables(db, what, where);
+        createJobsTable(db, what, where);
         execute(db, QStringLiteral("UPDATE quobin_schema SET version = %1 WHERE name = 'records' AND version = %2")
                         .arg(version).arg(from),
                 what, where);
@@ -231,14 +265,25 @@ void upgrade(QSqlDatabase &db, int from, const QStringList &statements, bool ser
     }
 }
 
+// What version 4 adds to every older one: records name the approved job
+// and its version they were flashed from (empty for a run on a file); the
+// jobs table is made.
+const QStringList &jobColumns()
+{
+    static const QStringList statements{QStringLiteral("ALTER TABLE %1 ADD COLUMN job_name TEXT"),
+                                        QStringLiteral("ALTER TABLE %1 ADD COLUMN job_version INTEGER")};
+    return statements;
+}
+
 // Version 1: records gain their series and serial, and whether the serial
 // went out; the serial counters are made.
 void upgradeFrom1(QSqlDatabase &db, const QString &where)
 {
     upgrade(db, 1,
-            {QStringLiteral("ALTER TABLE %1 ADD COLUMN series TEXT NOT NULL DEFAULT ''"),
-             QStringLiteral("ALTER TABLE %1 ADD COLUMN serial BIGINT"),
-             QStringLiteral("ALTER TABLE %1 ADD COLUMN serial_sent INTEGER")},
+            QStringList{QStringLiteral("ALTER TABLE %1 ADD COLUMN series TEXT NOT NULL DEFAULT ''"),
+                        QStringLiteral("ALTER TABLE %1 ADD COLUMN serial BIGINT"),
+                        QStringLiteral("ALTER TABLE %1 ADD COLUMN serial_sent INTEGER")}
+                + jobColumns(),
             true, where);
 }
 
@@ -247,9 +292,16 @@ void upgradeFrom1(QSqlDatabase &db, const QString &where)
 void upgradeFrom2(QSqlDatabase &db, const QString &where)
 {
     upgrade(db, 2,
-            {QStringLiteral("ALTER TABLE %1 ADD COLUMN serial_sent INTEGER"),
-             QStringLiteral("ALTER TABLE serial_counters ADD COLUMN step BIGINT")},
+            QStringList{QStringLiteral("ALTER TABLE %1 ADD COLUMN serial_sent INTEGER"),
+                        QStringLiteral("ALTER TABLE serial_counters ADD COLUMN step BIGINT")}
+                + jobColumns(),
             false, where);
+}
+
+// Version 3: records gain their job; the jobs table is made.
+void upgradeFrom3(QSqlDatabase &db, const QString &where)
+{
+    upgrade(db, 3, jobColumns(), false, where);
 }
 
 void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
@@ -264,6 +316,8 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
         upgradeFrom1(db, where);
     if (found == 2)
         upgradeFrom2(db, where);
+    if (found == 3)
+        upgradeFrom3(db, where);
     // A server's tables may have been made by an administrator, for users
     // that may insert and select but not create: a complete schema is left
     // as it is.
@@ -277,6 +331,7 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
         execute(db, QStringLiteral("CREATE INDEX IF NOT EXISTS board_records_started ON board_records (started)"),
                 what, where);
         createSerialTables(db, what, where);
+        createJobsTable(db, what, where);
         execute(db, QStringLiteral("INSERT INTO quobin_schema (name, version) VALUES ('records', %1)"
                                    " ON CONFLICT (name) DO NOTHING").arg(version),
                 what, where);

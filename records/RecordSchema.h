@@ -28,7 +28,8 @@ public:
 
 // 2: records carry their series and serial; counters of serial numbers.
 // 3: records say whether their serial went out; counters keep their step.
-constexpr int version = 3;
+// 4: approved jobs; records name the job and version they were flashed from.
+constexpr int version = 4;
 
 // Quiets a PostgreSQL connection's notices ("relation already exists"),
 // which libpq would print on the operator's terminal.

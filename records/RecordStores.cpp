@@ -1,5 +1,6 @@
 #include "RecordStores.h"
 
+#include "JobStore.h"
 #include "ServerRecordStore.h"
 #include "ServerTarget.h"
 #include "SharedWriteCheck.h"
@@ -55,6 +56,15 @@ std::unique_ptr<RecordStore> openRecordReader(const QString &target, const QProc
     if (ServerTarget::looksLikeServer(target))
         return openRecordStore(target, env);
     return std::make_unique<SqliteRecordReader>(QFileInfo(target).absoluteFilePath());
+}
+
+std::unique_ptr<JobStore> openJobStore(const QString &target, const QProcessEnvironment &env)
+{
+    if (target.isEmpty())
+        return JobStore::onFile(safeFile(madeDefaultFile(env)));
+    if (ServerTarget::looksLikeServer(target))
+        return JobStore::onServer(ServerTarget::parse(target));
+    return JobStore::onFile(safeFile(QFileInfo(target).absoluteFilePath()));
 }
 
 } // namespace quobin::records

@@ -37,3 +37,15 @@ std::unique_ptr<RecordStore> openRecordReader(const QString &target,
                                               const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
 } // namespace quobin::records
+
+namespace quobin::records {
+
+class JobStore;
+
+// Opens the approved jobs of a --records TARGET, as openRecordStore() opens
+// its records: the default SQLite file (its folder made), a file, or a
+// server.
+std::unique_ptr<JobStore> openJobStore(const QString &target,
+                                       const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+
+} // namespace quobin::records

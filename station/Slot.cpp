@@ -10,6 +10,7 @@
 #include "RecordStore.h"
 #include "RunControl.h"
 #include "SerialError.h"
+#include "SerialPlace.h"
 #include "SerialPort.h"
 #include "StationJob.h"
 #include "StationSerials.h"
@@ -60,6 +61,9 @@ struct Slot::Attempt {
 Slot::Slot(int index, SlotAddress address, SlotServices services, Clock &clock)
     : m_index(index), m_address(std::move(address)), m_services(std::move(services)), m_clock(clock)
 {
+    // A run on a file: the station's job, which outlives the slot.
+    m_board.job = std::shared_ptr<const StationJob>(std::shared_ptr<const StationJob>(), &m_services.job);
+    m_board.policy = m_services.policy;
 }
 
 void Slot::run()
@@ -76,6 +80,14 @@ void Slot::run()
         }
         // Trouble is noted again if this attempt cannot open the port either.
         m_services.control.clearTrouble(m_index);
+        if (m_services.jobs) {
+            bool stop = false;
+            if (!takeJob(stop)) {
+                if (stop)
+                    break;
+                continue;
+            }
+        }
         std::optional<quint64> serial;
         if (m_services.serials) {
             bool stop = false;
@@ -221,7 +233,9 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
             log = m_services.logs->open(m_address.label, *serial);
             port = &log->port();
             log->note(QStringLiteral("station board on %1 (%2), image %3 SHA-256 %4")
-                          .arg(m_address.label, device, m_services.job.path(), m_services.job.sha256()));
+                          .arg(m_address.label, device, m_board.job->path(), m_board.job->sha256()));
+            if (!m_board.name.isEmpty())
+                log->note(QStringLiteral("approved job %1 version %2").arg(m_board.name).arg(m_board.version));
             if (serialNumber)
                 log->note(QStringLiteral("serial number %1 of series %2").arg(*serialNumber).arg(m_services.serials->format.series));
         } catch (const std::exception &error) {
@@ -232,16 +246,20 @@ Slot::Attempt Slot::attemptBoard(const QString &device, bool sendMainCodeCommand
 
     SlotWindow::Setup setup;
     setup.slot = m_index;
-    setup.firmwarePath = m_services.job.path();
-    setup.linesToSend = m_services.job.linesToSend();
-    setup.policy = m_services.policy;
+    setup.firmwarePath = m_board.job->path();
+    setup.linesToSend = m_board.job->linesToSend();
+    setup.policy = m_board.policy;
+    // A new version approved while the slot waits for a board: the wait
+    // ends, and the board that comes gets the new one.
+    if (m_services.jobs)
+        setup.stale = [this] { return !m_services.jobs->stillCurrent(m_board.version); };
     SlotWindow window(setup, *port, m_services.control, m_services.observer, log.get());
 
     UploadOptions options;
-    options.image = m_services.job.image();
+    options.image = m_board.job->image();
     if (serialNumber) {
         const StationSerials &serials = *m_services.serials;
-        options.image = serials.place.patched(*options.image, serials.format.encode(*serialNumber));
+        options.image = serialPlace().patched(*options.image, serials.format.encode(*serialNumber));
     }
     options.sendMainCodeCommand = sendMainCodeCommand;
     Attempt attempt;
@@ -296,8 +314,11 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
     record.device = device;
     record.usbSerial = m_usbSerial;
     record.byIdName = m_byIdName;
-    record.jobSha256 = m_services.job.sha256();
-    record.jobFile = m_services.job.fileName();
+    record.jobSha256 = m_board.job->sha256();
+    record.jobFile = m_board.job->fileName();
+    record.jobName = m_board.name;
+    if (!m_board.name.isEmpty())
+        record.jobVersion = m_board.version;
     record.started = attempt.startedAt;
     record.ended = QDateTime::currentDateTimeUtc();
     record.seconds = attempt.startedAt.msecsTo(record.ended) / 1000.0;
@@ -318,7 +339,7 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
         // The serial went out when every line that holds a byte of it was
         // taken by the controller, and every line before it.
         int lastSerialLine = 0;
-        for (const SerialPiece &piece : m_services.serials->place.pieces())
+        for (const SerialPiece &piece : serialPlace().pieces())
             lastSerialLine = qMax(lastSerialLine, piece.line);
         record.serialSent = attempt.outcome.linesTakenInOrder > lastSerialLine;
     }
@@ -390,6 +411,27 @@ bool Slot::keep(const records::BoardRecord &record)
         m_services.keeper.retry();
     }
     return true;
+}
+
+const SerialPlace &Slot::serialPlace() const
+{
+    return m_board.serialPlace ? *m_board.serialPlace : m_services.serials->place;
+}
+
+bool Slot::takeJob(bool &stop)
+{
+    try {
+        m_board = m_services.jobs->next();
+        return true;
+    } catch (const JobStopped &stopped) {
+        m_services.control.fail(stopped.reason());
+        show(SlotState::Stopped, stopped.reason());
+        stop = true;
+    } catch (const records::RecordStoreError &error) {
+        show(SlotState::Waiting, QStringLiteral("cannot read the job: ") + error.reason());
+        stop = !pause(kPortRetryMsecs);
+    }
+    return false;
 }
 
 std::optional<quint64> Slot::takeSerial(bool &stop)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JobSupply.h"
 #include "SlotWindow.h"
 #include "StationObserver.h"
 
@@ -11,6 +12,7 @@
 
 namespace quobin {
 class Clock;
+class SerialPlace;
 class SerialPort;
 struct UploadOutcome;
 namespace records {
@@ -51,6 +53,9 @@ struct SlotServices {
     QString stationName;
     QString quobinVersion;
     const StationSerials *serials = nullptr; // no serial numbers without
+    // An approved job read afresh for every board; without it every board
+    // gets job, with policy.
+    JobSupply *jobs = nullptr;
 };
 
 // The board loop on one port: wait for a board's "^", flash it with the
@@ -77,9 +82,14 @@ private:
     // The serial number for the next board; nothing while there is none
     // (the slot has shown why and waited), or when the station ends.
     std::optional<quint64> takeSerial(bool &stop);
+    // The job for the next board into m_board; false while there is none
+    // (the slot has shown why and waited), or when the station ends.
+    bool takeJob(bool &stop);
     void endSerial(std::optional<quint64> serial, bool passed);
     void spendSerial(std::optional<quint64> serial, bool passed);
     void showSerials();
+    // Where the serial goes in the board's image.
+    const SerialPlace &serialPlace() const;
     int quietMsecsNeeded() const;
     void awaitQuietLine(const QString &device);
     bool keep(const records::BoardRecord &record);
@@ -88,6 +98,8 @@ private:
     const SlotAddress m_address;
     SlotServices m_services;
     Clock &m_clock;
+    // What the board in progress, or the next, is flashed from.
+    BoardJob m_board;
     SlotState m_shown = SlotState::Stopped;
     // The device has been opened at least once in this run.
     bool m_opened = false;

@@ -45,7 +45,8 @@ void SlotWindow::progressed(int sent, int total)
 // only the slots that are still waiting, so no board is left half flashed.
 bool SlotWindow::cancelRequested() const
 {
-    return m_control.cancelled() || (m_control.finishing() && !m_boardStarted);
+    return m_control.cancelled() || (m_control.finishing() && !m_boardStarted)
+        || (!m_boardStarted && m_setup.stale && m_setup.stale());
 }
 
 bool SlotWindow::askYesNo(const QString &text)

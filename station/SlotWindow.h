@@ -32,6 +32,9 @@ public:
         QString firmwarePath;
         int linesToSend = 0;
         ErrorPolicy policy = ErrorPolicy::Stop;
+        // True when the wait for a board should end because the board
+        // would be flashed from what is no longer current; none: never.
+        std::function<bool()> stale;
     };
 
     SlotWindow(Setup setup, SerialPort &port, RunControl &control, StationObserver &observer,

@@ -1,6 +1,7 @@
 #include "Station.h"
 
 #include "Clock.h"
+#include "JobSupply.h"
 #include "RecordStore.h"
 #include "StationJob.h"
 #include "StationSerials.h"
@@ -11,6 +12,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quobin::station {
@@ -39,7 +41,11 @@ Station::Station(StationSetup setup, const StationJob &job, records::RecordStore
 
 Station::End Station::run(const std::function<bool()> &cancelRequested)
 {
-    JobFileWatch jobWatch(m_job);
+    // A file's job is watched on the disk; an approved job is read from the
+    // database for every board, and looked at between boards.
+    std::optional<JobFileWatch> jobWatch;
+    if (!m_setup.jobs)
+        jobWatch.emplace(m_job);
     // Records spooled for another server wait until a run names it again:
     // the operator hears of each, so that none is forgotten there.
     try {
@@ -66,6 +72,7 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
         SlotServices services{m_job, m_store, m_keeper, m_observer, m_control, m_openPort, m_logs,
                               m_setup.policy, m_setup.stationName, m_setup.quobinVersion};
         services.serials = m_setup.serials;
+        services.jobs = m_setup.jobs;
         threads.emplace_back(QThread::create([this, i, services] {
             SteadyClock clock;
             // An error nobody expected ends the run with its message
@@ -90,9 +97,13 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
                 m_control.cancel();
             if (sinceWatch.elapsed() >= kWatchMsecs) {
                 sinceWatch.restart();
-                const QString warning = jobWatch.check();
-                if (!warning.isEmpty())
-                    m_observer.warning(warning);
+                if (jobWatch) {
+                    const QString warning = jobWatch->check();
+                    if (!warning.isEmpty())
+                        m_observer.warning(warning);
+                } else {
+                    lookAtJob();
+                }
                 watch();
             }
             m_observer.tick(m_control.counts());
@@ -108,6 +119,25 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
     if (m_control.countReached() && !m_control.cancelled())
         return End::CountReached;
     return End::Cancelled;
+}
+
+// A withdrawal, or bytes changed in the database, stop new boards on
+// every slot, the waiting ones too; the boards in progress finish. A new
+// version is noted, so that a slot waiting for a board takes it.
+void Station::lookAtJob()
+{
+    try {
+        m_setup.jobs->look();
+        m_jobProblem.clear();
+    } catch (const JobStopped &stopped) {
+        if (m_control.failure().isEmpty())
+            m_control.fail(stopped.reason());
+    } catch (const records::RecordStoreError &error) {
+        // The slots find out before their next board, and wait.
+        if (error.reason() != m_jobProblem)
+            m_observer.warning(QStringLiteral("cannot look at the job: ") + error.reason());
+        m_jobProblem = error.reason();
+    }
 }
 
 void Station::watch()

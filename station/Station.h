@@ -20,6 +20,9 @@ struct StationSetup {
     QString quobinVersion;
     // Serial numbers for the boards; none without.
     const StationSerials *serials = nullptr;
+    // An approved job, read and checked for every board; the job given to
+    // the station is then its first version, and no file is watched.
+    JobSupply *jobs = nullptr;
 };
 
 // A station: one job, board after board on every slot at once, each board
@@ -51,6 +54,7 @@ public:
 
 private:
     void watch();
+    void lookAtJob();
 
     const StationSetup m_setup;
     const StationJob &m_job;
@@ -62,6 +66,7 @@ private:
     RecordKeeper m_keeper;
     int m_recordsWaiting = 0;
     QString m_serverProblem;
+    QString m_jobProblem;
 };
 
 } // namespace quobin::station

@@ -147,7 +147,7 @@ private slots:
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(rows.size(), m_records.size() + 1);
         const QStringList header = rows[0];
-        QCOMPARE(header.size(), 23); // serial_sent last, after the columns of schema 2
+        QCOMPARE(header.size(), 25); // the job and its version last, after the columns of schema 3
         auto column = [&](const char *name) { return header.indexOf(QLatin1String(name)); };
         for (qsizetype i = 0; i < m_records.size(); ++i) {
             const QStringList &row = rows[i + 1];

@@ -46,7 +46,7 @@ inline records::BoardRecord everyFieldRecord(int second)
     records::BoardRecord record;
     auto &[id, station, slot, device, usbSerial, byIdName, jobSha256, jobFile, started, ended, seconds,
            bootloaderVersion, result, message, detail, linesSent, resends, questions, quobinVersion, logPath,
-           series, serial, serialSent] = record;
+           series, serial, serialSent, jobName, jobVersion] = record;
     const records::BoardRecord sample = sampleRecord(second, QStringLiteral("Com 2"), QStringLiteral("stopped"));
     id = sample.id;
     station = sample.station;
@@ -72,6 +72,8 @@ inline records::BoardRecord everyFieldRecord(int second)
     // Past 2^53, where a JSON number would lose digits.
     serial = (quint64(1) << 60) + quint64(second);
     serialSent = false;
+    jobName = QStringLiteral("pump, \"main\"");
+    jobVersion = 3;
     return record;
 }
 

@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(store->waitingForServer(), 0);
 
         QCOMPARE(sqliteRows(path, QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
-        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("3")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("4")});
     }
 
     // Every member of a record, a serial past 2^53 and whether it went out
@@ -98,6 +98,44 @@ private slots:
         const BoardRecord record = quobin::testing::everyFieldRecord(9);
         openRecordStore(path)->commit(record);
         QCOMPARE(openRecordStore(path)->read(), QList<BoardRecord>{record});
+    }
+
+    // A file of schema version 3 (records without jobs, a spool beside
+    // them) is upgraded in place to 4: its records keep every field and
+    // name no job, a new record names its job, and the jobs table is there.
+    void aVersion3FileIsUpgradedToJobs()
+    {
+        quobin::testing::TempFiles temp;
+        const QString path = temp.filePath(QStringLiteral("three.sqlite"));
+        BoardRecord old = quobin::testing::everyFieldRecord(1);
+        old.jobName.clear();
+        old.jobVersion.reset();
+        openRecordStore(path)->commit(old);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("downgrade"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("CREATE TABLE server_spool (sequence INTEGER PRIMARY KEY AUTOINCREMENT,"
+                                          " server TEXT NOT NULL, id VARCHAR(36) NOT NULL)")));
+            for (const char *sql : {"ALTER TABLE board_records DROP COLUMN job_name",
+                                    "ALTER TABLE board_records DROP COLUMN job_version", "DROP TABLE jobs",
+                                    "UPDATE quobin_schema SET version = 3"})
+                QVERIFY2(q.exec(QLatin1String(sql)), sql);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("downgrade"));
+        QVERIFY(!sqliteRows(path, QStringLiteral("SELECT name FROM pragma_table_info('board_records')")).contains(QStringLiteral("job_name")));
+
+        BoardRecord fromJob = quobin::testing::everyFieldRecord(2);
+        {
+            const auto store = openRecordStore(path);
+            QCOMPARE(store->read(), QList<BoardRecord>{old});
+            store->commit(fromJob);
+            QCOMPARE(store->read(), (QList<BoardRecord>{old, fromJob}));
+        }
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("4")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(*) FROM jobs")), QStringList{QStringLiteral("0")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(job_name) FROM server_spool")), QStringList{QStringLiteral("0")});
     }
 
     void theDefaultFileIsMadeInTheUsersDataFolder()
