@@ -21,6 +21,7 @@ A case ends with its connection; whatever it started ends with it.
 import json
 import os
 import select
+import signal
 import socket
 import subprocess
 import sys
@@ -141,6 +142,8 @@ def serve(connection, case, program, dosdevices, log_dir):
 
 def main():
     program, dosdevices, log_dir, port_file = sys.argv[1:5]
+    # Stopped by the test script: the case's simulator ends with the host.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.bind(("127.0.0.1", 0))
     server.listen(4)
