@@ -104,6 +104,43 @@ Fault parse(const QString &given)
     return fault;
 }
 
+QString format(const Fault &fault)
+{
+    for (const Entry &entry : entries) {
+        if (entry.kind != fault.kind)
+            continue;
+        const auto refuse = [&](const char *why) {
+            throw SimulatorError(std::string("fault ") + entry.name + ": " + why + " has no option");
+        };
+        if (fault.millis >= 0 && entry.arg != Arg::Millis && entry.arg != Arg::LeadingMillis)
+            refuse("a millisecond count");
+        if (!fault.text.isEmpty() && entry.arg != Arg::Text)
+            refuse("a text");
+        QString option = QLatin1String(entry.name);
+        if (entry.arg == Arg::LeadingMillis) {
+            if (fault.line != 0)
+                refuse("a line number");
+            if (fault.millis >= 0)
+                option += QLatin1Char(':') + QString::number(fault.millis);
+        } else {
+            const bool argument = (entry.arg == Arg::Millis && fault.millis >= 0)
+                || (entry.arg == Arg::Text && !fault.text.isEmpty());
+            if (fault.line != 0 || entry.needsLine || argument)
+                option += QLatin1Char(':') + QString::number(fault.line);
+            if (argument)
+                option += QLatin1Char(':')
+                    + (entry.arg == Arg::Millis ? QString::number(fault.millis) : QString::fromLatin1(fault.text));
+        }
+        if (fault.board != 0) {
+            if (entry.kind == Fault::CustomAnswer || entry.kind == Fault::Garbage)
+                refuse("a board");
+            option += QLatin1Char('@') + QString::number(fault.board);
+        }
+        return option;
+    }
+    throw SimulatorError("a fault of kind " + std::to_string(int(fault.kind)) + " has no name");
+}
+
 QString help()
 {
     QString text;

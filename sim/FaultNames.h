@@ -14,6 +14,11 @@ namespace FaultNames {
 // Throws SimulatorError for an unknown name or a malformed number.
 Fault parse(const QString &option);
 
+// The option that parse() reads back as this fault; throws SimulatorError
+// for one that the command line cannot express (a millisecond count or a
+// text that its kind does not take, a board with "answer" or "garbage").
+QString format(const Fault &fault);
+
 // One line per fault: its name, arguments and what it does.
 QString help();
 

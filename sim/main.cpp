@@ -1,6 +1,7 @@
 // vantor-sim: a controller on a pseudo-terminal, for trying the uploader
 // without hardware. Prints the device path to open and runs until stopped.
 
+#include "ControlChannel.h"
 #include "ControllerSimulator.h"
 #include "FaultNames.h"
 #include "FixtureRecorder.h"
@@ -18,6 +19,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <unistd.h>
 
 using namespace quobin::sim;
 
@@ -48,6 +50,7 @@ SimulatorConfig configFrom(const QCommandLineParser &parser)
     for (const QString &option : parser.values(QStringLiteral("fault")))
         config.faults.append(FaultNames::parse(option));
     config.paced = parser.isSet(QStringLiteral("pace"));
+    config.stayAwake = !parser.isSet(QStringLiteral("no-stay-awake"));
     config.fixture.enabled = parser.isSet(QStringLiteral("fixture"));
     if (config.fixture.enabled) {
         config.fixture.gapMs = wholeNumber(parser, QStringLiteral("fixture"));
@@ -119,6 +122,7 @@ int runProgram(int argc, char *argv[])
         { QStringLiteral("no-caret"), QStringLiteral("Do not send \"^\" after the main-code command; send it on SIGUSR1 (the operator's reset, which also works without this option).") },
         { QStringLiteral("fault"), QStringLiteral("Misbehave as NAME says; see the list above."), QStringLiteral("NAME[:k[:arg]]") },
         { QStringLiteral("pace"), QStringLiteral("Model a real wire at the host's baud rate.") },
+        { QStringLiteral("no-stay-awake"), QStringLiteral("With --pace: sleep between the host's lines instead of polling for the next one; spares a core, at the cost of a wake-up's delay on each answer.") },
         { QStringLiteral("fixture"), QStringLiteral("Play a fixture: after each board's \"@\" the next board arrives MS later and sends \"^\" (the first one comes with the main-code command or a reset)."), QStringLiteral("MS") },
         { QStringLiteral("quiet-swap"), QStringLiteral("With --fixture: a board that did not finish is swapped once the host has sent it nothing for MS (4000), and a board whose \"^\" went unanswered for MS says \"^\" again; 0: neither."), QStringLiteral("MS") },
         { QStringLiteral("boards"), QStringLiteral("With --fixture: the fixture holds N boards, then none arrive (no end by default); a reset (SIGUSR1) always brings one."), QStringLiteral("N") },
@@ -127,6 +131,7 @@ int runProgram(int argc, char *argv[])
         { QStringLiteral("chatter-for"), QStringLiteral("With --chatter: stop chattering MS milliseconds after the start (0: never)."), QStringLiteral("MS") },
         { QStringLiteral("exit-after-upload"), QStringLiteral("Exit once the end-of-file record has been answered.") },
         { QStringLiteral("verbose"), QStringLiteral("Log the traffic to stderr.") },
+        { QStringLiteral("control"), QStringLiteral("Take commands on stdin, one a line, each answered with a line on stdout (after the device path): \"report\" (a JSON object of everything received so far), \"vanish\" (the device disappears), \"reset\" (as SIGUSR1).") },
         { QStringLiteral("line-counts"), QStringLiteral("At exit, write to PATH how often each firmware line arrived: one line each, in order of first arrival, the count, a tab and the line."), QStringLiteral("PATH") },
         { QStringLiteral("write-sample"), QStringLiteral("Write a sample firmware image of N 16-byte records to PATH, and exit."), QStringLiteral("PATH") },
         { QStringLiteral("records"), QStringLiteral("Records in the sample image (3000)."), QStringLiteral("N"), QStringLiteral("3000") },
@@ -152,6 +157,9 @@ int runProgram(int argc, char *argv[])
             simulator.createLink(link);
         std::printf("%s\n", qPrintable(simulator.slavePath()));
         std::fflush(stdout);
+        std::optional<ControlChannel> control;
+        if (parser.isSet(QStringLiteral("control")))
+            control.emplace(simulator, STDIN_FILENO, STDOUT_FILENO);
 
         std::optional<FixtureRecorder> recorder;
         if (parser.isSet(QStringLiteral("record-dir")))

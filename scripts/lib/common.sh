@@ -28,8 +28,9 @@ QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-
 # (moc, rcc); zip and NSIS (makensis) make the ZIP and the installer.
 QUOBIN_WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-x86-64-posix ninja-build ccache qt6-base-dev-tools xz-utils zip nsis)
 # Its tests run the programs under Debian's Wine (wine64), on a virtual X
-# server for the windows.
-QUOBIN_WINDOWS_TEST_PACKAGES=(wine wine64 xvfb xauth)
+# server for the windows; the window's suites run offscreen with DejaVu's
+# fonts, their controller host in python3.
+QUOBIN_WINDOWS_TEST_PACKAGES=(wine wine64 xvfb xauth python3 fonts-dejavu-core)
 
 # ensure_packages PKG...: installs the Debian packages that are missing.
 ensure_packages() {

@@ -80,6 +80,8 @@ private slots:
 
 private:
     QString settingsPath() const { return m_dir->filePath(QStringLiteral("quobin.ini")); }
+    // As the boxes name it: in the system's own separators.
+    QString shownSettingsPath() const { return QDir::toNativeSeparators(settingsPath()); }
     void writeSettings(const QByteArray &content);
     QByteArray readSettings() const;
 
@@ -131,7 +133,7 @@ void TestAppLifecycle::firstRunShowsTheLoadBoxBeforeTheWindow()
     const RecordingBoxes::Box box = rig.boxes.boxes.first();
     QCOMPARE(box.kind, QStringLiteral("warning"));
     QCOMPARE(box.title, QStringLiteral("Vantor Quobin"));
-    QCOMPARE(box.text, QStringLiteral("An error occured while loading file ") + settingsPath() + loadBoxEnd);
+    QCOMPARE(box.text, QStringLiteral("An error occured while loading file ") + shownSettingsPath() + loadBoxEnd);
     QVERIFY(!box.anyWindowVisible);
     QVERIFY(!box.hadParent);
     // The caption was complete before the settings were loaded.
@@ -165,7 +167,7 @@ void TestAppLifecycle::badSettingsGiveTheDefaults()
     WindowRig rig(settingsPath());
     QCOMPARE(rig.boxes.boxes.size(), 1);
     QCOMPARE(rig.boxes.boxes.first().text,
-             QStringLiteral("An error occured while loading file ") + settingsPath() + loadBoxEnd);
+             QStringLiteral("An error occured while loading file ") + shownSettingsPath() + loadBoxEnd);
     QCOMPARE(rig.ui().Combo1->currentIndex(), 0);
     QCOMPARE(rig.ui().Combo2->currentIndex(), 5);
     QVERIFY(rig.ui().Text1->text().isEmpty());
@@ -213,7 +215,7 @@ void TestAppLifecycle::aDamagedFileInThePerUserFolderIsStillReported()
     QCOMPARE(rig.boxes.boxes.size(), 1);
     QCOMPARE(rig.boxes.boxes.first().title, QStringLiteral("Vantor Quobin"));
     QCOMPARE(rig.boxes.boxes.first().text,
-             QStringLiteral("An error occured while loading file ") + settingsPath() + loadBoxEnd);
+             QStringLiteral("An error occured while loading file ") + shownSettingsPath() + loadBoxEnd);
     QCOMPARE(rig.ui().Combo1->currentIndex(), 0);
     QCOMPARE(rig.ui().Combo2->currentIndex(), 5);
     QVERIFY(rig.ui().Text1->text().isEmpty());
@@ -290,7 +292,7 @@ void TestAppLifecycle::aSaveThatFailsIsReported()
     QCOMPARE(rig.boxes.boxes.first().kind, QStringLiteral("warning"));
     QCOMPARE(rig.boxes.boxes.first().title, QStringLiteral("Vantor Quobin"));
     QCOMPARE(rig.boxes.boxes.first().text,
-             QStringLiteral("An error occured while saving file ") + settingsPath());
+             QStringLiteral("An error occured while saving file ") + shownSettingsPath());
 }
 
 void TestAppLifecycle::browseSetsThePath()

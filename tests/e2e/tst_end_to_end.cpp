@@ -1,11 +1,11 @@
 #include "AppFakes.h"
-#include "ControllerSimulator.h"
+#include "ControllerUnderTest.h"
 #include "FileDropLineEdit.h"
 #include "HexRecord.h"
 #include "FakeClock.h"
 #include "Form1.h"
 #include "PortNames.h"
-#include "QtSerialPort.h"
+#include "SerialPorts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -20,7 +20,6 @@
 
 using namespace quobin;
 using namespace quobin::testing;
-using quobin::sim::ControllerSimulator;
 using quobin::sim::Fault;
 using quobin::sim::LineCount;
 using quobin::sim::SimulatorConfig;
@@ -47,16 +46,16 @@ public:
     }
 };
 
-// The real window, the real serial layer and the simulated controller on a
-// pseudo-terminal, linked as "Com 1" in a folder of the test's own.
+// The real window, the real serial layer and the simulated controller on
+// "Com 1", whose link (where the system has links) is in a folder of the
+// test's own.
 struct Bench {
     explicit Bench(SimulatorConfig config, std::unique_ptr<Clock> clock = std::make_unique<FastClock>(100))
-        : sim(std::move(config)),
+        : sim(startController(std::move(config), folder.path())),
           clock(std::move(clock)),
-          port([this](qint16 n) { return portNameFor(n, folder.path()); })
+          port(makeSerialPort([this](qint16 n) { return portNameFor(n, folder.path()); }))
     {
-        sim.createLink(folder.filePath("com1"));
-        window = std::make_unique<Form1>(Form1Services{port, *this->clock, boxes, dialog},
+        window = std::make_unique<Form1>(Form1Services{*port, *this->clock, boxes, dialog},
                                          folder.filePath("quobin.ini"), ProgramVersion{3, 0});
         ui().Combo1->setCurrentIndex(0);
         boxes.boxes.clear(); // the first run's settings box
@@ -86,7 +85,7 @@ struct Bench {
 
     void verifyIdle() const
     {
-        QVERIFY(!port.portOpen());
+        QVERIFY(!port->portOpen());
         QCOMPARE(ui().Label2->text(), QStringLiteral("Idle"));
         QVERIFY(ui().Command6->isVisible() || !window->isVisible());
         QVERIFY(ui().Command6->isEnabled());
@@ -97,9 +96,9 @@ struct Bench {
     }
 
     QTemporaryDir folder;
-    ControllerSimulator sim;
+    std::unique_ptr<ControllerUnderTest> sim;
     std::unique_ptr<Clock> clock;
-    QtSerialPort port;
+    std::unique_ptr<SerialPort> port;
     WatchingBoxes boxes;
     ScriptedFileDialog dialog;
     std::unique_ptr<Form1> window;
@@ -148,8 +147,8 @@ private slots:
         bench.upload();
         QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
         QCOMPARE(bench.boxes.boxes.first().title, QStringLiteral("Kelsar Vantor Quobin - V 3.0"));
-        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
-        QCOMPARE(bench.sim.mainCodeBytes(), QByteArray("\r4*730562\r"));
+        QCOMPARE(bench.sim->receivedLines(), linesOf(hex));
+        QCOMPARE(bench.sim->mainCodeBytes(), QByteArray("\r4*730562\r"));
         bench.verifyIdle();
     }
 
@@ -158,7 +157,7 @@ private slots:
         Bench bench(withVersion("1.28"));
         bench.firmware(intelHex(3));
         bench.upload();
-        const auto chunks = bench.sim.receivedChunks();
+        const auto chunks = bench.sim->receivedChunks();
         QVERIFY(!chunks.isEmpty());
         // The lone CR goes out 200 ms before anything else, at 9600 baud
         // without flow control.
@@ -204,7 +203,7 @@ private slots:
         QVERIFY(busyLook);
         QVERIFY(cancelGreyed);
         QVERIFY(bench.boxTexts().isEmpty());
-        QCOMPARE(bench.sim.requestCount(), 0);
+        QCOMPARE(bench.sim->requestCount(), 0);
         bench.verifyIdle();
     }
 
@@ -213,7 +212,7 @@ private slots:
         Bench bench(withVersion({}, {Fault(Fault::Silent)}), std::make_unique<SteadyClock>());
         bench.firmware(intelHex(3));
         bench.upload();
-        const auto times = bench.sim.requestTimes();
+        const auto times = bench.sim->requestTimes();
         QCOMPARE(times.size(), 3);
         for (int i = 1; i < times.size(); ++i) {
             const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(times[i] - times[i - 1]).count();
@@ -228,7 +227,7 @@ private slots:
         Bench bench(withVersion({}, {Fault(Fault::Echo)}));
         bench.firmware(intelHex(3));
         bench.upload();
-        QCOMPARE(bench.sim.requestCount(), 3);
+        QCOMPARE(bench.sim->requestCount(), 3);
         QCOMPARE(bench.boxTexts(), QStringList{"plain: No response from Vantor"});
     }
 
@@ -238,7 +237,7 @@ private slots:
         const QByteArray hex = intelHex(5);
         bench.firmware(hex);
         bench.upload();
-        QCOMPARE(bench.sim.requestCount(), 1);
+        QCOMPARE(bench.sim->requestCount(), 1);
         QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
     }
 
@@ -250,7 +249,7 @@ private slots:
             bench.firmware(hex);
             bench.upload();
             QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
-            QCOMPARE(bench.sim.receivedLines().size(), linesOf(hex).size() + 1);
+            QCOMPARE(bench.sim->receivedLines().size(), linesOf(hex).size() + 1);
         }
         {
             Bench bench(withVersion("1.27", {Fault(Fault::ChecksumOnce, 3)}));
@@ -258,7 +257,7 @@ private slots:
             bench.firmware(hex);
             bench.upload();
             QCOMPARE(bench.boxTexts(), QStringList{"yesNo: Checksum error at line 3. Continue with download?"});
-            QCOMPARE(bench.sim.receivedLines().size(), 3);
+            QCOMPARE(bench.sim->receivedLines().size(), 3);
             bench.verifyIdle();
         }
     }
@@ -271,7 +270,7 @@ private slots:
         bench.firmware(hex);
         bench.upload();
         QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
-        const auto lines = bench.sim.receivedLines();
+        const auto lines = bench.sim->receivedLines();
         QCOMPARE(lines.size(), linesOf(hex).size() + 1);
         QCOMPARE(lines.at(3), lines.at(2));
         bench.verifyIdle();
@@ -303,10 +302,10 @@ private slots:
         bench.firmware(hex);
         bench.upload();
         QCOMPARE(bench.boxTexts(), QStringList{"yesNo: Checksum error at line 2. Continue with download?"});
-        const auto lines = bench.sim.receivedLines();
+        const auto lines = bench.sim->receivedLines();
         QCOMPARE(lines.size(), 4);
         QCOMPARE(lines.mid(1), QList<QByteArray>(3, linesOf(hex).at(1)));
-        QCOMPARE(bench.sim.requestCount(), 1);
+        QCOMPARE(bench.sim->requestCount(), 1);
         bench.verifyIdle();
     }
 
@@ -334,7 +333,7 @@ private slots:
         QList<LineCount> expected;
         for (const QByteArray &line : linesOf(hex))
             expected.append({line, expected.size() == 2 || expected.size() == 62 ? 2 : 1});
-        QCOMPARE(bench.sim.lineCounts(), expected);
+        QCOMPARE(bench.sim->lineCounts(), expected);
         bench.verifyIdle();
     }
 
@@ -349,7 +348,7 @@ private slots:
         bench.firmware(hex);
         bench.upload();
         QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
-        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
+        QCOMPARE(bench.sim->receivedLines(), linesOf(hex));
     }
 
     // The file is read once, when the upload opens it: what happens to it
@@ -369,7 +368,7 @@ private slots:
         QTimer watch;
         watch.setInterval(5);
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (bench.sim.receivedLines().size() < 20)
+            if (bench.sim->receivedLines().size() < 20)
                 return;
             watch.stop();
             QFile file(path);
@@ -382,7 +381,7 @@ private slots:
         bench.upload();
         QVERIFY(!watch.isActive());
         QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
-        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
+        QCOMPARE(bench.sim->receivedLines(), linesOf(hex));
     }
 
     void outputHeldByXoffResumesOnXonWithNothingLost()
@@ -393,7 +392,7 @@ private slots:
         bench.firmware(hex);
         bench.upload();
         QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
-        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
+        QCOMPARE(bench.sim->receivedLines(), linesOf(hex));
     }
 
     void splitAnswersAndGarbageBetweenThemAreHarmless()
@@ -403,7 +402,7 @@ private slots:
         bench.firmware(hex);
         bench.upload();
         QCOMPARE(bench.boxTexts(), QStringList{"plain: " + kSuccess});
-        QCOMPARE(bench.sim.receivedLines(), linesOf(hex));
+        QCOMPARE(bench.sim->receivedLines(), linesOf(hex));
     }
 
     void noCompletionCharacterIsReported()
@@ -442,7 +441,7 @@ private slots:
         QString statusWhenPulled;
         QTimer::singleShot(300, [&] {
             statusWhenPulled = bench.ui().Label2->text();
-            bench.sim.vanish();
+            bench.sim->vanish();
         });
         QElapsedTimer timer;
         timer.start();
@@ -450,7 +449,7 @@ private slots:
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(statusWhenPulled, QStringLiteral("Waiting for Bootloader Active Character...Reset target..."));
         QCOMPARE(bench.boxTexts(), QStringList{"warning: Error encountered while uploading the firmware file."});
-        QCOMPARE(bench.sim.requestCount(), 0);
+        QCOMPARE(bench.sim->requestCount(), 0);
         bench.verifyIdle();
     }
 
@@ -460,7 +459,7 @@ private slots:
         const QString path = bench.folder.filePath("none.hex");
         bench.ui().Text1->setText(path);
         bench.upload();
-        QCOMPARE(bench.sim.requestCount(), 1);
+        QCOMPARE(bench.sim->requestCount(), 1);
         QCOMPARE(bench.boxTexts(), QStringList{"warning: Error opening " + path + "."});
         bench.verifyIdle();
     }
@@ -470,14 +469,14 @@ private slots:
         Bench bench(withVersion("1.28"));
         bench.firmware(intelHex(1));
         for (const int position : {-1, 1}) { // nothing selected; "Com 2" has no link
-            QFile::link("/dev/quobin-gone", bench.folder.filePath("com2"));
+            bench.sim->linkToNoDevice(2);
             bench.boxes.boxes.clear();
             bench.ui().Combo1->setCurrentIndex(position);
             bench.upload();
             QCOMPARE(bench.boxTexts(), QStringList{"warning: Error encountered while accessing the com port."});
             QCOMPARE(bench.ui().Label2->text(), QStringLiteral("Idle"));
         }
-        QVERIFY(bench.sim.mainCodeBytes().isEmpty());
+        QVERIFY(bench.sim->mainCodeBytes().isEmpty());
     }
 
     void closingTheWindowDuringTheTransferCancelsQuietly()
@@ -489,7 +488,7 @@ private slots:
         bool closedWhileBusy = false;
         QTimer watcher;
         QObject::connect(&watcher, &QTimer::timeout, [&] {
-            if (bench.sim.receivedLines().size() < 3 || closedWhileBusy)
+            if (bench.sim->receivedLines().size() < 3 || closedWhileBusy)
                 return;
             closedWhileBusy = true;
             bench.window->close();
@@ -500,9 +499,9 @@ private slots:
         QVERIFY(closedWhileBusy);
         QVERIFY(bench.boxTexts().isEmpty());
         QVERIFY(!bench.window->isVisible());
-        QVERIFY(!bench.port.portOpen());
+        QVERIFY(!bench.port->portOpen());
         QVERIFY(QFile::exists(bench.folder.filePath("quobin.ini")));
-        QVERIFY(bench.sim.receivedLines().size() < 10);
+        QVERIFY(bench.sim->receivedLines().size() < 10);
     }
 
     void theCountFollowsTheLinesOnceASecond()

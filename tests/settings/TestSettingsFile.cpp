@@ -1,12 +1,15 @@
 #include "SettingsFile.h"
-#include "Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_WIN
+#include "ClosedFolder.h"
+#endif
 #ifdef Q_OS_UNIX
+#include "Unprivileged.h"
 #include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -130,8 +133,17 @@ void TestSettingsFile::parseAccepts_data()
         << QByteArray("0\r\n5\r\n\"a\r\nb\"\r\n") << settings(0, 5, QStringLiteral("a\r\nb"));
     QTest::newRow("UTF-8 byte-order mark") << QByteArray("\xEF\xBB\xBF" "4\r\n5\r\n\"\"\r\n")
                                            << settings(4, 5, QString());
+#ifdef Q_OS_WIN
+    // On Windows a file that is not UTF-8 is read in the ANSI code page, as
+    // older tools there write it (1252 here), and remembers it.
+    StoredSettings legacy = settings(0, 5, QStringLiteral("caf\u00E9"));
+    legacy.pathInLegacyCodePage = true;
+    QTest::newRow("invalid UTF-8 is read in the ANSI code page")
+        << QByteArray("0\r\n5\r\n\"caf\xE9\"\r\n") << legacy;
+#else
     QTest::newRow("invalid UTF-8 becomes replacement character")
         << QByteArray("0\r\n5\r\n\"caf\xE9\"\r\n") << settings(0, 5, QStringLiteral("caf\uFFFD"));
+#endif
     // Positions outside the lists are the window's to refuse, not the file's.
     QTest::newRow("position beyond the lists") << QByteArray("8\r\n10\r\n\"\"\r\n")
                                                << settings(8, 10, QString());
@@ -275,7 +287,33 @@ void TestSettingsFile::writeUnderAFileInsteadOfAFolderFails()
 
 void TestSettingsFile::writeIntoReadOnlyFolderKeepsOldFile()
 {
-#ifndef Q_OS_UNIX
+#ifdef Q_OS_WIN
+    // The folder's access-control list lets everyone read and list it, no
+    // more; the old file itself is writable (not read-only): only writing
+    // in place could change it. An administrator (Wine run by root) writes
+    // into it all the same: run as an ordinary user.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = quobin::settingsFilePath(dir.path());
+    const QByteArray old("3\r\n4\r\n\"old\"\r\n");
+    putFile(file, old);
+    QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFile::WriteOwner | QFile::WriteOther));
+    const QString closed = quobin::testing::closeFolderToWriting(dir.path());
+    QVERIFY2(closed.isEmpty(), qPrintable(closed));
+    const auto restore = qScopeGuard([&] { quobin::testing::openFolderAgain(dir.path()); });
+    QVERIFY2(!QFile(dir.filePath(QStringLiteral("probe"))).open(QIODevice::WriteOnly),
+             "this user writes into a folder closed to writing: run the suite as an ordinary user");
+
+    QString outcome;
+    try {
+        quobin::writeSettingsFile(file, settings(0, 5, QStringLiteral("new")));
+        outcome = QStringLiteral("written");
+    } catch (const quobin::SettingsError &) {
+        outcome = QStringLiteral("refused");
+    }
+    QCOMPARE(outcome, QStringLiteral("refused"));
+    QCOMPARE(fileBytes(file), old);
+#elif !defined(Q_OS_UNIX)
     QSKIP("folder permissions are POSIX here");
 #else
     QTemporaryDir dir;
