@@ -27,12 +27,15 @@ ApprovedJobSupply::ApprovedJobSupply(records::JobStore &store, QString name)
 
 BoardJob ApprovedJobSupply::next()
 {
-    return checked();
+    return checked(true);
 }
 
+// Between boards only what the job says of itself is read, not its image:
+// a withdrawal, a new version or a changed SHA-256 is seen within a look,
+// and the bytes themselves are checked before each board in next().
 void ApprovedJobSupply::look()
 {
-    checked();
+    checked(false);
 }
 
 records::ApprovedJob ApprovedJobSupply::details() const
@@ -41,9 +44,9 @@ records::ApprovedJob ApprovedJobSupply::details() const
     return m_details;
 }
 
-BoardJob ApprovedJobSupply::checked()
+BoardJob ApprovedJobSupply::checked(bool withImage)
 {
-    std::optional<records::ApprovedJob> found = m_store.currentOf(m_name, true);
+    std::optional<records::ApprovedJob> found = m_store.currentOf(m_name, withImage);
     const QString where = m_store.describe();
     if (!found)
         throw JobStopped(QStringLiteral("there is no approved job %1 in %2").arg(m_name, where));
@@ -53,8 +56,9 @@ BoardJob ApprovedJobSupply::checked()
                                         " from it")
                              .arg(m_name).arg(job.version)
                              .arg(job.withdrawnBy, records::schema::timeText(job.withdrawn)));
-    const QString actual =
-        QString::fromLatin1(QCryptographicHash::hash(job.image, QCryptographicHash::Sha256).toHex());
+    const QString actual = withImage
+        ? QString::fromLatin1(QCryptographicHash::hash(job.image, QCryptographicHash::Sha256).toHex())
+        : job.sha256;
     if (actual != job.sha256)
         throw JobStopped(QStringLiteral("the image of job %1 version %2 in %3 does not match the SHA-256 approved"
                                         " with it (%4; its bytes hash to %5): it was changed after approval, and no"
@@ -76,8 +80,8 @@ BoardJob ApprovedJobSupply::checked()
     m_details = job;
     m_details.image.clear();
     m_latest = job.version;
-    if (m_built && m_built->version == job.version)
-        return *m_built;
+    if (!withImage || (m_built && m_built->version == job.version))
+        return m_built.value_or(BoardJob{});
 
     BoardJob board;
     board.name = m_name;

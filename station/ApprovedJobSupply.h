@@ -38,7 +38,9 @@ public:
     records::ApprovedJob details() const;
 
 private:
-    BoardJob checked();
+    // Reads the current version and checks it; with its image, also the
+    // image's bytes, and builds the board's job from them.
+    BoardJob checked(bool withImage);
 
     records::JobStore &m_store;
     const QString m_name;

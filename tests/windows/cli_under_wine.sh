@@ -276,6 +276,24 @@ linked_cli link 5 rfc2217://127.0.0.1
 expect_status 2 "link 5 to an address without a port"
 cmp "$work/links.before" "$links" || fail "a refused link changed $links"
 
+echo "== an approved job in SQLite: approved by the Windows user, flashed from the database alone"
+jobs_db="$work/jobs ü.sqlite"
+cp "$firmware" "$work/approved.hex"
+cli job approve pump "$(win_path "$work/approved.hex")" --records "$(win_path "$jobs_db")"
+expect_status 0 "job approve"
+rm "$work/approved.hex"
+cli job show pump --records "$(win_path "$jobs_db")" --json
+expect_status 0 "job show"
+grep -qF "\"approvedBy\":\"$(id -un)\"" "$work/out" || fail "not approved by $(id -un): $(cat "$work/out")"
+start_sim 7 --version 1.28 --fixture 600 --boards 1 --record-dir "$work/job7"
+cli station --slot 7 --count 1 --records "$(win_path "$jobs_db")" --job pump
+expect_status 0 "station --job pump"
+wait_for 10 cmp -s <(crlf_lines "$firmware") "$work/job7/board-1.hex"
+cmp <(crlf_lines "$firmware") "$work/job7/board-1.hex" || fail "the job's board differs from the approved image"
+cli records --records "$(win_path "$jobs_db")" --json
+grep -q '"job":"pump"' "$work/out" && grep -q '"jobVersion":1' "$work/out" \
+    || fail "the record does not name the job: $(head -c 600 "$work/out")"
+
 echo "== installed, link keeps its links in %APPDATA%\\Quobin"
 installed="$work/installed"
 mkdir -p "$installed"
