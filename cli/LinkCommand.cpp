@@ -1,13 +1,13 @@
 #include "LinkCommand.h"
 
 #include "NetworkPortAddress.h"
+#include "PortNames.h"
 #include "PortsReport.h"
 #include "SerialError.h"
 #include "SerialLineCheck.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -25,10 +25,7 @@ const char kUsage[] = "Usage: quobin-cli link N DEVICE   (N from 1 to 8: \"Com N
 // "3", "com3" or "Com 3"; 0 when it is none of them or out of range.
 int comNumber(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^(?:com ?)?(\\d{1,2})$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = form.match(text.trimmed());
-    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    const int number = comNumberNamed(text);
     return number >= kFirstComPort && number <= kLastComPort ? number : 0;
 }
 

@@ -7,7 +7,6 @@
 #include "SerialError.h"
 
 #include <QDir>
-#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -21,10 +20,7 @@ const char kUsage[] = "Usage: quobin-cli link N rfc2217://HOST:PORT   (N from 1 
 // "3", "com3" or "Com 3"; 0 when it is none of them or out of range.
 int comNumber(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^(?:com ?)?(\\d{1,2})$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = form.match(text.trimmed());
-    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    const int number = comNumberNamed(text);
     return number >= kFirstComPort && number <= kLastComPort ? number : 0;
 }
 
