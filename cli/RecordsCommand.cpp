@@ -200,8 +200,11 @@ int RecordsCommand::run(const QStringList &arguments)
                                                        [](const records::BoardRecord &r) { return r.passed(); });
                 const QString text = list.isEmpty()
                     ? QStringLiteral("No record of board %1.\n").arg(terminalText(parsed.boardId))
-                    : QStringLiteral("Board %1: %2 attempts, %3 passed.\n")
-                          .arg(terminalText(parsed.boardId)).arg(list.size()).arg(passes);
+                    : QStringLiteral("Board %1: %2 %3, %4 passed.\n")
+                          .arg(terminalText(parsed.boardId))
+                          .arg(list.size())
+                          .arg(list.size() == 1 ? QStringLiteral("attempt") : QStringLiteral("attempts"))
+                          .arg(passes);
                 write(text.toUtf8());
                 if (list.isEmpty()) {
                     std::fflush(stdout);
