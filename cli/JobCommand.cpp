@@ -29,6 +29,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: quobin-cli job approve NAME IMAGE [--serial FORMAT] [--on-error stop|continue]\n"
+    "                                          [--board-id RULE [--reflash allow]]\n"
     "                                          [--records TARGET]\n"
     "       quobin-cli job list [--records TARGET] [--json]\n"
     "       quobin-cli job show NAME [--records TARGET] [--json]\n"
@@ -46,6 +47,12 @@ const char kUsage[] =
     "                     progress and stop; approving NAME again makes it current again\n"
     "  --serial FORMAT    the job's serial number, as quobin-cli station --serial takes it\n"
     "  --on-error POLICY  a failing line's question: stop (No, the default) or continue (Yes)\n"
+    "  --board-id RULE    the station asks for each board's ID (its label) before flashing\n"
+    "                     it, and takes only an ID that the regular expression RULE\n"
+    "                     matches, e.g. '^QB[0-9]{8}$'; an ID whose board passed before\n"
+    "                     is refused\n"
+    "  --reflash allow    with --board-id: a board that passed before may be flashed again;\n"
+    "                     its record says it was a re-flash (refused by default)\n"
     "  --records TARGET   a SQLite file, or postgresql://user@host[:port]/db (default\n"
     "                     {records-file})\n"
     "  --json             list: one JSON object per job and line; show: one object\n"
@@ -90,6 +97,8 @@ QJsonObject jobJson(const records::ApprovedJob &job)
         {QStringLiteral("size"), double(job.size)},
         {QStringLiteral("serial"), job.serialFormat.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(job.serialFormat)},
         {QStringLiteral("onError"), job.onError},
+        {QStringLiteral("boardIdRule"), job.boardIdRule.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(job.boardIdRule)},
+        {QStringLiteral("reflash"), job.reflashAllowed ? QStringLiteral("allow") : QStringLiteral("refuse")},
         {QStringLiteral("approvedBy"), job.approvedBy},
         {QStringLiteral("approved"), timeJson(job.approved)},
         {QStringLiteral("withdrawnBy"), job.isWithdrawn() ? QJsonValue(job.withdrawnBy) : QJsonValue(QJsonValue::Null)},
@@ -110,11 +119,16 @@ QString approvalText(const records::ApprovedJob &job)
 
 QString settingsText(const records::ApprovedJob &job)
 {
-    return QStringLiteral("%1, SHA-256 %2, %3 lines, %4 bytes, serial %5, on error %6")
-        .arg(terminalText(job.fileName), job.sha256)
-        .arg(job.lines)
-        .arg(job.size)
-        .arg(job.serialFormat.isEmpty() ? QStringLiteral("none") : terminalText(job.serialFormat), job.onError);
+    QString text = QStringLiteral("%1, SHA-256 %2, %3 lines, %4 bytes, serial %5, on error %6")
+                       .arg(terminalText(job.fileName), job.sha256)
+                       .arg(job.lines)
+                       .arg(job.size)
+                       .arg(job.serialFormat.isEmpty() ? QStringLiteral("none") : terminalText(job.serialFormat),
+                            job.onError);
+    if (!job.boardIdRule.isEmpty())
+        text += QStringLiteral(", board ID %1, re-flash %2")
+                    .arg(terminalText(job.boardIdRule), job.reflashAllowed ? QStringLiteral("allowed") : QStringLiteral("refused"));
+    return text;
 }
 
 struct JobArguments {
@@ -123,6 +137,8 @@ struct JobArguments {
     QString target;
     QString serial;
     QString onError = QStringLiteral("stop");
+    QString boardIdRule;
+    bool reflashAllowed = false;
     bool json = false;
 };
 
@@ -133,11 +149,13 @@ JobArguments parseArguments(const QStringList &arguments)
     const QCommandLineOption records(QStringLiteral("records"), {}, QStringLiteral("TARGET"));
     const QCommandLineOption serial(QStringLiteral("serial"), {}, QStringLiteral("FORMAT"));
     const QCommandLineOption onError(QStringLiteral("on-error"), {}, QStringLiteral("POLICY"));
+    const QCommandLineOption boardId(QStringLiteral("board-id"), {}, QStringLiteral("RULE"));
+    const QCommandLineOption reflash(QStringLiteral("reflash"), {}, QStringLiteral("allow"));
     const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({records, serial, onError, json});
+    parser.addOptions({records, serial, onError, boardId, reflash, json});
     if (!parser.parse(QStringList{QStringLiteral("job")} + arguments))
         throw UsageError(parser.errorText());
-    for (const QCommandLineOption &single : {records, serial, onError}) {
+    for (const QCommandLineOption &single : {records, serial, onError, boardId, reflash}) {
         if (parser.values(single).size() > 1)
             throw UsageError(QStringLiteral("--%1 is given more than once").arg(single.names().first()));
         if (parser.isSet(single) && parser.value(single).isEmpty())
@@ -172,8 +190,28 @@ JobArguments parseArguments(const QStringList &arguments)
         throw UsageError(QStringLiteral("job %1 takes %2").arg(result.action, QLatin1String(shape->what)));
     if (result.json && !shape->json)
         throw UsageError(QStringLiteral("--json is for job list and job show"));
-    if (!approving && (parser.isSet(serial) || parser.isSet(onError)))
-        throw UsageError(QStringLiteral("--serial and --on-error belong to job approve"));
+    if (!approving && (parser.isSet(serial) || parser.isSet(onError) || parser.isSet(boardId) || parser.isSet(reflash)))
+        throw UsageError(QStringLiteral("--serial, --on-error, --board-id and --reflash belong to job approve"));
+    if (parser.isSet(boardId)) {
+        result.boardIdRule = parser.value(boardId);
+        const QRegularExpression rule(result.boardIdRule);
+        if (!rule.isValid())
+            throw UsageError(QStringLiteral("--board-id '%1' is no regular expression: %2 at character %3")
+                                 .arg(terminalText(result.boardIdRule), rule.errorString())
+                                 .arg(rule.patternErrorOffset() + 1));
+        if (rule.match(QString()).hasMatch())
+            throw UsageError(QStringLiteral("--board-id '%1' matches an empty ID: give a rule that every label"
+                                            " matches and nothing else, e.g. '^QB[0-9]{8}$'")
+                                 .arg(terminalText(result.boardIdRule)));
+    }
+    if (parser.isSet(reflash)) {
+        if (parser.value(reflash) != QLatin1String("allow"))
+            throw UsageError(QStringLiteral("--reflash takes allow, not '%1'").arg(terminalText(parser.value(reflash))));
+        if (!parser.isSet(boardId))
+            throw UsageError(QStringLiteral("--reflash allow needs --board-id: without board IDs no board is known"
+                                            " to have passed before"));
+        result.reflashAllowed = true;
+    }
     if (!result.positional.isEmpty())
         checkedName(result.positional.first());
     result.serial = parser.value(serial).trimmed();
@@ -215,6 +253,8 @@ records::ApprovedJob jobToApprove(const JobArguments &parsed)
     job.size = job.image.size();
     job.serialFormat = parsed.serial;
     job.onError = parsed.onError;
+    job.boardIdRule = parsed.boardIdRule;
+    job.reflashAllowed = parsed.reflashAllowed;
     return job;
 }
 

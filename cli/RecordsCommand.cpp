@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -25,7 +26,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: quobin-cli records [--records TARGET] [--since TIME] [--series NAME] [--serial N]\n"
-    "                          [--csv | --json]\n"
+    "                          [--board ID] [--csv | --json]\n"
     "Prints the boards a station recorded, oldest first, then a summary per job and slot:\n"
     "boards, passed, failed by result and first-pass yield. A board is known only by its\n"
     "slot and time, so each attempt counts as a board: the first-pass yield is the passed\n"
@@ -41,6 +42,9 @@ const char kUsage[] =
     "                     with its result (a failed board's number goes to the next board)\n"
     "                     and whether its serial's lines went out; with --series, of that\n"
     "                     series only\n"
+    "  --board ID         the history of the board with ID (its label): every attempt, with\n"
+    "                     its station, slot, job and version, serial number, result and\n"
+    "                     whether it was a re-flash\n"
     "  --csv              the records as CSV for a spreadsheet (a header row, RFC 4180)\n"
     "  --json             one JSON object per record and line, then {\"summary\": [...],\n"
     "                     \"waitingForServer\": N, \"series\": [...]}; each line has\n"
@@ -55,6 +59,7 @@ struct RecordsArguments {
     std::optional<quint64> serial;
     QString series;
     bool seriesGiven = false;
+    QString boardId;
     Format format = Format::Text;
 };
 
@@ -77,7 +82,8 @@ RecordsArguments parseArguments(const QStringList &arguments)
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("N"));
     const QCommandLineOption series(QStringLiteral("series"), QString(), QStringLiteral("NAME"));
-    parser.addOptions({records, since, csv, json, serial, series});
+    const QCommandLineOption board(QStringLiteral("board"), QString(), QStringLiteral("ID"));
+    parser.addOptions({records, since, csv, json, serial, series, board});
     if (!parser.parse(QStringList{QStringLiteral("records")} + arguments))
         throw UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -107,6 +113,9 @@ RecordsArguments parseArguments(const QStringList &arguments)
     }
     result.series = singleValue(parser, series, QStringLiteral("--series"));
     result.seriesGiven = parser.isSet(series);
+    result.boardId = singleValue(parser, board, QStringLiteral("--board")).trimmed();
+    if (parser.isSet(board) && result.boardId.isEmpty())
+        throw UsageError(QStringLiteral("--board needs an ID"));
     result.format = parser.isSet(csv) ? Format::Csv : parser.isSet(json) ? Format::Json : Format::Text;
     return result;
 }
@@ -182,6 +191,25 @@ int RecordsCommand::run(const QStringList &arguments)
                 write(text.toUtf8());
                 std::fflush(stdout);
                 return ExitSuccess;
+            }
+        }
+        if (!parsed.boardId.isEmpty()) {
+            list.removeIf([&](const records::BoardRecord &r) { return r.boardId != parsed.boardId; });
+            if (parsed.format == Format::Text) {
+                const qsizetype passes = std::count_if(list.cbegin(), list.cend(),
+                                                       [](const records::BoardRecord &r) { return r.passed(); });
+                const QString text = list.isEmpty()
+                    ? QStringLiteral("No record of board %1.\n").arg(terminalText(parsed.boardId))
+                    : QStringLiteral("Board %1: %2 %3, %4 passed.\n")
+                          .arg(terminalText(parsed.boardId))
+                          .arg(list.size())
+                          .arg(list.size() == 1 ? QStringLiteral("attempt") : QStringLiteral("attempts"))
+                          .arg(passes);
+                write(text.toUtf8());
+                if (list.isEmpty()) {
+                    std::fflush(stdout);
+                    return ExitSuccess;
+                }
             }
         }
         const QList<records::RecordSummary> summaries = records::summarize(list);

@@ -58,6 +58,10 @@ QString recordsText(const QList<BoardRecord> &records, const QList<RecordSummary
             if (r.serialSent == false)
                 line += QStringLiteral(" (not sent)");
         }
+        if (r.fromJob())
+            line += QStringLiteral("  job %1 version %2").arg(terminalText(r.jobName)).arg(r.jobVersion.value_or(0));
+        if (!r.boardId.isEmpty())
+            line += QStringLiteral("  board %1%2").arg(terminalText(r.boardId), r.reflash ? QStringLiteral(" (re-flash)") : QString());
         if (!r.passed() && !r.message.isEmpty())
             line += QStringLiteral("  ") + terminalText(r.message.simplified());
         text += line + QLatin1Char('\n');

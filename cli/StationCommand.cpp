@@ -9,6 +9,8 @@
 #include "SlotNames.h"
 
 #include "ApprovedJobSupply.h"
+#include "BoardIdLines.h"
+#include "InputLines.h"
 #include "BoardLogFiles.h"
 #include "JobStore.h"
 #include "CancelSignal.h"
@@ -76,8 +78,15 @@ const char kUsage[] =
     "                     passes, a failed board's number goes to the next board, none is\n"
     "                     given twice, and the series never wraps around at its width\n"
     "  --json             one JSON object per line on stdout, each with \"slot\"\n"
-    "Exit status: 0 after --count good boards, 1 the station cannot go on (no slot's device\n"
-    "can be opened, the records cannot be written, the series has no number left, the job\n"
+    "A job with a board ID rule asks for each board's ID before its board, as a line on\n"
+    "standard input: \"SLOT ID\" (SLOT: the slot's number 1..N in --slot order, or its name\n"
+    "such as \"Com 3\") or \"ID\" alone for the lowest-numbered slot that waits. An ID that\n"
+    "does not match the rule, or whose board passed already (unless the job allows\n"
+    "re-flashing), is refused with the reason and the slot keeps waiting; only that slot\n"
+    "waits. At the end of standard input the slots finish the boards that have an ID.\n"
+    "Exit status: 0 after --count good boards or the end of the board IDs, 1 the station\n"
+    "cannot go on (no slot's device can be opened, the records cannot be written, the\n"
+    "series has no number left, the job\n"
     "is withdrawn or its image is not the one approved), 2 bad\n"
     "usage, file, TARGET or serial place,\n"
     "130 cancelled (Ctrl-C or SIGTERM).\n";
@@ -102,6 +111,7 @@ QString endText(station::Station::End end, const QString &failure)
     case station::Station::End::CountReached: return QStringLiteral("count reached");
     case station::Station::End::Cancelled: return QStringLiteral("cancelled");
     case station::Station::End::Failed: return QStringLiteral("failed: ") + failure;
+    case station::Station::End::BoardIdsEnded: return QStringLiteral("board IDs ended");
     }
     return {};
 }
@@ -217,6 +227,7 @@ int StationCommand::run(const QStringList &arguments)
     std::unique_ptr<records::JobStore> jobStore;
     std::unique_ptr<station::ApprovedJobSupply> jobSupply;
     QString jobHeading;
+    bool wantsBoardIds = false;
     try {
         parsed = StationArguments::parse(arguments, m_context);
         warnOfPasswordArgument(QStringLiteral("station"), parsed.recordsTarget);
@@ -246,6 +257,7 @@ int StationCommand::run(const QStringList &arguments)
             }
             job.emplace(*first.job);
             parsed.policy = first.policy;
+            wantsBoardIds = first.wantsBoardIds();
             parsed.serialSpec = jobSupply->details().serialFormat;
             jobHeading = QStringLiteral("%1 version %2").arg(parsed.jobName).arg(first.version);
         }
@@ -332,8 +344,24 @@ int StationCommand::run(const QStringList &arguments)
 #ifdef SIGPIPE // a reader of the output that has gone is an error on write, not the end
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    // A job that asks for board IDs reads them from standard input, a line
+    // each: "SLOT ID" or "ID".
+    std::unique_ptr<BoardIdLines> boardIds;
+    if (wantsBoardIds) {
+        QList<BoardIdLines::SlotName> names;
+        for (const station::SlotAddress &address : std::as_const(parsed.slotAddresses))
+            names.append({address.label, address.path});
+        boardIds = std::make_unique<BoardIdLines>(names, [&printer](const QString &line, const QString &reason) {
+            printer.boardIdLineRefused(line, reason);
+        });
+        setup.boardIds = boardIds.get();
+    }
     station::Station station(setup, *job, *store, printer, openPort, logs.get());
+    std::optional<InputLines> input;
+    if (boardIds)
+        input.emplace([&boardIds](const QString &line) { boardIds->feed(line); }, [&boardIds] { boardIds->end(); });
     const station::Station::End end = station.run([] { return CancelSignal::requested(); });
+    input.reset();
     printer.summary(station.counts(), endText(end, station.failure()));
 
     // A cancel while records were still retried: they are not lost, but the
@@ -355,7 +383,8 @@ int StationCommand::run(const QStringList &arguments)
     }
 
     switch (end) {
-    case station::Station::End::CountReached: return ExitSuccess;
+    case station::Station::End::CountReached:
+    case station::Station::End::BoardIdsEnded: return ExitSuccess;
     case station::Station::End::Cancelled: return ExitCancelled;
     case station::Station::End::Failed:
         complain(station.failure());

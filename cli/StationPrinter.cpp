@@ -29,6 +29,7 @@ QString stateName(SlotState state)
     case SlotState::NoAdapter: return QStringLiteral("no-adapter");
     case SlotState::PortTrouble: return QStringLiteral("port-trouble");
     case SlotState::Waiting: return QStringLiteral("waiting");
+    case SlotState::WaitingForId: return QStringLiteral("waiting-for-board-id");
     case SlotState::Noisy: return QStringLiteral("noisy");
     case SlotState::Flashing: return QStringLiteral("flashing");
     case SlotState::Passed: return QStringLiteral("pass");
@@ -134,6 +135,7 @@ void StationPrinter::recorded(int slot, const records::BoardRecord &record, cons
     else if (!record.cancelled() && record.result != QLatin1String("no-response"))
         ++line.failed;
     m_counts = counts;
+    line.boardId.clear();
     if (m_mode == Mode::Json) {
         json(slot, QStringLiteral("record"), {{QStringLiteral("record"), records::recordJson(record)}});
         return;
@@ -141,6 +143,8 @@ void StationPrinter::recorded(int slot, const records::BoardRecord &record, cons
     if (m_mode == Mode::Plain) {
         QString text = line.label + QStringLiteral(": ") + (record.passed() ? QStringLiteral("PASS") : QStringLiteral("FAIL"))
             + QLatin1Char(' ') + record.result;
+        if (!record.boardId.isEmpty())
+            text += QStringLiteral(" board %1%2").arg(record.boardId, record.reflash ? QStringLiteral(" (re-flash)") : QString());
         if (record.serial)
             text += QStringLiteral(" serial %1").arg(*record.serial);
         if (!record.message.isEmpty())
@@ -148,6 +152,51 @@ void StationPrinter::recorded(int slot, const records::BoardRecord &record, cons
         writeLine(text + QStringLiteral("  (") + header(counts) + QLatin1Char(')'));
     }
     bell(record.passed() ? 1 : 3);
+}
+
+void StationPrinter::boardIdWanted(int slot)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_mode == Mode::Json)
+        json(slot, QStringLiteral("board-id-wanted"), {});
+}
+
+// On a terminal and in a file the slot's status says it: "refused ID:
+// reason; waiting for board ID".
+void StationPrinter::boardIdRefused(int slot, const QString &id, const QString &reason)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_mode == Mode::Json)
+        json(slot, QStringLiteral("board-id-refused"), {{QStringLiteral("id"), id}, {QStringLiteral("reason"), reason}});
+    else
+        bell(3);
+}
+
+void StationPrinter::boardIdTaken(int slot, const QString &id, bool reflash)
+{
+    std::lock_guard lock(m_mutex);
+    SlotLine &line = m_slots[slot];
+    line.boardId = id;
+    if (m_mode == Mode::Json)
+        json(slot, QStringLiteral("board-id"), {{QStringLiteral("id"), id}, {QStringLiteral("reflash"), reflash}});
+    else if (m_mode == Mode::Plain)
+        writeLine(QStringLiteral("%1: board ID %2%3, waiting for the board")
+                      .arg(line.label, id, reflash ? QStringLiteral(" (re-flash)") : QString()));
+}
+
+void StationPrinter::boardIdLineRefused(const QString &line, const QString &reason)
+{
+    if (m_mode != Mode::Json) {
+        warning(QStringLiteral("board ID line '%1' refused: %2").arg(line, reason));
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    {
+        writeJson(QJsonObject{{QStringLiteral("event"), QStringLiteral("board-id-refused")},
+                              {QStringLiteral("slot"), QJsonValue::Null},
+                              {QStringLiteral("id"), line},
+                              {QStringLiteral("reason"), reason}});
+    }
 }
 
 void StationPrinter::warning(const QString &text)
@@ -292,6 +341,7 @@ QString StationPrinter::liveLine(const SlotLine &line) const
         // the next board starts.
         state = line.lastResult.isEmpty() ? line.text : line.lastResult + QStringLiteral("; ") + line.text;
         break;
+    case SlotState::WaitingForId:
     case SlotState::Passed:
     case SlotState::Failed:
     case SlotState::NoAdapter:
@@ -301,6 +351,8 @@ QString StationPrinter::liveLine(const SlotLine &line) const
         state = line.text;
         break;
     }
+    if (!line.boardId.isEmpty() && (line.state == SlotState::Waiting || line.state == SlotState::Flashing))
+        state = QStringLiteral("board %1: %2").arg(line.boardId, state);
     QString text = QStringLiteral("%1  %2  %3  passed %4  failed %5")
                        .arg(line.label.leftJustified(m_labelWidth), line.adapter.leftJustified(m_adapterWidth),
                             state.left(60).leftJustified(60))

@@ -16,7 +16,8 @@ namespace quobin::cli {
 // The station on stdout, which it alone writes.
 // - Json: one JSON object per line, each with "slot" (null for the
 //   station's own): job, board-start, status, progress, record (the whole
-//   record), warning, records-waiting, summary.
+//   record), warning, records-waiting, summary; with board IDs also
+//   board-id-wanted, board-id-refused (id, reason) and board-id (id, reflash).
 // - Live (a terminal): a header with the job and the counts, one line per
 //   slot redrawn in place, and the bell: once at a pass, three times at a
 //   failure.
@@ -43,6 +44,11 @@ public:
     void tick(const station::StationCounts &counts) override;
     void serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last) override;
     void nextSerial(std::optional<quint64> number) override;
+    void boardIdWanted(int slot) override;
+    void boardIdRefused(int slot, const QString &id, const QString &reason) override;
+    void boardIdTaken(int slot, const QString &id, bool reflash) override;
+    // A line of board IDs that names no slot.
+    void boardIdLineRefused(const QString &line, const QString &reason);
 
     // A run with serial numbers: the series, and its next number for the header.
     void setSeries(const QString &series, std::optional<quint64> next);
@@ -63,6 +69,7 @@ private:
         int failed = 0;
         std::optional<quint64> serial;     // the board in progress
         std::optional<quint64> lastSerial; // the slot's last good board
+        QString boardId;                   // of the board waited for or in progress
     };
 
     QString header(const station::StationCounts &counts) const;

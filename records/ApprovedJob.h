@@ -19,6 +19,12 @@ struct ApprovedJob {
     qint64 size = 0;            // bytes
     QString serialFormat;       // SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]], empty for none
     QString onError;            // stop or continue
+    // A regular expression that every board's ID (its label) matches; the
+    // station asks for each board's ID before flashing it. Empty: no IDs.
+    QString boardIdRule;
+    // A board whose ID passed before may be flashed again (recorded as a
+    // re-flash); otherwise it is refused.
+    bool reflashAllowed = false;
     QString approvedBy;
     QDateTime approved;         // UTC
     QString withdrawnBy;        // empty while not withdrawn

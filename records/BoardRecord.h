@@ -51,6 +51,11 @@ struct BoardRecord {
     // for a run on a file, and in records made before Quobin had jobs.
     QString jobName;
     std::optional<int> jobVersion;
+    // The board's own ID (its label), when the job asks for one; empty
+    // otherwise. reflash: the ID had passed before and the job allows a
+    // board to be flashed again, so this attempt is a re-flash.
+    QString boardId;
+    bool reflash = false;
 
     bool fromJob() const { return !jobName.isEmpty(); }
 

@@ -12,7 +12,7 @@ namespace quobin::records::jobs {
 namespace {
 
 const char kColumns[] = "name, version, file_name, image_sha256, image_lines, image_size, serial_format, on_error,"
-                        " approved_by, approved, withdrawn_by, withdrawn";
+                        " approved_by, approved, withdrawn_by, withdrawn, board_id_rule, reflash";
 
 // PostgreSQL's code for "permission denied".
 const char kNoRight[] = "42501";
@@ -62,6 +62,8 @@ ApprovedJob jobAt(const QSqlQuery &q)
     job.approved = timeFrom(q.value(9));
     job.withdrawnBy = q.value(10).toString();
     job.withdrawn = timeFrom(q.value(11));
+    job.boardIdRule = q.value(12).toString();
+    job.reflashAllowed = q.value(13).toInt() != 0;
     return job;
 }
 
@@ -94,12 +96,14 @@ ApprovedJob approve(QSqlDatabase &db, ApprovedJob job, const QString &who, const
             job.withdrawn = QDateTime();
             QSqlQuery insert(db);
             if (!insert.prepare(QStringLiteral("INSERT INTO jobs (name, version, file_name, image, image_sha256,"
-                                               " image_lines, image_size, serial_format, on_error, approved_by, approved)"
-                                               " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+                                               " image_lines, image_size, serial_format, on_error, approved_by, approved,"
+                                               " board_id_rule, reflash)"
+                                               " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
                 fail(what, where, insert.lastError(), right);
             for (const QVariant &value : QVariantList{job.name, job.version, text(job.fileName), job.image, job.sha256,
                                                       job.lines, job.size, text(job.serialFormat), text(job.onError),
-                                                      who, schema::timeText(job.approved)})
+                                                      who, schema::timeText(job.approved), text(job.boardIdRule),
+                                                      int(job.reflashAllowed)})
                 insert.addBindValue(value);
             if (!insert.exec()) {
                 const QSqlError error = insert.lastError();
@@ -153,7 +157,7 @@ std::optional<ApprovedJob> currentOf(QSqlDatabase &db, const QString &name, bool
         return std::nullopt;
     ApprovedJob job = jobAt(query);
     if (withImage)
-        job.image = query.value(12).toByteArray();
+        job.image = query.value(14).toByteArray();
     return job;
 }
 

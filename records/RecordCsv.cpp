@@ -48,7 +48,7 @@ QByteArray recordsCsv(const QList<BoardRecord> &records)
 {
     QString csv = QStringLiteral("id,station,slot,device,usb_serial,by_id_name,job_sha256,job_file,started,ended,"
                                  "seconds,bootloader_version,result,message,detail,lines_sent,resends,questions,"
-                                 "quobin_version,log_path,series,serial,serial_sent,job,job_version\r\n");
+                                 "quobin_version,log_path,series,serial,serial_sent,job,job_version,board_id,reflash\r\n");
     for (const BoardRecord &r : records) {
         const QJsonObject json = records::recordJson(r);
         const QStringList fields{
@@ -59,7 +59,8 @@ QByteArray recordsCsv(const QList<BoardRecord> &records)
             r.detail, QString::number(r.linesSent), QString::number(r.resends), questionsField(r.questions),
             r.quobinVersion, r.logPath, r.series, r.serial ? QString::number(*r.serial) : QString(),
             r.serialSent ? (*r.serialSent ? QStringLiteral("yes") : QStringLiteral("no")) : QString(), r.jobName,
-            r.jobVersion ? QString::number(*r.jobVersion) : QString()};
+            r.jobVersion ? QString::number(*r.jobVersion) : QString(), r.boardId,
+            r.reflash ? QStringLiteral("yes") : QString()};
         QStringList quoted;
         for (const QString &field : fields)
             quoted << csvField(field);

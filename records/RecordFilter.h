@@ -13,6 +13,7 @@ struct RecordFilter {
     Results results = Results::All;
     QString result; // with Named
     QString slot;
+    QString boardId;
 
     bool matches(const BoardRecord &record) const
     {
@@ -22,7 +23,7 @@ struct RecordFilter {
         case Results::Failed: if (record.passed()) return false; break;
         case Results::Named: if (record.result != result) return false; break;
         }
-        return slot.isEmpty() || record.slot == slot;
+        return (slot.isEmpty() || record.slot == slot) && (boardId.isEmpty() || record.boardId == boardId);
     }
 
     bool operator==(const RecordFilter &) const = default;

@@ -77,6 +77,9 @@ QJsonObject recordJson(const BoardRecord &r)
         // A board of an approved job names it; a run on a file has null.
         {QStringLiteral("job"), r.fromJob() ? QJsonValue(r.jobName) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("jobVersion"), r.jobVersion ? QJsonValue(*r.jobVersion) : QJsonValue(QJsonValue::Null)},
+        // The board's label; null when the job asked for none.
+        {QStringLiteral("boardId"), r.boardId.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(r.boardId)},
+        {QStringLiteral("reflash"), r.reflash},
     };
 }
 
@@ -121,6 +124,8 @@ BoardRecord recordFromJson(const QJsonObject &o)
     r.jobName = text("job");
     if (const QJsonValue version = o.value(QLatin1String("jobVersion")); version.isDouble())
         r.jobVersion = version.toInt();
+    r.boardId = text("boardId");
+    r.reflash = o.value(QLatin1String("reflash")).toBool();
     return r;
 }
 

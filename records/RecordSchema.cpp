@@ -22,30 +22,33 @@ const char kRecordColumnDefinitions[] =
     " result TEXT NOT NULL, message TEXT NOT NULL, detail TEXT NOT NULL,"
     " lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
     " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, series TEXT NOT NULL DEFAULT '', serial BIGINT,"
-    " serial_sent INTEGER, job_name TEXT, job_version INTEGER";
+    " serial_sent INTEGER, job_name TEXT, job_version INTEGER, board_id TEXT NOT NULL DEFAULT '',"
+    " reflash INTEGER NOT NULL DEFAULT 0";
 
 const char kRecordColumns[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, series, serial, serial_sent, job_name, job_version";
-constexpr int kRecordColumnCount = 25;
+    " quobin_version, log_path, series, serial, serial_sent, job_name, job_version, board_id, reflash";
+constexpr int kRecordColumnCount = 27;
 // What a reader selects from a database of schema version 1, which had no
 // serial numbers, of version 2, which did not say whether the serial went
-// out, and of version 3, which had no jobs: the same columns, those it lacks
+// out, and of version 3, which had no jobs (nor board IDs): the same columns, those it lacks
 // empty.
 const char kRecordColumnsVersion1[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
     " quobin_version, log_path, '' AS series, NULL AS serial, NULL AS serial_sent, NULL AS job_name,"
-    " NULL AS job_version";
+    " NULL AS job_version, '' AS board_id, 0 AS reflash";
 const char kRecordColumnsVersion2[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, series, serial, NULL AS serial_sent, NULL AS job_name, NULL AS job_version";
+    " quobin_version, log_path, series, serial, NULL AS serial_sent, NULL AS job_name, NULL AS job_version,"
+    " '' AS board_id, 0 AS reflash";
 const char kRecordColumnsVersion3[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, series, serial, serial_sent, NULL AS job_name, NULL AS job_version";
+    " quobin_version, log_path, series, serial, serial_sent, NULL AS job_name, NULL AS job_version, '' AS board_id,"
+    " 0 AS reflash";
 
 const char *recordColumns(int schemaVersion)
 {
@@ -137,7 +140,8 @@ void bindRecord(QSqlQuery &query, const BoardRecord &r)
         r.serial ? QVariant(qint64(*r.serial)) : QVariant(QMetaType(QMetaType::LongLong)),
         r.serialSent ? QVariant(int(*r.serialSent)) : QVariant(QMetaType(QMetaType::Int)),
         r.jobName.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(r.jobName),
-        r.jobVersion ? QVariant(*r.jobVersion) : QVariant(QMetaType(QMetaType::Int))};
+        r.jobVersion ? QVariant(*r.jobVersion) : QVariant(QMetaType(QMetaType::Int)), text(r.boardId),
+        int(r.reflash)};
     for (const QVariant &value : values)
         query.addBindValue(value);
 }
@@ -175,6 +179,8 @@ BoardRecord recordAt(const QSqlQuery &q, int first)
     r.jobName = at(23).toString();
     if (!at(24).isNull())
         r.jobVersion = at(24).toInt();
+    r.boardId = at(25).toString();
+    r.reflash = at(26).toInt() != 0;
     return r;
 }
 
@@ -207,10 +213,18 @@ void createSerialTables(QSqlDatabase &db, const QString &what, const QString &wh
             what, where);
 }
 
+// A board's history is found by its ID.
+void createBoardIdIndex(QSqlDatabase &db, const QString &what, const QString &where)
+{
+    execute(db, QStringLiteral("CREATE INDEX IF NOT EXISTS board_records_board_id ON board_records (board_id)"),
+            what, where);
+}
+
 // The approved jobs: every version of every name, never changed once
 // approved but for its withdrawal (who, when). The image's own bytes are
 // kept, with their SHA-256, lines and size, and the settings that belong to
-// them.
+// them: the serial format, the policy, the rule that board IDs match (empty
+// for none) and whether a board that passed before may be flashed again.
 void createJobsTable(QSqlDatabase &db, const QString &what, const QString &where)
 {
     const bool server = db.driverName() == QLatin1String("QPSQL");
@@ -218,6 +232,7 @@ void createJobsTable(QSqlDatabase &db, const QString &what, const QString &where
                                " file_name TEXT NOT NULL, image %1 NOT NULL, image_sha256 TEXT NOT NULL,"
                                " image_lines INTEGER NOT NULL, image_size BIGINT NOT NULL,"
                                " serial_format TEXT NOT NULL, on_error TEXT NOT NULL,"
+                               " board_id_rule TEXT NOT NULL DEFAULT '', reflash INTEGER NOT NULL DEFAULT 0,"
                                " approved_by TEXT NOT NULL, approved TEXT NOT NULL,"
                                " withdrawn_by TEXT, withdrawn TEXT, PRIMARY KEY (name, version))")
                     .arg(server ? QLatin1String("BYTEA") : QLatin1String("BLOB")),
@@ -251,6 +266,7 @@ void upgrade(QSqlDatabase &db, int from, const QStringList &statements, bool ser
         if (serialTables)
             createSerialTables(db, what, where);
         createJobsTable(db, what, where);
+        createBoardIdIndex(db, what, where);
         execute(db, QStringLiteral("UPDATE quobin_schema SET version = %1 WHERE name = 'records' AND version = %2")
                         .arg(version).arg(from),
                 what, where);
@@ -266,12 +282,14 @@ void upgrade(QSqlDatabase &db, int from, const QStringList &statements, bool ser
 }
 
 // What version 4 adds to every older one: records name the approved job
-// and its version they were flashed from (empty for a run on a file); the
-// jobs table is made.
+// and its version they were flashed from (empty for a run on a file), the
+// board's ID and whether it was a re-flash; the jobs table is made.
 const QStringList &jobColumns()
 {
     static const QStringList statements{QStringLiteral("ALTER TABLE %1 ADD COLUMN job_name TEXT"),
-                                        QStringLiteral("ALTER TABLE %1 ADD COLUMN job_version INTEGER")};
+                                        QStringLiteral("ALTER TABLE %1 ADD COLUMN job_version INTEGER"),
+                                        QStringLiteral("ALTER TABLE %1 ADD COLUMN board_id TEXT NOT NULL DEFAULT ''"),
+                                        QStringLiteral("ALTER TABLE %1 ADD COLUMN reflash INTEGER NOT NULL DEFAULT 0")};
     return statements;
 }
 
@@ -332,6 +350,7 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
                 what, where);
         createSerialTables(db, what, where);
         createJobsTable(db, what, where);
+        createBoardIdIndex(db, what, where);
         execute(db, QStringLiteral("INSERT INTO quobin_schema (name, version) VALUES ('records', %1)"
                                    " ON CONFLICT (name) DO NOTHING").arg(version),
                 what, where);
@@ -483,6 +502,10 @@ FilterClause clauseOf(const RecordFilter &filter)
     if (!filter.slot.isEmpty()) {
         conditions << QStringLiteral("slot = ?");
         clause.values << filter.slot;
+    }
+    if (!filter.boardId.isEmpty()) {
+        conditions << QStringLiteral("board_id = ?");
+        clause.values << filter.boardId;
     }
     if (!conditions.isEmpty())
         clause.sql = QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));

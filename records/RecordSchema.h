@@ -28,7 +28,8 @@ public:
 
 // 2: records carry their series and serial; counters of serial numbers.
 // 3: records say whether their serial went out; counters keep their step.
-// 4: approved jobs; records name the job and version they were flashed from.
+// 4: approved jobs; records name the job and version they were flashed from,
+//    and the board's ID with whether it was a re-flash.
 constexpr int version = 4;
 
 // Quiets a PostgreSQL connection's notices ("relation already exists"),

@@ -106,6 +106,27 @@ QList<BoardRecord> ServerRecordStore::read(const QDateTime &since)
     return records;
 }
 
+QList<BoardRecord> ServerRecordStore::matching(const RecordFilter &filter)
+{
+    QList<BoardRecord> records = onReadConnection<QList<BoardRecord>>([&](QSqlDatabase &db, int found) {
+        if (found < schema::version) {
+            QList<BoardRecord> all = schema::select(db, {}, m_key, found);
+            all.removeIf([&](const BoardRecord &r) { return !filter.matches(r); });
+            return all;
+        }
+        return schema::selectMatching(db, filter, m_key);
+    });
+    const QList<schema::Spooled> spooled =
+        m_worker.run([&] { return schema::spooled(m_spool->database(), m_key, 1 << 30, m_spoolPath); });
+    for (const schema::Spooled &waiting : spooled) {
+        const bool there = std::any_of(records.cbegin(), records.cend(),
+                                       [&](const BoardRecord &r) { return r.id == waiting.record.id; });
+        if (!there && filter.matches(waiting.record))
+            records.append(waiting.record);
+    }
+    return records;
+}
+
 QList<SpoolWaiting> ServerRecordStore::spoolsForOtherServers() const
 {
     QList<SpoolWaiting> others = m_worker.run([&] { return schema::spools(m_spool->database(), m_spoolPath); });

@@ -29,6 +29,9 @@ public:
     // The server's records and the spooled ones; throws when the server
     // cannot be reached.
     QList<BoardRecord> read(const QDateTime &since = {}) override;
+    // The server's records that match, in SQL, and the spooled ones that
+    // match; throws when the server cannot be reached.
+    QList<BoardRecord> matching(const RecordFilter &filter) override;
     QMap<QString, SeriesState> seriesStates() override;
     int waitingForServer() const override;
     QString serverProblem() const override { return m_link->problem(); }

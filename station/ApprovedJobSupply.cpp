@@ -103,6 +103,13 @@ BoardJob ApprovedJobSupply::checked(bool withImage)
                                  .arg(job.version).arg(m_name, job.serialFormat, QString::fromLocal8Bit(error.what())));
         }
     }
+    if (!job.boardIdRule.isEmpty()) {
+        board.boardIdRule = QRegularExpression(job.boardIdRule);
+        if (!board.boardIdRule.isValid())
+            throw JobStopped(QStringLiteral("version %1 of job %2: its board ID rule '%3' is no regular expression: %4")
+                                 .arg(job.version).arg(m_name, job.boardIdRule, board.boardIdRule.errorString()));
+    }
+    board.reflashAllowed = job.reflashAllowed;
     m_built = board;
     return board;
 }

@@ -2,6 +2,7 @@
 
 #include "SlotWindow.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <memory>
@@ -24,6 +25,13 @@ struct BoardJob {
     ErrorPolicy policy = ErrorPolicy::Stop;
     // Where the serial number lies in this image; null: the run's own place.
     std::shared_ptr<const SerialPlace> serialPlace;
+    // What every board's ID matches before it is flashed; empty (no
+    // pattern): the job asks for no IDs.
+    QRegularExpression boardIdRule;
+    // A board whose ID passed before may be flashed again, as a re-flash.
+    bool reflashAllowed = false;
+
+    bool wantsBoardIds() const { return !boardIdRule.pattern().isEmpty(); }
 };
 
 // The station must take no new board from the job: it was withdrawn, or its

@@ -80,4 +80,19 @@ StationCounts RunControl::counts() const
     return counts;
 }
 
+bool RunControl::claimBoardId(const QString &id)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_claimedBoardIds.contains(id))
+        return false;
+    m_claimedBoardIds.insert(id);
+    return true;
+}
+
+void RunControl::releaseBoardId(const QString &id)
+{
+    std::lock_guard lock(m_mutex);
+    m_claimedBoardIds.remove(id);
+}
+
 } // namespace quobin::station

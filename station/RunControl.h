@@ -3,6 +3,7 @@
 #include "StationObserver.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,17 @@ public:
     // No new boards: the waiting slots stop, boards in progress finish.
     bool finishing() const { return m_finishing; }
     bool countReached() const { return m_countReached; }
+    // No board ID will come any more: a slot that wants one ends; the
+    // others finish the board they have, and the run then ends as a
+    // normal end.
+    void noMoreBoardIds() { m_boardIdsEnded = true; }
+    bool boardIdsEnded() const { return m_boardIdsEnded; }
+
+    // A board ID taken by a slot until its board's record is made: the same
+    // ID scanned for a second slot meanwhile is refused. False when another
+    // slot holds it.
+    bool claimBoardId(const QString &id);
+    void releaseBoardId(const QString &id);
 
     // The station cannot go on (no slot can be used, nothing can keep the
     // records): it takes no new board, the boards in progress finish and are
@@ -48,9 +60,11 @@ private:
     std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_finishing{false};
     std::atomic<bool> m_countReached{false};
+    std::atomic<bool> m_boardIdsEnded{false};
     mutable std::mutex m_mutex;
     StationCounts m_counts;
     QString m_failure;
+    QSet<QString> m_claimedBoardIds;
     QStringList m_trouble; // per slot: why it cannot be used, empty when it can
 };
 

@@ -1,12 +1,15 @@
 #include "Slot.h"
 
+#include "BoardIdSource.h"
 #include "BoardLog.h"
 #include "Clock.h"
 #include "ClosePortIfOpen.h"
 #include "NetworkPortAddress.h"
 #include "PortDescription.h"
 #include "PortNames.h"
+#include "RecordFilter.h"
 #include "RecordKeeper.h"
+#include "RecordSchema.h"
 #include "RecordStore.h"
 #include "RunControl.h"
 #include "SerialError.h"
@@ -34,6 +37,9 @@ constexpr int kPortRetryMsecs = 1000;
 constexpr int kPauseStepMsecs = 50;
 // How often a slot tries again to commit a record that the store refused.
 constexpr int kRecordRetryMsecs = 1000;
+// How long one ask for a board ID waits before the slot looks at the
+// station and the job again.
+constexpr int kBoardIdStepMsecs = 200;
 
 // After a no-response the line must stay quiet this long before the next
 // "^" counts as a new board; it doubles with each no-response in a row, up
@@ -70,6 +76,12 @@ void Slot::run()
 {
     bool mainCodeDue = true;
     while (!ending()) {
+        // No more IDs, and none in hand: this slot is done; the others
+        // finish the boards they have.
+        if (m_services.boardIds && m_services.boardIds->closed(m_index) && m_boardId.isEmpty()) {
+            m_services.control.noMoreBoardIds();
+            break;
+        }
         const QString device = resolveDevice();
         if (device.isEmpty()) {
             show(SlotState::NoAdapter, QStringLiteral("no adapter"));
@@ -88,6 +100,21 @@ void Slot::run()
                 continue;
             }
         }
+        // The board's ID first: only this slot waits for it.
+        if (m_board.wantsBoardIds() || !m_boardId.isEmpty()) {
+            const bool hadId = !m_boardId.isEmpty();
+            bool stop = false;
+            if (!takeBoardId(stop)) {
+                if (stop)
+                    break;
+                continue;
+            }
+            // An ID scanned is a new board in the fixture: it may have said
+            // "^" while the slot waited for the ID, so the main-code
+            // command puts it into its bootloader again.
+            if (!hadId && !m_boardId.isEmpty())
+                mainCodeDue = true;
+        }
         std::optional<quint64> serial;
         if (m_services.serials) {
             bool stop = false;
@@ -103,6 +130,7 @@ void Slot::run()
         if (attempt.started) {
             mainCodeDue = false;
             record(device, attempt, serial);
+            dropBoardId();
             if (attempt.outcome.kind == UploadOutcome::Kind::NoResponse) {
                 ++m_noResponses;
                 awaitQuietLine(device);
@@ -135,6 +163,7 @@ void Slot::run()
             pause(kAdapterPollMsecs);
         }
     }
+    dropBoardId();
     show(SlotState::Stopped, QStringLiteral("stopped"));
 }
 
@@ -319,6 +348,8 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
     record.jobName = m_board.name;
     if (!m_board.name.isEmpty())
         record.jobVersion = m_board.version;
+    record.boardId = m_boardId;
+    record.reflash = m_reflash;
     record.started = attempt.startedAt;
     record.ended = QDateTime::currentDateTimeUtc();
     record.seconds = attempt.startedAt.msecsTo(record.ended) / 1000.0;
@@ -416,6 +447,98 @@ bool Slot::keep(const records::BoardRecord &record)
 const SerialPlace &Slot::serialPlace() const
 {
     return m_board.serialPlace ? *m_board.serialPlace : m_services.serials->place;
+}
+
+bool Slot::takeBoardId(bool &stop)
+{
+    // An ID in hand from an earlier try whose board did not come stays the
+    // board's, as long as the job still asks for IDs.
+    if (!m_boardId.isEmpty()) {
+        if (m_board.wantsBoardIds())
+            return true;
+        dropBoardId();
+        return true;
+    }
+    if (!m_services.boardIds) {
+        const QString reason = QStringLiteral("job %1 version %2 asks for each board's ID, and this run reads none:"
+                                              " start the station again (quobin-cli station reads them on standard"
+                                              " input)")
+                                   .arg(m_board.name).arg(m_board.version);
+        m_services.control.fail(reason);
+        stop = true;
+        return false;
+    }
+    show(SlotState::WaitingForId, QStringLiteral("waiting for board ID"));
+    m_services.observer.boardIdWanted(m_index);
+    while (!ending()) {
+        // A new version of the job may ask otherwise: the slot takes it
+        // first.
+        if (m_services.jobs && !m_services.jobs->stillCurrent(m_board.version)) {
+            m_services.boardIds->stopWaiting(m_index);
+            return false;
+        }
+        const std::optional<QString> id = m_services.boardIds->take(m_index, kBoardIdStepMsecs);
+        if (!id) {
+            if (m_services.boardIds->closed(m_index)) {
+                m_services.boardIds->stopWaiting(m_index);
+                m_services.control.noMoreBoardIds();
+                stop = true;
+                return false;
+            }
+            continue;
+        }
+        const QString reason = refusalOf(*id);
+        if (!reason.isEmpty()) {
+            m_services.observer.boardIdRefused(m_index, *id, reason);
+            show(SlotState::WaitingForId, QStringLiteral("refused %1: %2; waiting for board ID").arg(*id, reason));
+            continue;
+        }
+        m_boardId = *id;
+        m_services.boardIds->stopWaiting(m_index);
+        m_services.observer.boardIdTaken(m_index, m_boardId, m_reflash);
+        return true;
+    }
+    m_services.boardIds->stopWaiting(m_index);
+    stop = true;
+    return false;
+}
+
+QString Slot::refusalOf(const QString &id)
+{
+    m_reflash = false;
+    if (!m_board.boardIdRule.match(id).hasMatch())
+        return QStringLiteral("it does not match the job's rule %1").arg(m_board.boardIdRule.pattern());
+    records::RecordFilter passes;
+    passes.results = records::RecordFilter::Results::Passed;
+    passes.boardId = id;
+    QList<records::BoardRecord> passed;
+    try {
+        passed = m_services.store.matching(passes);
+    } catch (const records::RecordStoreError &error) {
+        // Unknown whether it passed: not flashed blindly.
+        return QStringLiteral("its history cannot be read: ") + error.reason();
+    }
+    if (!passed.isEmpty() && !m_board.reflashAllowed) {
+        const records::BoardRecord &last = passed.constLast();
+        QString where = QStringLiteral("station %1, slot %2, %3").arg(last.station, last.slot, records::schema::timeText(last.ended));
+        if (last.serial)
+            where += QStringLiteral(", serial %1 %2").arg(last.series).arg(*last.serial);
+        return QStringLiteral("it passed already (%1%2); the job allows no re-flash")
+            .arg(where, passed.size() > 1 ? QStringLiteral(", and %1 times before").arg(passed.size() - 1) : QString());
+    }
+    if (!m_services.control.claimBoardId(id))
+        return QStringLiteral("another slot of this station has that ID for its board");
+    m_reflash = !passed.isEmpty();
+    return {};
+}
+
+void Slot::dropBoardId()
+{
+    if (m_boardId.isEmpty())
+        return;
+    m_services.control.releaseBoardId(m_boardId);
+    m_boardId.clear();
+    m_reflash = false;
 }
 
 bool Slot::takeJob(bool &stop)

@@ -22,6 +22,7 @@ class RecordStore;
 
 namespace quobin::station {
 
+class BoardIdSource;
 class BoardLogFactory;
 class RecordKeeper;
 class RunControl;
@@ -56,6 +57,8 @@ struct SlotServices {
     // An approved job read afresh for every board; without it every board
     // gets job, with policy.
     JobSupply *jobs = nullptr;
+    // Where board IDs come from when the job asks for them.
+    BoardIdSource *boardIds = nullptr;
 };
 
 // The board loop on one port: wait for a board's "^", flash it with the
@@ -85,6 +88,13 @@ private:
     // The job for the next board into m_board; false while there is none
     // (the slot has shown why and waited), or when the station ends.
     bool takeJob(bool &stop);
+    // The next board's ID into m_boardId when the job asks for one: waits
+    // for an ID that the rule and the records allow. False while there is
+    // none (a new version of the job came, or the station ends: then stop).
+    bool takeBoardId(bool &stop);
+    // Why id may not be flashed, empty when it may; sets m_reflash.
+    QString refusalOf(const QString &id);
+    void dropBoardId();
     void endSerial(std::optional<quint64> serial, bool passed);
     void spendSerial(std::optional<quint64> serial, bool passed);
     void showSerials();
@@ -111,6 +121,10 @@ private:
     QString m_usbSerial;
     QString m_byIdName;
     std::optional<quint64> m_lastSerial;
+    // The next board's ID, taken and claimed, until its board is recorded;
+    // empty when the job asks for none.
+    QString m_boardId;
+    bool m_reflash = false;
     // The byte logs could not be written at the last board: warned once.
     bool m_logTroubleWarned = false;
 };

@@ -73,6 +73,7 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
                               m_setup.policy, m_setup.stationName, m_setup.quobinVersion};
         services.serials = m_setup.serials;
         services.jobs = m_setup.jobs;
+        services.boardIds = m_setup.boardIds;
         threads.emplace_back(QThread::create([this, i, services] {
             SteadyClock clock;
             // An error nobody expected ends the run with its message
@@ -118,6 +119,8 @@ Station::End Station::run(const std::function<bool()> &cancelRequested)
         return End::Failed;
     if (m_control.countReached() && !m_control.cancelled())
         return End::CountReached;
+    if (m_control.boardIdsEnded() && !m_control.cancelled())
+        return End::BoardIdsEnded;
     return End::Cancelled;
 }
 

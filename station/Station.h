@@ -23,6 +23,8 @@ struct StationSetup {
     // An approved job, read and checked for every board; the job given to
     // the station is then its first version, and no file is watched.
     JobSupply *jobs = nullptr;
+    // Board IDs, for a job that asks for them.
+    BoardIdSource *boardIds = nullptr;
 };
 
 // A station: one job, board after board on every slot at once, each board
@@ -35,6 +37,7 @@ public:
         CountReached, // the good boards asked for have passed
         Cancelled,    // cancelRequested() said so; the boards in progress were cancelled
         Failed,       // the station could not go on: failure() says why
+        BoardIdsEnded, // no more board IDs came; the boards that had one were finished
     };
 
     Station(StationSetup setup, const StationJob &job, records::RecordStore &store,

@@ -13,6 +13,7 @@ enum class SlotState {
     NoAdapter,   // the device is missing; the slot looks for it
     PortTrouble, // the device is there but cannot be opened; the slot tries again
     Waiting,     // waiting for a board ("^")
+    WaitingForId, // waiting for the next board's ID (the job asks for one), before its board
     Noisy,       // the line keeps sending without a board answering; the slot waits for it to fall quiet
     Flashing,    // a board is being flashed
     Passed,      // the last board passed
@@ -72,6 +73,20 @@ public:
     }
     // The number the series' next board gets, when known.
     virtual void nextSerial(std::optional<quint64> number) { Q_UNUSED(number); }
+    // The slot waits for its next board's ID (the job asks for one).
+    virtual void boardIdWanted(int slot) { Q_UNUSED(slot); }
+    // An ID given for slot was refused (reason says why: it does not match
+    // the job's rule, or that board passed already); the slot still waits.
+    virtual void boardIdRefused(int slot, const QString &id, const QString &reason)
+    {
+        Q_UNUSED(slot); Q_UNUSED(id); Q_UNUSED(reason);
+    }
+    // The slot took id for its next board; reflash: that board passed
+    // before, and the job allows flashing it again.
+    virtual void boardIdTaken(int slot, const QString &id, bool reflash)
+    {
+        Q_UNUSED(slot); Q_UNUSED(id); Q_UNUSED(reflash);
+    }
     // A few times a second from the thread that runs the station, for
     // front ends that redraw.
     virtual void tick(const StationCounts &counts) { Q_UNUSED(counts); }

@@ -147,7 +147,7 @@ private slots:
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(rows.size(), m_records.size() + 1);
         const QStringList header = rows[0];
-        QCOMPARE(header.size(), 25); // the job and its version last, after the columns of schema 3
+        QCOMPARE(header.size(), 27); // the job, its version, the board ID and the re-flash mark last
         auto column = [&](const char *name) { return header.indexOf(QLatin1String(name)); };
         for (qsizetype i = 0; i < m_records.size(); ++i) {
             const QStringList &row = rows[i + 1];

@@ -46,7 +46,7 @@ inline records::BoardRecord everyFieldRecord(int second)
     records::BoardRecord record;
     auto &[id, station, slot, device, usbSerial, byIdName, jobSha256, jobFile, started, ended, seconds,
            bootloaderVersion, result, message, detail, linesSent, resends, questions, quobinVersion, logPath,
-           series, serial, serialSent, jobName, jobVersion] = record;
+           series, serial, serialSent, jobName, jobVersion, boardId, reflash] = record;
     const records::BoardRecord sample = sampleRecord(second, QStringLiteral("Com 2"), QStringLiteral("stopped"));
     id = sample.id;
     station = sample.station;
@@ -74,6 +74,8 @@ inline records::BoardRecord everyFieldRecord(int second)
     serialSent = false;
     jobName = QStringLiteral("pump, \"main\"");
     jobVersion = 3;
+    boardId = QStringLiteral("QB, \"0042\"");
+    reflash = true;
     return record;
 }
 

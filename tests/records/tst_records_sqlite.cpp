@@ -110,6 +110,8 @@ private slots:
         BoardRecord old = quobin::testing::everyFieldRecord(1);
         old.jobName.clear();
         old.jobVersion.reset();
+        old.boardId.clear();
+        old.reflash = false;
         openRecordStore(path)->commit(old);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("downgrade"));
@@ -119,7 +121,10 @@ private slots:
             QVERIFY(q.exec(QStringLiteral("CREATE TABLE server_spool (sequence INTEGER PRIMARY KEY AUTOINCREMENT,"
                                           " server TEXT NOT NULL, id VARCHAR(36) NOT NULL)")));
             for (const char *sql : {"ALTER TABLE board_records DROP COLUMN job_name",
-                                    "ALTER TABLE board_records DROP COLUMN job_version", "DROP TABLE jobs",
+                                    "ALTER TABLE board_records DROP COLUMN job_version",
+                                    "DROP INDEX board_records_board_id",
+                                    "ALTER TABLE board_records DROP COLUMN board_id",
+                                    "ALTER TABLE board_records DROP COLUMN reflash", "DROP TABLE jobs",
                                     "UPDATE quobin_schema SET version = 3"})
                 QVERIFY2(q.exec(QLatin1String(sql)), sql);
         }

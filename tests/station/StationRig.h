@@ -120,6 +120,9 @@ public:
         m_process.waitForStarted();
     }
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    // Lines on the station's standard input (board IDs), and its end.
+    void type(const QByteArray &lines) { m_process.write(lines); m_process.waitForBytesWritten(kSoonMsecs); }
+    void closeInput() { m_process.closeWriteChannel(); }
     qint64 pid() const { return m_process.processId(); }
     bool running() const { return m_process.state() != QProcess::NotRunning; }
 

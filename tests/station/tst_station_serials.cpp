@@ -289,8 +289,8 @@ private slots:
 
         // --json and --csv carry both fields.
         const QString csv = QString::fromUtf8(recordsOutput({QStringLiteral("--csv")}));
-        QVERIFY(csv.section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral(",series,serial,serial_sent,job,job_version\r")));
-        QVERIFY(csv.contains(QStringLiteral(",pump,101,yes,,\r\n")));
+        QVERIFY(csv.section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral(",series,serial,serial_sent,job,job_version,board_id,reflash\r")));
+        QVERIFY(csv.contains(QStringLiteral(",pump,101,yes,,,,\r\n")));
         const QString json = QString::fromUtf8(recordsOutput({QStringLiteral("--json"), QStringLiteral("--serial"), QStringLiteral("100")}));
         QVERIFY2(json.contains(QStringLiteral("\"serial\":100")) && json.contains(QStringLiteral("\"series\":\"pump\"")),
                  qPrintable(json));
