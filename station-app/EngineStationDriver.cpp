@@ -32,7 +32,10 @@ SlotState viewState(station::SlotState state)
     case station::SlotState::NoAdapter:
     case station::SlotState::PortTrouble:
         return SlotState::NoAdapter;
+    // The window runs no approved job yet, so no slot of its waits for a
+    // board's ID; should one, it is waiting all the same.
     case station::SlotState::Waiting:
+    case station::SlotState::WaitingForId:
         return SlotState::Waiting;
     case station::SlotState::Noisy:
         return SlotState::Noisy;
