@@ -294,6 +294,23 @@ cli records --records "$(win_path "$jobs_db")" --json
 grep -q '"job":"pump"' "$work/out" && grep -q '"jobVersion":1' "$work/out" \
     || fail "the record does not name the job: $(head -c 600 "$work/out")"
 
+echo "== board IDs on standard input: one that fails the rule refused, the next flashed and recorded"
+cli job approve tagged "$fw" --board-id '^QB[0-9]{4}$' --records "$(win_path "$jobs_db")"
+expect_status 0 "job approve --board-id"
+start_sim 7 --version 1.28 --fixture 600 --boards 1 --record-dir "$work/tagged7"
+status=0
+printf 'QB12\r\nQB0001\r\n' | timeout 120 wine "$QUOBIN_EXE_DIR/quobin-cli.exe" station --slot 7 --json \
+    --records "$(win_path "$jobs_db")" --job tagged >"$work/out" 2>"$work/err" || status=$?
+expect_status 0 "station --job tagged, IDs on stdin"
+grep -q '"event":"board-id-refused"' "$work/out" && grep -q "does not match the job's rule" "$work/out" \
+    || fail "QB12 was not refused: $(head -c 900 "$work/out")"
+wait_for 10 cmp -s <(crlf_lines "$firmware") "$work/tagged7/board-1.hex"
+cmp <(crlf_lines "$firmware") "$work/tagged7/board-1.hex" || fail "the tagged board differs from the approved image"
+cli records --records "$(win_path "$jobs_db")" --board QB0001 --json
+expect_status 0 "records --board QB0001"
+grep -q '"boardId":"QB0001"' "$work/out" && grep -q '"result":"success"' "$work/out" \
+    || fail "records --board QB0001: $(head -c 600 "$work/out")"
+
 echo "== installed, link keeps its links in %APPDATA%\\Quobin"
 installed="$work/installed"
 mkdir -p "$installed"
