@@ -11,6 +11,8 @@ shipped=$3
 QUOBIN_SIM=$4
 source "$(dirname "$0")/wine_lib.sh"
 [ -f "$kit_zip" ] || fail "no relink kit at $kit_zip: build the target windows-packages"
+[ "$kit_zip" -nt "$shipped/quobin-cli.exe" ] \
+    || fail "the relink kit $kit_zip is older than $shipped/quobin-cli.exe: build the target windows-packages"
 wine_setup
 
 echo "== the kit, unpacked alone, relinks quobin-cli.exe"
