@@ -235,8 +235,8 @@ records::ApprovedJob jobToApprove(const JobArguments &parsed)
     const station::StationJob image = readCheckedImage(path);
     if (!parsed.serial.isEmpty()) {
         try {
-            const SerialSpec spec = SerialSpec::parse(parsed.serial);
-            SerialPlace::find(*image.image(), spec.address, spec.width);
+            const SerialSpec serialFormat = SerialSpec::parse(parsed.serial);
+            SerialPlace::find(*image.image(), serialFormat.address, serialFormat.width);
         } catch (const SerialSpecError &error) {
             throw UsageError(QStringLiteral("--serial %1: %2").arg(parsed.serial, QString::fromStdString(error.what())));
         } catch (const SerialPlaceError &error) {

@@ -94,9 +94,9 @@ BoardJob ApprovedJobSupply::checked(bool withImage)
     board.policy = *policy;
     if (!job.serialFormat.isEmpty()) {
         try {
-            const SerialSpec spec = SerialSpec::parse(job.serialFormat);
+            const SerialSpec format = SerialSpec::parse(job.serialFormat);
             board.serialPlace = std::make_shared<const SerialPlace>(
-                SerialPlace::find(*board.job->image(), spec.address, spec.width));
+                SerialPlace::find(*board.job->image(), format.address, format.width));
         } catch (const std::exception &error) {
             throw JobStopped(QStringLiteral("version %1 of job %2: its serial number format '%3' does not fit its"
                                             " image: %4")

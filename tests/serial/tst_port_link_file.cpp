@@ -104,13 +104,13 @@ void TestPortLinkFile::everyOtherLineIsKeptAsItStood()
     // line end at the end.
     const QByteArray lines[] = {
         "\xEF\xBB\xBF# bench 4, hall 3",
-        "  COM4 =  rfc2217://10.0.0.7:4001  ",
+        "  COM4 =  rfc2217://127.0.0.1:4007  ",
         "",
-        "; spare: com8=rfc2217://10.0.0.8:4001",
+        "; spare: com8=rfc2217://127.0.0.1:4008",
         "baud=57600",
         "com6=COM6",
-        "com4=rfc2217://10.0.0.9:4001",
-        "com2=rfc2217://10.0.0.2:4001",
+        "com4=rfc2217://127.0.0.1:4009",
+        "com2=rfc2217://127.0.0.1:4002",
     };
     QByteArray written;
     for (const QByteArray &line : lines)
@@ -122,29 +122,29 @@ void TestPortLinkFile::everyOtherLineIsKeptAsItStood()
     QVERIFY(contents.problem.isEmpty());
     QCOMPARE(contents.links.size(), 2);
     QCOMPARE(contents.links[0].number, 4);
-    QCOMPARE(contents.links[0].target, QStringLiteral("rfc2217://10.0.0.7:4001"));
+    QCOMPARE(contents.links[0].target, QStringLiteral("rfc2217://127.0.0.1:4007"));
     QCOMPARE(contents.links[0].line, 2);
     QCOMPARE(contents.links[1].number, 2);
     QCOMPARE(contents.ignored.size(), 2);
     QCOMPARE(contents.ignored[0].line, 5);
     QCOMPARE(contents.ignored[0].text, QStringLiteral("baud=57600"));
     QCOMPARE(contents.ignored[1].line, 6);
-    QCOMPARE(file.target(4), QStringLiteral("rfc2217://10.0.0.7:4001"));
+    QCOMPARE(file.target(4), QStringLiteral("rfc2217://127.0.0.1:4007"));
     QCOMPARE(file.target(6), QString());
     QCOMPARE(file.target(8), QString());
 
     // A new link goes at the end; every line stands as it was.
-    file.setLink(7, QStringLiteral("rfc2217://10.0.0.70:4001"));
+    file.setLink(7, QStringLiteral("rfc2217://127.0.0.1:4070"));
     QByteArray expected;
     for (const QByteArray &line : lines)
         expected += line + "\r\n";
-    QCOMPARE(contentsOf(file.path()), expected + "com7=rfc2217://10.0.0.70:4001\r\n");
+    QCOMPARE(contentsOf(file.path()), expected + "com7=rfc2217://127.0.0.1:4070\r\n");
 
     // Replacing Com 4 rewrites its first link and drops the second.
-    file.setLink(4, QStringLiteral("rfc2217://10.0.0.4:4001"));
+    file.setLink(4, QStringLiteral("rfc2217://127.0.0.1:4004"));
     const QList<QByteArray> rewritten = contentsOf(file.path()).split('\n');
-    QCOMPARE(rewritten[1], QByteArray("com4=rfc2217://10.0.0.4:4001\r"));
-    QVERIFY(!contentsOf(file.path()).contains("10.0.0.9"));
+    QCOMPARE(rewritten[1], QByteArray("com4=rfc2217://127.0.0.1:4004\r"));
+    QVERIFY(!contentsOf(file.path()).contains("127.0.0.1:4009"));
     QCOMPARE(rewritten[0], lines[0] + '\r');
     QCOMPARE(file.read().links.size(), 3);
     // Removing Com 2 leaves the rest.
