@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include "HexRecord.h"
 #include "PostgresServer.h"
 #include "StationRig.h"
@@ -11,26 +12,6 @@ using namespace quobin;
 using namespace quobin::testing;
 
 namespace {
-
-struct CliResult {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-CliResult runCli(const QStringList &arguments, const QProcessEnvironment &env)
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(QUOBIN_CLI), arguments);
-    CliResult result;
-    if (!process.waitForFinished(kBoardMsecs) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.status = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
 
 // The records that `records --board ID --json` gives (its summary line left out).
 QList<QJsonObject> historyOf(const CliResult &run)

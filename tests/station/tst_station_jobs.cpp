@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include "HexRecord.h"
 #include "PostgresServer.h"
 #include "StationRig.h"
@@ -21,26 +22,6 @@ namespace {
 QString sha256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-struct CliResult {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-CliResult runCli(const QStringList &arguments, const QProcessEnvironment &env)
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(QUOBIN_CLI), arguments);
-    CliResult result;
-    if (!process.waitForFinished(kBoardMsecs) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.status = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
 }
 
 // The SQL of a README block between its markers.
