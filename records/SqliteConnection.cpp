@@ -3,9 +3,11 @@
 #include "RecordSchema.h"
 #include "RecordStore.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
 
 #include <atomic>
@@ -33,6 +35,28 @@ void checkPath(const QString &path)
         throw RecordStoreError(QStringLiteral("The records database %1 may not be read").arg(path));
 }
 
+// How long a connection waits for another process on the same file.
+constexpr int kBusyMsecs = 10000;
+
+// Puts the file into write-ahead-log mode. SQLite answers "database is
+// locked" at once, without its busy wait, while another connection reads a
+// file that is still in rollback mode: two stations that start together on
+// one new file (their shared spool, say) meet exactly that. The switch is
+// tried again for as long as the busy timeout would have waited.
+bool switchToWriteAheadLog(QSqlQuery &pragma)
+{
+    QDeadlineTimer deadline(kBusyMsecs);
+    for (;;) {
+        if (pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && pragma.next())
+            return true;
+        // SQLITE_BUSY and SQLITE_LOCKED; every other error is final.
+        const QString code = pragma.lastError().nativeErrorCode();
+        if ((code != QLatin1String("5") && code != QLatin1String("6")) || deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+}
+
 } // namespace
 
 QString uniqueConnectionName(const char *kind)
@@ -49,14 +73,14 @@ SqliteConnection::SqliteConnection(const QString &path, bool withSpool)
     checkPath(path);
     m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     m_database.setDatabaseName(path);
-    m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyMsecs));
     try {
         if (!m_database.open())
             throw RecordStoreError(QStringLiteral("Cannot open the records database %1: %2")
                                        .arg(path, schema::reasonOf(m_database.lastError())));
         QSqlQuery pragma(m_database);
         // The first read of the file: a file that is not a database fails here.
-        if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !pragma.next())
+        if (!switchToWriteAheadLog(pragma))
             throw RecordStoreError(QStringLiteral("%1 is not a records database: %2")
                                        .arg(path, schema::reasonOf(pragma.lastError())));
         if (pragma.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)

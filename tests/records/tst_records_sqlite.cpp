@@ -200,6 +200,35 @@ private slots:
         QCOMPARE(read, all);
     }
 
+    // Two stations that start together on one new file (their shared
+    // spool, say): SQLite refuses the second switch to write-ahead-log mode
+    // at once ("database is locked"), without its busy wait; the store waits
+    // for it as for any other lock instead of refusing to open.
+    void twoStoresOpenANewFileTogether()
+    {
+        quobin::testing::TempFiles temp;
+        QStringList failures;
+        for (int round = 0; round < 60 && failures.isEmpty(); ++round) {
+            const QString path = temp.filePath(QStringLiteral("new-%1.sqlite").arg(round));
+            std::atomic<int> ready{0};
+            QString reasons[2];
+            std::vector<std::thread> openers;
+            for (int i = 0; i < 2; ++i)
+                openers.emplace_back([&, i] {
+                    ++ready;
+                    while (ready.load() < 2) {
+                    }
+                    reasons[i] = openFailure(path);
+                });
+            for (std::thread &opener : openers)
+                opener.join();
+            for (const QString &reason : reasons)
+                if (reason != QLatin1String("(opened)"))
+                    failures << reason;
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
+    }
+
     void aKilledWriterLeavesEveryCommittedRecord()
     {
         quobin::testing::TempFiles temp;

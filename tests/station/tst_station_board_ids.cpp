@@ -195,7 +195,7 @@ private slots:
         a.type("QB1001\nQB1002\n");
         b.type("QB2001\nQB2002\n");
         QVERIFY2(waitFor([&] { return a.records().size() == 2 && b.records().size() == 2; }, kBoardMsecs),
-                 (a.output() + b.output()).constData());
+                 (a.errors() + b.errors() + a.output() + b.output()).constData());
         // Station b is given a's board: refused, naming bench-a.
         b.type("QB1001\n");
         QVERIFY2(waitFor([&] { return b.events(QStringLiteral("board-id-refused")).size() == 1; }, kBoardMsecs),
