@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
@@ -37,6 +38,9 @@ StateColours stateColours(SlotState state)
     case SlotState::Stopped:
     case SlotState::Cancelled:
         return {QColor(0x6b, 0x6f, 0x75), Qt::white};
+    case SlotState::ScanWanted:
+        // Magenta: no other state comes near it, seen from across the line.
+        return {QColor(0x8e, 0x24, 0xaa), Qt::white};
     }
     return {Qt::white, Qt::black};
 }
@@ -49,7 +53,8 @@ SlotTile::SlotTile(QWidget *parent)
       m_reason(new QLabel(this)),
       m_progress(new QProgressBar(this)),
       m_timeLeft(new QLabel(this)),
-      m_counts(new QLabel(this))
+      m_counts(new QLabel(this)),
+      m_scanMark(new QLabel(this))
 {
     setFrameShape(QFrame::Box);
     setLineWidth(2);
@@ -67,7 +72,11 @@ SlotTile::SlotTile(QWidget *parent)
     m_progress->setTextVisible(false);
     m_progress->setMaximumHeight(QFontMetrics(font()).height());
     m_counts->setFont(sized(font(), 12, false));
-    for (QLabel *label : {m_title, m_adapter, m_state, m_reason, m_timeLeft, m_counts})
+    m_scanMark->setFont(sized(font(), kReasonPointSize, true));
+    m_scanMark->setAlignment(Qt::AlignCenter);
+    m_scanMark->setText(QStringLiteral("\u25B6 THE NEXT SCAN GOES HERE"));
+    m_scanMark->setWordWrap(true);
+    for (QLabel *label : {m_title, m_adapter, m_state, m_reason, m_timeLeft, m_counts, m_scanMark})
         label->setTextFormat(Qt::PlainText);
 
     auto *flashing = new QHBoxLayout;
@@ -83,6 +92,7 @@ SlotTile::SlotTile(QWidget *parent)
     layout->addStretch(1);
     layout->addWidget(m_state);
     layout->addWidget(m_reason);
+    layout->addWidget(m_scanMark);
     layout->addLayout(flashing);
     layout->addStretch(1);
     layout->addWidget(m_counts);
@@ -100,10 +110,15 @@ void SlotTile::setSlot(const SlotView &slot)
     // The failure's reason goes under the large word, in type that still
     // reads from a distance but lets a long reason fit.
     const bool failed = slot.state == SlotState::Fail;
+    const bool scanWanted = slot.state == SlotState::ScanWanted;
     m_state->setText(slotStateSymbol(slot.state) + QLatin1Char(' ')
-                     + (failed ? QStringLiteral("FAIL") : stateText));
-    m_reason->setText(slot.reason);
-    m_reason->setVisible(failed && !slot.reason.isEmpty());
+                     + (failed ? QStringLiteral("FAIL") : scanWanted ? QStringLiteral("SCAN BOARD ID") : stateText));
+    // A refused scan's reason stays under the large words until the next scan.
+    const QString reason = scanWanted ? (slot.scanRefusal.isEmpty() ? QString() : QStringLiteral("Refused: ") + slot.scanRefusal)
+                                      : slot.reason;
+    m_reason->setText(reason);
+    m_reason->setVisible((failed || scanWanted) && !reason.isEmpty());
+    m_scanMark->setVisible(scanWanted && slot.scanServed);
     const bool flashing = slot.state == SlotState::Flashing;
     m_progress->setVisible(flashing);
     m_progress->setValue(slot.percent);
@@ -121,7 +136,22 @@ void SlotTile::setSlot(const SlotView &slot)
     setPalette(palette);
 
     setAccessibleName(QStringLiteral("Slot ") + slot.label);
-    setAccessibleDescription(stateText);
+    setAccessibleDescription(scanWanted && slot.scanServed ? stateText + QStringLiteral("; the next scan goes here")
+                                                           : stateText);
+    update();
+}
+
+void SlotTile::paintEvent(QPaintEvent *event)
+{
+    QFrame::paintEvent(event);
+    if (m_slot.state != SlotState::ScanWanted || !m_slot.scanServed)
+        return;
+    QPainter painter(this);
+    QPen pen(servedOutlineColour(), kServedOutline);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+    painter.drawRect(QRectF(rect()).adjusted(kServedOutline / 2.0, kServedOutline / 2.0, -kServedOutline / 2.0,
+                                             -kServedOutline / 2.0));
 }
 
 void SlotTile::resizeEvent(QResizeEvent *event)

@@ -27,12 +27,14 @@ public:
     }
     void requestStop() override { ++stopRequests; }
     bool boardsInProgress() const override { return inProgress; }
+    void giveBoardId(int slot, const QString &id) override { boardIds.append({slot, id}); }
 
     QString refusal;
     QList<StationSetup> started;
     records::RecordStore *store = nullptr;
     int stopRequests = 0;
     bool inProgress = false;
+    QList<QPair<int, QString>> boardIds;  // as given: slot, ID
 };
 
 // Records kept in memory.
