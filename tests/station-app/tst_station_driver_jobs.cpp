@@ -1,0 +1,172 @@
+// The window's station driver on an approved job, on the real engine: the
+// job approved through the window's own approval code into a real SQLite
+// file, a fixture played by the simulator on a pseudo-terminal, board IDs
+// given as the window gives what a scanner typed. What the tiles and the
+// header are given, what is refused and why, and what the boards received.
+
+#include "ControllerSimulator.h"
+#include "EngineStationDriver.h"
+#include "HexRecord.h"
+#include "JobApproval.h"
+#include "JobStore.h"
+#include "SerialPorts.h"
+#include "SqliteRecordStore.h"
+#include "TempFiles.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <stdexcept>
+
+using namespace quobin;
+using namespace quobin::testing;
+
+namespace {
+
+// The last view the driver gave of slot 0.
+SlotView lastView(const QSignalSpy &spy)
+{
+    for (qsizetype i = spy.size() - 1; i >= 0; --i)
+        if (spy.at(i).at(0).toInt() == 0)
+            return spy.at(i).at(1).value<SlotView>();
+    return {};
+}
+
+} // namespace
+
+class StationDriverJobsTest : public QObject {
+    Q_OBJECT
+
+private:
+    TempFiles m_files;
+    QByteArray m_hex = sim::HexRecord::sampleImage(30);
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<SlotView>();
+        qRegisterMetaType<RunTotals>();
+    }
+
+    // A job with a board ID rule: the slot asks for a scan, a label that
+    // fails the rule is refused on the tile and flashes nothing, a good one
+    // flashes exactly the approved image, and the same label again is
+    // refused with where it passed. The image file is gone from the disk
+    // before the run: the station flashes the stored bytes.
+    void scansRefusedAndTakenOnAnApprovedJob()
+    {
+        const QString database = m_files.filePath(QStringLiteral("jobs.sqlite"));
+        JobApprovalRequest request;
+        request.name = QStringLiteral("pump-main");
+        request.imagePath = m_files.write(QStringLiteral("pump.hex"), m_hex);
+        request.boardIdRule = QStringLiteral("^QB[0-9]{8}$");
+        const records::ApprovedJob approved = records::JobStore::onFile(database)->approve(jobToApprove(request));
+        QVERIFY(QFile::remove(request.imagePath));
+
+        sim::SimulatorConfig config;
+        config.caretDelayMs = 100;
+        config.fixture.enabled = true;
+        config.fixture.gapMs = 200;
+        config.fixture.boards = 2;
+        sim::ControllerSimulator controller(config);
+        records::SqliteRecordStore store(database);
+        EngineStationDriver driver({}, [](const QString &device) { return makeSerialPortOn(device); },
+                                   QStringLiteral("test"));
+        QSignalSpy views(&driver, &StationDriver::slotChanged);
+        QSignalSpy totals(&driver, &StationDriver::totalsChanged);
+        QSignalSpy boards(&driver, &StationDriver::boardEnded);
+        QSignalSpy ended(&driver, &StationDriver::ended);
+
+        StationSetup setup;
+        setup.jobName = approved.name;
+        setup.jobPath = request.imagePath;  // a file named before the job was picked: not read
+        setup.serialSpec = QStringLiteral("pump@0x0E:4:le");  // nor this: the job writes no serials
+        setup.ports = {controller.slavePath()};
+        setup.recordsTarget = database;
+        driver.start(setup, store);
+
+        QTRY_COMPARE_WITH_TIMEOUT(lastView(views).state, SlotState::ScanWanted, 10000);
+
+        driver.giveBoardId(0, QStringLiteral("QB123"));
+        QTRY_VERIFY_WITH_TIMEOUT(!lastView(views).scanRefusal.isEmpty(), 10000);
+        QCOMPARE(lastView(views).scanRefusal,
+                 QStringLiteral("QB123: it does not match the job's rule ^QB[0-9]{8}$"));
+        QCOMPARE(lastView(views).state, SlotState::ScanWanted);
+        QVERIFY(controller.receivedLines().isEmpty());
+
+        // The next scan clears the refusal at once, and is taken.
+        driver.giveBoardId(0, QStringLiteral("QB00000001"));
+        QTRY_COMPARE_WITH_TIMEOUT(boards.size(), 1, 20000);
+        QVERIFY(boards.first().at(1).toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(lastView(views).state, SlotState::ScanWanted, 10000);
+        QCOMPARE(lastView(views).scanRefusal, QString());
+
+        driver.giveBoardId(0, QStringLiteral("QB00000001"));
+        QTRY_VERIFY_WITH_TIMEOUT(!lastView(views).scanRefusal.isEmpty(), 10000);
+        QVERIFY2(lastView(views).scanRefusal.startsWith(QStringLiteral("QB00000001: it passed already (station ")),
+                 qPrintable(lastView(views).scanRefusal));
+        driver.requestStop();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
+        QCOMPARE(ended.first().first().toString(), QString());
+        QCOMPARE(boards.size(), 1);
+
+        const QList<records::BoardRecord> kept = store.read();
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept[0].boardId, QStringLiteral("QB00000001"));
+        QCOMPARE(kept[0].jobName, approved.name);
+        QCOMPARE(kept[0].jobVersion, std::optional<int>(1));
+        QCOMPARE(kept[0].serial, std::optional<quint64>());
+        QCOMPARE(kept[0].jobSha256, approved.sha256);
+        // Byte for byte the approved image.
+        QList<QByteArray> expected;
+        for (const QByteArray &line : m_hex.split('\n'))
+            if (!line.trimmed().isEmpty())
+                expected << line.trimmed();
+        QCOMPARE(controller.receivedLines(), expected);
+
+        // The header named the job as approved.
+        QVERIFY(!totals.isEmpty());
+        const RunTotals last = totals.last().first().value<RunTotals>();
+        QCOMPARE(jobHeaderText(last), QStringLiteral("Job pump-main version 1  approved by %1  %2")
+                                          .arg(approved.approvedBy, approved.sha256.left(12)));
+    }
+
+    // A job that is not there, or withdrawn, is refused at Start with the
+    // reason; no slot starts.
+    void aJobThatCannotBeFlashedIsRefusedAtStart()
+    {
+        const QString database = m_files.filePath(QStringLiteral("refused.sqlite"));
+        JobApprovalRequest request;
+        request.name = QStringLiteral("old");
+        request.imagePath = m_files.write(QStringLiteral("old.hex"), m_hex);
+        {
+            const std::unique_ptr<records::JobStore> jobs = records::JobStore::onFile(database);
+            jobs->approve(jobToApprove(request));
+            jobs->withdraw(request.name);
+        }
+        sim::ControllerSimulator controller(sim::SimulatorConfig{});
+        records::SqliteRecordStore store(database);
+        EngineStationDriver driver({}, [](const QString &device) { return makeSerialPortOn(device); },
+                                   QStringLiteral("test"));
+        StationSetup setup;
+        setup.ports = {controller.slavePath()};
+        setup.recordsTarget = database;
+        for (const auto &[name, reason] : {std::pair{QStringLiteral("old"), QStringLiteral("was withdrawn by")},
+                                           std::pair{QStringLiteral("none"), QStringLiteral("there is no approved job none")}}) {
+            setup.jobName = name;
+            try {
+                driver.start(setup, store);
+                QFAIL("the station started");
+            } catch (const std::runtime_error &error) {
+                QVERIFY2(QString::fromStdString(error.what()).startsWith(QStringLiteral("The job %1 cannot be flashed: ").arg(name)),
+                         error.what());
+                QVERIFY2(QString::fromStdString(error.what()).contains(reason), error.what());
+            }
+        }
+        QTest::qWait(300);
+        QVERIFY(controller.mainCodeBytes().isEmpty());
+    }
+};
+
+QTEST_MAIN(StationDriverJobsTest)
+#include "tst_station_driver_jobs.moc"
