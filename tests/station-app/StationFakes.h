@@ -4,6 +4,7 @@
 // plays, an in-memory records store, the boxes and dialogs, and the tones.
 
 #include "AppFakes.h"
+#include "JobApprovalDialog.h"
 #include "RecordStore.h"
 #include "SaveFileDialog.h"
 #include "Sounds.h"
@@ -76,6 +77,18 @@ public:
         return answer;
     }
     QString answer;
+    int calls = 0;
+};
+
+// The supervisor's approve dialog, answered as the test says.
+class ScriptedApprovalDialog : public JobApprovalDialog {
+public:
+    std::optional<JobApprovalRequest> ask(QWidget *) override
+    {
+        ++calls;
+        return answer;
+    }
+    std::optional<JobApprovalRequest> answer;
     int calls = 0;
 };
 
