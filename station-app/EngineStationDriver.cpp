@@ -321,8 +321,13 @@ void EngineStationDriver::slotStatus(int slot, station::SlotState state, const Q
     // board: the operator looks up after the board has been swapped.
     if (shown == SlotState::Waiting && (view.state == SlotState::Pass || view.state == SlotState::Fail))
         return;
+    // The next board's ID is asked for at once after a board: the last
+    // board's result stays on the tile, under the call to scan.
+    const QString lastBoard = shown == SlotState::ScanWanted && (view.state == SlotState::Pass || view.state == SlotState::Fail)
+        ? QStringLiteral("Last board: ") + slotStateText(view)
+        : QString();
     view.state = shown;
-    view.reason.clear();
+    view.reason = lastBoard;
     if (shown != SlotState::ScanWanted)
         view.scanRefusal.clear();
     if (state == station::SlotState::Failed) {

@@ -114,8 +114,8 @@ void SlotTile::setSlot(const SlotView &slot)
     m_state->setText(slotStateSymbol(slot.state) + QLatin1Char(' ')
                      + (failed ? QStringLiteral("FAIL") : scanWanted ? QStringLiteral("SCAN BOARD ID") : stateText));
     // A refused scan's reason stays under the large words until the next scan.
-    const QString reason = scanWanted ? (slot.scanRefusal.isEmpty() ? QString() : QStringLiteral("Refused: ") + slot.scanRefusal)
-                                      : slot.reason;
+    const QString reason = scanWanted && !slot.scanRefusal.isEmpty() ? QStringLiteral("Refused: ") + slot.scanRefusal
+                                                                     : slot.reason;
     m_reason->setText(reason);
     m_reason->setVisible((failed || scanWanted) && !reason.isEmpty());
     m_scanMark->setVisible(scanWanted && slot.scanServed);

@@ -25,7 +25,7 @@ struct SlotView {
     SlotState state = SlotState::Stopped;
     int percent = 0;      // while flashing
     int secondsLeft = -1; // while flashing; negative until it can be told
-    QString reason;       // for a failure, in the operator's words
+    QString reason;       // for a failure, in the operator's words; while a scan is wanted, the last board's result
     int passed = 0;
     int failed = 0;
     QString serial;       // the serial number of the board in progress; empty without

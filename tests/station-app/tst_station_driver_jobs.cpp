@@ -100,6 +100,7 @@ private slots:
         QVERIFY(boards.first().at(1).toBool());
         QTRY_COMPARE_WITH_TIMEOUT(lastView(views).state, SlotState::ScanWanted, 10000);
         QCOMPARE(lastView(views).scanRefusal, QString());
+        QCOMPARE(lastView(views).reason, QStringLiteral("Last board: PASS"));
 
         driver.giveBoardId(0, QStringLiteral("QB00000001"));
         QTRY_VERIFY_WITH_TIMEOUT(!lastView(views).scanRefusal.isEmpty(), 10000);
