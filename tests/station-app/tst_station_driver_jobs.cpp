@@ -1,18 +1,30 @@
-// The window's station driver on an approved job, on the real engine: the
+// The station window's approved jobs on real parts. The driver on an
+// approved job, on the real engine: the
 // job approved through the window's own approval code into a real SQLite
 // file, a fixture played by the simulator on a pseudo-terminal, board IDs
 // given as the window gives what a scanner typed. What the tiles and the
 // header are given, what is refused and why, and what the boards received.
+// And the window's own approve and withdraw on a real PostgreSQL server with
+// the README's roles: a supervisor approves, an operator is refused with the
+// right that is missing.
 
 #include "ControllerSimulator.h"
 #include "EngineStationDriver.h"
 #include "HexRecord.h"
 #include "JobApproval.h"
 #include "JobStore.h"
+#include "PostgresServer.h"
+#include "RecordStores.h"
+#include "SetupPanel.h"
+#include "StationFakes.h"
+#include "StationWindow.h"
 #include "SerialPorts.h"
 #include "SqliteRecordStore.h"
 #include "TempFiles.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -30,6 +42,20 @@ SlotView lastView(const QSignalSpy &spy)
         if (spy.at(i).at(0).toInt() == 0)
             return spy.at(i).at(1).value<SlotView>();
     return {};
+}
+
+// The SQL of a README block between its markers.
+QString readmeBlock(const QString &name)
+{
+    QFile readme(QStringLiteral(QUOBIN_README));
+    if (!readme.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype begin = text.indexOf(QStringLiteral("<!-- %1: begin -->\n```sql\n").arg(name));
+    const qsizetype end = text.indexOf(QStringLiteral("```\n<!-- %1: end -->").arg(name));
+    if (begin < 0 || end < begin)
+        return {};
+    return text.mid(begin, end - begin).section(QLatin1Char('\n'), 2);
 }
 
 } // namespace
@@ -166,6 +192,76 @@ private slots:
         }
         QTest::qWait(300);
         QVERIFY(controller.mainCodeBytes().isEmpty());
+    }
+
+    // The set-up's Approve and Withdraw on PostgreSQL as the README grants
+    // it: logged in as a supervisor the job is stored; as the operators'
+    // role the window shows the database's refusal, which names the right.
+    void approvingInTheWindowOnPostgresql()
+    {
+        const QString grants = readmeBlock(QStringLiteral("grants"));
+        const QString jobGrants = readmeBlock(QStringLiteral("job grants"));
+        QVERIFY2(!grants.isEmpty() && !jobGrants.isEmpty(), "the README's grants are not found");
+        PostgresServer server;
+        QVERIFY2(server.start() && server.createDatabase(QStringLiteral("line")), qPrintable(server.problem()));
+        const QString owner = server.socketUrl(QStringLiteral("line"));
+        const auto as = [&](const QString &user) {
+            return QString(owner).replace(QStringLiteral("postgresql://quobin@"), QStringLiteral("postgresql://%1@").arg(user));
+        };
+        // The tables are made by their owner, as an administrator does.
+        records::openJobStore(owner)->current();
+        QString out;
+        QVERIFY2(server.psql(QStringLiteral("line"), QStringLiteral("CREATE ROLE line LOGIN; CREATE ROLE office LOGIN;") + grants
+                                 + jobGrants + QStringLiteral("CREATE ROLE anna LOGIN IN ROLE supervisors;"),
+                             &out),
+                 qPrintable(server.problem()));
+
+        PlayedStation station;
+        RecordingBoxes boxes;
+        ScriptedFileDialog fileDialog;
+        ScriptedSaveDialog saveDialog;
+        CountingSounds sounds;
+        ScriptedApprovalDialog approvals;
+        StationWindowServices services{station, boxes, fileDialog, saveDialog, sounds, [] { return QList<SlotCandidate>(); },
+                                       [](const QString &target) { return records::openRecordStore(target); },
+                                       [](const QList<records::BoardRecord> &) { return QByteArray(); }};
+        services.openJobs = [](const QString &target) { return records::openJobStore(target); };
+        services.approvalDialog = &approvals;
+        StationWindow window(services, m_files.filePath(QStringLiteral("pg-station.ini")));
+        SetupPanel *setup = window.setupPanel();
+        JobApprovalRequest request;
+        request.name = QStringLiteral("pump");
+        request.imagePath = m_files.write(QStringLiteral("pg.hex"), m_hex);
+        approvals.answer = request;
+
+        setup->recordsEdit()->setText(as(QStringLiteral("line")));
+        setup->approveButton()->click();
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes[0].kind, QStringLiteral("warning"));
+        QVERIFY2(boxes.boxes[0].text.startsWith(QStringLiteral("The job pump cannot be approved: "))
+                     && boxes.boxes[0].text.contains(QStringLiteral("permission denied for table jobs"))
+                     && boxes.boxes[0].text.contains(QStringLiteral("Approving a job needs the rights SELECT and INSERT on the table jobs")),
+                 qPrintable(boxes.boxes[0].text));
+
+        setup->recordsEdit()->setText(as(QStringLiteral("anna")));
+        setup->approveButton()->click();
+        QCOMPARE(boxes.boxes.size(), 2);
+        QVERIFY2(boxes.boxes[1].text.startsWith(QStringLiteral("Approved job pump version 1 (SHA-256 ")), qPrintable(boxes.boxes[1].text));
+        QVERIFY2(boxes.boxes[1].text.contains(QStringLiteral(", by anna at ")), qPrintable(boxes.boxes[1].text));
+
+        // The operator reads and picks it, and may not withdraw it.
+        setup->recordsEdit()->setText(as(QStringLiteral("line")));
+        setup->readJobsButton()->click();
+        QCOMPARE(setup->approvedJobList()->count(), 2);
+        QVERIFY(setup->approvedJobList()->itemText(1).startsWith(QStringLiteral("pump  version 1  approved by anna at ")));
+        setup->approvedJobList()->setCurrentIndex(1);
+        boxes.answers = {true};
+        setup->withdrawButton()->click();
+        QCOMPARE(boxes.boxes.size(), 4);
+        QVERIFY2(boxes.boxes[3].text.startsWith(QStringLiteral("The job pump cannot be withdrawn: "))
+                     && boxes.boxes[3].text.contains(QStringLiteral("UPDATE of its columns withdrawn_by and withdrawn")),
+                 qPrintable(boxes.boxes[3].text));
+        QCOMPARE(setup->approvedJobList()->count(), 2);
     }
 };
 
