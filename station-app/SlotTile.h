@@ -53,6 +53,7 @@ protected:
 
 private:
     void elideAdapter();
+    void showStateWord();
 
     SlotView m_slot;
     QLabel *m_title;

@@ -475,6 +475,8 @@ void TestStationWindow::tileStatesForEyesAndScreenReaders_data()
     QTest::newRow("no adapter") << int(SlotState::NoAdapter) << QString() << "no adapter" << "\u26A0";
     QTest::newRow("cancelled") << int(SlotState::Cancelled) << QString() << "CANCELLED" << "\u25A0";
     QTest::newRow("record not saved") << int(SlotState::Unsaved) << QString() << "record not saved yet" << "\u26A0";
+    QTest::newRow("scan wanted") << int(SlotState::ScanWanted) << QString() << "SCAN BOARD ID; the next scan goes here"
+                                 << "\u2261";
 }
 
 void TestStationWindow::tileStatesForEyesAndScreenReaders()
@@ -494,7 +496,9 @@ void TestStationWindow::tileStatesForEyesAndScreenReaders()
     QCOMPARE(accessible(tile, QAccessible::Name), QStringLiteral("Slot Com 1"));
     // A failure's reason stands under the large word.
     const bool failed = SlotState(state) == SlotState::Fail;
-    QCOMPARE(tile->stateLabel()->text(), symbol + QLatin1Char(' ') + (failed ? QStringLiteral("FAIL") : described));
+    const bool scan = SlotState(state) == SlotState::ScanWanted;
+    QCOMPARE(tile->stateLabel()->text(), symbol + QLatin1Char(' ')
+                                             + (failed ? QStringLiteral("FAIL") : scan ? QStringLiteral("SCAN BOARD ID") : described));
     QCOMPARE(tile->reasonLabel()->isVisible(), failed);
     if (failed)
         QCOMPARE(tile->reasonLabel()->text(), reason);
@@ -869,10 +873,13 @@ void TestStationWindow::smallScreenShowsEveryCaption()
     QStringList clipped = clippedCaptions(rig.window->setupPanel());
     rig.startWith(ports);
     // One slot of each state, the longest failure among them.
+    // With eight, a tile that wants a scan, marked, with a refused one's reason.
     const SlotState states[] = {SlotState::Waiting, SlotState::Flashing, SlotState::Fail, SlotState::Pass,
-                                SlotState::NoAdapter};
+                                SlotState::NoAdapter, SlotState::ScanWanted};
     for (int i = 0; i < slotCount; ++i) {
-        SlotView view = viewOf(states[i % 5], QStringLiteral("The controller rejected line 123 three times"), 100);
+        SlotView view = viewOf(states[i % 6], QStringLiteral("The controller rejected line 123 three times"), 100);
+        if (view.state == SlotState::ScanWanted)
+            view.scanRefusal = QStringLiteral("QB123: it does not match the job's rule ^QB[0-9]{8}$");
         view.label = ports[i];
         view.passed = 1234;
         view.failed = 567;
@@ -1227,6 +1234,7 @@ void TestStationWindow::scansGoToTheLowestWaitingSlot()
     }
     QVERIFY(tiles[1]->scanMarkLabel()->isVisible());
     QVERIFY(!tiles[2]->scanMarkLabel()->isVisible());
+    QCOMPARE(tiles[1]->scanMarkLabel()->text(), QStringLiteral("\u25B6 NEXT SCAN"));
     QCOMPARE(accessible(tiles[1], QAccessible::Description), QStringLiteral("SCAN BOARD ID; the next scan goes here"));
     QCOMPARE(accessible(tiles[2], QAccessible::Description), QStringLiteral("SCAN BOARD ID"));
     // No other state looks like it.
