@@ -132,6 +132,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!lastView(views).scanRefusal.isEmpty(), 10000);
         QVERIFY2(lastView(views).scanRefusal.startsWith(QStringLiteral("QB00000001: it passed already (station ")),
                  qPrintable(lastView(views).scanRefusal));
+        // A new version approved meanwhile: the header names it within a
+        // look at the job, and the slot asks for its board's ID again.
+        m_files.write(QStringLiteral("pump.hex"), m_hex);
+        const records::ApprovedJob second = records::JobStore::onFile(database)->approve(jobToApprove(request));
+        QCOMPARE(second.version, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!totals.isEmpty() && totals.last().first().value<RunTotals>().jobVersion == 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(lastView(views).state, SlotState::ScanWanted, 10000);
+
         driver.requestStop();
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
         QCOMPARE(ended.first().first().toString(), QString());
@@ -153,9 +161,10 @@ private slots:
 
         // The header named the job as approved.
         QVERIFY(!totals.isEmpty());
-        const RunTotals last = totals.last().first().value<RunTotals>();
-        QCOMPARE(jobHeaderText(last), QStringLiteral("Job pump-main version 1  approved by %1  %2")
-                                          .arg(approved.approvedBy, approved.sha256.left(12)));
+        QCOMPARE(jobHeaderText(totals.first().first().value<RunTotals>()),
+                 QStringLiteral("Job pump-main version 1  approved by %1  %2").arg(approved.approvedBy, approved.sha256.left(12)));
+        QCOMPARE(jobHeaderText(totals.last().first().value<RunTotals>()),
+                 QStringLiteral("Job pump-main version 2  approved by %1  %2").arg(second.approvedBy, second.sha256.left(12)));
     }
 
     // A job that is not there, or withdrawn, is refused at Start with the
