@@ -88,8 +88,8 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
     if (m_thread && m_thread->isRunning())
         throw std::runtime_error("The station is running already.");
     m_thread.reset();
-    const QString serialSpec = prepareJob(setup);
-    prepareSerials(serialSpec, setup.recordsTarget);
+    const QString serialFormat = prepareJob(setup);
+    prepareSerials(serialFormat, setup.recordsTarget);
     m_boardIds.clear();
 
     station::StationSetup stationSetup;
@@ -192,20 +192,20 @@ QString EngineStationDriver::prepareJob(const StationSetup &setup)
     return m_jobSupply->details().serialFormat;
 }
 
-void EngineStationDriver::prepareSerials(const QString &serialSpec, const QString &recordsTarget)
+void EngineStationDriver::prepareSerials(const QString &serialFormat, const QString &recordsTarget)
 {
     m_serials.reset();
     m_serialPool.reset();
     m_serialSource = {};
-    if (serialSpec.isEmpty())
+    if (serialFormat.isEmpty())
         return;
     const auto refuse = [&](const QString &why) {
-        throw std::runtime_error(QStringLiteral("Serial numbers %1: %2").arg(serialSpec, why).toStdString());
+        throw std::runtime_error(QStringLiteral("Serial numbers %1: %2").arg(serialFormat, why).toStdString());
     };
     std::optional<SerialSpec> format;
     std::optional<SerialPlace> place;
     try {
-        format = SerialSpec::parse(serialSpec);
+        format = SerialSpec::parse(serialFormat);
         place = SerialPlace::find(*m_job->image(), format->address, format->width);
     } catch (const SerialSpecError &e) {
         refuse(QString::fromStdString(e.what()));

@@ -70,7 +70,7 @@ private:
     QString prepareJob(const StationSetup &setup);
     // The serial numbers of a set-up that asks for them; throws
     // std::runtime_error with the operator's message.
-    void prepareSerials(const QString &serialSpec, const QString &recordsTarget);
+    void prepareSerials(const QString &serialFormat, const QString &recordsTarget);
 
     void publishTotals(const station::StationCounts &counts);
 
