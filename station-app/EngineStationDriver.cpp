@@ -2,6 +2,10 @@
 
 #include "SlotNames.h"
 
+#include "ApprovedJobSupply.h"
+#include "JobStore.h"
+#include "RecordStores.h"
+
 #include "FirmwareImage.h"
 #include "OperatorReason.h"
 #include "PortNames.h"
@@ -32,11 +36,10 @@ SlotState viewState(station::SlotState state)
     case station::SlotState::NoAdapter:
     case station::SlotState::PortTrouble:
         return SlotState::NoAdapter;
-    // The window runs no approved job yet, so no slot of its waits for a
-    // board's ID; should one, it is waiting all the same.
     case station::SlotState::Waiting:
-    case station::SlotState::WaitingForId:
         return SlotState::Waiting;
+    case station::SlotState::WaitingForId:
+        return SlotState::ScanWanted;
     case station::SlotState::Noisy:
         return SlotState::Noisy;
     case station::SlotState::Flashing:
@@ -85,21 +88,19 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
     if (m_thread && m_thread->isRunning())
         throw std::runtime_error("The station is running already.");
     m_thread.reset();
-    try {
-        m_job = std::make_unique<station::StationJob>(station::StationJob::read(setup.jobPath));
-    } catch (const FirmwareFileError &e) {
-        throw std::runtime_error(QStringLiteral("The job file cannot be read: %1").arg(QString::fromStdString(e.what())).toStdString());
-    }
-
-    prepareSerials(setup);
+    const QString serialFormat = prepareJob(setup);
+    prepareSerials(serialFormat, setup.recordsTarget);
+    m_boardIds.clear();
 
     station::StationSetup stationSetup;
     stationSetup.serials = m_serials.get();
+    stationSetup.jobs = m_jobSupply.get();
+    stationSetup.boardIds = m_wantsBoardIds ? &m_boardIds : nullptr;
     for (const QString &port : setup.ports)
         stationSetup.slotAddresses.append(slotAddressFor(port, m_linkFolders));
     stationSetup.stationName = setup.stationName.isEmpty() ? QSysInfo::machineHostName() : setup.stationName;
     stationSetup.quobinVersion = m_quobinVersion;
-    stationSetup.policy = station::ErrorPolicy::Stop;
+    stationSetup.policy = m_policy;
 
     {
         QMutexLocker lock(&m_mutex);
@@ -115,8 +116,16 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
             m_reasons.append(QString());
         }
         m_totals = RunTotals{};
-        m_totals.jobName = m_job->fileName();
-        m_totals.jobSha256 = m_job->sha256();
+        if (m_jobSupply) {
+            const records::ApprovedJob approved = m_jobSupply->details();
+            m_totals.jobName = approved.name;
+            m_totals.jobVersion = approved.version;
+            m_totals.jobApprover = approved.approvedBy;
+            m_totals.jobSha256 = approved.sha256;
+        } else {
+            m_totals.jobName = m_job->fileName();
+            m_totals.jobSha256 = m_job->sha256();
+        }
         if (m_serials) {
             const std::optional<quint64> next = m_serialPool->next();
             m_totals.nextSerial = m_serials->format.series + QLatin1Char(' ')
@@ -146,20 +155,57 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
     m_thread->start();
 }
 
-void EngineStationDriver::prepareSerials(const StationSetup &setup)
+QString EngineStationDriver::prepareJob(const StationSetup &setup)
+{
+    m_jobSupply.reset();
+    m_jobStore.reset();
+    m_wantsBoardIds = false;
+    m_policy = station::ErrorPolicy::Stop;
+    if (setup.jobName.isEmpty()) {
+        try {
+            m_job = std::make_unique<station::StationJob>(station::StationJob::read(setup.jobPath));
+        } catch (const FirmwareFileError &e) {
+            throw std::runtime_error(QStringLiteral("The job file cannot be read: %1").arg(QString::fromStdString(e.what())).toStdString());
+        }
+        return setup.serialSpec;
+    }
+    // An approved job brings its image and its settings; it is read and
+    // checked before the first board as before every one.
+    const auto refuse = [&](const QString &why) {
+        m_jobSupply.reset();
+        m_jobStore.reset();
+        throw std::runtime_error(QStringLiteral("The job %1 cannot be flashed: %2").arg(setup.jobName, why).toStdString());
+    };
+    station::BoardJob first;
+    try {
+        m_jobStore = records::openJobStore(setup.recordsTarget);
+        m_jobSupply = std::make_unique<station::ApprovedJobSupply>(*m_jobStore, setup.jobName);
+        first = m_jobSupply->next();
+    } catch (const records::RecordStoreError &e) {
+        refuse(e.reason());
+    } catch (const station::JobStopped &e) {
+        refuse(e.reason());
+    }
+    m_job = std::make_unique<station::StationJob>(*first.job);
+    m_policy = first.policy;
+    m_wantsBoardIds = first.wantsBoardIds();
+    return m_jobSupply->details().serialFormat;
+}
+
+void EngineStationDriver::prepareSerials(const QString &serialFormat, const QString &recordsTarget)
 {
     m_serials.reset();
     m_serialPool.reset();
     m_serialSource = {};
-    if (setup.serialSpec.isEmpty())
+    if (serialFormat.isEmpty())
         return;
     const auto refuse = [&](const QString &why) {
-        throw std::runtime_error(QStringLiteral("Serial numbers %1: %2").arg(setup.serialSpec, why).toStdString());
+        throw std::runtime_error(QStringLiteral("Serial numbers %1: %2").arg(serialFormat, why).toStdString());
     };
     std::optional<SerialSpec> format;
     std::optional<SerialPlace> place;
     try {
-        format = SerialSpec::parse(setup.serialSpec);
+        format = SerialSpec::parse(serialFormat);
         place = SerialPlace::find(*m_job->image(), format->address, format->width);
     } catch (const SerialSpecError &e) {
         refuse(QString::fromStdString(e.what()));
@@ -168,7 +214,7 @@ void EngineStationDriver::prepareSerials(const StationSetup &setup)
     }
     const records::SeriesRule rule{format->series, format->first, format->step, format->last()};
     try {
-        m_serialSource = records::openSerialSource(setup.recordsTarget, rule);
+        m_serialSource = records::openSerialSource(recordsTarget, rule);
         m_serialPool = std::make_unique<records::SerialPool>(*m_serialSource.counter, rule, m_serialSource.sizes);
         m_serialPool->prepare();
     } catch (const records::SerialsRunOut &e) {
@@ -198,6 +244,40 @@ void EngineStationDriver::nextSerial(std::optional<quint64> number)
     m_totals.nextSerial = m_serials->format.series + QLatin1Char(' ')
         + (number ? QString::number(*number) : QStringLiteral("-"));
     emit totalsChanged(m_totals);
+}
+
+void EngineStationDriver::giveBoardId(int slot, const QString &id)
+{
+    {
+        // The last refusal is shown until the next scan.
+        QMutexLocker lock(&m_mutex);
+        if (slot < 0 || slot >= m_views.size())
+            return;
+        if (!m_views[slot].scanRefusal.isEmpty()) {
+            m_views[slot].scanRefusal.clear();
+            emit slotChanged(slot, m_views[slot]);
+        }
+    }
+    m_boardIds.give(slot, id);
+}
+
+void EngineStationDriver::boardIdRefused(int slot, const QString &id, const QString &reason)
+{
+    QMutexLocker lock(&m_mutex);
+    if (slot < 0 || slot >= m_views.size())
+        return;
+    SlotView &view = m_views[slot];
+    view.state = SlotState::ScanWanted;
+    view.scanRefusal = QStringLiteral("%1: %2").arg(id, reason);
+    emit slotChanged(slot, view);
+}
+
+void EngineStationDriver::boardIdTaken(int slot, const QString &, bool)
+{
+    QMutexLocker lock(&m_mutex);
+    if (slot < 0 || slot >= m_views.size())
+        return;
+    m_views[slot].scanRefusal.clear();
 }
 
 void EngineStationDriver::requestStop()
@@ -241,8 +321,15 @@ void EngineStationDriver::slotStatus(int slot, station::SlotState state, const Q
     // board: the operator looks up after the board has been swapped.
     if (shown == SlotState::Waiting && (view.state == SlotState::Pass || view.state == SlotState::Fail))
         return;
+    // The next board's ID is asked for at once after a board: the last
+    // board's result stays on the tile, under the call to scan.
+    const QString lastBoard = shown == SlotState::ScanWanted && (view.state == SlotState::Pass || view.state == SlotState::Fail)
+        ? QStringLiteral("Last board: ") + slotStateText(view)
+        : QString();
     view.state = shown;
-    view.reason.clear();
+    view.reason = lastBoard;
+    if (shown != SlotState::ScanWanted)
+        view.scanRefusal.clear();
     if (state == station::SlotState::Failed) {
         view.reason = text;
         if (view.reason.startsWith(QLatin1String("FAIL ")))
@@ -315,6 +402,17 @@ void EngineStationDriver::recordsWaiting(int count, const QString &reason)
 
 void EngineStationDriver::tick(const station::StationCounts &counts)
 {
+    if (m_jobSupply) {
+        // A new version approved during the run: the header names it.
+        const records::ApprovedJob approved = m_jobSupply->details();
+        QMutexLocker lock(&m_mutex);
+        if (approved.version != m_totals.jobVersion && approved.version > 0) {
+            m_totals.jobVersion = approved.version;
+            m_totals.jobApprover = approved.approvedBy;
+            m_totals.jobSha256 = approved.sha256;
+            emit totalsChanged(m_totals);
+        }
+    }
     publishTotals(counts);
 }
 

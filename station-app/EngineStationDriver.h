@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ScannedBoardIds.h"
 #include "SerialSources.h"
 #include "Slot.h"
 #include "StationDriver.h"
@@ -18,11 +19,13 @@ class QThread;
 namespace quobin {
 
 namespace station {
+class ApprovedJobSupply;
+class StationJob;
 struct StationSerials;
 }
 
-namespace station {
-class StationJob;
+namespace records {
+class JobStore;
 }
 
 // The station engine behind the window. A run is a station::Station on a
@@ -41,6 +44,7 @@ public:
     void start(const StationSetup &setup, records::RecordStore &store) override;
     void requestStop() override;
     bool boardsInProgress() const override;
+    void giveBoardId(int slot, const QString &id) override;
 
     // The slot for a port as the operator ticked it: "Com n" follows its
     // comN link (or the default device), a path is opened as it stands, so a
@@ -58,9 +62,15 @@ private:
     void tick(const station::StationCounts &counts) override;
     void serials(int slot, std::optional<quint64> inProgress, std::optional<quint64> last) override;
     void nextSerial(std::optional<quint64> number) override;
+    void boardIdRefused(int slot, const QString &id, const QString &reason) override;
+    void boardIdTaken(int slot, const QString &id, bool reflash) override;
+    // The job of a run: the file, or the approved job read and checked from
+    // the records database; throws std::runtime_error with the operator's
+    // message. Returns the set-up's serial number format.
+    QString prepareJob(const StationSetup &setup);
     // The serial numbers of a set-up that asks for them; throws
     // std::runtime_error with the operator's message.
-    void prepareSerials(const StationSetup &setup);
+    void prepareSerials(const QString &serialFormat, const QString &recordsTarget);
 
     void publishTotals(const station::StationCounts &counts);
 
@@ -69,7 +79,12 @@ private:
     const QString m_quobinVersion;
     std::atomic<bool> m_cancel{false};
     std::unique_ptr<QThread> m_thread;
+    std::unique_ptr<records::JobStore> m_jobStore;
+    std::unique_ptr<station::ApprovedJobSupply> m_jobSupply;
     std::unique_ptr<station::StationJob> m_job;
+    station::ErrorPolicy m_policy = station::ErrorPolicy::Stop;
+    bool m_wantsBoardIds = false;
+    ScannedBoardIds m_boardIds;
     // In this order: each uses the one before.
     records::SerialSource m_serialSource;
     std::unique_ptr<records::SerialPool> m_serialPool;

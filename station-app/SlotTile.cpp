@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
@@ -37,6 +38,9 @@ StateColours stateColours(SlotState state)
     case SlotState::Stopped:
     case SlotState::Cancelled:
         return {QColor(0x6b, 0x6f, 0x75), Qt::white};
+    case SlotState::ScanWanted:
+        // Magenta: no other state comes near it, seen from across the line.
+        return {QColor(0x8e, 0x24, 0xaa), Qt::white};
     }
     return {Qt::white, Qt::black};
 }
@@ -49,7 +53,8 @@ SlotTile::SlotTile(QWidget *parent)
       m_reason(new QLabel(this)),
       m_progress(new QProgressBar(this)),
       m_timeLeft(new QLabel(this)),
-      m_counts(new QLabel(this))
+      m_counts(new QLabel(this)),
+      m_scanMark(new QLabel(this))
 {
     setFrameShape(QFrame::Box);
     setLineWidth(2);
@@ -67,7 +72,11 @@ SlotTile::SlotTile(QWidget *parent)
     m_progress->setTextVisible(false);
     m_progress->setMaximumHeight(QFontMetrics(font()).height());
     m_counts->setFont(sized(font(), 12, false));
-    for (QLabel *label : {m_title, m_adapter, m_state, m_reason, m_timeLeft, m_counts})
+    // In the top row, where the adapter is otherwise: the tile keeps its
+    // size, and a small tile still has room for the reason of a refusal.
+    m_scanMark->setFont(sized(font(), 12, true));
+    m_scanMark->setText(QStringLiteral("\u25B6 NEXT SCAN"));
+    for (QLabel *label : {m_title, m_adapter, m_state, m_reason, m_timeLeft, m_counts, m_scanMark})
         label->setTextFormat(Qt::PlainText);
 
     auto *flashing = new QHBoxLayout;
@@ -76,6 +85,7 @@ SlotTile::SlotTile(QWidget *parent)
     auto *top = new QHBoxLayout;
     top->addWidget(m_title);
     top->addWidget(m_adapter, 1, Qt::AlignRight | Qt::AlignVCenter);
+    top->addWidget(m_scanMark, 0, Qt::AlignRight | Qt::AlignVCenter);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 4, 8, 4);
     layout->setSpacing(2);
@@ -96,14 +106,19 @@ void SlotTile::setSlot(const SlotView &slot)
     m_title->setText(slot.label);
     elideAdapter();
     m_adapter->setToolTip(slot.adapter);
-    m_adapter->setVisible(!slot.adapter.isEmpty());
+    const bool served = slot.state == SlotState::ScanWanted && slot.scanServed;
+    m_adapter->setVisible(!slot.adapter.isEmpty() && !served);
     // The failure's reason goes under the large word, in type that still
     // reads from a distance but lets a long reason fit.
     const bool failed = slot.state == SlotState::Fail;
-    m_state->setText(slotStateSymbol(slot.state) + QLatin1Char(' ')
-                     + (failed ? QStringLiteral("FAIL") : stateText));
-    m_reason->setText(slot.reason);
-    m_reason->setVisible(failed && !slot.reason.isEmpty());
+    const bool scanWanted = slot.state == SlotState::ScanWanted;
+    showStateWord();
+    // A refused scan's reason stays under the large words until the next scan.
+    const QString reason = scanWanted && !slot.scanRefusal.isEmpty() ? QStringLiteral("Refused: ") + slot.scanRefusal
+                                                                     : slot.reason;
+    m_reason->setText(reason);
+    m_reason->setVisible((failed || scanWanted) && !reason.isEmpty());
+    m_scanMark->setVisible(served);
     const bool flashing = slot.state == SlotState::Flashing;
     m_progress->setVisible(flashing);
     m_progress->setValue(slot.percent);
@@ -121,13 +136,45 @@ void SlotTile::setSlot(const SlotView &slot)
     setPalette(palette);
 
     setAccessibleName(QStringLiteral("Slot ") + slot.label);
-    setAccessibleDescription(stateText);
+    setAccessibleDescription(scanWanted && slot.scanServed ? stateText + QStringLiteral("; the next scan goes here")
+                                                           : stateText);
+    update();
+}
+
+// The state's word; a call to scan on one line, "SCAN ID" where "SCAN BOARD
+// ID" does not fit, so that it leaves the reason of a refusal its room.
+void SlotTile::showStateWord()
+{
+    const QString symbol = slotStateSymbol(m_slot.state) + QLatin1Char(' ');
+    if (m_slot.state == SlotState::Fail) {
+        m_state->setText(symbol + QStringLiteral("FAIL"));
+    } else if (m_slot.state == SlotState::ScanWanted) {
+        const QString full = symbol + QStringLiteral("SCAN BOARD ID");
+        const bool fits = QFontMetrics(m_state->font()).horizontalAdvance(full) <= contentsRect().width() - 16;
+        m_state->setText(fits ? full : symbol + QStringLiteral("SCAN ID"));
+    } else {
+        m_state->setText(symbol + slotStateText(m_slot));
+    }
+}
+
+void SlotTile::paintEvent(QPaintEvent *event)
+{
+    QFrame::paintEvent(event);
+    if (m_slot.state != SlotState::ScanWanted || !m_slot.scanServed)
+        return;
+    QPainter painter(this);
+    QPen pen(servedOutlineColour(), kServedOutline);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+    painter.drawRect(QRectF(rect()).adjusted(kServedOutline / 2.0, kServedOutline / 2.0, -kServedOutline / 2.0,
+                                             -kServedOutline / 2.0));
 }
 
 void SlotTile::resizeEvent(QResizeEvent *event)
 {
     QFrame::resizeEvent(event);
     elideAdapter();
+    showStateWord();
 }
 
 void SlotTile::elideAdapter()

@@ -14,7 +14,9 @@ namespace quobin {
 // its adapter, the state as a symbol and a word in large type on the state's
 // colour, a failure's reason under it, a progress bar and the time left
 // while flashing, and the slot's own counts. To a screen reader the tile is
-// "Slot <label>", described by the state text as shown.
+// "Slot <label>", described by the state text as shown. A tile that waits
+// for its board's ID has a colour of its own; the one the next scan goes to
+// has a thick outline and says so.
 class SlotTile : public QFrame {
     Q_OBJECT
 
@@ -35,6 +37,11 @@ public:
     QProgressBar *progressBar() const { return m_progress; }
     QLabel *timeLeftLabel() const { return m_timeLeft; }
     QLabel *countsLabel() const { return m_counts; }
+    QLabel *scanMarkLabel() const { return m_scanMark; }
+
+    // The outline of the tile the next scan goes to.
+    static constexpr int kServedOutline = 8;
+    static QColor servedOutlineColour() { return QColor(0xff, 0xd6, 0x00); }
 
     // Room for every state: the state word on two lines at most and a
     // failure's reason on three.
@@ -42,9 +49,11 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void elideAdapter();
+    void showStateWord();
 
     SlotView m_slot;
     QLabel *m_title;
@@ -54,6 +63,7 @@ private:
     QProgressBar *m_progress;
     QLabel *m_timeLeft;
     QLabel *m_counts;
+    QLabel *m_scanMark;
 };
 
 // The background and text colours of a state.

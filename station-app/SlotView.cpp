@@ -23,6 +23,9 @@ QString slotStateText(const SlotView &slot)
         return QStringLiteral("CANCELLED");
     case SlotState::Unsaved:
         return QStringLiteral("record not saved yet");
+    case SlotState::ScanWanted:
+        return slot.scanRefusal.isEmpty() ? QStringLiteral("SCAN BOARD ID")
+                                          : QStringLiteral("SCAN BOARD ID: refused ") + slot.scanRefusal;
     }
     return {};
 }
@@ -47,6 +50,8 @@ QString slotStateSymbol(SlotState state)
         return QStringLiteral("\u25A0");
     case SlotState::Unsaved:
         return QStringLiteral("\u26A0");  // warning sign
+    case SlotState::ScanWanted:
+        return QStringLiteral("\u2261");  // identical to: the bars of a label
     }
     return {};
 }
@@ -62,6 +67,11 @@ QString jobHeaderText(const RunTotals &totals)
 {
     if (totals.jobName.isEmpty())
         return QStringLiteral("No job");
+    if (totals.jobVersion > 0)
+        return QStringLiteral("Job %1 version %2  approved by %3  %4")
+            .arg(totals.jobName)
+            .arg(totals.jobVersion)
+            .arg(totals.jobApprover, totals.jobSha256.left(12));
     return totals.jobName + QStringLiteral("  ") + totals.jobSha256.left(12);
 }
 

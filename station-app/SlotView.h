@@ -15,6 +15,7 @@ enum class SlotState {
     Fail,       // the last board failed; reason says why
     Cancelled,  // the board in progress was cancelled by Stop
     Unsaved,    // the last board's record is not saved yet; the slot takes no board until it is
+    ScanWanted, // the job asks for each board's ID: the slot waits for its label to be scanned
 };
 
 // One slot as its tile shows it.
@@ -24,11 +25,15 @@ struct SlotView {
     SlotState state = SlotState::Stopped;
     int percent = 0;      // while flashing
     int secondsLeft = -1; // while flashing; negative until it can be told
-    QString reason;       // for a failure, in the operator's words
+    QString reason;       // for a failure, in the operator's words; while a scan is wanted, the last board's result
     int passed = 0;
     int failed = 0;
     QString serial;       // the serial number of the board in progress; empty without
     QString lastSerial;   // of the slot's last good board
+    // While the slot waits for a board's ID: why the last scan was refused
+    // (shown until the next scan), and whether the next scan goes to it.
+    QString scanRefusal;
+    bool scanServed = false;
 };
 
 // "Serial 105   Last 104" for a run with serial numbers; empty without.
@@ -46,6 +51,10 @@ QString timeLeftText(int secondsLeft);
 struct RunTotals {
     QString jobName;
     QString jobSha256;  // hex
+    // For a run from an approved job: its version and who approved it; 0
+    // and empty for a run on a file.
+    int jobVersion = 0;
+    QString jobApprover;
     int passed = 0;
     int failed = 0;
     // Boards that passed of the boards that came to an end of their own, in
@@ -57,7 +66,8 @@ struct RunTotals {
     QString nextSerial;  // "pump 106": the series and its next number; empty without serials
 };
 
-// "main.hex  1a2b3c4d5e6f": the job's name and the first 12 hex digits of its SHA-256.
+// "main.hex  1a2b3c4d5e6f": the job's name and the first 12 hex digits of its
+// SHA-256; for an approved job "Job pump version 2  approved by alice  1a2b3c4d5e6f".
 QString jobHeaderText(const RunTotals &totals);
 // "Passed 12   Failed 1   First-pass yield 92.3 %   Boards per hour 48"
 QString totalsText(const RunTotals &totals);

@@ -30,6 +30,9 @@ public:
     virtual void requestStop() = 0;
     // A board is being flashed on some slot now.
     virtual bool boardsInProgress() const = 0;
+    // A board's ID as scanned, for the slot (its index) that waits for one;
+    // the slot checks it and flashes its board or refuses it.
+    virtual void giveBoardId(int slot, const QString &id) = 0;
 
 signals:
     void slotChanged(int index, const quobin::SlotView &slot);

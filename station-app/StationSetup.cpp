@@ -19,6 +19,7 @@ StationSetup loadStationSetup(const QString &path)
     StationSetup setup;
     const QSettings file(path, QSettings::IniFormat);
     setup.jobPath = file.value(QStringLiteral("job/file")).toString();
+    setup.jobName = file.value(QStringLiteral("job/approved")).toString();
     setup.ports = file.value(QStringLiteral("slots/ports")).toStringList();
     setup.recordsTarget = file.value(QStringLiteral("records/target")).toString();
     setup.stationName = file.value(QStringLiteral("station/name")).toString();
@@ -57,6 +58,8 @@ bool saveStationSetup(const QString &path, const StationSetup &setup)
     QSettings file(path, QSettings::IniFormat);
     file.clear();
     file.setValue(QStringLiteral("job/file"), setup.jobPath);
+    if (!setup.jobName.isEmpty())
+        file.setValue(QStringLiteral("job/approved"), setup.jobName);
     file.setValue(QStringLiteral("slots/ports"), setup.ports);
     // Never a password on disk: libpq finds it in ~/.pgpass or PGPASSWORD.
     file.setValue(QStringLiteral("records/target"), records::ServerTarget::passwordRemoved(setup.recordsTarget));

@@ -15,6 +15,10 @@ struct StationSetup {
     QString stationName;    // empty: the host name
     bool sound = true;
     QString serialSpec;     // SERIES@ADDRESS:WIDTH:ENCODING[:FIRST[:STEP]]; empty: no serial numbers
+    // An approved job of the records database, flashed instead of the job
+    // file; its image, serial numbers and on-error policy are its own, as
+    // approved. Empty: the job file.
+    QString jobName;
 
     bool operator==(const StationSetup &) const = default;
 };

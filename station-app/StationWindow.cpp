@@ -1,6 +1,11 @@
 #include "StationWindow.h"
 
 #include "FileDropLineEdit.h"
+#include "JobApproval.h"
+#include "JobApprovalDialog.h"
+#include "JobStore.h"
+#include "RecordSchema.h"
+#include "ScanKeys.h"
 #include "MessageBoxes.h"
 #include "RecordStore.h"
 #include "RecordsPage.h"
@@ -12,6 +17,7 @@
 #include "StationDriver.h"
 #include "TileGrid.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -37,6 +43,8 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
       m_services(std::move(services)),
       m_setupPath(std::move(setupPath)),
       m_spaceKeeper(new SpaceKeeper(this)),
+      m_scanKeys(new ScanKeys(this, [this] { return m_running && m_pages->currentWidget() == m_runPage && servedSlot() >= 0; },
+                              this)),
       m_pages(new QTabWidget(this)),
       m_setup(new SetupPanel(m_services.fileDialog, [this] { return m_candidates = m_services.findSlots(); }, this)),
       m_runPage(new QWidget(this)),
@@ -87,8 +95,18 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
                              static_cast<QWidget *>(m_records->resultFilter()), static_cast<QWidget *>(m_records->slotFilter()),
                              static_cast<QWidget *>(m_records->reloadButton()), static_cast<QWidget *>(m_records->exportButton()),
                              static_cast<QWidget *>(m_records->newerButton()), static_cast<QWidget *>(m_records->olderButton()),
-                             static_cast<QWidget *>(m_records->table())})
+                             static_cast<QWidget *>(m_records->table()), static_cast<QWidget *>(m_setup->approvedJobList()),
+                             static_cast<QWidget *>(m_setup->readJobsButton()), static_cast<QWidget *>(m_setup->approveButton()),
+                             static_cast<QWidget *>(m_setup->withdrawButton())})
         m_spaceKeeper->keepFor(control);
+    qApp->installEventFilter(m_scanKeys);
+    connect(m_scanKeys, &ScanKeys::scanned, this, &StationWindow::onScanned);
+    // Without a place to keep jobs, or a dialog, there is nothing to offer.
+    m_setup->offerApprovedJobs(bool(m_services.openJobs), m_services.approvalDialog != nullptr);
+    connect(m_setup, &SetupPanel::readJobsRequested, this, [this] { readJobs(); });
+    connect(m_setup, &SetupPanel::approveRequested, this, &StationWindow::approveJob);
+    connect(m_setup, &SetupPanel::withdrawRequested, this, &StationWindow::withdrawJob);
+    connect(m_setup, &SetupPanel::approvedJobChosen, this, &StationWindow::showChosenJob);
 
     connect(m_startStop, &QPushButton::clicked, this, &StationWindow::startOrStop);
     connect(m_records, &RecordsPage::reloadRequested, this, &StationWindow::reloadRecords);
@@ -97,6 +115,8 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
             reloadRecords();
     });
     connect(m_setup, &SetupPanel::jobChanged, this, [this](const JobSummary &job) {
+        if (m_setup->jobChosen())
+            return;
         RunTotals totals;
         totals.jobName = job.name;
         totals.jobSha256 = job.sha256;
@@ -113,10 +133,17 @@ StationWindow::StationWindow(StationWindowServices services, QString setupPath, 
     const StationSetup setup = loadStationSetup(m_setupPath);
     m_setup->setSetup(setup);
     m_sound->setChecked(setup.sound);
+    // The job picked last time is looked up again: it may have a new version.
+    if (!setup.jobName.isEmpty() && m_services.openJobs)
+        readJobs(true);
     showIdle();
 }
 
-StationWindow::~StationWindow() = default;
+StationWindow::~StationWindow()
+{
+    qApp->removeEventFilter(m_scanKeys);
+}
+
 
 QString StationWindow::slotLabel(const QString &port)
 {
@@ -143,9 +170,10 @@ void StationWindow::start()
         return s;
     }();
     // The file may have changed since it was named, or its name been typed
-    // without leaving the box.
-    const JobSummary job = m_setup->checkJob();
-    if (!job.usable()) {
+    // without leaving the box. An approved job is read and checked by the
+    // station itself.
+    const JobSummary job = setup.jobName.isEmpty() ? m_setup->checkJob() : JobSummary{};
+    if (setup.jobName.isEmpty() && !job.usable()) {
         warn(QStringLiteral("The job file cannot be flashed:\n") + job.problems.join(QLatin1Char('\n')));
         m_pages->setCurrentWidget(m_setup);
         return;
@@ -178,10 +206,14 @@ void StationWindow::start()
         views.append(view);
     }
     m_tiles->setSlots(views);
-    RunTotals totals;
-    totals.jobName = job.name;
-    totals.jobSha256 = job.sha256;
-    m_header->setTotals(totals);
+    if (setup.jobName.isEmpty()) {
+        RunTotals totals;
+        totals.jobName = job.name;
+        totals.jobSha256 = job.sha256;
+        m_header->setTotals(totals);
+    } else {
+        showChosenJob();
+    }
     m_header->setNotice(QString());
 
     try {
@@ -241,6 +273,127 @@ void StationWindow::onSlotChanged(int index, const SlotView &slot)
     if (shown.adapter.isEmpty() && index >= 0 && index < m_tiles->tiles().size())
         shown.adapter = m_tiles->tiles()[index]->slot().adapter;
     m_tiles->updateSlot(index, shown);
+    markServed();
+}
+
+int StationWindow::servedSlot() const
+{
+    const QList<SlotTile *> &tiles = m_tiles->tiles();
+    for (qsizetype i = 0; i < tiles.size(); ++i)
+        if (tiles[i]->slot().state == SlotState::ScanWanted)
+            return int(i);
+    return -1;
+}
+
+// Several slots may wait for an ID: the lowest is served first, always, so
+// that the operator knows which board the scanner is for.
+void StationWindow::markServed()
+{
+    const int served = servedSlot();
+    const QList<SlotTile *> &tiles = m_tiles->tiles();
+    for (qsizetype i = 0; i < tiles.size(); ++i) {
+        const bool mark = i == served;
+        if (tiles[i]->slot().scanServed == mark)
+            continue;
+        SlotView view = tiles[i]->slot();
+        view.scanServed = mark;
+        tiles[i]->setSlot(view);
+    }
+}
+
+void StationWindow::onScanned(const QString &label)
+{
+    const int served = servedSlot();
+    if (served < 0)
+        return;
+    m_services.driver.giveBoardId(served, label);
+}
+
+void StationWindow::showChosenJob()
+{
+    const std::optional<records::ApprovedJob> job = m_setup->chosenJob();
+    if (!m_setup->jobChosen()) {
+        RunTotals totals;
+        totals.jobName = m_setup->job().name;
+        totals.jobSha256 = m_setup->job().sha256;
+        m_header->setTotals(totals);
+        return;
+    }
+    RunTotals totals;
+    totals.jobName = m_setup->setup().jobName;
+    if (job) {
+        totals.jobVersion = job->version;
+        totals.jobApprover = job->approvedBy;
+        totals.jobSha256 = job->sha256;
+    }
+    m_header->setTotals(totals);
+}
+
+void StationWindow::readJobs(bool quiet)
+{
+    if (!m_services.openJobs)
+        return;
+    const QString target = m_setup->setup().recordsTarget;
+    try {
+        const std::unique_ptr<records::JobStore> store = m_services.openJobs(target);
+        m_setup->setApprovedJobs(store->current());
+    } catch (const records::RecordStoreError &e) {
+        if (!quiet)
+            warn(QStringLiteral("The approved jobs cannot be read: %1").arg(e.reason()));
+    }
+}
+
+void StationWindow::approveJob()
+{
+    if (!m_services.openJobs || !m_services.approvalDialog)
+        return;
+    const std::optional<JobApprovalRequest> request = m_services.approvalDialog->ask(this);
+    if (!request)
+        return;
+    records::ApprovedJob job;
+    try {
+        job = jobToApprove(*request);
+    } catch (const JobApprovalError &e) {
+        warn(QStringLiteral("The job cannot be approved: %1").arg(QString::fromStdString(e.what())));
+        return;
+    }
+    try {
+        // The same records code as quobin-cli job approve: on a server, the
+        // database's rights decide, and its refusal names the right missing.
+        const std::unique_ptr<records::JobStore> store = m_services.openJobs(m_setup->setup().recordsTarget);
+        job = store->approve(job);
+    } catch (const records::RecordStoreError &e) {
+        warn(QStringLiteral("The job %1 cannot be approved: %2").arg(request->name, e.reason()));
+        return;
+    }
+    m_services.boxes.plain(this, title(),
+                           QStringLiteral("Approved job %1 version %2 (SHA-256 %3), by %4 at %5.")
+                               .arg(job.name)
+                               .arg(job.version)
+                               .arg(job.sha256, job.approvedBy, records::schema::timeText(job.approved)));
+    readJobs();
+}
+
+void StationWindow::withdrawJob(const QString &name)
+{
+    if (!m_services.openJobs)
+        return;
+    if (!m_services.boxes.yesNo(this, title(),
+                                QStringLiteral("Withdraw the job %1? No station takes a new board from it.").arg(name)))
+        return;
+    try {
+        const std::unique_ptr<records::JobStore> store = m_services.openJobs(m_setup->setup().recordsTarget);
+        const records::ApprovedJob job = store->withdraw(name);
+        m_services.boxes.plain(this, title(),
+                               QStringLiteral("Withdrew job %1 version %2, by %3 at %4.")
+                                   .arg(job.name)
+                                   .arg(job.version)
+                                   .arg(job.withdrawnBy, records::schema::timeText(job.withdrawn)));
+    } catch (const records::RecordStoreError &e) {
+        warn(QStringLiteral("The job %1 cannot be withdrawn: %2").arg(name, e.reason()));
+        return;
+    }
+    readJobs();
 }
 
 void StationWindow::onTotalsChanged(const RunTotals &totals)

@@ -18,16 +18,19 @@ class QTabWidget;
 namespace quobin {
 
 class FileDialog;
+class JobApprovalDialog;
 class MessageBoxes;
 class RecordsPage;
 class RunHeader;
 class SaveFileDialog;
+class ScanKeys;
 class SetupPanel;
 class Sounds;
 class SpaceKeeper;
 class StationDriver;
 class TileGrid;
 namespace records {
+class JobStore;
 class RecordStore;
 }
 
@@ -47,11 +50,18 @@ struct StationWindowServices {
     // Opens a target for the Records tab, reading only (a SQLite file is
     // neither changed nor made); empty: the Records tab reads through openStore.
     std::function<std::unique_ptr<records::RecordStore>(const QString &target)> openReader = {};
+    // Opens the approved jobs of a target; throws records::RecordStoreError.
+    // Empty: the set-up offers no approved jobs.
+    std::function<std::unique_ptr<records::JobStore>(const QString &target)> openJobs = {};
+    // The supervisor's approve dialog; none: no approving here.
+    JobApprovalDialog *approvalDialog = nullptr;
 };
 
 // The station's window: the set-up, one tile per slot while it runs, the
 // records, and one Start/Stop button (Space). The set-up is loaded from and
-// saved to setupPath. Closing it during a run stops the run first.
+// saved to setupPath. Closing it during a run stops the run first. While a
+// slot waits for its board's ID, what is typed in the run view (a scanner
+// types the label, then Enter) goes to the lowest such slot.
 class StationWindow : public QWidget {
     Q_OBJECT
 
@@ -70,6 +80,7 @@ public:
     QCheckBox *soundBox() const { return m_sound; }
     QTabWidget *pages() const { return m_pages; }
     QWidget *runPage() const { return m_runPage; }
+    ScanKeys *scanKeys() const { return m_scanKeys; }
 
     // The tile label of a port: "Com 3" as it is, a device path by its file name.
     static QString slotLabel(const QString &port);
@@ -99,6 +110,17 @@ private:
     void saveSetup();
     void showIdle();
     void warn(const QString &text);
+    // The approved jobs of the set-up's records target, read again; quiet:
+    // a failure is not put in a box.
+    void readJobs(bool quiet = false);
+    void approveJob();
+    void withdrawJob(const QString &name);
+    // The header before a run: the job file's or the approved job's.
+    void showChosenJob();
+    // The lowest slot that waits for a board's ID, -1 for none.
+    int servedSlot() const;
+    void markServed();
+    void onScanned(const QString &label);
 
     StationWindowServices m_services;
     const QString m_setupPath;
@@ -115,6 +137,7 @@ private:
     bool m_terminating = false; // the session ends: no boxes
 
     SpaceKeeper *m_spaceKeeper;
+    ScanKeys *m_scanKeys;
     QTabWidget *m_pages;
     SetupPanel *m_setup;
     QWidget *m_runPage;

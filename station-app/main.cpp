@@ -1,4 +1,6 @@
 #include "EngineStationDriver.h"
+#include "JobApprovalDialog.h"
+#include "JobStore.h"
 #include "PortDescription.h"
 #include "QtFileDialog.h"
 #include "QtMessageBoxes.h"
@@ -36,6 +38,7 @@ int runProgram(int argc, char *argv[])
     quobin::QtFileDialog fileDialog;
     quobin::QtSaveFileDialog saveDialog;
     quobin::ToneSounds sounds;
+    quobin::QtJobApprovalDialog approvalDialog;
     quobin::StationWindow window(
         {driver, boxes, fileDialog, saveDialog, sounds,
          [linkFolders] {
@@ -44,7 +47,8 @@ int runProgram(int argc, char *argv[])
          },
          [](const QString &target) { return quobin::records::openRecordStore(target); },
          [](const QList<quobin::records::BoardRecord> &list) { return quobin::records::recordsCsv(list); },
-         [](const QString &target) { return quobin::records::openRecordReader(target); }},
+         [](const QString &target) { return quobin::records::openRecordReader(target); },
+         [](const QString &target) { return quobin::records::openJobStore(target); }, &approvalDialog},
         quobin::stationSetupPath(folders.writeFolder()));
     // Large on a desktop, and never beyond a small screen.
     window.resize(QSize(1100, 760).boundedTo(window.screen()->availableGeometry().size()));

@@ -4,6 +4,7 @@
 // plays, an in-memory records store, the boxes and dialogs, and the tones.
 
 #include "AppFakes.h"
+#include "JobApprovalDialog.h"
 #include "RecordStore.h"
 #include "SaveFileDialog.h"
 #include "Sounds.h"
@@ -27,12 +28,14 @@ public:
     }
     void requestStop() override { ++stopRequests; }
     bool boardsInProgress() const override { return inProgress; }
+    void giveBoardId(int slot, const QString &id) override { boardIds.append({slot, id}); }
 
     QString refusal;
     QList<StationSetup> started;
     records::RecordStore *store = nullptr;
     int stopRequests = 0;
     bool inProgress = false;
+    QList<QPair<int, QString>> boardIds;  // as given: slot, ID
 };
 
 // Records kept in memory.
@@ -74,6 +77,18 @@ public:
         return answer;
     }
     QString answer;
+    int calls = 0;
+};
+
+// The supervisor's approve dialog, answered as the test says.
+class ScriptedApprovalDialog : public JobApprovalDialog {
+public:
+    std::optional<JobApprovalRequest> ask(QWidget *) override
+    {
+        ++calls;
+        return answer;
+    }
+    std::optional<JobApprovalRequest> answer;
     int calls = 0;
 };
 

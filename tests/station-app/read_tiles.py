@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # Prints what a screen reader finds in the running quobin-station through
-# AT-SPI: one line per tile ("Slot ...") and the header ("Totals"), name and
+# AT-SPI: one line per tile ("Slot ..."), the header ("Totals") and its job
+# ("Job"), name and
 # description separated by a tab. Exits 1 when the program is not there.
 import sys
 
@@ -26,7 +27,7 @@ def main():
             continue
         for node in walk(app):
             name = node.get_name() or ""
-            if name.startswith("Slot ") or name == "Totals":
+            if name.startswith("Slot ") or name in ("Totals", "Job"):
                 print(f"{name}\t{node.get_description() or ''}")
         return 0
     return 1

@@ -4,6 +4,8 @@
 
 #include "EngineStationDriver.h"
 #include "FileDropLineEdit.h"
+#include "JobStore.h"
+#include "ScanKeys.h"
 #include "RecordStores.h"
 #include "SerialPort.h"
 #include "HexRecord.h"
@@ -128,7 +130,15 @@ struct StationRig {
                                       auto view = std::make_unique<StoreView>(store);
                                       return std::unique_ptr<records::RecordStore>(std::move(view));
                                   },
-                                  [](const QList<records::BoardRecord> &list) { return slotsAndResults(list); }},
+                                  [](const QList<records::BoardRecord> &list) { return slotsAndResults(list); },
+                                  {},
+                                  [this](const QString &target) {
+                                      jobTargetsOpened << target;
+                                      if (!jobsRefusal.isEmpty())
+                                          throw records::RecordStoreError(jobsRefusal);
+                                      return records::JobStore::onFile(jobsFile);
+                                  },
+                                  &approvals},
             setupPath);
         window->resize(1024, 600);
     }
@@ -167,6 +177,11 @@ struct StationRig {
     bool storeRefused = false;
     QString realStore;  // a SQLite file that openStore opens instead of the memory store
     QStringList targetsOpened;
+    // The approved jobs are kept in a real SQLite file.
+    QString jobsFile = files.filePath(QStringLiteral("jobs.sqlite"));
+    QString jobsRefusal;  // what opening the jobs throws, when not empty
+    QStringList jobTargetsOpened;
+    ScriptedApprovalDialog approvals;
     RecordingBoxes boxes;
     ScriptedFileDialog fileDialog;
     ScriptedSaveDialog saveDialog;
@@ -278,6 +293,8 @@ private slots:
     void everyControlHasItsOwnMnemonic();
     void aSetupThatCannotBeSavedIsSaidWithItsPath();
     void longTextsNeverWidenTheWindowBeyondTheScreen();
+    void supervisorApprovesAndOperatorPicksAJob();
+    void scansGoToTheLowestWaitingSlot();
 };
 
 void TestStationWindow::setupIsReadCheckedAndSaved()
@@ -458,6 +475,8 @@ void TestStationWindow::tileStatesForEyesAndScreenReaders_data()
     QTest::newRow("no adapter") << int(SlotState::NoAdapter) << QString() << "no adapter" << "\u26A0";
     QTest::newRow("cancelled") << int(SlotState::Cancelled) << QString() << "CANCELLED" << "\u25A0";
     QTest::newRow("record not saved") << int(SlotState::Unsaved) << QString() << "record not saved yet" << "\u26A0";
+    QTest::newRow("scan wanted") << int(SlotState::ScanWanted) << QString() << "SCAN BOARD ID; the next scan goes here"
+                                 << "\u2261";
 }
 
 void TestStationWindow::tileStatesForEyesAndScreenReaders()
@@ -477,7 +496,9 @@ void TestStationWindow::tileStatesForEyesAndScreenReaders()
     QCOMPARE(accessible(tile, QAccessible::Name), QStringLiteral("Slot Com 1"));
     // A failure's reason stands under the large word.
     const bool failed = SlotState(state) == SlotState::Fail;
-    QCOMPARE(tile->stateLabel()->text(), symbol + QLatin1Char(' ') + (failed ? QStringLiteral("FAIL") : described));
+    const bool scan = SlotState(state) == SlotState::ScanWanted;
+    QCOMPARE(tile->stateLabel()->text(), symbol + QLatin1Char(' ')
+                                             + (failed ? QStringLiteral("FAIL") : scan ? QStringLiteral("SCAN BOARD ID") : described));
     QCOMPARE(tile->reasonLabel()->isVisible(), failed);
     if (failed)
         QCOMPARE(tile->reasonLabel()->text(), reason);
@@ -852,10 +873,13 @@ void TestStationWindow::smallScreenShowsEveryCaption()
     QStringList clipped = clippedCaptions(rig.window->setupPanel());
     rig.startWith(ports);
     // One slot of each state, the longest failure among them.
+    // With eight, a tile that wants a scan, marked, with a refused one's reason.
     const SlotState states[] = {SlotState::Waiting, SlotState::Flashing, SlotState::Fail, SlotState::Pass,
-                                SlotState::NoAdapter};
+                                SlotState::NoAdapter, SlotState::ScanWanted};
     for (int i = 0; i < slotCount; ++i) {
-        SlotView view = viewOf(states[i % 5], QStringLiteral("The controller rejected line 123 three times"), 100);
+        SlotView view = viewOf(states[i % 6], QStringLiteral("The controller rejected line 123 three times"), 100);
+        if (view.state == SlotState::ScanWanted)
+            view.scanRefusal = QStringLiteral("QB123: it does not match the job's rule ^QB[0-9]{8}$");
         view.label = ports[i];
         view.passed = 1234;
         view.failed = 567;
@@ -1073,6 +1097,186 @@ void TestStationWindow::recordsOfALongHistoryInPages()
     QCOMPARE(lines.size() - 1, failures);
     QVERIFY(!lines.contains(QByteArray("Com 1,success")));
     QCOMPARE(lines.first(), QByteArray("Com 9,no-controller"));  // oldest first
+}
+
+// A supervisor approves through the set-up's dialog, into the records
+// database; what cannot be approved is said with its reason. The operator
+// picks the job: only the slots are chosen then, the header names the job,
+// its version, approver and SHA-256, and the pick is kept for the next
+// session. A withdrawal takes it off the list.
+void TestStationWindow::supervisorApprovesAndOperatorPicksAJob()
+{
+    StationRig rig;
+    rig.window->show();
+    SetupPanel *setup = rig.window->setupPanel();
+    QVERIFY(setup->approveButton()->isVisible());
+    QCOMPARE(setup->approvedJobList()->count(), 1);  // the job file only
+
+    JobApprovalRequest request;
+    request.name = QStringLiteral("pump");
+    request.imagePath = rig.jobPath;
+    request.onError = QStringLiteral("continue");
+    request.boardIdRule = QStringLiteral("x*");
+    rig.approvals.answer = request;
+    setup->approveButton()->click();
+    QCOMPARE(rig.boxes.boxes.size(), 1);
+    QCOMPARE(rig.boxes.boxes[0].kind, QStringLiteral("warning"));
+    QVERIFY2(rig.boxes.boxes[0].text.startsWith(QStringLiteral("The job cannot be approved: The board ID rule 'x*' matches"
+                                                               " an empty ID")),
+             qPrintable(rig.boxes.boxes[0].text));
+    // The database's refusal, in its own words (that name the right missing).
+    rig.approvals.answer->boardIdRule = QStringLiteral("^QB[0-9]{8}$");
+    rig.jobsRefusal = QStringLiteral("the records server refuses: permission denied for table jobs (INSERT is missing)");
+    setup->approveButton()->click();
+    QCOMPARE(rig.boxes.boxes.size(), 2);
+    QCOMPARE(rig.boxes.boxes[1].text, QStringLiteral("The job pump cannot be approved: ") + rig.jobsRefusal);
+    rig.jobsRefusal.clear();
+    setup->recordsEdit()->setText(QStringLiteral("/srv/line.sqlite"));
+    setup->approveButton()->click();
+    QCOMPARE(rig.boxes.boxes.size(), 3);
+    QVERIFY2(rig.boxes.boxes[2].text.startsWith(QStringLiteral("Approved job pump version 1 (SHA-256 ")),
+             qPrintable(rig.boxes.boxes[2].text));
+    QCOMPARE(rig.jobTargetsOpened.last(), QStringLiteral("/srv/line.sqlite"));
+
+    const std::optional<records::ApprovedJob> stored = records::JobStore::onFile(rig.jobsFile)->currentOf(QStringLiteral("pump"), true);
+    QVERIFY(stored);
+    QCOMPARE(stored->image, sim::HexRecord::sampleImage(20));
+    QCOMPARE(stored->onError, QStringLiteral("continue"));
+    QCOMPARE(stored->boardIdRule, QStringLiteral("^QB[0-9]{8}$"));
+    QCOMPARE(setup->approvedJobList()->count(), 2);
+    QCOMPARE(setup->approvedJobList()->itemText(1), SetupPanel::approvedJobText(*stored));
+    QVERIFY(setup->approvedJobList()->itemText(1).startsWith(QStringLiteral("pump  version 1  approved by ")));
+
+    // Picked: the job brings its file and serial numbers; the slots are the
+    // operator's.
+    setup->approvedJobList()->setCurrentIndex(1);
+    for (QWidget *control : {static_cast<QWidget *>(setup->jobEdit()), static_cast<QWidget *>(setup->browseButton()),
+                             static_cast<QWidget *>(setup->serialEdit())})
+        QVERIFY2(!control->isEnabled(), qPrintable(control->metaObject()->className()));
+    QVERIFY(setup->slotList()->isEnabled());
+    QVERIFY(setup->jobInfo()->text().startsWith(QStringLiteral("Job pump version 1, approved by %1").arg(stored->approvedBy)));
+    QVERIFY(setup->jobInfo()->text().contains(QStringLiteral("board ID ^QB[0-9]{8}$, re-flash refused")));
+    const QString heading = QStringLiteral("Job pump version 1  approved by %1  %2").arg(stored->approvedBy, stored->sha256.left(12));
+    QCOMPARE(rig.window->header()->jobLabel()->text(), heading);
+
+    rig.startWith({QStringLiteral("Com 2")});
+    QCOMPARE(rig.boxes.boxes.size(), 3);
+    QCOMPARE(rig.station.started.size(), 1);
+    QCOMPARE(rig.station.started[0].jobName, QStringLiteral("pump"));
+    QCOMPARE(rig.station.started[0].ports, QStringList{QStringLiteral("Com 2")});
+    QCOMPARE(rig.window->header()->jobLabel()->text(), heading);
+    QVERIFY(!setup->approvedJobList()->isEnabled());
+    QVERIFY(!setup->approveButton()->isEnabled());
+    emit rig.station.ended(QString());
+    QTRY_VERIFY(!rig.window->running());
+    QCOMPARE(loadStationSetup(rig.setupPath).jobName, QStringLiteral("pump"));
+    QVERIFY(!setup->jobEdit()->isEnabled());
+
+    // The next session starts with the job picked, read again.
+    {
+        StationRig reopened;
+        QFile::remove(reopened.setupPath);
+        QVERIFY(QFile::copy(rig.setupPath, reopened.setupPath));
+        reopened.jobsFile = rig.jobsFile;
+        reopened.window.reset();
+        reopened.window = std::make_unique<StationWindow>(
+            StationWindowServices{reopened.station, reopened.boxes, reopened.fileDialog, reopened.saveDialog,
+                                  reopened.sounds, [&] { return reopened.candidates; }, nullptr, nullptr, {},
+                                  [&](const QString &) { return records::JobStore::onFile(rig.jobsFile); }},
+            reopened.setupPath);
+        QCOMPARE(reopened.window->setupPanel()->setup().jobName, QStringLiteral("pump"));
+        QCOMPARE(reopened.window->setupPanel()->approvedJobList()->currentText(), SetupPanel::approvedJobText(*stored));
+        QCOMPARE(reopened.window->header()->jobLabel()->text(), heading);
+        // Without a dialog there is no approving here.
+        QVERIFY(reopened.window->setupPanel()->approveButton()->isHidden());
+    }
+
+    // Withdrawn: off the list, and the job file is the set-up's again.
+    rig.boxes.answers = {true};
+    setup->withdrawButton()->click();
+    QCOMPARE(rig.boxes.boxes.size(), 5);
+    QCOMPARE(rig.boxes.boxes[3].kind, QStringLiteral("yesNo"));
+    QVERIFY2(rig.boxes.boxes[4].text.startsWith(QStringLiteral("Withdrew job pump version 1, by ")),
+             qPrintable(rig.boxes.boxes[4].text));
+    QVERIFY(records::JobStore::onFile(rig.jobsFile)->currentOf(QStringLiteral("pump"), false)->isWithdrawn());
+    QCOMPARE(setup->approvedJobList()->count(), 1);
+    QCOMPARE(setup->setup().jobName, QString());
+    QVERIFY(setup->jobEdit()->isEnabled());
+    QVERIFY(rig.window->header()->jobLabel()->text().startsWith(QStringLiteral("main.hex  ")));
+}
+
+// A scanner types the label and Enter wherever the focus is in the run
+// view; the label goes to the lowest slot that waits for an ID, whose tile
+// is marked. The waiting tiles say so in the state's large type and a
+// colour of their own; a refused scan's reason stays on the tile. Keys
+// typed on another page are not taken.
+void TestStationWindow::scansGoToTheLowestWaitingSlot()
+{
+    StationRig rig;
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    rig.startWith({QStringLiteral("Com 1"), QStringLiteral("Com 2"), QStringLiteral("Com 3")});
+    const QList<SlotTile *> &tiles = rig.window->tileGrid()->tiles();
+    const auto waiting = [](const QString &label, const QString &refusal = {}) {
+        SlotView view;
+        view.label = label;
+        view.state = SlotState::ScanWanted;
+        view.scanRefusal = refusal;
+        return view;
+    };
+    emitFromThread(rig.station, 2, waiting(QStringLiteral("Com 3")));
+    emitFromThread(rig.station, 1, waiting(QStringLiteral("Com 2")));
+    QTRY_COMPARE(tiles[1]->slot().state, SlotState::ScanWanted);
+    for (SlotTile *tile : {tiles[1], tiles[2]}) {
+        QCOMPARE(tile->stateLabel()->text(), QStringLiteral("\u2261 SCAN BOARD ID"));
+        QCOMPARE(tile->stateLabel()->font().pointSize(), SlotTile::kStatePointSize);
+        QCOMPARE(tile->palette().color(QPalette::Window), stateColours(SlotState::ScanWanted).background);
+    }
+    QVERIFY(tiles[1]->scanMarkLabel()->isVisible());
+    QVERIFY(!tiles[2]->scanMarkLabel()->isVisible());
+    QCOMPARE(tiles[1]->scanMarkLabel()->text(), QStringLiteral("\u25B6 NEXT SCAN"));
+    QCOMPARE(accessible(tiles[1], QAccessible::Description), QStringLiteral("SCAN BOARD ID; the next scan goes here"));
+    QCOMPARE(accessible(tiles[2], QAccessible::Description), QStringLiteral("SCAN BOARD ID"));
+    // No other state looks like it.
+    for (SlotState other : {SlotState::Stopped, SlotState::NoAdapter, SlotState::Waiting, SlotState::Noisy,
+                            SlotState::Flashing, SlotState::Pass, SlotState::Fail, SlotState::Cancelled, SlotState::Unsaved})
+        QVERIFY(stateColours(other).background != stateColours(SlotState::ScanWanted).background);
+
+    // Typed as a scanner types, with the focus on the Stop button: neither
+    // Enter nor a letter reaches it.
+    rig.window->startStopButton()->setFocus();
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("QB00000001"), Qt::NoModifier, 5);
+    QCOMPARE(rig.window->scanKeys()->typed(), QStringLiteral("QB00000001"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(rig.station.boardIds, (QList<QPair<int, QString>>{{1, QStringLiteral("QB00000001")}}));
+    QVERIFY(rig.window->running());
+    QCOMPARE(rig.station.stopRequests, 0);
+
+    // Refused: the reason on the tile, which still waits and is still served.
+    emitFromThread(rig.station, 1, waiting(QStringLiteral("Com 2"),
+                                           QStringLiteral("QB00000001: it passed already (station bench-1, slot Com 1)")));
+    QTRY_VERIFY(tiles[1]->reasonLabel()->isVisible());
+    QCOMPARE(tiles[1]->reasonLabel()->text(),
+             QStringLiteral("Refused: QB00000001: it passed already (station bench-1, slot Com 1)"));
+    QVERIFY(tiles[1]->reasonLabel()->font().pointSize() >= 14);
+    QVERIFY(tiles[1]->scanMarkLabel()->isVisible());
+    QVERIFY(accessible(tiles[1], QAccessible::Description).startsWith(QStringLiteral("SCAN BOARD ID: refused QB00000001: ")));
+
+    // Com 2 gets its board: the next scan is Com 3's, typed on a tile.
+    emitFromThread(rig.station, 1, viewOf(SlotState::Flashing, {}, 10));
+    QTRY_VERIFY(tiles[2]->scanMarkLabel()->isVisible());
+    QVERIFY(!tiles[1]->scanMarkLabel()->isVisible());
+    QTest::keyClicks(tiles[0], QStringLiteral("QB00000002"));
+    QTest::keyClick(tiles[0], Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(rig.station.boardIds.size(), 2);
+    QCOMPARE(rig.station.boardIds[1], (QPair<int, QString>{2, QStringLiteral("QB00000002")}));
+
+    // On the Records page the keys are the page's own.
+    rig.window->pages()->setCurrentWidget(rig.window->recordsPage());
+    QTest::keyClicks(rig.window->recordsPage(), QStringLiteral("QB3"));
+    QTest::keyClick(rig.window->recordsPage(), Qt::Key_Return);
+    QCOMPARE(rig.station.boardIds.size(), 2);
+    QCOMPARE(rig.window->scanKeys()->typed(), QString());
 }
 
 QTEST_MAIN(TestStationWindow)
