@@ -110,10 +110,11 @@ ApprovedJob approve(QSqlDatabase &db, ApprovedJob job, const QString &who, const
                 // PostgreSQL's unique violation, SQLite's primary key one.
                 static const QStringList collisions{QStringLiteral("23505"), QStringLiteral("1555"),
                                                     QStringLiteral("2067"), QStringLiteral("19")};
-                db.rollback();
-                if (attempt < 3 && collisions.contains(error.nativeErrorCode()))
+                if (attempt < 3 && collisions.contains(error.nativeErrorCode())) {
+                    db.rollback();
                     continue;
-                fail(what, where, error, right);
+                }
+                fail(what, where, error, right); // rolled back below
             }
             if (!db.commit())
                 fail(what, where, db.lastError());
