@@ -161,6 +161,13 @@ QSqlDatabase &LiveWriter::open()
             // own; and the records' writer is waited for only briefly.
             pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
             pragma.exec(QStringLiteral("PRAGMA busy_timeout=") + QLatin1String(kSqliteBusyMsecs));
+            // Written a few times a second, the live view would grow the
+            // write-ahead log by megabytes before SQLite's own checkpoint,
+            // taking the room the records need: it checkpoints after a few
+            // of its writes, and keeps the log small.
+            pragma.exec(QStringLiteral("PRAGMA wal_autocheckpoint=16"));
+            pragma.exec(QStringLiteral("PRAGMA journal_size_limit=65536"));
+            pragma.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
         }
         return m_sqlite->database();
     }

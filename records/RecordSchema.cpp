@@ -10,6 +10,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <optional>
+
 namespace quobin::records::schema {
 
 namespace {
@@ -473,8 +475,40 @@ QMap<QString, SeriesState> seriesStates(QSqlDatabase &db, const QString &where, 
     return states;
 }
 
+namespace {
+
+// While a server's schema is made or upgraded, the connections that would
+// do the same (other stations, a station's own links) wait their turn, and
+// then find it done: one session lock of the server's, for the records'
+// schema alone. Without the lock (refused, or timed out) the tries below
+// still sort out a collision.
+class SchemaTurn {
+public:
+    explicit SchemaTurn(QSqlDatabase &db) : m_db(db)
+    {
+        m_held = QSqlQuery(m_db).exec(QStringLiteral("SELECT pg_advisory_lock(%1)").arg(kKey));
+    }
+    ~SchemaTurn()
+    {
+        if (m_held)
+            QSqlQuery(m_db).exec(QStringLiteral("SELECT pg_advisory_unlock(%1)").arg(kKey));
+    }
+    SchemaTurn(const SchemaTurn &) = delete;
+    SchemaTurn &operator=(const SchemaTurn &) = delete;
+
+private:
+    static constexpr qint64 kKey = 0x51756f62696e; // "Quobin"
+    QSqlDatabase &m_db;
+    bool m_held = false;
+};
+
+} // namespace
+
 void ensure(QSqlDatabase &db, const QString &where, bool withSpool)
 {
+    std::optional<SchemaTurn> turn;
+    if (db.driverName() == QLatin1String("QPSQL") && versionOf(db) != version)
+        turn.emplace(db);
     // Two stations that set up a new server database at once may collide
     // while creating the same table; the second try finds it made.
     for (int attempt = 1;; ++attempt) {
