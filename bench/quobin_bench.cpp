@@ -2,10 +2,11 @@
 // and the program's start-up, and prints each figure beside its goal.
 //
 // Usage: quobin_bench [--skip-wait] [--skip-startup] [--skip-gang] [--gang-only] [--skip-station]
-//                    [--station-only] [--serial-only] [--lines N] [--spinning-host]
+//                    [--station-only] [--serial-only] [--live-only] [--lines N] [--spinning-host]
 //        --gang-only: only the gang figure of quobin-cli (8 paced controllers, then one)
 //        --station-only: only the station figures of quobin-cli station
 //        --serial-only: only the serial numbers' figures (patching an image of 32,767 lines)
+//        --live-only: only what publishing the live view costs a station
 //        --spinning-host: the upload's waits never sleep between passes, to show
 //        what the thread wake-ups of a sleeping host cost on a paced wire
 //        quobin_bench --startup-under-x <quobin binary>   (run by the bench itself under xvfb-run)
@@ -20,6 +21,7 @@
 #include "PollWithDeadline.h"
 #include "SerialBench.h"
 #include "StationBench.h"
+#include "LiveBench.h"
 #include "NetworkBench.h"
 
 #include <QCoreApplication>
@@ -646,7 +648,8 @@ int main(int argc, char *argv[])
     const bool gangOnly = args.contains(QStringLiteral("--gang-only"));
     const bool serialOnly = args.contains(QStringLiteral("--serial-only"));
     const bool networkOnly = args.contains(QStringLiteral("--network-only"));
-    const bool others = !gangOnly && !stationOnly && !serialOnly && !networkOnly;
+    const bool liveOnly = args.contains(QStringLiteral("--live-only"));
+    const bool others = !gangOnly && !stationOnly && !serialOnly && !networkOnly && !liveOnly;
     try {
         if (others && !args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
@@ -664,6 +667,8 @@ int main(int argc, char *argv[])
             quobin::bench::benchNetwork(2000);
         if (others || stationOnly || serialOnly)
             quobin::bench::benchStationSerials();
+        if (others || stationOnly || liveOnly)
+            quobin::bench::benchLivePublishing();
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

@@ -10,6 +10,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <optional>
+
 namespace quobin::records::schema {
 
 namespace {
@@ -239,6 +241,43 @@ void createJobsTable(QSqlDatabase &db, const QString &what, const QString &where
             what, where);
 }
 
+// The live view of the line (version 5): each station's run and heartbeat,
+// each slot's state as its tile shows it, which the stations keep up to date
+// and any reader may look at; and the figures of the records as views that
+// any reporting tool can read. An hour is that of the board's end, as
+// "2026-03-01T08:00:00Z"; a cancelled board is neither passed nor failed,
+// as the station counts it.
+void createLiveTables(QSqlDatabase &db, const QString &what, const QString &where)
+{
+    const bool server = db.driverName() == QLatin1String("QPSQL");
+    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS station_live (station TEXT NOT NULL PRIMARY KEY,"
+                               " job_name TEXT, job_version INTEGER, job_file TEXT NOT NULL DEFAULT '',"
+                               " slots INTEGER NOT NULL, started TEXT NOT NULL, heartbeat TEXT NOT NULL,"
+                               " state TEXT NOT NULL DEFAULT 'running')"),
+            what, where);
+    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS slot_live (station TEXT NOT NULL,"
+                               " slot_index INTEGER NOT NULL, slot TEXT NOT NULL, state TEXT NOT NULL,"
+                               " text TEXT NOT NULL, percent INTEGER, board_id TEXT NOT NULL DEFAULT '',"
+                               " serial BIGINT, changed TEXT NOT NULL, PRIMARY KEY (station, slot_index))"),
+            what, where);
+    // PostgreSQL has no CREATE VIEW IF NOT EXISTS, SQLite no CREATE OR REPLACE.
+    const QString create = server ? QStringLiteral("CREATE OR REPLACE VIEW") : QStringLiteral("CREATE VIEW IF NOT EXISTS");
+    execute(db, create + QStringLiteral(
+                    " line_hourly AS SELECT substr(coalesce(nullif(ended, ''), started), 1, 13) || ':00:00Z' AS hour,"
+                    " station, COUNT(*) AS boards,"
+                    " SUM(CASE WHEN result = 'success' THEN 1 ELSE 0 END) AS passed,"
+                    " SUM(CASE WHEN result = 'success' THEN 0 ELSE 1 END) AS failed,"
+                    " CAST(SUM(CASE WHEN result = 'success' THEN 1 ELSE 0 END) AS DOUBLE PRECISION) / COUNT(*)"
+                    " AS first_pass_yield"
+                    " FROM board_records WHERE result <> 'cancelled'"
+                    " GROUP BY substr(coalesce(nullif(ended, ''), started), 1, 13), station"),
+            what, where);
+    execute(db, create + QStringLiteral(
+                    " line_failures AS SELECT ended, station, slot, board_id, serial, result, message, job_name,"
+                    " job_version FROM board_records WHERE result <> 'success' AND result <> 'cancelled'"),
+            what, where);
+}
+
 // Runs an upgrade's statements in one transaction, so that a failure leaves
 // the database at the version it was. Only the database that is still at
 // `from` moves: another station may have upgraded it meanwhile, and then
@@ -267,6 +306,7 @@ void upgrade(QSqlDatabase &db, int from, const QStringList &statements, bool ser
             createSerialTables(db, what, where);
         createJobsTable(db, what, where);
         createBoardIdIndex(db, what, where);
+        createLiveTables(db, what, where);
         execute(db, QStringLiteral("UPDATE quobin_schema SET version = %1 WHERE name = 'records' AND version = %2")
                         .arg(version).arg(from),
                 what, where);
@@ -322,6 +362,12 @@ void upgradeFrom3(QSqlDatabase &db, const QString &where)
     upgrade(db, 3, jobColumns(), false, where);
 }
 
+// Version 4: the live view's tables and the records' views are made.
+void upgradeFrom4(QSqlDatabase &db, const QString &where)
+{
+    upgrade(db, 4, {}, false, where);
+}
+
 void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
 {
     const QString what = QStringLiteral("Cannot set up the records database");
@@ -336,6 +382,8 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
         upgradeFrom2(db, where);
     if (found == 3)
         upgradeFrom3(db, where);
+    if (found == 4)
+        upgradeFrom4(db, where);
     // A server's tables may have been made by an administrator, for users
     // that may insert and select but not create: a complete schema is left
     // as it is.
@@ -351,6 +399,7 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
         createSerialTables(db, what, where);
         createJobsTable(db, what, where);
         createBoardIdIndex(db, what, where);
+        createLiveTables(db, what, where);
         execute(db, QStringLiteral("INSERT INTO quobin_schema (name, version) VALUES ('records', %1)"
                                    " ON CONFLICT (name) DO NOTHING").arg(version),
                 what, where);
@@ -426,8 +475,40 @@ QMap<QString, SeriesState> seriesStates(QSqlDatabase &db, const QString &where, 
     return states;
 }
 
+namespace {
+
+// While a server's schema is made or upgraded, the connections that would
+// do the same (other stations, a station's own links) wait their turn, and
+// then find it done: one session lock of the server's, for the records'
+// schema alone. Without the lock (refused, or timed out) the tries below
+// still sort out a collision.
+class SchemaTurn {
+public:
+    explicit SchemaTurn(QSqlDatabase &db) : m_db(db)
+    {
+        m_held = QSqlQuery(m_db).exec(QStringLiteral("SELECT pg_advisory_lock(%1)").arg(kKey));
+    }
+    ~SchemaTurn()
+    {
+        if (m_held)
+            QSqlQuery(m_db).exec(QStringLiteral("SELECT pg_advisory_unlock(%1)").arg(kKey));
+    }
+    SchemaTurn(const SchemaTurn &) = delete;
+    SchemaTurn &operator=(const SchemaTurn &) = delete;
+
+private:
+    static constexpr qint64 kKey = 0x51756f62696e; // "Quobin"
+    QSqlDatabase &m_db;
+    bool m_held = false;
+};
+
+} // namespace
+
 void ensure(QSqlDatabase &db, const QString &where, bool withSpool)
 {
+    std::optional<SchemaTurn> turn;
+    if (db.driverName() == QLatin1String("QPSQL") && versionOf(db) != version)
+        turn.emplace(db);
     // Two stations that set up a new server database at once may collide
     // while creating the same table; the second try finds it made.
     for (int attempt = 1;; ++attempt) {
