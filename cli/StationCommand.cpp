@@ -13,6 +13,9 @@
 #include "InputLines.h"
 #include "BoardLogFiles.h"
 #include "JobStore.h"
+#include "LivePublisher.h"
+#include "LiveWriter.h"
+#include "StationObservers.h"
 #include "CancelSignal.h"
 #include "FirmwareCheck.h"
 #include "FirmwareImage.h"
@@ -227,6 +230,7 @@ int StationCommand::run(const QStringList &arguments)
     std::unique_ptr<records::JobStore> jobStore;
     std::unique_ptr<station::ApprovedJobSupply> jobSupply;
     QString jobHeading;
+    std::optional<int> jobVersion;
     bool wantsBoardIds = false;
     try {
         parsed = StationArguments::parse(arguments, m_context);
@@ -260,6 +264,7 @@ int StationCommand::run(const QStringList &arguments)
             wantsBoardIds = first.wantsBoardIds();
             parsed.serialSpec = jobSupply->details().serialFormat;
             jobHeading = QStringLiteral("%1 version %2").arg(parsed.jobName).arg(first.version);
+            jobVersion = first.version;
         }
         // The serial's place is found before any port is opened: an image
         // without room for it is refused here.
@@ -356,12 +361,18 @@ int StationCommand::run(const QStringList &arguments)
         });
         setup.boardIds = boardIds.get();
     }
-    station::Station station(setup, *job, *store, printer, openPort, logs.get());
+    // The live view goes where the records go; the target parsed already.
+    const std::unique_ptr<records::LiveWriter> liveView = records::LiveWriter::forTarget(parsed.recordsTarget);
+    station::LivePublisher publisher(*liveView, {parsed.stationName, labels, parsed.jobName, jobVersion, job->fileName()},
+                                     [&printer](const QString &text) { printer.warning(text); });
+    station::StationObservers observers({&printer, &publisher});
+    station::Station station(setup, *job, *store, observers, openPort, logs.get());
     std::optional<InputLines> input;
     if (boardIds)
         input.emplace([&boardIds](const QString &line) { boardIds->feed(line); }, [&boardIds] { boardIds->end(); });
     const station::Station::End end = station.run([] { return CancelSignal::requested(); });
     input.reset();
+    publisher.finish();
     printer.summary(station.counts(), endText(end, station.failure()));
 
     // A cancel while records were still retried: they are not lost, but the

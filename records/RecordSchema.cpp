@@ -239,6 +239,43 @@ void createJobsTable(QSqlDatabase &db, const QString &what, const QString &where
             what, where);
 }
 
+// The live view of the line (version 5): each station's run and heartbeat,
+// each slot's state as its tile shows it, which the stations keep up to date
+// and any reader may look at; and the figures of the records as views that
+// any reporting tool can read. An hour is that of the board's end, as
+// "2026-03-01T08:00:00Z"; a cancelled board is neither passed nor failed,
+// as the station counts it.
+void createLiveTables(QSqlDatabase &db, const QString &what, const QString &where)
+{
+    const bool server = db.driverName() == QLatin1String("QPSQL");
+    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS station_live (station TEXT NOT NULL PRIMARY KEY,"
+                               " job_name TEXT, job_version INTEGER, job_file TEXT NOT NULL DEFAULT '',"
+                               " slots INTEGER NOT NULL, started TEXT NOT NULL, heartbeat TEXT NOT NULL,"
+                               " state TEXT NOT NULL DEFAULT 'running')"),
+            what, where);
+    execute(db, QStringLiteral("CREATE TABLE IF NOT EXISTS slot_live (station TEXT NOT NULL,"
+                               " slot_index INTEGER NOT NULL, slot TEXT NOT NULL, state TEXT NOT NULL,"
+                               " text TEXT NOT NULL, percent INTEGER, board_id TEXT NOT NULL DEFAULT '',"
+                               " serial BIGINT, changed TEXT NOT NULL, PRIMARY KEY (station, slot_index))"),
+            what, where);
+    // PostgreSQL has no CREATE VIEW IF NOT EXISTS, SQLite no CREATE OR REPLACE.
+    const QString create = server ? QStringLiteral("CREATE OR REPLACE VIEW") : QStringLiteral("CREATE VIEW IF NOT EXISTS");
+    execute(db, create + QStringLiteral(
+                    " line_hourly AS SELECT substr(coalesce(nullif(ended, ''), started), 1, 13) || ':00:00Z' AS hour,"
+                    " station, COUNT(*) AS boards,"
+                    " SUM(CASE WHEN result = 'success' THEN 1 ELSE 0 END) AS passed,"
+                    " SUM(CASE WHEN result = 'success' THEN 0 ELSE 1 END) AS failed,"
+                    " CAST(SUM(CASE WHEN result = 'success' THEN 1 ELSE 0 END) AS DOUBLE PRECISION) / COUNT(*)"
+                    " AS first_pass_yield"
+                    " FROM board_records WHERE result <> 'cancelled'"
+                    " GROUP BY substr(coalesce(nullif(ended, ''), started), 1, 13), station"),
+            what, where);
+    execute(db, create + QStringLiteral(
+                    " line_failures AS SELECT ended, station, slot, board_id, serial, result, message, job_name,"
+                    " job_version FROM board_records WHERE result <> 'success' AND result <> 'cancelled'"),
+            what, where);
+}
+
 // Runs an upgrade's statements in one transaction, so that a failure leaves
 // the database at the version it was. Only the database that is still at
 // `from` moves: another station may have upgraded it meanwhile, and then
@@ -267,6 +304,7 @@ void upgrade(QSqlDatabase &db, int from, const QStringList &statements, bool ser
             createSerialTables(db, what, where);
         createJobsTable(db, what, where);
         createBoardIdIndex(db, what, where);
+        createLiveTables(db, what, where);
         execute(db, QStringLiteral("UPDATE quobin_schema SET version = %1 WHERE name = 'records' AND version = %2")
                         .arg(version).arg(from),
                 what, where);
@@ -322,6 +360,12 @@ void upgradeFrom3(QSqlDatabase &db, const QString &where)
     upgrade(db, 3, jobColumns(), false, where);
 }
 
+// Version 4: the live view's tables and the records' views are made.
+void upgradeFrom4(QSqlDatabase &db, const QString &where)
+{
+    upgrade(db, 4, {}, false, where);
+}
+
 void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
 {
     const QString what = QStringLiteral("Cannot set up the records database");
@@ -336,6 +380,8 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
         upgradeFrom2(db, where);
     if (found == 3)
         upgradeFrom3(db, where);
+    if (found == 4)
+        upgradeFrom4(db, where);
     // A server's tables may have been made by an administrator, for users
     // that may insert and select but not create: a complete schema is left
     // as it is.
@@ -351,6 +397,7 @@ void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)
         createSerialTables(db, what, where);
         createJobsTable(db, what, where);
         createBoardIdIndex(db, what, where);
+        createLiveTables(db, what, where);
         execute(db, QStringLiteral("INSERT INTO quobin_schema (name, version) VALUES ('records', %1)"
                                    " ON CONFLICT (name) DO NOTHING").arg(version),
                 what, where);

@@ -16,7 +16,8 @@ namespace quobin::records {
 // The tables, in SQL that SQLite and PostgreSQL both speak: the records
 // (text UUID key, times as ISO 8601 UTC text, so that they sort as text), a
 // schema version, and a local spool of records on their way to a server.
-// Every function throws RecordStoreError naming `where` when the database
+// The live view of the stations and slots, kept by the stations. Every
+// function throws RecordStoreError naming `where` when the database
 // refuses.
 namespace schema {
 
@@ -30,7 +31,9 @@ public:
 // 3: records say whether their serial went out; counters keep their step.
 // 4: approved jobs; records name the job and version they were flashed from,
 //    and the board's ID with whether it was a re-flash.
-constexpr int version = 4;
+// 5: the live view of the line (station_live, slot_live) and the views of
+//    the records' figures (line_hourly, line_failures).
+constexpr int version = 5;
 
 // Quiets a PostgreSQL connection's notices ("relation already exists"),
 // which libpq would print on the operator's terminal.

@@ -3,12 +3,15 @@
 #include "SlotNames.h"
 
 #include "FirmwareImage.h"
+#include "LivePublisher.h"
+#include "LiveWriter.h"
 #include "OperatorReason.h"
 #include "PortNames.h"
 #include "RecordJson.h"
 #include "RecordStore.h"
 #include "Station.h"
 #include "StationJob.h"
+#include "StationObservers.h"
 #include "SerialPlace.h"
 #include "SerialSpec.h"
 #include "StationSerials.h"
@@ -124,9 +127,18 @@ void EngineStationDriver::start(const StationSetup &setup, records::RecordStore 
         }
     }
     m_cancel = false;
-    m_thread.reset(QThread::create([this, stationSetup, &store] {
-        station::Station station(stationSetup, *m_job, store, *this, m_openPort);
+    // The live view goes where the records go, as for quobin-cli station.
+    std::shared_ptr<records::LiveWriter> liveView = records::LiveWriter::forTarget(setup.recordsTarget);
+    m_thread.reset(QThread::create([this, stationSetup, &store, liveView] {
+        QStringList slotNames;
+        for (const station::SlotAddress &address : stationSetup.slotAddresses)
+            slotNames << address.label;
+        station::LivePublisher publisher(*liveView, {stationSetup.stationName, slotNames, {}, {}, m_job->fileName()},
+                                         [this](const QString &text) { warning(text); });
+        station::StationObservers observers({this, &publisher});
+        station::Station station(stationSetup, *m_job, store, observers, m_openPort);
         const station::Station::End end = station.run([this] { return m_cancel.load(); });
+        publisher.finish();
         QString problem = end == station::Station::End::Failed ? station.failure() : QString();
         // Stop while records were still retried: say where they are.
         const QList<records::BoardRecord> unsaved = station.unsavedRecords();

@@ -216,13 +216,45 @@ private slots:
         QVERIFY2(store->serverProblem().contains(QLatin1String("nosuchdb")), qPrintable(store->serverProblem()));
     }
 
+    // A line's server of schema version 4 gets the live view's tables and
+    // the records' views when a station next connects; the views count as
+    // the station does, in PostgreSQL's dialect too.
+    void aVersion4ServerGetsTheLiveViewAndTheViews()
+    {
+        ensureRunning();
+        const QString database = newDatabase();
+        openRecordStore(m_server->socketUrl(database), stationEnvironment(database))->commit(sampleRecord(0));
+        QString output;
+        QVERIFY2(m_server->psql(database, QStringLiteral("DROP VIEW line_hourly; DROP VIEW line_failures;"
+                                                         " DROP TABLE station_live; DROP TABLE slot_live;"
+                                                         " UPDATE quobin_schema SET version = 4"), &output),
+                 qPrintable(m_server->problem()));
+        {
+            const auto store = openRecordStore(m_server->socketUrl(database), stationEnvironment(database));
+            store->commit(sampleRecord(60, QStringLiteral("Com 2"), QStringLiteral("no-response")));
+            store->commit(sampleRecord(120, QStringLiteral("Com 2"), QStringLiteral("cancelled")));
+            QVERIFY(waitUntilSent(*store, 10));
+        }
+        QVERIFY(m_server->psql(database, QStringLiteral("SELECT version FROM quobin_schema"), &output));
+        QCOMPARE(output, QStringLiteral("5"));
+        QVERIFY(m_server->psql(database, QStringLiteral("SELECT count(*) FROM station_live, slot_live"), &output));
+        QCOMPARE(output, QStringLiteral("0"));
+        QVERIFY(m_server->psql(database, QStringLiteral("SELECT hour || ' ' || station || ' ' || boards || ' ' || passed"
+                                                        " || ' ' || failed || ' ' || first_pass_yield FROM line_hourly"),
+                               &output));
+        QCOMPARE(output, QStringLiteral("2026-03-01T08:00:00Z bench-7 2 1 1 0.5"));
+        QVERIFY(m_server->psql(database, QStringLiteral("SELECT slot || ' ' || result || ' ' || ended || ' '"
+                                                        " || coalesce(serial::text, '-') FROM line_failures"), &output));
+        QCOMPARE(output, QStringLiteral("Com 2 no-response 2026-03-01T08:01:41.450Z -"));
+    }
+
     void aServerOfANewerSchemaIsRefused()
     {
         ensureRunning();
         const QString database = newDatabase();
         openRecordStore(m_server->socketUrl(database), stationEnvironment(database))->commit(sampleRecord(0));
         QString output;
-        QVERIFY(m_server->psql(database, QStringLiteral("UPDATE quobin_schema SET version = 5"), &output));
+        QVERIFY(m_server->psql(database, QStringLiteral("UPDATE quobin_schema SET version = 6"), &output));
         try {
             openRecordStore(m_server->socketUrl(database), stationEnvironment(database));
             QFAIL("a newer schema was accepted");

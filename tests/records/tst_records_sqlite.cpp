@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(store->waitingForServer(), 0);
 
         QCOMPARE(sqliteRows(path, QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
-        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("4")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("5")});
     }
 
     // Every member of a record, a serial past 2^53 and whether it went out
@@ -101,9 +101,10 @@ private slots:
     }
 
     // A file of schema version 3 (records without jobs, a spool beside
-    // them) is upgraded in place to 4: its records keep every field and
-    // name no job, a new record names its job, and the jobs table is there.
-    void aVersion3FileIsUpgradedToJobs()
+    // them) is upgraded in place to 5: its records keep every field and
+    // name no job, a new record names its job, the jobs table and the live
+    // view's tables are there, and the views count the records.
+    void aVersion3FileIsUpgradedToJobsAndTheLiveView()
     {
         quobin::testing::TempFiles temp;
         const QString path = temp.filePath(QStringLiteral("three.sqlite"));
@@ -120,7 +121,8 @@ private slots:
             QSqlQuery q(db);
             QVERIFY(q.exec(QStringLiteral("CREATE TABLE server_spool (sequence INTEGER PRIMARY KEY AUTOINCREMENT,"
                                           " server TEXT NOT NULL, id VARCHAR(36) NOT NULL)")));
-            for (const char *sql : {"ALTER TABLE board_records DROP COLUMN job_name",
+            for (const char *sql : {"DROP VIEW line_hourly", "DROP VIEW line_failures", "DROP TABLE station_live",
+                                    "DROP TABLE slot_live", "ALTER TABLE board_records DROP COLUMN job_name",
                                     "ALTER TABLE board_records DROP COLUMN job_version",
                                     "DROP INDEX board_records_board_id",
                                     "ALTER TABLE board_records DROP COLUMN board_id",
@@ -138,9 +140,49 @@ private slots:
             store->commit(fromJob);
             QCOMPARE(store->read(), (QList<BoardRecord>{old, fromJob}));
         }
-        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("4")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("5")});
         QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(*) FROM jobs")), QStringList{QStringLiteral("0")});
         QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(job_name) FROM server_spool")), QStringList{QStringLiteral("0")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(*) FROM station_live")), QStringList{QStringLiteral("0")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(*) FROM slot_live")), QStringList{QStringLiteral("0")});
+        // Both records are failures ("stopped"), of one hour.
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT hour || ' ' || boards || ' ' || passed || ' ' || failed || ' '"
+                                                 " || first_pass_yield FROM line_hourly")),
+                 QStringList{QStringLiteral("2026-03-01T08:00:00Z 2 0 2 0.0")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT coalesce(job_name, '-') || ' ' || result FROM line_failures"
+                                                 " ORDER BY ended")),
+                 (QStringList{QStringLiteral("- stopped"), QStringLiteral("pump, \"main\" stopped")}));
+    }
+
+    // The views of the records' figures: per station and hour of the end,
+    // a cancelled board neither passed nor failed, every failure listed
+    // with what the line's supervisor needs of it.
+    void theViewsCountAsTheStationCounts()
+    {
+        quobin::testing::TempFiles temp;
+        const QString path = temp.filePath(QStringLiteral("views.sqlite"));
+        {
+            const auto store = openRecordStore(path);
+            store->commit(sampleRecord(0));
+            store->commit(sampleRecord(60));
+            store->commit(sampleRecord(120, QStringLiteral("Com 2"), QStringLiteral("no-response")));
+            store->commit(sampleRecord(180, QStringLiteral("Com 2"), QStringLiteral("cancelled")));
+            // Ends at 09:00:01.450, in the next hour.
+            store->commit(sampleRecord(3560, QStringLiteral("Com 1"), QStringLiteral("completed-with-errors")));
+            BoardRecord elsewhere = sampleRecord(30);
+            elsewhere.station = QStringLiteral("bench-8");
+            store->commit(elsewhere);
+        }
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT hour || ' ' || station || ' ' || boards || ' ' || passed || ' '"
+                                                 " || failed || ' ' || round(first_pass_yield, 3) FROM line_hourly"
+                                                 " ORDER BY hour, station")),
+                 (QStringList{QStringLiteral("2026-03-01T08:00:00Z bench-7 3 2 1 0.667"),
+                              QStringLiteral("2026-03-01T08:00:00Z bench-8 1 1 0 1.0"),
+                              QStringLiteral("2026-03-01T09:00:00Z bench-7 1 0 1 0.0")}));
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT slot || ' ' || result || ' ' || substr(message, 1, 14) || ' '"
+                                                 " || ended FROM line_failures ORDER BY ended")),
+                 (QStringList{QStringLiteral("Com 2 no-response Checksum error 2026-03-01T08:02:41.450Z"),
+                              QStringLiteral("Com 1 completed-with-errors Checksum error 2026-03-01T09:00:01.450Z")}));
     }
 
     void theDefaultFileIsMadeInTheUsersDataFolder()

@@ -623,7 +623,7 @@ private slots:
             QVERIFY(db.open());
             QSqlQuery q(db);
             QVERIFY(q.exec(QStringLiteral("SELECT version FROM quobin_schema WHERE name = 'records'")) && q.next());
-            QCOMPARE(q.value(0).toInt(), 4);
+            QCOMPARE(q.value(0).toInt(), 5);
             // One passed board per number of a series, whatever writes it.
             QVERIFY(!q.exec(QStringLiteral(
                 "INSERT INTO board_records SELECT 'x', station, slot, device, usb_serial, by_id_name, job_sha256,"
@@ -819,7 +819,7 @@ private slots:
                        kSpanning, m_firmware});
         QCOMPARE(station.finish(60000), 0);
         QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT version FROM quobin_schema"), &out));
-        QCOMPARE(out, QStringLiteral("4"));
+        QCOMPARE(out, QStringLiteral("5"));
         QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT station || ':' || coalesce(serial::text, '-')"
                                                                  " FROM board_records ORDER BY started"), &out));
         QCOMPARE(out, QStringLiteral("old-line:-\n") + QSysInfo::machineHostName() + QStringLiteral(":100"));
