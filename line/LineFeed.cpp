@@ -80,14 +80,21 @@ void LineFeed::soon()
 
 void LineFeed::poll()
 {
-    if (!m_database.isOpen())
+    if (m_reconnect.isActive())
         return;
     if (m_database.isServer()) {
+        // The driver counts a connection that the server ended as closed.
+        if (!m_database.isOpen()) {
+            lost(QStringLiteral("Lost the records server"));
+            return;
+        }
         QSqlQuery alive(m_database.database());
         if (!alive.exec(QStringLiteral("SELECT 1")))
             lost(QStringLiteral("Lost the records server: %1").arg(records::schema::reasonOf(alive.lastError())));
         return;
     }
+    if (!m_database.isOpen())
+        return;
     const std::optional<qint64> version = m_database.dataVersion();
     if (!version) {
         lost(QStringLiteral("Cannot read the records database %1").arg(m_database.describe()));

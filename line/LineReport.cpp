@@ -5,6 +5,7 @@
 #include "RecordStore.h"
 
 #include <QHash>
+#include <QJsonDocument>
 #include <QMap>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -71,6 +72,22 @@ QJsonObject figures(const Tally &tally, double hours)
          boards == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(rounded(double(tally.passed) / boards, 4))},
         {QStringLiteral("boardsPerHour"), rounded(boards / hours, 1)},
     };
+}
+
+// The failure in the words its slot's tile gave it: the record's message,
+// else the line whose question was answered No, else the result's name.
+QString failureReason(const QString &message, const QString &questions, const QString &result)
+{
+    if (!message.isEmpty())
+        return message;
+    for (const QJsonValue &value : QJsonDocument::fromJson(questions.toUtf8()).array()) {
+        const QJsonObject question = value.toObject();
+        if (!question.value(QLatin1String("yes")).toBool())
+            return QStringLiteral("line %1: %2, answered No")
+                .arg(question.value(QLatin1String("line")).toInt())
+                .arg(question.value(QLatin1String("reason")).toString());
+    }
+    return result;
 }
 
 } // namespace
@@ -250,7 +267,7 @@ QJsonArray LineReport::failures(const QDateTime &now)
     QJsonArray list;
     Statement query(m_db, m_where,
                     QStringLiteral("SELECT ended, station, slot, board_id, serial, result, message, job_name,"
-                                   " job_version FROM board_records WHERE started >= ? AND result <> 'success'"
+                                   " job_version, questions FROM board_records WHERE started >= ? AND result <> 'success'"
                                    " AND result <> 'cancelled' ORDER BY ended DESC, id LIMIT %1")
                         .arg(kFailuresShown),
                     {timeText(now.addDays(-1))});
@@ -266,6 +283,8 @@ QJsonArray LineReport::failures(const QDateTime &now)
             {QStringLiteral("message"), query.value(6).toString()},
             {QStringLiteral("job"), textOrNull(query.value(7))},
             {QStringLiteral("jobVersion"), intOrNull(query.value(8))},
+            {QStringLiteral("reason"), failureReason(query.value(6).toString(), query.value(9).toString(),
+                                                     query.value(5).toString())},
         });
     return list;
 }

@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include <cctype>
+
 namespace quobin::line {
 
 RequestGuard::RequestGuard(QTcpSocket *socket)
@@ -69,16 +71,55 @@ void RequestGuard::look()
     }
 }
 
-// A head that announces a body is refused before the body comes.
+namespace {
+
+// RFC 9110's token: the characters of a method and of a field's name.
+bool isToken(const QByteArray &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const char c : text)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || QByteArray("!#$%&'*+-.^_`|~").contains(c)))
+            return false;
+    return true;
+}
+
+// "METHOD target HTTP/1.x", the target starting with "/".
+bool isRequestLine(const QByteArray &line)
+{
+    const QList<QByteArray> parts = line.split(' ');
+    return parts.size() == 3 && isToken(parts[0]) && parts[1].startsWith('/')
+        && (parts[2] == "HTTP/1.1" || parts[2] == "HTTP/1.0");
+}
+
+} // namespace
+
+// A head that is not HTTP/1 is refused, and so is one that announces a
+// body, before the body comes.
 void RequestGuard::headDone()
 {
-    const QList<QByteArray> lines = m_head.split('\n');
+    // Each line up to its CRLF; the blank line's own CRLF is left out.
+    QList<QByteArray> lines = m_head.left(m_head.size() - 2).split('\n');
+    lines.removeLast();
+    for (QByteArray &line : lines) {
+        if (!line.endsWith('\r')) {
+            refuse(QByteArrayLiteral("400 Bad Request"));
+            return;
+        }
+        line.chop(1);
+    }
+    if (!isRequestLine(lines.first())) {
+        refuse(QByteArrayLiteral("400 Bad Request"));
+        return;
+    }
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).trimmed();
+        const QByteArray &line = lines.at(i);
         const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed().toLower();
+        if (colon <= 0 || !isToken(line.left(colon))) {
+            refuse(QByteArrayLiteral("400 Bad Request"));
+            return;
+        }
+        const QByteArray name = line.left(colon).toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
         if (name == "transfer-encoding" || (name == "content-length" && value != "0")) {
             refuse(QByteArrayLiteral("413 Content Too Large"));

@@ -11,6 +11,7 @@ namespace quobin::line {
 // Watches one connection ahead of the HTTP server, which in Qt 6.4 bounds
 // neither the time a request may take nor its body: a request's head must
 // arrive whole within ten seconds of its first byte and within 16 KiB, a
+// head must be HTTP/1's (a request line, then "Name: value" lines), a
 // request may carry no body (the page is read-only), and a connection that
 // sends nothing for a minute is closed. A connection that breaks a rule is
 // answered (408, 413, 431) and closed, so that it holds nothing of the

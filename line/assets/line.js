@@ -39,7 +39,7 @@ function svg(tag, attributes) {
 
 function localTime(iso) {
   const time = new Date(iso);
-  return isNaN(time) ? '' : time.toLocaleTimeString([], {hour: '2-digit', minute: '2-digit', second: '2-digit'});
+  return isNaN(time) ? '' : time.toLocaleTimeString([], {hour: '2-digit', minute: '2-digit', second: '2-digit', hourCycle: 'h23'});
 }
 
 function percent(yieldValue) {
@@ -59,7 +59,8 @@ function tile(slot) {
   const node = el('div', 'tile ' + colour);
   node.dataset.state = slot.state;
   node.title = slot.text || word;
-  node.append(el('div', 'name', slot.slot));
+  // A slot named by its device path shows the path's last part.
+  node.append(el('div', 'name', slot.slot.split('/').pop() || slot.slot));
   const flashing = slot.state === 'flashing';
   node.append(el('div', 'word', symbol + ' ' + (flashing && slot.percent !== null ? word + ' ' + slot.percent + ' %' : word)));
   if (STATES[slot.state] && STATES[slot.state][2] === 's-fail' && slot.text)
@@ -137,7 +138,7 @@ function drawFailures() {
   body.replaceChildren(...(line.failures || []).map(failure => {
     const row = el('tr');
     row.append(el('td', '', localTime(failure.ended)), el('td', '', failure.station), el('td', '', failure.slot),
-               el('td', 'reason', failure.message || failure.result), el('td', '', failure.boardId || ''),
+               el('td', 'reason', failure.reason), el('td', '', failure.boardId || ''),
                el('td', '', failure.serial ?? ''));
     return row;
   }));
@@ -206,7 +207,7 @@ function connect() {
 // A station that stops writing sends nothing: its silence is noticed here.
 let shownStale = '';
 setInterval(() => {
-  document.getElementById('clock').textContent = new Date().toLocaleTimeString();
+  document.getElementById('clock').textContent = new Date().toLocaleTimeString([], {hourCycle: 'h23'});
   if (!line) return;
   const stale = (line.stations || []).filter(s => !heard(s)).map(s => s.station).join('\n');
   if (stale !== shownStale) { shownStale = stale; draw(); }
