@@ -54,13 +54,17 @@ function heard(station) {
   return !isNaN(beat) && Date.now() + skew - beat <= line.staleSeconds * 1000;
 }
 
+// A slot named by its device path shows the path's last part.
+function slotName(name) {
+  return String(name).split('/').pop() || String(name);
+}
+
 function tile(slot) {
   const [symbol, word, colour] = STATES[slot.state] || ['', slot.text || slot.state, 's-warn'];
   const node = el('div', 'tile ' + colour);
   node.dataset.state = slot.state;
   node.title = slot.text || word;
-  // A slot named by its device path shows the path's last part.
-  node.append(el('div', 'name', slot.slot.split('/').pop() || slot.slot));
+  node.append(el('div', 'name', slotName(slot.slot)));
   const flashing = slot.state === 'flashing';
   node.append(el('div', 'word', symbol + ' ' + (flashing && slot.percent !== null ? word + ' ' + slot.percent + ' %' : word)));
   if (STATES[slot.state] && STATES[slot.state][2] === 's-fail' && slot.text)
@@ -137,7 +141,7 @@ function drawFailures() {
   const body = document.querySelector('#failures tbody');
   body.replaceChildren(...(line.failures || []).map(failure => {
     const row = el('tr');
-    row.append(el('td', '', localTime(failure.ended)), el('td', '', failure.station), el('td', '', failure.slot),
+    row.append(el('td', '', localTime(failure.ended)), el('td', '', failure.station), el('td', '', slotName(failure.slot)),
                el('td', 'reason', failure.reason), el('td', '', failure.boardId || ''),
                el('td', '', failure.serial ?? ''));
     return row;
