@@ -21,7 +21,7 @@ LineFeed::LineFeed(LineDatabase &database, Clock clock, QObject *parent)
     : QObject(parent), m_database(database), m_clock(std::move(clock))
 {
     m_soon.setSingleShot(true);
-    m_soon.setInterval(30);
+    m_soon.setInterval(100);
     connect(&m_soon, &QTimer::timeout, this, &LineFeed::refresh);
     m_reconnect.setSingleShot(true);
     m_reconnect.setInterval(2000);

@@ -22,7 +22,7 @@ QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multim
 # (libpq-dev).
 QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales
     postgresql openssl libpq-dev python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio ser2net
-    chromium chromium-driver)
+    chromium chromium-driver strace)
 
 # The Windows build (scripts/windows): Debian's mingw-w64 cross compiler with
 # posix threads, Ninja, and the Qt host tools of Debian's own Qt 6.4.2

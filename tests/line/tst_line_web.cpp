@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -31,12 +32,19 @@ namespace {
 // The built quobin-line, its log read as it comes.
 class LineRun {
 public:
-    LineRun(const QString &records, int port) : m_port(port)
+    // wrapper: a program that runs quobin-line (strace), with its own
+    // arguments first.
+    LineRun(const QString &records, int port, const QStringList &more = {}, const QStringList &wrapper = {})
+        : m_port(port)
     {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral(QUOBIN_LINE),
-                        {QStringLiteral("--records"), records, QStringLiteral("--listen"),
-                         QStringLiteral("127.0.0.1:%1").arg(port)});
+        const QStringList arguments = QStringList{QStringLiteral("--records"), records, QStringLiteral("--listen"),
+                                                  QStringLiteral("127.0.0.1:%1").arg(port)}
+            + more;
+        if (wrapper.isEmpty())
+            m_process.start(QStringLiteral(QUOBIN_LINE), arguments);
+        else
+            m_process.start(wrapper.first(), wrapper.mid(1) + QStringList{QStringLiteral(QUOBIN_LINE)} + arguments);
     }
     ~LineRun() { stop(); }
     bool serving()
@@ -322,7 +330,15 @@ private slots:
             QCOMPARE(station.finish(), 0);
         }
         const int port = HttpProbe::freePort();
-        LineRun line(database, port);
+        // Every file the program opens, for the proof that none is asked for
+        // by a request.
+        QVERIFY2(QFile::exists(QStringLiteral("/usr/bin/strace")),
+                 "strace is not installed: apt-get install strace (scripts/test installs it)");
+        const QString opened = m_folder.filePath(QStringLiteral("opened.txt"));
+        LineRun line(database, port, {},
+                     {QStringLiteral("/usr/bin/strace"), QStringLiteral("-f"), QStringLiteral("-qq"),
+                      QStringLiteral("-e"), QStringLiteral("trace=open,openat,openat2,stat,newfstatat,statx,access"),
+                      QStringLiteral("-o"), opened});
         QVERIFY2(line.serving(), line.log().constData());
         HttpProbe http(port);
         QVERIFY(jsonOf(http.get(QStringLiteral("/api/line")))[QLatin1String("stations")].toArray().size() == 1);
@@ -393,6 +409,56 @@ private slots:
             return true;
         }, 10000 + kSoonMsecs));
         QCOMPARE(stream.state(), QAbstractSocket::ConnectedState);
+        QVERIFY(line.running());
+        line.stop();
+        QFile trace(opened);
+        QVERIFY(trace.open(QIODevice::ReadOnly));
+        const QByteArray calls = trace.readAll();
+        QVERIFY(calls.contains("bench.sqlite"));
+        QVERIFY2(!calls.contains("passwd") && !calls.contains("/etc/pass"), "a request reached the disk");
+    }
+
+    // HTTPS with the program's own certificate: the page over TLS, a plain
+    // request to it refused, a handshake that never comes cut off.
+    void httpsWithItsOwnCertificate()
+    {
+        const QString cert = m_folder.filePath(QStringLiteral("line.crt"));
+        const QString key = m_folder.filePath(QStringLiteral("line.key"));
+        QProcess openssl;
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                       QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                       QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                       QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+        QVERIFY2(openssl.waitForFinished(30000) && openssl.exitCode() == 0, openssl.readAll().constData());
+        const QString database = m_folder.filePath(QStringLiteral("tls.sqlite"));
+        const int port = HttpProbe::freePort();
+        LineRun line(database, port, {QStringLiteral("--tls-cert"), cert, QStringLiteral("--tls-key"), key});
+        QVERIFY2(line.serving(), line.log().constData());
+        QVERIFY(line.log().contains("https://127.0.0.1:"));
+
+        QSslSocket tls;
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls.connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(port));
+        QVERIFY2(tls.waitForEncrypted(kSoonMsecs), qPrintable(tls.errorString()));
+        QCOMPARE(tls.peerCertificate(), QSslCertificate::fromPath(cert).value(0));
+        tls.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        QByteArray answer;
+        QVERIFY(waitFor([&] {
+            tls.waitForReadyRead(50);
+            answer += tls.readAll();
+            return answer.contains("</html>");
+        }, kSoonMsecs));
+        QVERIFY(answer.startsWith("HTTP/1.1 200"));
+
+        HttpProbe plain(port);
+        QCOMPARE(plain.get(QStringLiteral("/"), 5000).status, 0);
+        QTcpSocket silent;
+        silent.connectToHost(QHostAddress::LocalHost, quint16(port));
+        QVERIFY(silent.waitForConnected(5000));
+        QVERIFY(waitFor([&] { silent.waitForReadyRead(0); return silent.state() != QAbstractSocket::ConnectedState; },
+                        10000 + kSoonMsecs));
         QVERIFY(line.running());
     }
 };
