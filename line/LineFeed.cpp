@@ -31,6 +31,8 @@ LineFeed::LineFeed(LineDatabase &database, Clock clock, QObject *parent)
     // twice a second.
     m_poll.setInterval(m_database.isServer() ? 5000 : 500);
     connect(&m_poll, &QTimer::timeout, this, &LineFeed::poll);
+    m_recordsLater.setSingleShot(true);
+    connect(&m_recordsLater, &QTimer::timeout, this, &LineFeed::soon);
     m_everyHalfMinute.setInterval(30000);
     connect(&m_everyHalfMinute, &QTimer::timeout, this, &LineFeed::soon);
     m_figures = QJsonObject{{QStringLiteral("stations"), QJsonArray()}};
@@ -106,18 +108,52 @@ void LineFeed::poll()
     }
 }
 
+// Every slot that shows a board's end, with when it changed: a new one
+// means a new record.
+QString LineFeed::endsOf(const QJsonArray &stations)
+{
+    QString ends;
+    for (const QJsonValue &station : stations)
+        for (const QJsonValue &slot : station[QLatin1String("slots")].toArray()) {
+            const QString state = slot[QLatin1String("state")].toString();
+            if (state == QLatin1String("passed") || state == QLatin1String("failed")
+                || state == QLatin1String("unsaved"))
+                ends += station[QLatin1String("station")].toString() + slot[QLatin1String("slot")].toString()
+                    + slot[QLatin1String("changed")].toString() + QLatin1Char('\n');
+        }
+    return ends;
+}
+
 void LineFeed::refresh()
 {
     if (!m_database.isOpen())
         return;
     const QDateTime now = m_clock();
+    const QDateTime shiftStart = ShiftWindow::containing(now).start;
     try {
         LineReport report(m_database.database(), m_database.isServer() ? QStringLiteral("the records server") : m_database.describe());
+        const QJsonArray stations = report.liveStations(now);
+        // The slots go to the page at once; the records' figures, the
+        // costly read, when a board has ended (on a file, whenever it
+        // changed), at most once a second, and at least every five seconds
+        // of changes: a record that waited in a station's spool reaches the
+        // server after its slot has moved on.
+        const QString ends = endsOf(stations);
+        const bool stale = !m_recordsRead.isValid() || m_recordsRead.hasExpired(kRecordsAtLeast)
+            || !m_database.isServer() || ends != m_ends;
+        if (stale && (!m_recordsRead.isValid() || m_recordsRead.hasExpired(kRecordsAtMost))) {
+            m_records = report.recordFigures(now, shiftStart);
+            m_recordsRead.start();
+            m_ends = ends;
+        } else if (stale && !m_recordsLater.isActive()) {
+            m_recordsLater.start(int(std::max<qint64>(1, kRecordsAtMost - m_recordsRead.elapsed())));
+        }
         m_database.setProblem({});
-        publish(report.line(now, ShiftWindow::containing(now).start));
+        publish(LineReport::compose(stations, m_records, now, shiftStart));
     } catch (const records::RecordStoreError &error) {
         // A server that went away fails its reads: try it again from the
         // start. A file without records yet is read again when it changes.
+        m_recordsRead.invalidate();
         if (m_database.isServer())
             lost(error.reason());
         else {

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSqlDriver>
 #include <QTimer>
@@ -19,6 +20,9 @@ namespace quobin::line {
 // change. On PostgreSQL it listens on channel quobin_line, which every
 // station's write notifies, and reads again at once; on SQLite, which
 // notifies nobody, it looks at the file's change counter twice a second.
+// The slots are read on every change; the records' figures (counts,
+// failures, the chart) when a slot shows a board's end, at most once a
+// second, and every five seconds of a line that changes.
 // It reads again every half minute all the same (the last hour moves on),
 // reconnects a lost server every two seconds, and while the records cannot
 // be read the figures keep their last values with a "problem" saying so.
@@ -52,6 +56,11 @@ private:
     void soon();
     void poll();
     void publish(QJsonObject figures);
+    static QString endsOf(const QJsonArray &stations);
+
+    // How often the records' figures are read again (ms).
+    static constexpr qint64 kRecordsAtMost = 1000;
+    static constexpr qint64 kRecordsAtLeast = 5000;
 
     LineDatabase &m_database;
     Clock m_clock;
@@ -59,6 +68,10 @@ private:
     QTimer m_reconnect;
     QTimer m_poll;        // SQLite's change counter; a server's liveness
     QTimer m_everyHalfMinute;
+    QTimer m_recordsLater;   // the records' figures, when read too recently
+    QElapsedTimer m_recordsRead;
+    QString m_ends;
+    QJsonObject m_records;
     std::optional<qint64> m_dataVersion;
     QJsonObject m_figures;
     QByteArray m_snapshot;

@@ -128,64 +128,13 @@ bool LineReport::hasTable(const QString &table)
     return query.next() && query.value(0).toInt() > 0;
 }
 
-QJsonObject LineReport::line(const QDateTime &now, const QDateTime &shiftStart)
+// work() in one read transaction, so that what it reads is of one moment.
+template<typename Work>
+auto LineReport::inTransaction(Work &&work)
 {
-    // One snapshot: a station's slots and its counts from the same moment.
     const bool inTransaction = m_db.transaction();
     try {
-        if (!hasTable(QStringLiteral("board_records")))
-            throw RecordStoreError(QStringLiteral("%1 holds no Quobin records").arg(m_where));
-        const QDateTime hourStart = now.addSecs(-3600);
-        const QJsonObject hour = counts(hourStart, now);
-        const QJsonObject shift = counts(shiftStart, now);
-        QJsonArray stations = this->stations(now);
-
-        // Stations that publish nothing live (an older station, or none
-        // publishing yet) but have records in the shift.
-        QStringList named;
-        for (const QJsonValue &station : std::as_const(stations))
-            named << station[QLatin1String("station")].toString();
-        for (auto it = shift.begin(); it != shift.end(); ++it) {
-            if (named.contains(it.key()))
-                continue;
-            stations.append(QJsonObject{{QStringLiteral("station"), it.key()},
-                                        {QStringLiteral("live"), false},
-                                        {QStringLiteral("slots"), QJsonArray()}});
-        }
-        const double shiftHours = std::max(shiftStart.secsTo(now) / 3600.0, 1.0 / 60);
-        int notHeard = 0;
-        Tally hourTotal, shiftTotal;
-        for (qsizetype i = 0; i < stations.size(); ++i) {
-            QJsonObject station = stations.at(i).toObject();
-            const QString name = station[QLatin1String("station")].toString();
-            const QJsonObject h = hour[name].toObject(), s = shift[name].toObject();
-            const Tally inHour{h[QLatin1String("passed")].toInt(), h[QLatin1String("failed")].toInt()};
-            const Tally inShift{s[QLatin1String("passed")].toInt(), s[QLatin1String("failed")].toInt()};
-            hourTotal.passed += inHour.passed;
-            hourTotal.failed += inHour.failed;
-            shiftTotal.passed += inShift.passed;
-            shiftTotal.failed += inShift.failed;
-            station.insert(QStringLiteral("lastHour"), figures(inHour, 1.0));
-            station.insert(QStringLiteral("shift"), figures(inShift, shiftHours));
-            if (!station[QLatin1String("heard")].toBool(true))
-                ++notHeard;
-            stations[i] = station;
-        }
-        QJsonObject result{
-            {QStringLiteral("now"), timeText(now)},
-            {QStringLiteral("hourStart"), timeText(hourStart)},
-            {QStringLiteral("shiftStart"), timeText(shiftStart)},
-            {QStringLiteral("staleSeconds"), kStaleSeconds},
-            {QStringLiteral("stations"), stations},
-            {QStringLiteral("totals"),
-             QJsonObject{{QStringLiteral("stations"), int(stations.size())},
-                         {QStringLiteral("notHeard"), notHeard},
-                         {QStringLiteral("lastHour"), figures(hourTotal, 1.0)},
-                         {QStringLiteral("shift"), figures(shiftTotal, shiftHours)}}},
-            {QStringLiteral("failures"), failures(now)},
-            {QStringLiteral("chart"), QJsonObject{{QStringLiteral("bucketMinutes"), 10},
-                                                  {QStringLiteral("buckets"), chart(shiftStart, now)}}},
-        };
+        auto result = work();
         if (inTransaction)
             m_db.commit();
         return result;
@@ -194,6 +143,84 @@ QJsonObject LineReport::line(const QDateTime &now, const QDateTime &shiftStart)
             m_db.rollback();
         throw;
     }
+}
+
+QJsonObject LineReport::line(const QDateTime &now, const QDateTime &shiftStart)
+{
+    const QJsonArray live = liveStations(now);
+    return compose(live, recordFigures(now, shiftStart), now, shiftStart);
+}
+
+QJsonArray LineReport::liveStations(const QDateTime &now)
+{
+    return inTransaction([&] { return stations(now); });
+}
+
+QJsonObject LineReport::recordFigures(const QDateTime &now, const QDateTime &shiftStart)
+{
+    return inTransaction([&] {
+        if (!hasTable(QStringLiteral("board_records")))
+            throw RecordStoreError(QStringLiteral("%1 holds no Quobin records").arg(m_where));
+        return QJsonObject{
+            {QStringLiteral("lastHour"), counts(now.addSecs(-3600), now)},
+            {QStringLiteral("shift"), counts(shiftStart, now)},
+            {QStringLiteral("failures"), failures(now)},
+            {QStringLiteral("chart"), chart(shiftStart, now)},
+        };
+    });
+}
+
+QJsonObject LineReport::compose(QJsonArray stations, const QJsonObject &records, const QDateTime &now,
+                                const QDateTime &shiftStart)
+{
+    const QJsonObject hour = records[QLatin1String("lastHour")].toObject();
+    const QJsonObject shift = records[QLatin1String("shift")].toObject();
+    // Stations that publish nothing live (an older station, or none
+    // publishing yet) but have records in the shift.
+    QStringList named;
+    for (const QJsonValue &station : std::as_const(stations))
+        named << station[QLatin1String("station")].toString();
+    for (auto it = shift.begin(); it != shift.end(); ++it) {
+        if (named.contains(it.key()))
+            continue;
+        stations.append(QJsonObject{{QStringLiteral("station"), it.key()},
+                                    {QStringLiteral("live"), false},
+                                    {QStringLiteral("slots"), QJsonArray()}});
+    }
+    const double shiftHours = std::max(shiftStart.secsTo(now) / 3600.0, 1.0 / 60);
+    int notHeard = 0;
+    Tally hourTotal, shiftTotal;
+    for (qsizetype i = 0; i < stations.size(); ++i) {
+        QJsonObject station = stations.at(i).toObject();
+        const QString name = station[QLatin1String("station")].toString();
+        const QJsonObject h = hour[name].toObject(), s = shift[name].toObject();
+        const Tally inHour{h[QLatin1String("passed")].toInt(), h[QLatin1String("failed")].toInt()};
+        const Tally inShift{s[QLatin1String("passed")].toInt(), s[QLatin1String("failed")].toInt()};
+        hourTotal.passed += inHour.passed;
+        hourTotal.failed += inHour.failed;
+        shiftTotal.passed += inShift.passed;
+        shiftTotal.failed += inShift.failed;
+        station.insert(QStringLiteral("lastHour"), figures(inHour, 1.0));
+        station.insert(QStringLiteral("shift"), figures(inShift, shiftHours));
+        if (!station[QLatin1String("heard")].toBool(true))
+            ++notHeard;
+        stations[i] = station;
+    }
+    return QJsonObject{
+        {QStringLiteral("now"), timeText(now)},
+        {QStringLiteral("hourStart"), timeText(now.addSecs(-3600))},
+        {QStringLiteral("shiftStart"), timeText(shiftStart)},
+        {QStringLiteral("staleSeconds"), kStaleSeconds},
+        {QStringLiteral("stations"), stations},
+        {QStringLiteral("totals"),
+         QJsonObject{{QStringLiteral("stations"), int(stations.size())},
+                     {QStringLiteral("notHeard"), notHeard},
+                     {QStringLiteral("lastHour"), figures(hourTotal, 1.0)},
+                     {QStringLiteral("shift"), figures(shiftTotal, shiftHours)}}},
+        {QStringLiteral("failures"), records[QLatin1String("failures")].toArray()},
+        {QStringLiteral("chart"), QJsonObject{{QStringLiteral("bucketMinutes"), 10},
+                                              {QStringLiteral("buckets"), records[QLatin1String("chart")].toArray()}}},
+    };
 }
 
 QJsonArray LineReport::stations(const QDateTime &now)

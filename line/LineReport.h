@@ -7,8 +7,8 @@
 
 namespace quobin::line {
 
-// The line's figures as JSON (the page's and /api/line's), read in one
-// read-only transaction: every station's live state and slots (from
+// The line's figures as JSON (the page's and /api/line's), read in
+// read-only transactions: every station's live state and slots (from
 // station_live and slot_live), its passed, failed, first-pass yield and
 // boards per hour over the last hour and the shift (from board_records),
 // the line's totals, the last failures, and the boards of each ten minutes
@@ -25,11 +25,20 @@ public:
     LineReport(QSqlDatabase &db, const QString &where) : m_db(db), m_where(where) {}
 
     QJsonObject line(const QDateTime &now, const QDateTime &shiftStart);
+    // line() in its two reads: the stations' live rows, which change many
+    // times a second, and the figures of the records, which a reader may
+    // read less often; compose() puts them together.
+    QJsonArray liveStations(const QDateTime &now);
+    QJsonObject recordFigures(const QDateTime &now, const QDateTime &shiftStart);
+    static QJsonObject compose(QJsonArray stations, const QJsonObject &records, const QDateTime &now,
+                               const QDateTime &shiftStart);
     // The records that started at or after since, oldest first, as
     // `quobin-cli records --json` writes them.
     QJsonArray records(const QDateTime &since);
 
 private:
+    template<typename Work>
+    auto inTransaction(Work &&work);
     bool hasTable(const QString &table);
     QJsonArray stations(const QDateTime &now);
     QJsonObject counts(const QDateTime &since, const QDateTime &now);
