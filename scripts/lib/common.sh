@@ -4,7 +4,7 @@
 QUOBIN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # What building and testing need on Debian 12.
-QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins fonts-dejavu-core)
+QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multimedia-dev qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins fonts-dejavu-core)
 # What the tests and the screenshots need besides: a virtual X server and
 # the tools that drive it, a private session bus (dbus-run-session), the
 # Debian package's tools (cpack -G DEB runs dpkg-shlibdeps and file; lintian
@@ -21,7 +21,8 @@ QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multim
 # unit test reads the records' connection options with libpq's own parser
 # (libpq-dev).
 QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales
-    postgresql openssl libpq-dev python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio ser2net)
+    postgresql openssl libpq-dev python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio ser2net
+    chromium chromium-driver strace)
 
 # The Windows build (scripts/windows): Debian's mingw-w64 cross compiler with
 # posix threads, Ninja, and the Qt host tools of Debian's own Qt 6.4.2

@@ -31,15 +31,19 @@ deb="$work/package/quobin_${version}-1_$(dpkg --print-architecture).deb"
     echo usr/bin/quobin
     echo usr/bin/quobin-cli
     echo usr/bin/quobin-station
+    echo usr/bin/quobin-line
     echo usr/bin/vantor-sim
     echo usr/share/applications/quobin.desktop
     echo usr/share/applications/quobin-station.desktop
     echo usr/share/doc/quobin/README.md
     echo usr/share/doc/quobin/changelog.Debian.gz
     echo usr/share/doc/quobin/copyright
+    echo usr/share/doc/quobin/line.conf.example
+    echo lib/systemd/system/quobin-line.service
     echo usr/share/man/man1/quobin.1.gz
     echo usr/share/man/man1/quobin-cli.1.gz
     echo usr/share/man/man1/quobin-station.1.gz
+    echo usr/share/man/man1/quobin-line.1.gz
     echo usr/share/man/man1/vantor-sim.1.gz
     for size in 16 32 48; do echo "usr/share/icons/hicolor/${size}x$size/apps/quobin.png"; done
     echo usr/share/icons/hicolor/256x256/apps/quobin-station.png
@@ -58,11 +62,14 @@ echo "$depends" | grep -q 'libqt6multimedia6' || fail "the dependencies do not n
 echo "$depends" | grep -q 'libqt6sql6-sqlite' || fail "the dependencies do not name libqt6sql6-sqlite"
 
 # lintian, with its informational and pedantic tags: nothing but the tag of
-# a first upload that closes no bug report. The package carries no
+# a first upload that closes no bug report (and the unit's, below). The package carries no
 # overrides: every program calls fortified functions. A build without
 # optimisation (the sanitizers' Debug build) cannot fortify the C library's
 # functions.
 allowed='W: quobin: initial-upload-closes-no-bugs [[]usr/share/doc/quobin/changelog.Debian.gz:1[]]'
+# quobin-line's service comes as a systemd unit only, with no script for
+# another init system (Debian 12 no longer asks for one).
+allowed="$allowed|I: quobin: package-supports-alternative-init-but-no-init.d-script [[]lib/systemd/system/quobin-line.service[]]"
 if [ "$fortified" != fortified ]; then
     allowed="$allowed|I: quobin: hardening-no-fortify-functions .*"
     echo "Not an optimised build: hardening-no-fortify-functions is expected"
@@ -148,4 +155,19 @@ cat "$work/link.out"
 [ "$status" -eq 0 ] || fail "quobin-cli link 3 $device ended with $status"
 [ "$(readlink "$home/.config/quobin/com3")" = "$device" ] || fail "no link $home/.config/quobin/com3 to $device"
 [ -e "$bin/com3" ] || [ -L "$bin/com3" ] && fail "quobin-cli link made com3 beside the program"
-echo "PASS ($(basename "$deb"): settings and links kept in each user's ~/.config/quobin)"
+
+# The line's page: the installed program answers as an unprivileged user,
+# and its service unit is one that systemd takes, not enabled by the package.
+as_installed "$user" "$(new_home "$user-line")" /usr/local/bin/quobin-line --help >"$work/line.out" 2>&1 \
+    || { cat "$work/line.out"; fail "the installed quobin-line --help failed"; }
+grep -q -- '--records TARGET' "$work/line.out" || fail "quobin-line --help does not give its usage"
+unit="$work/root/lib/systemd/system/quobin-line.service"
+command -v systemd-analyze >/dev/null || fail "systemd-analyze is not installed (the service unit is checked with it)"
+# The unit names /usr/bin/quobin-line, which is the unpacked one here.
+sed "s|/usr/bin/quobin-line|$work/root/usr/bin/quobin-line|" "$unit" >"$work/quobin-line.service"
+systemd-analyze verify --man=no "$work/quobin-line.service" >"$work/unit.log" 2>&1 \
+    || { cat "$work/unit.log"; fail "systemd-analyze verify refuses quobin-line.service"; }
+grep -qx 'DynamicUser=yes' "$unit" || fail "quobin-line.service does not run as a user of its own"
+grep -qx 'EnvironmentFile=/etc/quobin/line.conf' "$unit" || fail "quobin-line.service does not read /etc/quobin/line.conf"
+dpkg-deb -I "$deb" | grep -Eq 'postinst|systemctl' && fail "the package enables or starts a service"
+echo "PASS ($(basename "$deb"): settings and links kept in each user's ~/.config/quobin; quobin-line and its unit)"
