@@ -30,7 +30,8 @@ public:
 // 3: records say whether their serial went out; counters keep their step.
 // 4: approved jobs; records name the job and version they were flashed from,
 //    and the board's ID with whether it was a re-flash.
-constexpr int version = 4;
+// 5: records keep the USB socket of the slot's adapter.
+constexpr int version = 5;
 
 // Quiets a PostgreSQL connection's notices ("relation already exists"),
 // which libpq would print on the operator's terminal.

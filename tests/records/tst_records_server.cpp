@@ -222,7 +222,7 @@ private slots:
         const QString database = newDatabase();
         openRecordStore(m_server->socketUrl(database), stationEnvironment(database))->commit(sampleRecord(0));
         QString output;
-        QVERIFY(m_server->psql(database, QStringLiteral("UPDATE quobin_schema SET version = 5"), &output));
+        QVERIFY(m_server->psql(database, QStringLiteral("UPDATE quobin_schema SET version = 6"), &output));
         try {
             openRecordStore(m_server->socketUrl(database), stationEnvironment(database));
             QFAIL("a newer schema was accepted");

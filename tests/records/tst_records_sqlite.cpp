@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(store->waitingForServer(), 0);
 
         QCOMPARE(sqliteRows(path, QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
-        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("4")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("5")});
     }
 
     // Every member of a record, a serial past 2^53 and whether it went out
@@ -112,6 +112,7 @@ private slots:
         old.jobVersion.reset();
         old.boardId.clear();
         old.reflash = false;
+        old.socket.clear();
         openRecordStore(path)->commit(old);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("downgrade"));
@@ -124,7 +125,8 @@ private slots:
                                     "ALTER TABLE board_records DROP COLUMN job_version",
                                     "DROP INDEX board_records_board_id",
                                     "ALTER TABLE board_records DROP COLUMN board_id",
-                                    "ALTER TABLE board_records DROP COLUMN reflash", "DROP TABLE jobs",
+                                    "ALTER TABLE board_records DROP COLUMN reflash",
+                                    "ALTER TABLE board_records DROP COLUMN socket", "DROP TABLE jobs",
                                     "UPDATE quobin_schema SET version = 3"})
                 QVERIFY2(q.exec(QLatin1String(sql)), sql);
         }
@@ -138,9 +140,39 @@ private slots:
             store->commit(fromJob);
             QCOMPARE(store->read(), (QList<BoardRecord>{old, fromJob}));
         }
-        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("4")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("5")});
         QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(*) FROM jobs")), QStringList{QStringLiteral("0")});
         QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(job_name) FROM server_spool")), QStringList{QStringLiteral("0")});
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(socket) FROM server_spool")), QStringList{QStringLiteral("0")});
+    }
+
+    // A file of version 4 gains the socket column: its records read back
+    // with none, new ones keep theirs.
+    void aVersion4FileGainsTheSocket()
+    {
+        quobin::testing::TempFiles temp;
+        const QString path = temp.filePath(QStringLiteral("four.sqlite"));
+        BoardRecord old = quobin::testing::everyFieldRecord(1);
+        openRecordStore(path)->commit(old);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("downgrade"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            for (const char *sql : {"ALTER TABLE board_records DROP COLUMN socket", "DROP TABLE IF EXISTS server_spool",
+                                    "UPDATE quobin_schema SET version = 4"})
+                QVERIFY2(q.exec(QLatin1String(sql)), sql);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("downgrade"));
+        old.socket.clear();
+        const BoardRecord now = quobin::testing::everyFieldRecord(2);
+        {
+            const auto store = openRecordStore(path);
+            QCOMPARE(store->read(), QList<BoardRecord>{old});
+            store->commit(now);
+            QCOMPARE(store->read(), (QList<BoardRecord>{old, now}));
+        }
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("5")});
     }
 
     void theDefaultFileIsMadeInTheUsersDataFolder()

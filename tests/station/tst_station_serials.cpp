@@ -623,7 +623,7 @@ private slots:
             QVERIFY(db.open());
             QSqlQuery q(db);
             QVERIFY(q.exec(QStringLiteral("SELECT version FROM quobin_schema WHERE name = 'records'")) && q.next());
-            QCOMPARE(q.value(0).toInt(), 4);
+            QCOMPARE(q.value(0).toInt(), 5);
             // One passed board per number of a series, whatever writes it.
             QVERIFY(!q.exec(QStringLiteral(
                 "INSERT INTO board_records SELECT 'x', station, slot, device, usb_serial, by_id_name, job_sha256,"
