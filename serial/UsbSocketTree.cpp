@@ -39,6 +39,15 @@ QStringList terminalsUnder(const QString &interfaceFolder)
     return names;
 }
 
+// A socket's name as udev writes it: HOST-usb-0:PORTS:CONFIG.INTERFACE[-portN];
+// newer udev also writes usbv2, usbv3.
+const QRegularExpression &socketNamePattern()
+{
+    static const QRegularExpression name(
+        QStringLiteral("^(.*)-usb(?:v\\d+)?-0:([0-9]+(?:\\.[0-9]+)*):([0-9]+)\\.([0-9]+)(?:-port([0-9]+))?$"));
+    return name;
+}
+
 } // namespace
 
 UsbSocketTree::UsbSocketTree(QString root) : m_root(QDir::cleanPath(root.isEmpty() ? QStringLiteral("/") : root)) {}
@@ -119,12 +128,23 @@ SocketContent UsbSocketTree::contentOf(const QString &socket) const
     return fromSysfs(link.fileName());
 }
 
+QString UsbSocketTree::shortName(const QString &socket)
+{
+    const QString name = QFileInfo(socket).fileName();
+    const QRegularExpressionMatch match = socketNamePattern().match(name);
+    if (!match.hasMatch())
+        return name;
+    QString text = QStringLiteral("socket ") + match.captured(2);
+    if (match.captured(4) != QLatin1String("0"))
+        text += QStringLiteral(" if ") + match.captured(4);
+    if (!match.captured(5).isEmpty() && match.captured(5) != QLatin1String("0"))
+        text += QStringLiteral(" port ") + match.captured(5);
+    return text;
+}
+
 SocketContent UsbSocketTree::fromSysfs(const QString &socketName) const
 {
-    // HOST-usb-0:PORTS:CONFIG.INTERFACE[-portN]; newer udev also writes usbv2, usbv3.
-    static const QRegularExpression name(
-        QStringLiteral("^(.*)-usb(?:v\\d+)?-0:([0-9]+(?:\\.[0-9]+)*):([0-9]+)\\.([0-9]+)(?:-port[0-9]+)?$"));
-    const QRegularExpressionMatch match = name.match(socketName);
+    const QRegularExpressionMatch match = socketNamePattern().match(socketName);
     if (!match.hasMatch())
         return {};
     // The host controller: the last PCI address on its path.

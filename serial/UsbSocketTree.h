@@ -38,6 +38,12 @@ public:
     // socket that a link at path (a comN link) leads to; empty when neither.
     static QString socketBehind(const QString &path);
 
+    // A socket's name short enough for a tile read from afar: "socket 1.4"
+    // for pci-0000:00:14.0-usb-0:1.4:1.0-port0 (port 4 of the hub on port
+    // 1), with the adapter's own port when it has several ("socket 1.4 port
+    // 2"); the file name when it is no USB socket's name.
+    static QString shortName(const QString &socket);
+
     QString root() const { return m_root; }
     QString socketFolder() const;
 

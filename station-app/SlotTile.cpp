@@ -77,7 +77,7 @@ SlotTile::SlotTile(QWidget *parent)
     top->addWidget(m_title);
     top->addWidget(m_adapter, 1, Qt::AlignRight | Qt::AlignVCenter);
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 4, 8, 4);
+    layout->setContentsMargins(8, 2, 8, 2);
     layout->setSpacing(2);
     layout->addLayout(top);
     layout->addStretch(1);
@@ -153,7 +153,7 @@ QSize SlotTile::minimumSizeHint() const
     // state and three of reason.
     const int middle = std::max(2 * state.lineSpacing() + QFontMetrics(font()).height(),
                                 state.lineSpacing() + 3 * reason.lineSpacing());
-    const int height = std::max(title.height(), adapter.height()) + middle + counts.height() + 5 * 2 + 2 * 4
+    const int height = std::max(title.height(), adapter.height()) + middle + counts.height() + 5 * 2 + 2 * 2
         + 2 * frameWidth();
     return {width, height};
 }

@@ -819,7 +819,7 @@ private slots:
                        kSpanning, m_firmware});
         QCOMPARE(station.finish(60000), 0);
         QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT version FROM quobin_schema"), &out));
-        QCOMPARE(out, QStringLiteral("4"));
+        QCOMPARE(out, QStringLiteral("5"));
         QVERIFY(server.psql(QStringLiteral("old"), QStringLiteral("SELECT station || ':' || coalesce(serial::text, '-')"
                                                                  " FROM board_records ORDER BY started"), &out));
         QCOMPARE(out, QStringLiteral("old-line:-\n") + QSysInfo::machineHostName() + QStringLiteral(":100"));
