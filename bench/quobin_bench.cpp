@@ -5,6 +5,7 @@
 //                    [--station-only] [--serial-only] [--lines N] [--spinning-host]
 //        --gang-only: only the gang figure of quobin-cli (8 paced controllers, then one)
 //        --station-only: only the station figures of quobin-cli station
+//        --station32-only: only the figures of a 32-slot quobin-cli station
 //        --serial-only: only the serial numbers' figures (patching an image of 32,767 lines)
 //        --spinning-host: the upload's waits never sleep between passes, to show
 //        what the thread wake-ups of a sleeping host cost on a paced wire
@@ -646,7 +647,8 @@ int main(int argc, char *argv[])
     const bool gangOnly = args.contains(QStringLiteral("--gang-only"));
     const bool serialOnly = args.contains(QStringLiteral("--serial-only"));
     const bool networkOnly = args.contains(QStringLiteral("--network-only"));
-    const bool others = !gangOnly && !stationOnly && !serialOnly && !networkOnly;
+    const bool station32Only = args.contains(QStringLiteral("--station32-only"));
+    const bool others = !gangOnly && !stationOnly && !serialOnly && !networkOnly && !station32Only;
     try {
         if (others && !args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
@@ -664,6 +666,8 @@ int main(int argc, char *argv[])
             quobin::bench::benchNetwork(2000);
         if (others || stationOnly || serialOnly)
             quobin::bench::benchStationSerials();
+        if ((others || station32Only) && !args.contains(QStringLiteral("--skip-station")))
+            quobin::bench::benchStation32();
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

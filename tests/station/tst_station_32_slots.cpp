@@ -51,7 +51,7 @@ private slots:
         station.start(arguments + QStringList{QStringLiteral("--count"), QString::number(kSlots * kBoards),
                                               QStringLiteral("--json"), QStringLiteral("--records"), m_database,
                                               m_firmware});
-        QCOMPARE(station.finish(10 * 60 * 1000), 0);
+        QCOMPARE(station.finish(4 * 60 * 1000), 0);
 
         const QList<QJsonObject> records = station.records();
         QCOMPARE(records.size(), kSlots * kBoards);
