@@ -31,6 +31,7 @@
 #include "SerialSources.h"
 #include "SerialSpec.h"
 #include "UploadArguments.h"
+#include "UsbSocketTree.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -316,12 +317,16 @@ int StationCommand::run(const QStringList &arguments)
         serials.emplace(station::StationSerials{*serialSpec, *serialPlace, *serialPool});
     }
 
-    QStringList labels;
-    for (const station::SlotAddress &address : std::as_const(parsed.slotAddresses))
-        labels << address.label;
     const StationPrinter::Mode mode = parsed.json ? StationPrinter::Mode::Json
                                       : ::isatty(STDOUT_FILENO) ? StationPrinter::Mode::Live
                                                                 : StationPrinter::Mode::Plain;
+    // The live view keeps one line per slot: a socket's long by-path name
+    // is shown short there ("socket 1.4"); everywhere else whole.
+    QStringList labels;
+    for (const station::SlotAddress &address : std::as_const(parsed.slotAddresses))
+        labels << (mode == StationPrinter::Mode::Live && UsbSocketTree::namesSocket(address.label)
+                       ? UsbSocketTree::shortName(address.label)
+                       : address.label);
     StationPrinter printer(mode, labels, job->fileName(), job->sha256(), stdout, jobHeading);
     for (int i = 0; i < parsed.slotAddresses.size(); ++i) {
         const QString path = parsed.slotAddresses[i].path;
