@@ -23,6 +23,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace quobin::bench {
 
@@ -59,7 +60,7 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-std::vector<std::unique_ptr<ControllerSimulator>> fixtures(int count, bool boards)
+std::vector<std::unique_ptr<ControllerSimulator>> fixtures(int count, bool boards, int boardsPerSlot = kBoardsPerSlot)
 {
     std::vector<std::unique_ptr<ControllerSimulator>> list;
     for (int i = 0; i < count; ++i) {
@@ -71,7 +72,7 @@ std::vector<std::unique_ptr<ControllerSimulator>> fixtures(int count, bool board
         config.stayAwake = false; // many simulators on few cores sleep
         config.fixture.enabled = boards;
         config.fixture.gapMs = kSwapMsecs;
-        config.fixture.boards = kBoardsPerSlot;
+        config.fixture.boards = boardsPerSlot;
         list.push_back(std::make_unique<ControllerSimulator>(config));
     }
     return list;
@@ -83,13 +84,44 @@ struct StationFigures {
     double flashingSeconds = 0; // the boards' own times, summed
     int passed = 0;
     int exitStatus = -1;
+    qint64 peakKiB = 0; // the station's largest resident memory seen (VmHWM)
+    // With a settle time: the station's CPU seconds and the wall seconds from
+    // the end of the settle time to the Ctrl-C, start-up left out.
+    double settledCpuSeconds = 0;
+    double settledWallSeconds = 0;
 };
+
+// The CPU seconds a running process has used so far (/proc/PID/stat).
+double processCpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    // After the name: state is field 3; utime and stime are fields 14 and 15.
+    if (fields.size() < 13)
+        return 0;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// The largest resident memory of the process so far, in KiB; 0 when unknown.
+qint64 peakResidentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
 
 // One station run over the simulators' devices; ends at count good boards,
 // or after stopAfterMsecs with a Ctrl-C when count is 0.
 StationFigures runStation(const QString &cli, const QString &firmware, const QString &records,
                           const std::vector<std::unique_ptr<ControllerSimulator>> &sims, int count,
-                          int stopAfterMsecs = 0, const QStringList &more = {})
+                          int stopAfterMsecs = 0, const QStringList &more = {}, int settleMsecs = 0)
 {
     QStringList arguments{QStringLiteral("station"), QStringLiteral("--json"), QStringLiteral("--records"), records};
     arguments << more;
@@ -104,11 +136,20 @@ StationFigures runStation(const QString &cli, const QString &firmware, const QSt
     const auto started = Steady::now();
     QProcess process;
     process.start(cli, arguments);
+    const qint64 pid = process.processId();
     if (stopAfterMsecs > 0) {
-        QThread::msleep(stopAfterMsecs);
-        ::kill(pid_t(process.processId()), SIGINT);
+        QThread::msleep(settleMsecs);
+        const double settledCpu = processCpuSeconds(pid);
+        const auto settled = Steady::now();
+        QThread::msleep(stopAfterMsecs - settleMsecs);
+        figures.settledCpuSeconds = processCpuSeconds(pid) - settledCpu;
+        figures.settledWallSeconds = std::chrono::duration<double>(Steady::now() - settled).count();
+        figures.peakKiB = peakResidentKiB(pid);
+        ::kill(pid_t(pid), SIGINT);
     }
-    process.waitForFinished(1'800'000);
+    const auto deadline = Steady::now() + std::chrono::minutes(30);
+    while (!process.waitForFinished(250) && Steady::now() < deadline)
+        figures.peakKiB = std::max(figures.peakKiB, peakResidentKiB(pid));
     figures.wallSeconds = std::chrono::duration<double>(Steady::now() - started).count();
     figures.cpuSeconds = cpuOfChildren() - cpuBefore;
     figures.exitStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -169,6 +210,69 @@ std::vector<double> allocationTimes(const QString &path, int count)
 }
 
 } // namespace
+
+void benchStation32()
+{
+    constexpr int slotCount = 32;
+    constexpr int boards = 4;
+    std::printf("\n7. quobin-cli station with %d slots: %d paced fixtures at 57600 baud, %d boards each of %d records, "
+                "%d ms to swap a board; then one slot alone\n",
+                slotCount, slotCount, boards, kRecords, kSwapMsecs);
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/quobin-cli");
+    if (!QFile::exists(cli)) {
+        std::printf("   %s not built: skipped\n", qPrintable(cli));
+        return;
+    }
+    QTemporaryDir folder;
+    const QString firmware = folder.filePath(QStringLiteral("station.hex"));
+    QFile file(firmware);
+    if (!file.open(QIODevice::WriteOnly) || file.write(sim::HexRecord::sampleImage(kRecords)) < 0)
+        throw std::runtime_error("cannot write the firmware file");
+    file.close();
+
+    StationFigures all;
+    {
+        const auto sims = fixtures(slotCount, true, boards);
+        all = runStation(cli, firmware, folder.filePath(QStringLiteral("all.sqlite")), sims, slotCount * boards);
+    }
+    StationFigures alone;
+    {
+        const auto sims = fixtures(1, true, boards);
+        alone = runStation(cli, firmware, folder.filePath(QStringLiteral("alone.sqlite")), sims, boards);
+    }
+    const double perHour = 3600.0 * all.passed / all.wallSeconds;
+    const double alonePerHour = 3600.0 * alone.passed / alone.wallSeconds;
+    const double ratio = alonePerHour > 0 ? perHour / (slotCount * alonePerHour) : 0;
+    std::printf("   %d slots: %d boards passed in %.1f s = %.0f boards per hour; one slot: %d in %.1f s = %.0f per hour\n",
+                slotCount, all.passed, all.wallSeconds, perHour, alone.passed, alone.wallSeconds, alonePerHour);
+    std::printf("   boards per hour against %d x one slot: %.3f   goal: at least 0.95  -> %s\n", slotCount, ratio,
+                verdict(all.exitStatus == 0 && all.passed == slotCount * boards && ratio >= 0.95));
+    const double flashing = 100.0 * all.cpuSeconds / std::max(all.flashingSeconds, 1e-9);
+    std::printf("   CPU per flashing slot: %.2f s of CPU over %.1f slot-seconds of flashing = %.2f %% of a core"
+                "   goal: at most 1 %%  -> %s\n",
+                all.cpuSeconds, all.flashingSeconds, flashing, verdict(flashing <= 1.0));
+
+    // The slots' start-up (opening the ports, the main-code command) is
+    // left out: the first 5 s, then 20 s of waiting.
+    constexpr int settleMsecs = 5000;
+    constexpr int waitMsecs = 25000;
+    StationFigures waiting;
+    {
+        const auto sims = fixtures(slotCount, false);
+        waiting = runStation(cli, firmware, folder.filePath(QStringLiteral("waiting.sqlite")), sims, 0, waitMsecs, {},
+                             settleMsecs);
+    }
+    const double withStart = 100.0 * waiting.cpuSeconds / waiting.wallSeconds / slotCount;
+    const double perWaiting = 100.0 * waiting.settledCpuSeconds / std::max(waiting.settledWallSeconds, 1e-9) / slotCount;
+    std::printf("   CPU per waiting slot: %.3f s of CPU over %.1f s of waiting for %d slots = %.4f %% of a core"
+                " (%.4f %% with the start and the end)   goal: at most 0.05 %%  -> %s\n",
+                waiting.settledCpuSeconds, waiting.settledWallSeconds, slotCount, perWaiting, withStart,
+                verdict(perWaiting <= 0.05));
+    const double peakMiB = double(std::max(all.peakKiB, waiting.peakKiB)) / 1024.0;
+    std::printf("   memory of the %d-slot station (largest resident set, flashing and waiting): %.1f MB"
+                "   goal: at most 150 MB  -> %s\n",
+                slotCount, peakMiB * 1.048576, verdict(peakMiB > 0 && peakMiB * 1.048576 <= 150.0));
+}
 
 void benchStationSerials()
 {

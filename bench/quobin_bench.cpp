@@ -2,9 +2,10 @@
 // and the program's start-up, and prints each figure beside its goal.
 //
 // Usage: quobin_bench [--skip-wait] [--skip-startup] [--skip-gang] [--gang-only] [--skip-station]
-//                    [--station-only] [--serial-only] [--live-only] [--lines N] [--spinning-host]
+//                    [--station-only] [--station32-only] [--serial-only] [--live-only] [--lines N] [--spinning-host]
 //        --gang-only: only the gang figure of quobin-cli (8 paced controllers, then one)
 //        --station-only: only the station figures of quobin-cli station
+//        --station32-only: only the figures of a 32-slot quobin-cli station
 //        --serial-only: only the serial numbers' figures (patching an image of 32,767 lines)
 //        --live-only: only what publishing the live view costs a station
 //        --spinning-host: the upload's waits never sleep between passes, to show
@@ -649,7 +650,8 @@ int main(int argc, char *argv[])
     const bool serialOnly = args.contains(QStringLiteral("--serial-only"));
     const bool networkOnly = args.contains(QStringLiteral("--network-only"));
     const bool liveOnly = args.contains(QStringLiteral("--live-only"));
-    const bool others = !gangOnly && !stationOnly && !serialOnly && !networkOnly && !liveOnly;
+    const bool station32Only = args.contains(QStringLiteral("--station32-only"));
+    const bool others = !gangOnly && !stationOnly && !serialOnly && !networkOnly && !liveOnly && !station32Only;
     try {
         if (others && !args.contains(QStringLiteral("--skip-wait")))
             benchWaitForCaret();
@@ -669,6 +671,8 @@ int main(int argc, char *argv[])
             quobin::bench::benchStationSerials();
         if (others || stationOnly || liveOnly)
             quobin::bench::benchLivePublishing();
+        if ((others || station32Only) && !args.contains(QStringLiteral("--skip-station")))
+            quobin::bench::benchStation32();
     } catch (const std::exception &e) {
         std::printf("benchmark failed: %s\n", e.what());
         return 1;

@@ -20,6 +20,8 @@ namespace quobin::cli {
 namespace {
 
 const char kUsage[] = "Usage: quobin-cli link N DEVICE   (N from 1 to 8: \"Com N\" will mean DEVICE)\n"
+                      "       DEVICE: a device, its adapter's /dev/serial/by-id/ name, or the USB socket's\n"
+                      "       /dev/serial/by-path/ name (whichever adapter is plugged into it)\n"
                       "       quobin-cli link N rfc2217://HOST:PORT   (a serial server on the network)\n";
 
 // "3", "com3" or "Com 3"; 0 when it is none of them or out of range.
@@ -66,7 +68,8 @@ int LinkCommand::run(const QStringList &arguments)
         }
     } else {
         // The link keeps the name given (a /dev/serial/by-id name stays
-        // stable when adapters are plugged in another order), made absolute.
+        // with its adapter when adapters are plugged in another order, a
+        // /dev/serial/by-path name with its socket), made absolute.
         device = QFileInfo(arguments[1]).absoluteFilePath();
         struct stat info {};
         if (::stat(encoded(device).constData(), &info) != 0)

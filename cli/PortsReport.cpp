@@ -3,6 +3,7 @@
 
 #include "DeviceAccess.h"
 #include "SerialLineCheck.h"
+#include "UsbSocketTree.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -74,7 +75,34 @@ SerialDeviceSource systemSerialDevices()
     return {presentSerialDevices(), QStringLiteral("/dev/serial/by-id")};
 }
 
-ComPortState comPortState(int number, const QStringList &linkFolders, const QList<DeviceDescription> &devices)
+SerialDeviceSource systemSerialDevicesNamesOnly()
+{
+    return {{}, QStringLiteral("/dev/serial/by-id")};
+}
+
+namespace {
+
+// The adapter's by-id name, empty when it has none.
+QString adapterNameOf(const QString &device, const QString &byIdFolder)
+{
+    const QString stable = stableDeviceName(device, byIdFolder);
+    return stable == device ? QString() : stable;
+}
+
+// The socket: the one a link names, else the one the device is in now.
+QString socketOf(const QString &link, const QString &device, const QString &socketRoot)
+{
+    if (!link.isEmpty()) {
+        if (const QString socket = UsbSocketTree::socketBehind(link); !socket.isEmpty())
+            return socket;
+    }
+    return UsbSocketTree(socketRoot).socketOf(device);
+}
+
+} // namespace
+
+ComPortState comPortState(int number, const QStringList &linkFolders, const QList<DeviceDescription> &devices,
+                          const SerialDeviceSource &names)
 {
     ComPortState port;
     port.number = number;
@@ -93,6 +121,17 @@ ComPortState comPortState(int number, const QStringList &linkFolders, const QLis
         if (!port.mayOpen)
             port.accessHint = accessHintFor(port.mapping.device);
         port.usb = describeDevice(port.mapping.device, devices);
+        port.adapterName = adapterNameOf(port.mapping.device, names.byIdFolder);
+        port.socket = socketOf(port.mapping.link, port.mapping.device, names.socketRoot);
+        // A socket's tree tells the adapter's serial number where the
+        // system's list of ports does not.
+        if (!port.socket.isEmpty() && (!port.usb || port.usb->serialNumber.isEmpty())) {
+            if (const QString serial = UsbSocketTree::of(port.socket).contentOf(port.socket).usbSerial; !serial.isEmpty()) {
+                if (!port.usb)
+                    port.usb = DeviceDescription{port.mapping.device, {}, {}, {}, {}, {}};
+                port.usb->serialNumber = serial;
+            }
+        }
     } else if (!port.mapping.link.isEmpty()) {
         port.linkTarget = QFileInfo(port.mapping.link).symLinkTarget();
     }
@@ -106,7 +145,7 @@ PortsReport gatherPorts(const StorageFolders &folders, const SerialDeviceSource 
     report.linkFolders = folders.linkFolders();
     QSet<QString> reached;
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        report.ports.append(comPortState(n, report.linkFolders, source.devices));
+        report.ports.append(comPortState(n, report.linkFolders, source.devices, source));
         reached.insert(finalDevice(report.ports.last().mapping.device));
     }
 
@@ -131,6 +170,7 @@ PortsReport gatherPorts(const StorageFolders &folders, const SerialDeviceSource 
         UnreachedDevice device;
         device.usb = d;
         device.stableName = stableDeviceName(d.device, source.byIdFolder);
+        device.socket = UsbSocketTree(source.socketRoot).socketOf(d.device);
         if (!free.isEmpty())
             device.suggestedNumber = free.takeFirst();
         report.unreached.append(device);
@@ -170,6 +210,10 @@ QString comPortText(const ComPortState &port)
         text += indent + QStringLiteral("present; this user may not open it: ") + port.accessHint + QLatin1Char('\n');
     if (port.usb && !port.usb->text().isEmpty())
         text += indent + port.usb->text() + QLatin1Char('\n');
+    if (!port.adapterName.isEmpty())
+        text += indent + QStringLiteral("adapter ") + port.adapterName + QLatin1Char('\n');
+    if (!port.socket.isEmpty())
+        text += indent + QStringLiteral("socket ") + port.socket + QLatin1Char('\n');
     return text;
 }
 
@@ -191,6 +235,8 @@ QString portsText(const PortsReport &report)
         if (!device.usb.text().isEmpty())
             about += QStringLiteral("; ") + device.usb.text();
         text += QStringLiteral("    %1\n").arg(about);
+        if (!device.socket.isEmpty())
+            text += QStringLiteral("    socket %1\n").arg(device.socket);
         if (device.suggestedNumber > 0)
             text += QStringLiteral("    to use it as Com %1: %2\n")
                         .arg(device.suggestedNumber)
@@ -198,6 +244,11 @@ QString portsText(const PortsReport &report)
         else
             text += QStringLiteral("    every Com n is taken; to replace one: quobin-cli link N %1\n")
                         .arg(shellQuoted(device.stableName));
+        // A link to the socket stays with the socket when its adapter is swapped.
+        if (!device.socket.isEmpty())
+            text += QStringLiteral("    or, to name the socket whatever adapter is in it: quobin-cli link %1 %2\n")
+                        .arg(device.suggestedNumber > 0 ? QString::number(device.suggestedNumber) : QStringLiteral("N"),
+                             shellQuoted(device.socket));
     }
     return text;
 }
@@ -219,6 +270,8 @@ QJsonObject portsJson(const PortsReport &report)
             {QStringLiteral("hint"), port.accessHint.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.accessHint)},
             {QStringLiteral("notSerial"), port.notSerial.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.notSerial)},
             {QStringLiteral("usb"), usbJson(port.usb)},
+            {QStringLiteral("adapter"), port.adapterName.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.adapterName)},
+            {QStringLiteral("socket"), port.socket.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(port.socket)},
         });
     }
     QJsonArray unreached;
@@ -228,6 +281,7 @@ QJsonObject portsJson(const PortsReport &report)
             {QStringLiteral("device"), device.usb.device},
             {QStringLiteral("name"), device.stableName},
             {QStringLiteral("usb"), usbJson(device.usb)},
+            {QStringLiteral("socket"), device.socket.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(device.socket)},
             {QStringLiteral("suggestedNumber"), suggested ? QJsonValue(device.suggestedNumber) : QJsonValue(QJsonValue::Null)},
             {QStringLiteral("command"), suggested ? QJsonValue(linkCommandFor(device.suggestedNumber, device.stableName))
                                                   : QJsonValue(QJsonValue::Null)},

@@ -23,12 +23,15 @@ struct ComPortState {
     QString linkTarget;            // where a link that leads nowhere points
     bool network = false;          // a serial server's line (rfc2217://), reached when it opens
     std::optional<DeviceDescription> usb;
+    QString adapterName;           // the adapter's /dev/serial/by-id name; empty when none
+    QString socket;                // the USB socket it is plugged into (/dev/serial/by-path); empty when unknown
 };
 
 // A serial device present that no "Com n" reaches yet.
 struct UnreachedDevice {
     DeviceDescription usb;
     QString stableName;            // its /dev/serial/by-id name, else its device path
+    QString socket;                // the USB socket it is plugged into (/dev/serial/by-path); empty when unknown
     int suggestedNumber = 0;       // a Com number free to link it to; 0 when none is
 };
 
@@ -43,10 +46,14 @@ struct PortsReport {
 struct SerialDeviceSource {
     QList<DeviceDescription> devices;
     QString byIdFolder;
+    QString socketRoot = QStringLiteral("/"); // where the sockets' tree (dev/serial/by-path, sys) is read
 };
 SerialDeviceSource systemSerialDevices();
+// Where this system names adapters and sockets, without listing the devices.
+SerialDeviceSource systemSerialDevicesNamesOnly();
 
-ComPortState comPortState(int number, const QStringList &linkFolders, const QList<DeviceDescription> &devices);
+ComPortState comPortState(int number, const QStringList &linkFolders, const QList<DeviceDescription> &devices,
+                          const SerialDeviceSource &names = systemSerialDevicesNamesOnly());
 PortsReport gatherPorts(const StorageFolders &folders, const SerialDeviceSource &source);
 
 // The command that links device as "Com n", quoted for a shell.

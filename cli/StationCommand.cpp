@@ -34,9 +34,11 @@
 #include "SerialSources.h"
 #include "SerialSpec.h"
 #include "UploadArguments.h"
+#include "UsbSocketTree.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSet>
@@ -193,15 +195,22 @@ StationArguments StationArguments::parse(const QStringList &arguments, const Cli
     const QStringList named = parser.values(slot);
     if (named.isEmpty())
         throw UsageError(QStringLiteral("no --slot given: name each port a board is flashed on"));
-    QSet<QString> seen;
+    // Two slots on one device would fight over its boards: two names of one
+    // port, a Com link and the socket its adapter is in, two links to one.
+    QHash<QString, QString> seen; // the device reached -> the slot that reaches it
     try {
         for (const QString &text : named) {
             const station::SlotAddress address = station::slotNamed(text, context.folders.linkFolders());
+            const QString reached = station::deviceReachedBy(address.path);
             const QString canonical = QFileInfo(address.path).canonicalFilePath();
-            const QString identity = canonical.isEmpty() ? address.path : canonical;
-            if (seen.contains(identity))
-                throw UsageError(QStringLiteral("the slot %1 (%2) is given twice").arg(address.label, identity));
-            seen.insert(identity);
+            const QString identity = !reached.isEmpty() ? reached : !canonical.isEmpty() ? canonical : address.path;
+            if (const auto other = seen.constFind(identity); other != seen.cend()) {
+                if (*other == address.label)
+                    throw UsageError(QStringLiteral("the slot %1 (%2) is given twice").arg(address.label, identity));
+                throw UsageError(QStringLiteral("the slots %1 and %2 both reach %3: one device can be one slot only")
+                                     .arg(*other, address.label, identity));
+            }
+            seen.insert(identity, address.label);
             result.slotAddresses << address;
         }
     } catch (const SerialError &error) {
@@ -313,12 +322,16 @@ int StationCommand::run(const QStringList &arguments)
         serials.emplace(station::StationSerials{*serialSpec, *serialPlace, *serialPool});
     }
 
-    QStringList labels;
-    for (const station::SlotAddress &address : std::as_const(parsed.slotAddresses))
-        labels << address.label;
     const StationPrinter::Mode mode = parsed.json ? StationPrinter::Mode::Json
                                       : ::isatty(STDOUT_FILENO) ? StationPrinter::Mode::Live
                                                                 : StationPrinter::Mode::Plain;
+    // The live view keeps one line per slot: a socket's long by-path name
+    // is shown short there ("socket 1.4"); everywhere else whole.
+    QStringList labels;
+    for (const station::SlotAddress &address : std::as_const(parsed.slotAddresses))
+        labels << (mode == StationPrinter::Mode::Live && UsbSocketTree::namesSocket(address.label)
+                       ? UsbSocketTree::shortName(address.label)
+                       : address.label);
     StationPrinter printer(mode, labels, job->fileName(), job->sha256(), stdout, jobHeading);
     for (int i = 0; i < parsed.slotAddresses.size(); ++i) {
         const QString path = parsed.slotAddresses[i].path;

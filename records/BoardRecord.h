@@ -27,6 +27,7 @@ struct BoardRecord {
     QString device;             // the device path it resolved to
     QString usbSerial;          // the adapter's USB serial number, empty when none
     QString byIdName;           // its /dev/serial/by-id/ name, empty when none
+    QString socket;             // the USB socket it was plugged into (/dev/serial/by-path/), empty when unknown
     QString jobSha256;          // lower-case hex
     QString jobFile;
     QDateTime started;          // UTC

@@ -46,13 +46,13 @@ QString csvField(const QString &raw)
 
 QByteArray recordsCsv(const QList<BoardRecord> &records)
 {
-    QString csv = QStringLiteral("id,station,slot,device,usb_serial,by_id_name,job_sha256,job_file,started,ended,"
+    QString csv = QStringLiteral("id,station,slot,device,usb_serial,by_id_name,socket,job_sha256,job_file,started,ended,"
                                  "seconds,bootloader_version,result,message,detail,lines_sent,resends,questions,"
                                  "quobin_version,log_path,series,serial,serial_sent,job,job_version,board_id,reflash\r\n");
     for (const BoardRecord &r : records) {
         const QJsonObject json = records::recordJson(r);
         const QStringList fields{
-            json.value(QStringLiteral("id")).toString(), r.station, r.slot, r.device, r.usbSerial, r.byIdName,
+            json.value(QStringLiteral("id")).toString(), r.station, r.slot, r.device, r.usbSerial, r.byIdName, r.socket,
             r.jobSha256, r.jobFile, json.value(QStringLiteral("started")).toString(),
             json.value(QStringLiteral("ended")).toString(), QString::number(r.seconds, 'f', 3),
             QString::number(json.value(QStringLiteral("bootloaderVersion")).toDouble()), r.result, r.message,

@@ -56,6 +56,7 @@ QJsonObject recordJson(const BoardRecord &r)
         {QStringLiteral("device"), r.device},
         {QStringLiteral("usbSerial"), r.usbSerial},
         {QStringLiteral("byIdName"), r.byIdName},
+        {QStringLiteral("socket"), r.socket},
         {QStringLiteral("jobSha256"), r.jobSha256},
         {QStringLiteral("jobFile"), r.jobFile},
         {QStringLiteral("started"), schema::timeText(r.started)},
@@ -97,6 +98,7 @@ BoardRecord recordFromJson(const QJsonObject &o)
     r.device = text("device");
     r.usbSerial = text("usbSerial");
     r.byIdName = text("byIdName");
+    r.socket = text("socket");
     r.jobSha256 = text("jobSha256");
     r.jobFile = text("jobFile");
     r.started = time("started");

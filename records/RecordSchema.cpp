@@ -25,13 +25,13 @@ const char kRecordColumnDefinitions[] =
     " lines_sent INTEGER NOT NULL, resends INTEGER NOT NULL, questions TEXT NOT NULL,"
     " quobin_version TEXT NOT NULL, log_path TEXT NOT NULL, series TEXT NOT NULL DEFAULT '', serial BIGINT,"
     " serial_sent INTEGER, job_name TEXT, job_version INTEGER, board_id TEXT NOT NULL DEFAULT '',"
-    " reflash INTEGER NOT NULL DEFAULT 0";
+    " reflash INTEGER NOT NULL DEFAULT 0, socket TEXT NOT NULL DEFAULT ''";
 
 const char kRecordColumns[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
-    " quobin_version, log_path, series, serial, serial_sent, job_name, job_version, board_id, reflash";
-constexpr int kRecordColumnCount = 27;
+    " quobin_version, log_path, series, serial, serial_sent, job_name, job_version, board_id, reflash, socket";
+constexpr int kRecordColumnCount = 28;
 // What a reader selects from a database of schema version 1, which had no
 // serial numbers, of version 2, which did not say whether the serial went
 // out, and of version 3, which had no jobs (nor board IDs): the same columns, those it lacks
@@ -40,17 +40,23 @@ const char kRecordColumnsVersion1[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
     " quobin_version, log_path, '' AS series, NULL AS serial, NULL AS serial_sent, NULL AS job_name,"
-    " NULL AS job_version, '' AS board_id, 0 AS reflash";
+    " NULL AS job_version, '' AS board_id, 0 AS reflash, '' AS socket";
 const char kRecordColumnsVersion2[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
     " quobin_version, log_path, series, serial, NULL AS serial_sent, NULL AS job_name, NULL AS job_version,"
-    " '' AS board_id, 0 AS reflash";
+    " '' AS board_id, 0 AS reflash, '' AS socket";
 const char kRecordColumnsVersion3[] =
     "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
     " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
     " quobin_version, log_path, series, serial, serial_sent, NULL AS job_name, NULL AS job_version, '' AS board_id,"
-    " 0 AS reflash";
+    " 0 AS reflash, '' AS socket";
+// Version 4 kept no socket.
+const char kRecordColumnsVersion4[] =
+    "id, station, slot, device, usb_serial, by_id_name, job_sha256, job_file, started, ended,"
+    " seconds, bootloader_version, result, message, detail, lines_sent, resends, questions,"
+    " quobin_version, log_path, series, serial, serial_sent, job_name, job_version, board_id, reflash,"
+    " '' AS socket";
 
 const char *recordColumns(int schemaVersion)
 {
@@ -58,6 +64,7 @@ const char *recordColumns(int schemaVersion)
     case 1: return kRecordColumnsVersion1;
     case 2: return kRecordColumnsVersion2;
     case 3: return kRecordColumnsVersion3;
+    case 4: return kRecordColumnsVersion4;
     default: return kRecordColumns;
     }
 }
@@ -143,7 +150,7 @@ void bindRecord(QSqlQuery &query, const BoardRecord &r)
         r.serialSent ? QVariant(int(*r.serialSent)) : QVariant(QMetaType(QMetaType::Int)),
         r.jobName.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(r.jobName),
         r.jobVersion ? QVariant(*r.jobVersion) : QVariant(QMetaType(QMetaType::Int)), text(r.boardId),
-        int(r.reflash)};
+        int(r.reflash), text(r.socket)};
     for (const QVariant &value : values)
         query.addBindValue(value);
 }
@@ -183,6 +190,7 @@ BoardRecord recordAt(const QSqlQuery &q, int first)
         r.jobVersion = at(24).toInt();
     r.boardId = at(25).toString();
     r.reflash = at(26).toInt() != 0;
+    r.socket = at(27).toString();
     return r;
 }
 
@@ -333,6 +341,14 @@ const QStringList &jobColumns()
     return statements;
 }
 
+// What version 5 adds to every older one: records keep the USB socket the
+// adapter was plugged into, beside the adapter's own serial number.
+const QStringList &socketColumn()
+{
+    static const QStringList statements{QStringLiteral("ALTER TABLE %1 ADD COLUMN socket TEXT NOT NULL DEFAULT ''")};
+    return statements;
+}
+
 // Version 1: records gain their series and serial, and whether the serial
 // went out; the serial counters are made.
 void upgradeFrom1(QSqlDatabase &db, const QString &where)
@@ -341,7 +357,7 @@ void upgradeFrom1(QSqlDatabase &db, const QString &where)
             QStringList{QStringLiteral("ALTER TABLE %1 ADD COLUMN series TEXT NOT NULL DEFAULT ''"),
                         QStringLiteral("ALTER TABLE %1 ADD COLUMN serial BIGINT"),
                         QStringLiteral("ALTER TABLE %1 ADD COLUMN serial_sent INTEGER")}
-                + jobColumns(),
+                + jobColumns() + socketColumn(),
             true, where);
 }
 
@@ -352,20 +368,21 @@ void upgradeFrom2(QSqlDatabase &db, const QString &where)
     upgrade(db, 2,
             QStringList{QStringLiteral("ALTER TABLE %1 ADD COLUMN serial_sent INTEGER"),
                         QStringLiteral("ALTER TABLE serial_counters ADD COLUMN step BIGINT")}
-                + jobColumns(),
+                + jobColumns() + socketColumn(),
             false, where);
 }
 
 // Version 3: records gain their job; the jobs table is made.
 void upgradeFrom3(QSqlDatabase &db, const QString &where)
 {
-    upgrade(db, 3, jobColumns(), false, where);
+    upgrade(db, 3, jobColumns() + socketColumn(), false, where);
 }
 
-// Version 4: the live view's tables and the records' views are made.
+// Version 4: records gain their socket; the live view's tables and the
+// records' views are made.
 void upgradeFrom4(QSqlDatabase &db, const QString &where)
 {
-    upgrade(db, 4, {}, false, where);
+    upgrade(db, 4, socketColumn(), false, where);
 }
 
 void ensureOnce(QSqlDatabase &db, const QString &where, bool withSpool)

@@ -31,8 +31,9 @@ public:
 // 3: records say whether their serial went out; counters keep their step.
 // 4: approved jobs; records name the job and version they were flashed from,
 //    and the board's ID with whether it was a re-flash.
-// 5: the live view of the line (station_live, slot_live) and the views of
-//    the records' figures (line_hourly, line_failures).
+// 5: records keep the USB socket of the slot's adapter; the live view of the
+//    line (station_live, slot_live) and the views of the records' figures
+//    (line_hourly, line_failures).
 constexpr int version = 5;
 
 // Quiets a PostgreSQL connection's notices ("relation already exists"),

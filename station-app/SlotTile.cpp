@@ -87,7 +87,7 @@ SlotTile::SlotTile(QWidget *parent)
     top->addWidget(m_adapter, 1, Qt::AlignRight | Qt::AlignVCenter);
     top->addWidget(m_scanMark, 0, Qt::AlignRight | Qt::AlignVCenter);
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 4, 8, 4);
+    layout->setContentsMargins(8, 2, 8, 2);
     layout->setSpacing(2);
     layout->addLayout(top);
     layout->addStretch(1);
@@ -200,7 +200,7 @@ QSize SlotTile::minimumSizeHint() const
     // state and three of reason.
     const int middle = std::max(2 * state.lineSpacing() + QFontMetrics(font()).height(),
                                 state.lineSpacing() + 3 * reason.lineSpacing());
-    const int height = std::max(title.height(), adapter.height()) + middle + counts.height() + 5 * 2 + 2 * 4
+    const int height = std::max(title.height(), adapter.height()) + middle + counts.height() + 5 * 2 + 2 * 2
         + 2 * frameWidth();
     return {width, height};
 }

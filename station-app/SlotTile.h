@@ -27,8 +27,8 @@ public:
     const SlotView &slot() const { return m_slot; }
 
     // The state's large type; at least 24 pt.
-    static constexpr int kStatePointSize = 24;
-    static constexpr int kReasonPointSize = 14;
+    static constexpr int kStatePointSize = 25;
+    static constexpr int kReasonPointSize = 13;
 
     QLabel *titleLabel() const { return m_title; }
     QLabel *adapterLabel() const { return m_adapter; }

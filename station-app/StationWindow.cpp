@@ -1,4 +1,5 @@
 #include "StationWindow.h"
+#include "UsbSocketTree.h"
 
 #include "FileDropLineEdit.h"
 #include "JobApproval.h"
@@ -147,6 +148,9 @@ StationWindow::~StationWindow()
 
 QString StationWindow::slotLabel(const QString &port)
 {
+    // A socket's long by-path name, short enough to be read from afar.
+    if (UsbSocketTree::namesSocket(port))
+        return UsbSocketTree::shortName(port);
     if (port.contains(QLatin1Char('/')))
         return QFileInfo(port).fileName();
     return port;

@@ -7,10 +7,16 @@
 
 namespace quobin {
 
-TileGrid::TileGrid(QWidget *parent) : QWidget(parent) {}
+TileGrid::TileGrid(QWidget *parent) : QWidget(parent)
+{
+    m_progressTimer.setSingleShot(true);
+    m_progressTimer.setInterval(kProgressMsecs);
+    connect(&m_progressTimer, &QTimer::timeout, this, &TileGrid::showPending);
+}
 
 void TileGrid::setSlots(const QList<SlotView> &views)
 {
+    m_pending.clear();
     while (m_tiles.size() > views.size())
         delete m_tiles.takeLast();
     while (m_tiles.size() < views.size()) {
@@ -26,8 +32,26 @@ void TileGrid::setSlots(const QList<SlotView> &views)
 
 void TileGrid::updateSlot(int index, const SlotView &slot)
 {
-    if (index >= 0 && index < m_tiles.size())
-        m_tiles[index]->setSlot(slot);
+    if (index < 0 || index >= m_tiles.size())
+        return;
+    SlotTile *tile = m_tiles[index];
+    if (slot.state == SlotState::Flashing && tile->slot().state == SlotState::Flashing) {
+        m_pending.insert(index, slot);
+        if (!m_progressTimer.isActive())
+            m_progressTimer.start();
+        return;
+    }
+    m_pending.remove(index);
+    tile->setSlot(slot);
+}
+
+void TileGrid::showPending()
+{
+    for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+        if (it.key() < m_tiles.size())
+            m_tiles[it.key()]->setSlot(it.value());
+    }
+    m_pending.clear();
 }
 
 int TileGrid::columnsFor(int count, QSize space, QSize leastTile)

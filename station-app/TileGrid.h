@@ -2,7 +2,9 @@
 
 #include "SlotView.h"
 
+#include <QHash>
 #include <QList>
+#include <QTimer>
 #include <QWidget>
 
 namespace quobin {
@@ -22,6 +24,8 @@ public:
 
     // One tile per slot, in this order.
     void setSlots(const QList<SlotView> &views);
+    // A flashing tile's progress is drawn at most every kProgressMsecs
+    // (the latest one); every other change at once.
     void updateSlot(int index, const SlotView &slot);
 
     const QList<SlotTile *> &tiles() const { return m_tiles; }
@@ -40,8 +44,14 @@ protected:
 private:
     void reflow();
     QSize leastTile() const;
+    void showPending();
 
     QList<SlotTile *> m_tiles;
+    QHash<int, SlotView> m_pending;
+    QTimer m_progressTimer;
+    // 32 flashing slots report some 300 changes a second; four a second
+    // per tile reads the same and draws far less.
+    static constexpr int kProgressMsecs = 250;
     int m_columns = 1;
     static constexpr int kSpacing = 8;
 };

@@ -15,6 +15,8 @@
 #include "SerialError.h"
 #include "SerialPlace.h"
 #include "SerialPort.h"
+#include "SlotNames.h"
+#include "UsbSocketTree.h"
 #include "StationJob.h"
 #include "StationSerials.h"
 #include "UploadProcedure.h"
@@ -85,6 +87,9 @@ void Slot::run()
         const QString device = resolveDevice();
         if (device.isEmpty()) {
             show(SlotState::NoAdapter, QStringLiteral("no adapter"));
+            // Another adapter may come back under the same device name (a
+            // swap in the same socket): described afresh.
+            m_describedDevice.clear();
             m_services.control.clearTrouble(m_index);
             mainCodeDue = true;
             pause(kAdapterPollMsecs);
@@ -214,11 +219,7 @@ void Slot::awaitQuietLine(const QString &device)
 // the server answers, the open tells.
 QString Slot::resolveDevice() const
 {
-    if (NetworkPortAddress::names(m_address.path))
-        return m_address.path;
-    if (const QString held = linkText(m_address.path); NetworkPortAddress::names(held))
-        return held;
-    return presentSerialDevice(m_address.path);
+    return deviceReachedBy(m_address.path);
 }
 
 bool Slot::ending() const
@@ -334,6 +335,13 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
         m_usbSerial = description ? description->serialNumber : QString();
         const QString stable = stableDeviceName(device, kByIdFolder);
         m_byIdName = stable.startsWith(kByIdFolder + QLatin1Char('/')) ? stable : QString();
+        // The socket: the slot's own when it is named by one, else the one
+        // the device is plugged into now, if udev names it.
+        m_socket = UsbSocketTree::socketBehind(m_address.path);
+        if (m_socket.isEmpty())
+            m_socket = UsbSocketTree().socketOf(device);
+        if (m_usbSerial.isEmpty() && !m_socket.isEmpty())
+            m_usbSerial = UsbSocketTree::of(m_socket).contentOf(m_socket).usbSerial;
     }
 
     records::BoardRecord record;
@@ -343,6 +351,7 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
     record.device = device;
     record.usbSerial = m_usbSerial;
     record.byIdName = m_byIdName;
+    record.socket = m_socket;
     record.jobSha256 = m_board.job->sha256();
     record.jobFile = m_board.job->fileName();
     record.jobName = m_board.name;

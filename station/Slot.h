@@ -32,7 +32,9 @@ struct StationSerials;
 // A slot as the operator named it, and the path opened for it: a device, or
 // a link to one (a comN link, a /dev/serial/by-id/ name) that is followed
 // afresh at every open, so the slot follows its adapter when it comes back
-// under another name.
+// under another name; or a USB socket (a /dev/serial/by-path/ name), found
+// again at every open, so the slot stays with the socket whichever adapter
+// is in it.
 struct SlotAddress {
     QString label;
     QString path;
@@ -120,6 +122,7 @@ private:
     QString m_describedDevice;
     QString m_usbSerial;
     QString m_byIdName;
+    QString m_socket;
     std::optional<quint64> m_lastSerial;
     // The next board's ID, taken and claimed, until its board is recorded;
     // empty when the job asks for none.

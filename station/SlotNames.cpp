@@ -5,6 +5,7 @@
 #include "PortNames.h"
 #include "SerialLineCheck.h"
 #include "SerialError.h"
+#include "UsbSocketTree.h"
 
 #include <QFileInfo>
 
@@ -28,7 +29,33 @@ SlotAddress serialLine(SlotAddress address)
     throw SlotNameError(address.label + QStringLiteral(": ") + problem);
 }
 
+// A socket that holds something other than a serial adapter would wait
+// for a board that never comes: refused at once, naming the socket.
+void refuseForeignSocket(const QString &label, const QString &path)
+{
+    const QString socket = UsbSocketTree::socketBehind(path);
+    if (socket.isEmpty())
+        return;
+    const SocketContent content = UsbSocketTree::of(socket).contentOf(socket);
+    if (!content.notSerial.isEmpty())
+        throw SlotNameError(label == socket ? content.notSerial : label + QStringLiteral(": ") + content.notSerial);
+}
+
 } // namespace
+
+QString deviceReachedBy(const QString &path)
+{
+    if (NetworkPortAddress::names(path))
+        return path;
+    if (const QString held = linkText(path); NetworkPortAddress::names(held))
+        return held;
+    // A socket's link is udev's; without udev the socket is found in sysfs.
+    if (const QString socket = UsbSocketTree::socketBehind(path); !socket.isEmpty()) {
+        const SocketContent content = UsbSocketTree::of(socket).contentOf(socket);
+        return content.device.isEmpty() ? QString() : presentSerialDevice(content.device);
+    }
+    return presentSerialDevice(path);
+}
 
 SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
 {
@@ -39,6 +66,8 @@ SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
         // A symbolic link is followed at every open; a serial server's
         // address from the file of links (Windows) is taken as it is now.
         const bool followLink = !mapping.link.isEmpty() && !mapping.inLinkFile;
+        if (followLink)
+            refuseForeignSocket(QStringLiteral("Com %1").arg(number), mapping.link);
         return serialLine({QStringLiteral("Com %1").arg(number), followLink ? mapping.link : mapping.device});
     }
     // A serial server's line is named by its address, in one spelling.
@@ -49,6 +78,17 @@ SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
         } catch (const SerialError &error) {
             throw SlotNameError(QString::fromStdString(error.what()));
         }
+    }
+    // A socket: whatever adapter is in it now, found again at every open.
+    if (UsbSocketTree::namesSocket(text)) {
+        const QString socket = QFileInfo(text).absoluteFilePath();
+        refuseForeignSocket(socket, socket);
+        const QString device = deviceReachedBy(socket);
+        if (!device.isEmpty()) {
+            if (const QString problem = notASerialLine(device); !problem.isEmpty())
+                throw SlotNameError(socket + QStringLiteral(": ") + problem);
+        }
+        return {socket, socket};
     }
     // A device that is not there yet is waited for; but a name that is no
     // path at all is a mistake. The port layer finds a device that is no

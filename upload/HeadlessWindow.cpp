@@ -8,8 +8,9 @@ namespace quobin {
 namespace {
 
 // The longest a wait blocks on the port in one pass: short enough that a
-// cancel is seen at once; a byte wakes it at once anyway.
-constexpr int kMaxBlockMsecs = 50;
+// cancel is seen within a tenth of a second; a byte wakes it at once anyway.
+// Each pass costs a wake-up: 32 slots waiting for boards make 320 a second.
+constexpr int kMaxBlockMsecs = 100;
 // Progress is reported at most this often, and at the first and last line.
 constexpr int kProgressEveryMsecs = 100;
 

@@ -4,6 +4,7 @@
 
 #include "CliRun.h"
 #include "Command.h"
+#include "FakeSocketTree.h"
 #include "LinkCommand.h"
 #include "PortsReport.h"
 #include "Pty.h"
@@ -39,6 +40,7 @@ private slots:
     void portsHintsAtTheGroupForAPortTheUserMayNotOpen();
     void devicesNoComReachesAreOfferedAFreeNumber();
     void everyNumberTaken();
+    void portsShowTheAdapterAndTheSocket();
     void linkInTheUserFolderWhenTheProgramFolderIsNotWritable();
     void windowToolTipText();
 
@@ -319,6 +321,60 @@ void TestCliPorts::devicesNoComReachesAreOfferedAFreeNumber()
 
     QCOMPARE(linkCommandFor(4, QStringLiteral("/dev/serial/by-id/odd name's")),
              QStringLiteral("quobin-cli link 4 '/dev/serial/by-id/odd name'\\''s'"));
+}
+
+// Each port's adapter (its by-id name, its serial number) and the socket it
+// is plugged into; a Com linked to a socket follows the adapters swapped in it.
+void TestCliPorts::portsShowTheAdapterAndTheSocket()
+{
+    QTemporaryDir root;
+    FakeSocketTree bench(root.path());
+    Pty first;
+    Pty second;
+    bench.plug(QStringLiteral("1.4"), QStringLiteral("ttyUSB0"), QStringLiteral("A7"), first.path());
+    bench.plug(QStringLiteral("1.5"), QStringLiteral("ttyUSB1"), QStringLiteral("B9"), second.path());
+    const QString socket7 = bench.socket(QStringLiteral("1.4"));
+    const QString socket8 = bench.socket(QStringLiteral("1.5"));
+    QTemporaryDir byId;
+    const QString adapter = byId.filePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_B9-if00-port0"));
+    QVERIFY(QFile::link(root.filePath(QStringLiteral("dev/ttyUSB1")), adapter));
+
+    // link takes the socket's name as it is, and keeps it.
+    const CliRun linked = cli({QStringLiteral("link"), QStringLiteral("1"), socket7});
+    QCOMPARE(linked.status, 0);
+    QCOMPARE(QFileInfo(linkPath(1)).symLinkTarget(), socket7);
+
+    const StorageFolders folders{m_folder->path(), m_folder->filePath(QStringLiteral("user")), true};
+    const DeviceDescription loose{second.path(), QStringLiteral("FTDI"), QStringLiteral("FT232R USB UART"),
+                                  QStringLiteral("B9"), quint16(0x0403), quint16(0x6001)};
+    PortsReport report = gatherPorts(folders, {{loose}, byId.path(), root.path()});
+    QCOMPARE(report.ports[0].mapping.device, first.path());
+    QCOMPARE(report.ports[0].socket, socket7);
+    QVERIFY(report.ports[0].usb);
+    QCOMPARE(report.ports[0].usb->serialNumber, QStringLiteral("A7"));
+    QCOMPARE(report.unreached.size(), 1);
+    QCOMPARE(report.unreached[0].stableName, adapter);
+    QCOMPARE(report.unreached[0].socket, socket8);
+    const QString text = portsText(report);
+    QVERIFY2(text.contains(QStringLiteral("socket %1\n").arg(socket7)), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("    socket %1\n    to use it as Com 2: %2\n"
+                                          "    or, to name the socket whatever adapter is in it: %3\n")
+                               .arg(socket8, linkCommandFor(2, adapter), linkCommandFor(2, socket8))),
+             qPrintable(text));
+    const QJsonObject json = cli::portsJson(report);
+    QCOMPARE(json.value(QStringLiteral("ports")).toArray().at(0).toObject().value(QStringLiteral("socket")).toString(), socket7);
+    QCOMPARE(json.value(QStringLiteral("unreached")).toArray().at(0).toObject().value(QStringLiteral("socket")).toString(), socket8);
+
+    // The adapters swap sockets: Com 1 is still socket 7, now with the other adapter.
+    bench.pull(QStringLiteral("1.4"));
+    bench.pull(QStringLiteral("1.5"));
+    bench.plug(QStringLiteral("1.4"), QStringLiteral("ttyUSB1"), QStringLiteral("B9"), second.path());
+    bench.plug(QStringLiteral("1.5"), QStringLiteral("ttyUSB0"), QStringLiteral("A7"), first.path());
+    report = gatherPorts(folders, {{}, byId.path(), root.path()});
+    QCOMPARE(report.ports[0].mapping.device, second.path());
+    QCOMPARE(report.ports[0].socket, socket7);
+    QCOMPARE(report.ports[0].usb->serialNumber, QStringLiteral("B9"));
+    QCOMPARE(report.ports[0].adapterName, adapter);
 }
 
 void TestCliPorts::everyNumberTaken()

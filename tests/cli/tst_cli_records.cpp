@@ -147,7 +147,8 @@ private slots:
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(rows.size(), m_records.size() + 1);
         const QStringList header = rows[0];
-        QCOMPARE(header.size(), 27); // the job, its version, the board ID and the re-flash mark last
+        QCOMPARE(header.size(), 28); // the socket beside the adapter; the job, its version, the board ID and the re-flash mark last
+        QCOMPARE(header.indexOf(QLatin1String("socket")), header.indexOf(QLatin1String("by_id_name")) + 1);
         auto column = [&](const char *name) { return header.indexOf(QLatin1String(name)); };
         for (qsizetype i = 0; i < m_records.size(); ++i) {
             const QStringList &row = rows[i + 1];
@@ -165,6 +166,7 @@ private slots:
             QCOMPARE(row[column("questions")],
                      QStringLiteral("line 17: Checksum error at line 17. Continue with download? -> no"));
             QCOMPARE(row[column("log_path")], r.logPath);
+            QCOMPARE(row[column("socket")], r.socket);
         }
     }
 

@@ -19,6 +19,7 @@ inline records::BoardRecord sampleRecord(int second, const QString &slot = QStri
     r.device = QStringLiteral("/dev/ttyUSB0");
     r.usbSerial = QStringLiteral("A50285BI");
     r.byIdName = QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    r.socket = QStringLiteral("/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4:1.0-port0");
     r.jobSha256 = QStringLiteral("9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08");
     r.jobFile = QStringLiteral("firmware.hex");
     r.started = QDateTime(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC).addSecs(second).addMSecs(250);
@@ -44,7 +45,7 @@ inline records::BoardRecord sampleRecord(int second, const QString &slot = QStri
 inline records::BoardRecord everyFieldRecord(int second)
 {
     records::BoardRecord record;
-    auto &[id, station, slot, device, usbSerial, byIdName, jobSha256, jobFile, started, ended, seconds,
+    auto &[id, station, slot, device, usbSerial, byIdName, socket, jobSha256, jobFile, started, ended, seconds,
            bootloaderVersion, result, message, detail, linesSent, resends, questions, quobinVersion, logPath,
            series, serial, serialSent, jobName, jobVersion, boardId, reflash] = record;
     const records::BoardRecord sample = sampleRecord(second, QStringLiteral("Com 2"), QStringLiteral("stopped"));
@@ -54,6 +55,7 @@ inline records::BoardRecord everyFieldRecord(int second)
     device = sample.device;
     usbSerial = sample.usbSerial;
     byIdName = sample.byIdName;
+    socket = sample.socket + QStringLiteral(", \"7\"");
     jobSha256 = sample.jobSha256;
     jobFile = sample.jobFile;
     started = sample.started;

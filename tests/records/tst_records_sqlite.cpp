@@ -113,6 +113,7 @@ private slots:
         old.jobVersion.reset();
         old.boardId.clear();
         old.reflash = false;
+        old.socket.clear();
         openRecordStore(path)->commit(old);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("downgrade"));
@@ -126,7 +127,8 @@ private slots:
                                     "ALTER TABLE board_records DROP COLUMN job_version",
                                     "DROP INDEX board_records_board_id",
                                     "ALTER TABLE board_records DROP COLUMN board_id",
-                                    "ALTER TABLE board_records DROP COLUMN reflash", "DROP TABLE jobs",
+                                    "ALTER TABLE board_records DROP COLUMN reflash",
+                                    "ALTER TABLE board_records DROP COLUMN socket", "DROP TABLE jobs",
                                     "UPDATE quobin_schema SET version = 3"})
                 QVERIFY2(q.exec(QLatin1String(sql)), sql);
         }
@@ -152,6 +154,7 @@ private slots:
         QCOMPARE(sqliteRows(path, QStringLiteral("SELECT coalesce(job_name, '-') || ' ' || result FROM line_failures"
                                                  " ORDER BY ended")),
                  (QStringList{QStringLiteral("- stopped"), QStringLiteral("pump, \"main\" stopped")}));
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT count(socket) FROM server_spool")), QStringList{QStringLiteral("0")});
     }
 
     // The views of the records' figures: per station and hour of the end,
@@ -183,6 +186,35 @@ private slots:
                                                  " || ended FROM line_failures ORDER BY ended")),
                  (QStringList{QStringLiteral("Com 2 no-response Checksum error 2026-03-01T08:02:41.450Z"),
                               QStringLiteral("Com 1 completed-with-errors Checksum error 2026-03-01T09:00:01.450Z")}));
+    }
+
+    // A file of version 4 gains the socket column: its records read back
+    // with none, new ones keep theirs.
+    void aVersion4FileGainsTheSocket()
+    {
+        quobin::testing::TempFiles temp;
+        const QString path = temp.filePath(QStringLiteral("four.sqlite"));
+        BoardRecord old = quobin::testing::everyFieldRecord(1);
+        openRecordStore(path)->commit(old);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("downgrade"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            for (const char *sql : {"ALTER TABLE board_records DROP COLUMN socket", "DROP TABLE IF EXISTS server_spool",
+                                    "UPDATE quobin_schema SET version = 4"})
+                QVERIFY2(q.exec(QLatin1String(sql)), sql);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("downgrade"));
+        old.socket.clear();
+        const BoardRecord now = quobin::testing::everyFieldRecord(2);
+        {
+            const auto store = openRecordStore(path);
+            QCOMPARE(store->read(), QList<BoardRecord>{old});
+            store->commit(now);
+            QCOMPARE(store->read(), (QList<BoardRecord>{old, now}));
+        }
+        QCOMPARE(sqliteRows(path, QStringLiteral("SELECT version FROM quobin_schema")), QStringList{QStringLiteral("5")});
     }
 
     void theDefaultFileIsMadeInTheUsersDataFolder()

@@ -290,6 +290,8 @@ private slots:
     void tilesReflowWithTheWindow();
     void smallScreenShowsEveryCaption_data();
     void smallScreenShowsEveryCaption();
+    void manySlotsCanBeReadFromAfar_data();
+    void manySlotsCanBeReadFromAfar();
     void everyControlHasItsOwnMnemonic();
     void aSetupThatCannotBeSavedIsSaidWithItsPath();
     void longTextsNeverWidenTheWindowBeyondTheScreen();
@@ -898,6 +900,72 @@ void TestStationWindow::smallScreenShowsEveryCaption()
     QApplication::processEvents();
     clipped << clippedCaptions(rig.window.get());
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+}
+
+void TestStationWindow::manySlotsCanBeReadFromAfar_data()
+{
+    QTest::addColumn<int>("slotCount");
+    QTest::addColumn<QSize>("screen");
+    // The screens less a panel and the window's frame.
+    QTest::newRow("32 slots on 1920x1080") << 32 << QSize(1920, 1040);
+    QTest::newRow("16 slots on 1366x768") << 16 << QSize(1366, 728);
+}
+
+// A gang fixture's tiles on one screen: each slot's name and state word
+// wholly shown, the state word's letters at least 24 px high, so that they
+// are read from two metres; slots named by their USB socket.
+void TestStationWindow::manySlotsCanBeReadFromAfar()
+{
+    QFETCH(int, slotCount);
+    QFETCH(QSize, screen);
+    StationRig rig;
+    rig.candidates.clear();
+    QStringList ports;
+    for (int n = 1; n <= slotCount; ++n) {
+        const QString socket = QStringLiteral("/dev/serial/by-path/pci-0000:00:14.0-usb-0:%1.%2:1.0-port0")
+                                   .arg(1 + (n - 1) / 8).arg(1 + (n - 1) % 8);
+        rig.candidates.append({socket, QStringLiteral("/dev/ttyUSB%1, FTDI FT232R, serial A%1").arg(n - 1)});
+        ports << socket;
+    }
+    rig.window->resize(screen);
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    rig.startWith(ports);
+    TileGrid *grid = rig.window->tileGrid();
+    QCOMPARE(grid->tiles().size(), slotCount);
+    const SlotState states[] = {SlotState::Waiting, SlotState::Flashing, SlotState::Fail, SlotState::Pass,
+                                SlotState::NoAdapter};
+    for (int i = 0; i < slotCount; ++i) {
+        SlotView view = viewOf(states[i % 5], QStringLiteral("The controller rejected line 123"), 45);
+        view.label = StationWindow::slotLabel(ports[i]);
+        view.adapter = rig.candidates[i].description;
+        emit rig.station.slotChanged(i, view);
+    }
+    QTRY_COMPARE(grid->tiles().last()->countsLabel()->text(), QStringLiteral("Passed 4   Failed 1"));
+    // A flashing tile's progress comes a few times a second, the latest one.
+    for (int percent = 46; percent <= 60; ++percent)
+        emit rig.station.slotChanged(1, [&] {
+            SlotView view = viewOf(SlotState::Flashing, {}, percent);
+            view.label = StationWindow::slotLabel(ports[1]);
+            return view;
+        }());
+    QTRY_COMPARE(grid->tiles()[1]->progressBar()->value(), 60);
+    QApplication::processEvents();
+    QVERIFY2(rig.window->width() <= screen.width() && rig.window->height() <= screen.height(),
+             qPrintable(QStringLiteral("%1x%2").arg(rig.window->width()).arg(rig.window->height())));
+    QStringList problems;
+    for (SlotTile *tile : grid->tiles()) {
+        QVERIFY(tile->isVisibleTo(rig.window.get()));
+        QVERIFY2(rig.window->rect().contains(QRect(tile->mapTo(rig.window.get(), QPoint(0, 0)), tile->size())),
+                 qPrintable(tile->titleLabel()->text()));
+        // The letters themselves, measured where they are drawn.
+        const QFontMetrics state(tile->stateLabel()->font());
+        const int letters = state.tightBoundingRect(QStringLiteral("PASFILWTNGH")).height();
+        if (letters < 24)
+            problems << QStringLiteral("\"%1\" only %2 px high").arg(tile->stateLabel()->text()).arg(letters);
+    }
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    QVERIFY2(clippedCaptions(grid).isEmpty(), qPrintable(clippedCaptions(grid).join(QLatin1Char('\n'))));
 }
 
 void TestStationWindow::everyControlHasItsOwnMnemonic()
