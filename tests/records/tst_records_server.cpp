@@ -216,8 +216,8 @@ private slots:
         QVERIFY2(store->serverProblem().contains(QLatin1String("nosuchdb")), qPrintable(store->serverProblem()));
     }
 
-    // A line's server of schema version 4 gets the live view's tables and
-    // the records' views when a station next connects; the views count as
+    // A line's server of schema version 4 gets the records' socket, the live
+    // view's tables and the records' views when a station next connects; the views count as
     // the station does, in PostgreSQL's dialect too.
     void aVersion4ServerGetsTheLiveViewAndTheViews()
     {
@@ -227,6 +227,7 @@ private slots:
         QString output;
         QVERIFY2(m_server->psql(database, QStringLiteral("DROP VIEW line_hourly; DROP VIEW line_failures;"
                                                          " DROP TABLE station_live; DROP TABLE slot_live;"
+                                                         " ALTER TABLE board_records DROP COLUMN socket;"
                                                          " UPDATE quobin_schema SET version = 4"), &output),
                  qPrintable(m_server->problem()));
         {
@@ -237,6 +238,9 @@ private slots:
         }
         QVERIFY(m_server->psql(database, QStringLiteral("SELECT version FROM quobin_schema"), &output));
         QCOMPARE(output, QStringLiteral("5"));
+        // The record from before the upgrade has no socket; the two after it keep theirs.
+        QVERIFY(m_server->psql(database, QStringLiteral("SELECT count(*) FROM board_records WHERE socket = ''"), &output));
+        QCOMPARE(output, QStringLiteral("1"));
         QVERIFY(m_server->psql(database, QStringLiteral("SELECT count(*) FROM station_live, slot_live"), &output));
         QCOMPARE(output, QStringLiteral("0"));
         QVERIFY(m_server->psql(database, QStringLiteral("SELECT hour || ' ' || station || ' ' || boards || ' ' || passed"
