@@ -1326,7 +1326,7 @@ void TestStationWindow::scansGoToTheLowestWaitingSlot()
     QTRY_VERIFY(tiles[1]->reasonLabel()->isVisible());
     QCOMPARE(tiles[1]->reasonLabel()->text(),
              QStringLiteral("Refused: QB00000001: it passed already (station bench-1, slot Com 1)"));
-    QVERIFY(tiles[1]->reasonLabel()->font().pointSize() >= 14);
+    QVERIFY(tiles[1]->reasonLabel()->font().pointSize() >= 13);
     QVERIFY(tiles[1]->scanMarkLabel()->isVisible());
     QVERIFY(accessible(tiles[1], QAccessible::Description).startsWith(QStringLiteral("SCAN BOARD ID: refused QB00000001: ")));
 
