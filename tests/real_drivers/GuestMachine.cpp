@@ -86,6 +86,8 @@ bool GuestMachine::boot(int timeoutSecs)
         QStringLiteral("-fsdev"), QStringLiteral("local,id=work,path=%1,").arg(m_work) + fsOptions,
         QStringLiteral("-device"), QStringLiteral("virtio-9p-pci,fsdev=work,mount_tag=work"),
         QStringLiteral("-device"), QStringLiteral("qemu-xhci,id=xhci"),
+        // A hub whose ports are sockets with stable USB paths (0:1.N).
+        QStringLiteral("-device"), QStringLiteral("usb-hub,id=hub,bus=xhci.0,port=1"),
         QStringLiteral("-qmp"), QStringLiteral("unix:%1,server=on,wait=off").arg(qmpSocket),
     };
     m_qemu.setProgram(QStringLiteral("qemu-system-x86_64"));
@@ -128,7 +130,7 @@ bool GuestMachine::connectUart(const QString &device)
                    {{QStringLiteral("id"), QLatin1String(kUartChardev)}, {QStringLiteral("backend"), serialBackend(device)}});
 }
 
-bool GuestMachine::plugAdapter(const QString &device, const QString &serialNumber)
+bool GuestMachine::plugAdapter(const QString &device, const QString &serialNumber, const QString &port)
 {
     if (m_adapterChardevs.contains(serialNumber))
         return fail(QStringLiteral("the adapter %1 is plugged in already").arg(serialNumber));
@@ -136,12 +138,14 @@ bool GuestMachine::plugAdapter(const QString &device, const QString &serialNumbe
     if (!execute(QStringLiteral("chardev-add"),
                  {{QStringLiteral("id"), chardev}, {QStringLiteral("backend"), serialBackend(device)}}))
         return false;
-    if (!execute(QStringLiteral("device_add"),
-                 {{QStringLiteral("driver"), QStringLiteral("usb-serial")},
-                  {QStringLiteral("id"), adapterId(serialNumber)},
-                  {QStringLiteral("bus"), QStringLiteral("xhci.0")},
-                  {QStringLiteral("chardev"), chardev},
-                  {QStringLiteral("serial"), serialNumber}})) {
+    QJsonObject adapter{{QStringLiteral("driver"), QStringLiteral("usb-serial")},
+                        {QStringLiteral("id"), adapterId(serialNumber)},
+                        {QStringLiteral("bus"), QStringLiteral("xhci.0")},
+                        {QStringLiteral("chardev"), chardev},
+                        {QStringLiteral("serial"), serialNumber}};
+    if (!port.isEmpty())
+        adapter.insert(QStringLiteral("port"), port);
+    if (!execute(QStringLiteral("device_add"), adapter)) {
         execute(QStringLiteral("chardev-remove"), {{QStringLiteral("id"), chardev}});
         return false;
     }

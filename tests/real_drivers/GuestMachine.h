@@ -22,6 +22,8 @@ struct GuestJobResult {
 // A QEMU guest on Debian's kernel that runs the host's programs. It has the
 // real 8250 driver on a 16550 (the guest's ttyS1) and the real ftdi_sio
 // driver on FTDI adapters behind an xHCI controller (the guest's ttyUSBn),
+// plugged into the controller's own ports or into the ports of a USB hub on
+// its port 1 (ports "1.1" to "1.8" in QEMU's naming, the hub's sockets),
 // each wired to a host device named by the test: the 16550 can be moved to
 // another device while the guest runs, the adapters plugged in and pulled
 // out. Jobs are shell scripts that the guest runs in the background
@@ -41,8 +43,9 @@ public:
     // follows; an empty device leaves it unconnected.
     bool connectUart(const QString &device);
     // Plugs an adapter in, wired to device; serialNumber becomes its USB
-    // serial number and names it here.
-    bool plugAdapter(const QString &device, const QString &serialNumber);
+    // serial number and names it here. port is QEMU's name of the port to
+    // plug it into ("1.2": the hub's port 2); empty for the first free one.
+    bool plugAdapter(const QString &device, const QString &serialNumber, const QString &port = {});
     // Pulls it out; true once QEMU has let go of it.
     bool unplugAdapter(const QString &serialNumber);
     // Pulls out every adapter still plugged in.

@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <QThread>
@@ -391,6 +392,127 @@ private slots:
         QCOMPARE(flashed, QList<QByteArray>(2, QByteArray(m_hex).replace("\r\n", "")));
     }
 
+    // Slots named by the sockets of a bench: two adapters on two ports of a
+    // hub, each socket wired to its own board, a station with its slots
+    // given by udev's by-path names flashes a board in each. The adapters
+    // then swap ports, plugged in the other order so that the kernel numbers
+    // them the other way round, and a second run flashes the next boards:
+    // each socket is still its slot, its records name the socket and the
+    // serial number of the adapter that is in it now, and every board took
+    // the whole image.
+    void stationSlotsStayWithTheirSocketsWhenAdaptersSwap()
+    {
+        SimulatorConfig config = controller();
+        config.fixture.enabled = true;
+        config.fixture.boards = 1; // the next board comes with the operator's reset
+        config.fixture.quietSwapMs = 0;
+        ControllerSimulator firstBoard(config);
+        ControllerSimulator secondBoard(config);
+        ControllerSimulator *const boards[2] = {&firstBoard, &secondBoard};
+        const QString ports[2] = {QStringLiteral("1.1"), QStringLiteral("1.2")};
+        // A short image: the case is about which slot is which.
+        const QByteArray hex = quobin::sim::HexRecord::sampleImage(30);
+        const QString firmware = m_guest->workFolder() + QStringLiteral("/sockets.hex");
+        QFile file(firmware);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(hex) == hex.size());
+        file.close();
+
+        QString sockets[2];
+        QString firstDevices[2];
+        QElapsedTimer clock;
+        clock.start();
+        for (int round = 0; round < 2; ++round) {
+            // Round 0: QB17A in the first socket, plugged in first; round 1:
+            // QB17B there, and the second socket's adapter plugged in first.
+            const QString inSocket[2] = {round == 0 ? kAdapterSerial : kOtherAdapterSerial,
+                                         round == 0 ? kOtherAdapterSerial : kAdapterSerial};
+            QString devices[2];
+            for (int i : round == 0 ? QList<int>{0, 1} : QList<int>{1, 0}) {
+                QVERIFY2(m_guest->plugAdapter(boards[i]->slavePath(), inSocket[i], ports[i]), qPrintable(m_guest->error()));
+                const QStringList link = socketLink(inSocket[i], ports[i]);
+                QVERIFY2(link.size() == 2, qPrintable(link.join(QLatin1Char('\n'))));
+                if (round == 0)
+                    sockets[i] = link.at(0);
+                QCOMPARE(link.at(0), sockets[i]);
+                devices[i] = link.at(1);
+            }
+            qInfo("Round %d at %.1f s: %s holds %s (%s), %s holds %s (%s)", round + 1, clock.elapsed() / 1000.0,
+                  qPrintable(sockets[0]), qPrintable(inSocket[0]), qPrintable(devices[0]), qPrintable(sockets[1]),
+                  qPrintable(inSocket[1]), qPrintable(devices[1]));
+            // The swap is only a test of the sockets when the kernel's
+            // numbers went the other way round too.
+            if (round == 0) {
+                firstDevices[0] = devices[0];
+                firstDevices[1] = devices[1];
+            } else {
+                QVERIFY2(devices[0] != firstDevices[0] && devices[1] != firstDevices[1],
+                         "the kernel numbered the swapped adapters as before");
+            }
+
+            const QString name = m_guest->workFolder() + QStringLiteral("/sockets%1").arg(round + 1);
+            const QString records = name + QStringLiteral(".sqlite");
+            m_uploadPid = name + QStringLiteral(".pid");
+            m_log = name + QStringLiteral(".err");
+            m_uploadJob = m_guest->start(
+                QStringLiteral("echo $$ > %1\nexec %2 station --slot %3 --slot %4 --json --records %5 --count 2 %6 2> %7\n")
+                    .arg(m_uploadPid, m_cli, sockets[0], sockets[1], records, firmware, m_log));
+            const QString ready = resetAllWhenReady({boards[0], boards[1]}, round + 1);
+            QVERIFY2(ready.isEmpty(), qPrintable(ready + QLatin1Char('\n') + QString::fromUtf8(m_guest->outputSoFar(m_uploadJob))));
+            GuestJobResult run;
+            QVERIFY2(m_guest->waitFor(m_uploadJob, 120, run), qPrintable(m_guest->error()));
+            qInfo("Round %d at %.1f s: the station ran %.1f s in the guest", round + 1, clock.elapsed() / 1000.0,
+                  run.endedAt - run.startedAt);
+            QVERIFY2(run.status == 0, told(run).constData());
+
+            // Read on the host, from the shared folder: a program started
+            // in the guest takes seconds.
+            QProcess lister;
+            lister.setProcessEnvironment(hostEnvironment());
+            lister.start(QStringLiteral(QUOBIN_CLI), {QStringLiteral("records"), QStringLiteral("--json"),
+                                                     QStringLiteral("--records"), records});
+            QVERIFY(lister.waitForFinished(60000));
+            const QByteArray listed = lister.readAllStandardOutput() + lister.readAllStandardError();
+            QVERIFY2(lister.exitCode() == 0, listed.constData());
+            QList<QJsonObject> stored;
+            for (const QJsonObject &object : jsonLines(listed))
+                if (object.contains(QStringLiteral("id")))
+                    stored << object;
+            QVERIFY2(stored.size() == 2, listed.constData());
+            for (int i = 0; i < 2; ++i) {
+                QJsonObject mine;
+                for (const QJsonObject &record : stored)
+                    if (record.value(QStringLiteral("slot")).toString() == sockets[i])
+                        mine = record;
+                QVERIFY2(!mine.isEmpty(), qPrintable(sockets[i] + QStringLiteral(" has no record:\n") + QString::fromUtf8(listed)));
+                QCOMPARE(mine.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+                QCOMPARE(mine.value(QStringLiteral("socket")).toString(), sockets[i]);
+                QCOMPARE(mine.value(QStringLiteral("usbSerial")).toString(), inSocket[i]);
+                QCOMPARE(mine.value(QStringLiteral("device")).toString(), devices[i]);
+            }
+            QVERIFY2(m_guest->unplugAdapters(), qPrintable(m_guest->error()));
+            if (round == 1)
+                break;
+            // The next round's adapters take the numbers afresh.
+            GuestJobResult gone;
+            QVERIFY2(m_guest->run(QStringLiteral("for i in $(seq 300); do [ -e %1 ] || [ -e %2 ] || exit 0; sleep 0.1; done; exit 1")
+                                      .arg(devices[0], devices[1]), 60, gone),
+                     qPrintable(m_guest->error()));
+            QVERIFY2(gone.status == 0, qPrintable(devices[0] + QStringLiteral(" or ") + devices[1] + QStringLiteral(" is still there")));
+        }
+        qInfo("Both rounds took %.1f s", clock.elapsed() / 1000.0);
+
+        // Each socket's board got the whole image in both runs, so no slot
+        // flashed the board of the other socket.
+        for (ControllerSimulator *board : boards) {
+            QCOMPARE(board->mainCodeCommands(), 2);
+            QList<QByteArray> flashed;
+            for (const auto &log : board->boards())
+                if (log.completed)
+                    flashed << log.lines.join();
+            QCOMPARE(flashed, QList<QByteArray>(2, QByteArray(hex).replace("\r\n", "")));
+        }
+    }
+
     // Ctrl-C while the controller holds XOFF: the program ends within 5 s
     // with 130, and the line the driver was holding is thrown away, so that
     // it never reaches the controller, not even when XON comes. The 16550
@@ -464,11 +586,12 @@ private slots:
     }
 
 private:
-    // Plugs in the adapter with serialNumber, wired to sim, and waits for
-    // udev to give it its stable name.
-    bool plugAdapter(const ControllerSimulator &sim, const QString &serialNumber)
+    // Plugs in the adapter with serialNumber, wired to sim, into port (the
+    // first free one when empty), and waits for udev to give it its stable
+    // name.
+    bool plugAdapter(const ControllerSimulator &sim, const QString &serialNumber, const QString &port = {})
     {
-        if (!m_guest->plugAdapter(sim.slavePath(), serialNumber))
+        if (!m_guest->plugAdapter(sim.slavePath(), serialNumber, port))
             return false;
         GuestJobResult appeared;
         const QString wait = QStringLiteral("for i in $(seq 300); do [ -e %1 ] && exit 0; sleep 0.1; done; exit 1")
@@ -480,6 +603,75 @@ private:
             qWarning("%s", qPrintable(appeared.output));
         }
         return appeared.status == 0;
+    }
+
+    // The environment of quobin-cli run on the host: its settings and data
+    // in the run's folder, not the user's.
+    QProcessEnvironment hostEnvironment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString home = m_guest->workFolder() + QStringLiteral("/host-home");
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        return env;
+    }
+
+    // Waits for the adapter with serialNumber to come up at QEMU's port (a
+    // port of the hub on the controller's first port); the by-path link
+    // that udev gives the socket there and the device it leads to, else what
+    // the guest's /dev/serial holds.
+    QStringList socketLink(const QString &serialNumber, const QString &port)
+    {
+        const QString pattern = QStringLiteral("/dev/serial/by-path/*-usb-0:%1:1.0-port0").arg(port);
+        GuestJobResult found;
+        const QString script = QStringLiteral(
+            "for i in $(seq 300); do\n"
+            "  adapter=$(readlink -f %1)\n"
+            "  [ -e %1 ] && for link in %2; do\n"
+            "    [ -e \"$link\" ] && [ \"$(readlink -f \"$link\")\" = \"$adapter\" ] && { echo \"$link\"; echo \"$adapter\"; exit 0; }\n"
+            "  done\n"
+            "  sleep 0.1\n"
+            "done\n"
+            "ls -lR /dev/serial; exit 1\n").arg(byIdName(serialNumber), pattern);
+        if (!m_guest->run(script, 60, found))
+            return {m_guest->error()};
+        if (found.status != 0)
+            return {QStringLiteral("no %1 leads to %2:").arg(pattern, serialNumber), found.output};
+        return found.output.trimmed().split(QLatin1Char('\n'));
+    }
+
+    // resetWhenReady() for boards that a station flashes at once: the
+    // reopen is timed by the cases of one port, not here.
+    QString resetAllWhenReady(const QList<ControllerSimulator *> &sims, int mainCodeCommands)
+    {
+        QList<int> requestsBefore;
+        for (ControllerSimulator *sim : sims) {
+            if (!sim->waitUntil([&] { return sim->mainCodeCommands() >= mainCodeCommands; }, 60000))
+                return QStringLiteral("main-code command %1 did not arrive: %2")
+                    .arg(mainCodeCommands).arg(QString::fromLatin1(everythingReceived(*sim).right(200).toHex()));
+            if (!sim->waitUntil([&] { return lineBaud(sim->slavePath()) == 57600; }, 30000))
+                return QStringLiteral("the line did not change to 57600 baud");
+            requestsBefore << sim->requestCount();
+        }
+        for (int reset = 0; reset < 5; ++reset) {
+            QThread::msleep(700);
+            QList<int> waiting;
+            for (int i = 0; i < sims.size(); ++i)
+                if (sims.at(i)->requestCount() <= requestsBefore.at(i))
+                    waiting << i;
+            if (waiting.isEmpty())
+                return {};
+            for (int i : waiting)
+                sims.at(i)->sendActiveCharacter();
+            for (int i : waiting)
+                sims.at(i)->waitUntil([&] { return sims.at(i)->requestCount() > requestsBefore.at(i); }, 4000);
+        }
+        for (int i = 0; i < sims.size(); ++i)
+            if (sims.at(i)->requestCount() <= requestsBefore.at(i))
+                return QStringLiteral("no ready request from board %1 after five resets").arg(i + 1);
+        return {};
     }
 
     // Starts an upload in the guest; its --log is kept for a failure's
