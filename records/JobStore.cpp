@@ -50,19 +50,7 @@ QSqlDatabase &JobStore::open()
 {
     if (m_file)
         return m_file->database();
-    if (m_database.isOpen())
-        return m_database;
-    if (!m_database.open())
-        throw RecordStoreError(QStringLiteral("Cannot reach the records server %1: %2")
-                                   .arg(m_where, schema::reasonOf(m_database.lastError())));
-    try {
-        schema::quietServer(m_database);
-        schema::ensure(m_database, m_where, false);
-    } catch (const RecordStoreError &) {
-        m_database.close();
-        throw;
-    }
-    return m_database;
+    return schema::openServer(m_database, m_where);
 }
 
 template<typename Work>

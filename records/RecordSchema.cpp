@@ -435,6 +435,22 @@ void quietServer(QSqlDatabase &db)
     QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
 }
 
+QSqlDatabase &openServer(QSqlDatabase &db, const QString &where)
+{
+    if (db.isOpen())
+        return db;
+    if (!db.open())
+        throw RecordStoreError(QStringLiteral("Cannot reach the records server %1: %2").arg(where, reasonOf(db.lastError())));
+    try {
+        quietServer(db);
+        ensure(db, where, false);
+    } catch (const RecordStoreError &) {
+        db.close();
+        throw;
+    }
+    return db;
+}
+
 int requireRecords(QSqlDatabase &db, const QString &where)
 {
     const int found = versionOf(db);

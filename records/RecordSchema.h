@@ -39,6 +39,10 @@ constexpr int version = 5;
 // Quiets a PostgreSQL connection's notices ("relation already exists"),
 // which libpq would print on the operator's terminal.
 void quietServer(QSqlDatabase &db);
+// A server's connection, opened when it is not open yet, quieted and with
+// the schema in place; where names the server in messages. A failure leaves
+// it closed (the next call connects afresh) and throws RecordStoreError.
+QSqlDatabase &openServer(QSqlDatabase &db, const QString &where);
 
 // Creates what is missing; refuses a database of a newer schema version.
 // withSpool adds the spool table (local databases only).

@@ -40,19 +40,7 @@ ServerSerialCounter::~ServerSerialCounter()
 
 QSqlDatabase &ServerSerialCounter::open()
 {
-    if (m_database.isOpen())
-        return m_database;
-    if (!m_database.open())
-        throw RecordStoreError(QStringLiteral("Cannot reach the records server %1: %2")
-                                   .arg(m_key, schema::reasonOf(m_database.lastError())));
-    try {
-        schema::quietServer(m_database);
-        schema::ensure(m_database, m_key, false);
-    } catch (const RecordStoreError &) {
-        m_database.close();
-        throw;
-    }
-    return m_database;
+    return schema::openServer(m_database, m_key);
 }
 
 template<typename Work>
