@@ -128,7 +128,7 @@ ComPortState comPortState(int number, const QStringList &linkFolders, const QLis
         if (!port.socket.isEmpty() && (!port.usb || port.usb->serialNumber.isEmpty())) {
             if (const QString serial = UsbSocketTree::of(port.socket).contentOf(port.socket).usbSerial; !serial.isEmpty()) {
                 if (!port.usb)
-                    port.usb = DeviceDescription{port.mapping.device, {}, {}, {}, {}, {}};
+                    port.usb = DeviceDescription{port.mapping.device, {}, {}, {}, {}, {}, {}};
                 port.usb->serialNumber = serial;
             }
         }

@@ -34,6 +34,7 @@
 #include "SerialSources.h"
 #include "SerialSpec.h"
 #include "UploadArguments.h"
+#include "UsbLocation.h"
 #include "UsbSocketTree.h"
 
 #include <QCommandLineParser>
@@ -328,10 +329,15 @@ int StationCommand::run(const QStringList &arguments)
     // The live view keeps one line per slot: a socket's long by-path name
     // is shown short there ("socket 1.4"); everywhere else whole.
     QStringList labels;
-    for (const station::SlotAddress &address : std::as_const(parsed.slotAddresses))
-        labels << (mode == StationPrinter::Mode::Live && UsbSocketTree::namesSocket(address.label)
-                       ? UsbSocketTree::shortName(address.label)
-                       : address.label);
+    for (const station::SlotAddress &address : std::as_const(parsed.slotAddresses)) {
+        const bool live = mode == StationPrinter::Mode::Live;
+        if (live && UsbSocketTree::namesSocket(address.label))
+            labels << UsbSocketTree::shortName(address.label);
+        else if (live && UsbLocation::namesSocket(address.label))  // Windows' PCIROOT(0)#...#USB(4)
+            labels << UsbLocation::shortName(address.label);
+        else
+            labels << address.label;
+    }
     StationPrinter printer(mode, labels, job->fileName(), job->sha256(), stdout, jobHeading);
     for (int i = 0; i < parsed.slotAddresses.size(); ++i) {
         const QString path = parsed.slotAddresses[i].path;

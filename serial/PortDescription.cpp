@@ -50,6 +50,15 @@ std::optional<DeviceDescription> describeDevice(const QString &devicePath, const
     return std::nullopt;
 }
 
+QString deviceInListedSocket(const QString &socket, const QList<DeviceDescription> &devices)
+{
+    for (const DeviceDescription &d : devices) {
+        if (!d.socket.isEmpty() && d.socket.compare(socket, Qt::CaseInsensitive) == 0)
+            return d.device;
+    }
+    return {};
+}
+
 std::optional<DeviceDescription> describeDevice(const QString &devicePath)
 {
     return describeDevice(devicePath, presentSerialDevices());

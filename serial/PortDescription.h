@@ -17,6 +17,10 @@ struct DeviceDescription {
     QString serialNumber;
     std::optional<quint16> vendorId;
     std::optional<quint16> productId;
+    // The USB socket it is plugged into where the system's list of ports
+    // tells it (Windows' location path, see UsbLocation); empty elsewhere,
+    // where the sockets' tree tells it (UsbSocketTree).
+    QString socket;
 
     // "maker product, serial S, VVVV:PPPP", leaving out what the adapter does
     // not tell; empty when it tells nothing.
@@ -26,6 +30,13 @@ struct DeviceDescription {
 // The serial devices present, as the system lists them: QSerialPortInfo, or
 // on Windows the COM ports in the registry with their friendly names.
 QList<DeviceDescription> presentSerialDevices();
+// Whether the system's list of ports tells the USB socket of each port
+// (Windows' location paths); where it does not, the sockets' tree does
+// (Linux's /dev/serial/by-path, UsbSocketTree).
+bool portListTellsSockets();
+// The device in a socket that the list of ports tells (DeviceDescription::
+// socket) now, whichever adapter it is; empty when none is in it.
+QString deviceInListedSocket(const QString &socket, const QList<DeviceDescription> &devices);
 // Whether the device a port maps to is there: a file for a Linux device, a
 // COM port that Windows lists.
 bool serialDeviceExists(const QString &device);

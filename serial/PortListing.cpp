@@ -5,6 +5,12 @@
 
 namespace quobin {
 
+// Linux's sockets are the links in /dev/serial/by-path, not the list's.
+bool portListTellsSockets()
+{
+    return false;
+}
+
 QList<DeviceDescription> presentSerialDevices()
 {
     QList<DeviceDescription> devices;

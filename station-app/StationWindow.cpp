@@ -1,4 +1,5 @@
 #include "StationWindow.h"
+#include "UsbLocation.h"
 #include "UsbSocketTree.h"
 
 #include "FileDropLineEdit.h"
@@ -151,6 +152,9 @@ QString StationWindow::slotLabel(const QString &port)
     // A socket's long by-path name, short enough to be read from afar.
     if (UsbSocketTree::namesSocket(port))
         return UsbSocketTree::shortName(port);
+    // A socket as Windows locates it, PCIROOT(0)#...#USB(4).
+    if (UsbLocation::namesSocket(port))
+        return UsbLocation::shortName(port);
     if (port.contains(QLatin1Char('/')))
         return QFileInfo(port).fileName();
     return port;

@@ -16,6 +16,7 @@
 #include "SerialPlace.h"
 #include "SerialPort.h"
 #include "SlotNames.h"
+#include "UsbLocation.h"
 #include "UsbSocketTree.h"
 #include "StationJob.h"
 #include "StationSerials.h"
@@ -338,8 +339,12 @@ void Slot::record(const QString &device, const Attempt &attempt, std::optional<q
         // The socket: the slot's own when it is named by one, else the one
         // the device is plugged into now, if udev names it.
         m_socket = UsbSocketTree::socketBehind(m_address.path);
+        if (m_socket.isEmpty() && portListTellsSockets() && UsbLocation::namesSocket(m_address.path))
+            m_socket = m_address.path;
         if (m_socket.isEmpty())
             m_socket = UsbSocketTree().socketOf(device);
+        if (m_socket.isEmpty() && description)
+            m_socket = description->socket;  // where the list of ports tells it (Windows)
         if (m_usbSerial.isEmpty() && !m_socket.isEmpty())
             m_usbSerial = UsbSocketTree::of(m_socket).contentOf(m_socket).usbSerial;
     }

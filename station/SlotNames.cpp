@@ -5,6 +5,7 @@
 #include "PortNames.h"
 #include "SerialLineCheck.h"
 #include "SerialError.h"
+#include "UsbLocation.h"
 #include "UsbSocketTree.h"
 
 #include <QFileInfo>
@@ -54,6 +55,9 @@ QString deviceReachedBy(const QString &path)
         const SocketContent content = UsbSocketTree::of(socket).contentOf(socket);
         return content.device.isEmpty() ? QString() : presentSerialDevice(content.device);
     }
+    // A socket that the system's list of ports locates (Windows).
+    if (portListTellsSockets() && UsbLocation::namesSocket(path))
+        return deviceInListedSocket(path, presentSerialDevices());
     return presentSerialDevice(path);
 }
 
@@ -88,6 +92,12 @@ SlotAddress slotNamed(const QString &text, const QStringList &linkFolders)
             if (const QString problem = notASerialLine(device); !problem.isEmpty())
                 throw SlotNameError(socket + QStringLiteral(": ") + problem);
         }
+        return {socket, socket};
+    }
+    // A socket as Windows locates it (PCIROOT(0)#...#USB(4)): the COM port
+    // of whatever adapter is in it, found again at every open.
+    if (portListTellsSockets() && UsbLocation::namesSocket(text)) {
+        const QString socket = UsbLocation::fromLocationPaths({text});
         return {socket, socket};
     }
     // A device that is not there yet is waited for; but a name that is no

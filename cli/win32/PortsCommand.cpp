@@ -3,6 +3,7 @@
 #include "LinkedPorts.h"
 #include "PortDescription.h"
 #include "PortNames.h"
+#include "UsbLocation.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -65,7 +66,8 @@ int PortsCommand::run(const QStringList &arguments)
                 {QStringLiteral("manufacturer"), textOrNull(d.manufacturer)},
                 {QStringLiteral("serialNumber"), textOrNull(d.serialNumber)},
                 {QStringLiteral("vendorId"), hex4(d.vendorId)},
-                {QStringLiteral("productId"), hex4(d.productId)}});
+                {QStringLiteral("productId"), hex4(d.productId)},
+                {QStringLiteral("socket"), textOrNull(d.socket)}});
         }
         QJsonObject report = linkedPortsJson(links);
         report.insert(QStringLiteral("ports"), ports);
@@ -86,6 +88,9 @@ int PortsCommand::run(const QStringList &arguments)
         const QString said = d.text();
         line += said.isEmpty() ? QStringLiteral("(no description)") : said;
         text += line.trimmed() + QLatin1Char('\n');
+        // The USB socket names the port whichever adapter is put in it.
+        if (!d.socket.isEmpty())
+            text += QStringLiteral("       socket %1 (%2)\n").arg(d.socket, UsbLocation::shortName(d.socket));
     }
     text += linkedPortsText(links);
     text += QStringLiteral("The window offers Com 1 to Com 8; quobin-cli takes any number (--port 12).\n");

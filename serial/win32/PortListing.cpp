@@ -1,5 +1,6 @@
 #include "PortDescription.h"
 #include "PortNames.h"
+#include "UsbLocation.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -9,6 +10,7 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <devguid.h>
+#include <cfgmgr32.h>
 
 namespace quobin {
 
@@ -56,9 +58,53 @@ QString deviceProperty(HDEVINFO set, SP_DEVINFO_DATA &device, DWORD property)
     return QString::fromWCharArray(buffer).trimmed();
 }
 
+// A property of a device node as text: a string, or a list of strings
+// (REG_MULTI_SZ); empty when the node has none.
+QStringList nodeProperty(DEVINST node, ULONG property)
+{
+    wchar_t buffer[2048];
+    ULONG bytes = sizeof buffer - 2 * sizeof(wchar_t);
+    ULONG type = 0;
+    if (CM_Get_DevNode_Registry_PropertyW(node, property, &type, buffer, &bytes, 0) != CR_SUCCESS
+        || (type != REG_SZ && type != REG_MULTI_SZ))
+        return {};
+    const qsizetype chars = qsizetype(bytes / sizeof(wchar_t));
+    buffer[chars] = 0;
+    buffer[chars + 1] = 0;
+    QStringList values;
+    for (const wchar_t *at = buffer; *at != 0 && at < buffer + chars; at += wcslen(at) + 1)
+        values << QString::fromWCharArray(at);
+    return values;
+}
+
+// The USB socket that a port's device is in: the location paths of the
+// device, or of the nearest device above it that has any (a USB adapter's
+// COM port is a child of the adapter's USB device, which the hub's port
+// locates). The first node with paths decides, so a port that is no USB
+// device (a board's own port, a virtual one) is never given the socket of
+// some hub further up. Empty when Windows tells none (Wine's ports).
+QString socketOfNode(DEVINST node)
+{
+    for (int level = 0; level < 4; ++level) {
+        const QStringList paths = nodeProperty(node, CM_DRP_LOCATION_PATHS);
+        if (!paths.isEmpty())
+            return UsbLocation::fromLocationPaths(paths);
+        const QStringList information = nodeProperty(node, CM_DRP_LOCATION_INFORMATION);
+        if (!information.isEmpty()) {
+            if (const QString socket = UsbLocation::fromLocationInformation(information.first()); !socket.isEmpty())
+                return socket;
+        }
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS)
+            break;
+        node = parent;
+    }
+    return {};
+}
+
 // What the Ports class of devices says of each COM port: its friendly name
-// ("USB Serial Port (COM5)"), its maker, and the vendor and product of a USB
-// adapter. Ports with no device entry (Wine's, a virtual port) have none.
+// ("USB Serial Port (COM5)"), its maker, the vendor and product of a USB
+// adapter, and the USB socket it is in. Ports with no device entry (Wine's, a virtual port) have none.
 QHash<QString, DeviceDescription> describedPorts()
 {
     QHash<QString, DeviceDescription> described;
@@ -107,6 +153,7 @@ QHash<QString, DeviceDescription> describedPorts()
                     d.serialNumber = serial;
             }
         }
+        d.socket = socketOfNode(device.DevInst);
         described.insert(port.toUpper(), d);
     }
     SetupDiDestroyDeviceInfoList(set);
@@ -138,6 +185,11 @@ QStringList comDeviceNames()
 }
 
 } // namespace
+
+bool portListTellsSockets()
+{
+    return true;
+}
 
 QList<DeviceDescription> presentSerialDevices()
 {

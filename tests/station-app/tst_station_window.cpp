@@ -37,6 +37,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QPixmap>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -936,7 +937,8 @@ void TestStationWindow::manySlotsCanBeReadFromAfar()
     const SlotState states[] = {SlotState::Waiting, SlotState::Flashing, SlotState::Fail, SlotState::Pass,
                                 SlotState::NoAdapter};
     for (int i = 0; i < slotCount; ++i) {
-        SlotView view = viewOf(states[i % 5], QStringLiteral("The controller rejected line 123"), 45);
+        // Flashing tiles each at a percent of their own, as on a bench.
+        SlotView view = viewOf(states[i % 5], QStringLiteral("The controller rejected line 123"), 8 + (i * 37) % 88);
         view.label = StationWindow::slotLabel(ports[i]);
         view.adapter = rig.candidates[i].description;
         emit rig.station.slotChanged(i, view);
@@ -947,9 +949,20 @@ void TestStationWindow::manySlotsCanBeReadFromAfar()
         emit rig.station.slotChanged(1, [&] {
             SlotView view = viewOf(SlotState::Flashing, {}, percent);
             view.label = StationWindow::slotLabel(ports[1]);
+            view.adapter = rig.candidates[1].description;
             return view;
         }());
     QTRY_COMPARE(grid->tiles()[1]->progressBar()->value(), 60);
+    // The header's figures of the tiles' counts, at their widest.
+    RunTotals totals;
+    totals.jobName = QStringLiteral("gang-2.hex");
+    totals.jobSha256 = QStringLiteral("27cbdc209875a1f0");
+    totals.passed = 4 * slotCount;
+    totals.failed = slotCount;
+    totals.firstPassYield = 80.0;
+    totals.boardsPerHour = 1536;
+    emit rig.station.totalsChanged(totals);
+    QTRY_VERIFY(rig.window->header()->totalsLabel()->text().startsWith(QStringLiteral("Passed %1").arg(4 * slotCount)));
     QApplication::processEvents();
     QVERIFY2(rig.window->width() <= screen.width() && rig.window->height() <= screen.height(),
              qPrintable(QStringLiteral("%1x%2").arg(rig.window->width()).arg(rig.window->height())));
@@ -966,6 +979,12 @@ void TestStationWindow::manySlotsCanBeReadFromAfar()
     }
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     QVERIFY2(clippedCaptions(grid).isEmpty(), qPrintable(clippedCaptions(grid).join(QLatin1Char('\n'))));
+    // Run on a virtual screen of that size (station32_shot_under_xvfb.sh),
+    // the screen as the operator sees it, for the README's picture.
+    if (const QString shot = qEnvironmentVariable("QUOBIN_STATION_SHOT"); !shot.isEmpty()) {
+        QVERIFY2(QGuiApplication::primaryScreen()->grabWindow(0).save(shot, "PNG"), qPrintable(shot));
+        qInfo("screenshot %s", qPrintable(shot));
+    }
 }
 
 void TestStationWindow::everyControlHasItsOwnMnemonic()

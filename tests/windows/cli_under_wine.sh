@@ -197,6 +197,12 @@ echo "== ports lists the COM ports"
 cli ports
 expect_status 0 "ports"
 grep -q '^COM3' "$work/out" || fail "COM3 not listed: $(cat "$work/out")"
+# Wine has no USB: no port is in a socket, and ports says so.
+grep -q 'socket' "$work/out" && fail "a socket for Wine's ports: $(cat "$work/out")"
+cli ports --json
+expect_status 0 "ports --json"
+grep -qF '"socket":null' "$work/out" || fail "ports --json does not say there is no socket: $(cat "$work/out")"
+grep -qF '"socket":"' "$work/out" && fail "ports --json gives a socket on Wine: $(cat "$work/out")"
 
 echo "== Com 4 linked to a serial server: ser2net on 127.0.0.1 in front of the simulator"
 # A portable copy of its own: its links go beside it, in quobin-links.txt.
