@@ -19,10 +19,12 @@ QUOBIN_BUILD_PACKAGES=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-multim
 # fetch Debian's kernel and udev with apt-get download themselves. The TLS
 # test of the records server makes its CA and certificates with openssl; a
 # unit test reads the records' connection options with libpq's own parser
-# (libpq-dev).
+# (libpq-dev). The line's page is opened by headless Chromium through
+# chromedriver; strace shows what files a request makes it open; the package
+# test checks the service unit with systemd-analyze (systemd).
 QUOBIN_TEST_PACKAGES=(xvfb xauth x11-utils xdotool dbus-daemon dbus-x11 at-spi2-core dpkg-dev file lintian locales
     postgresql openssl libpq-dev python3-gi gir1.2-atspi-2.0 qemu-system-x86 busybox-static cpio ser2net
-    chromium chromium-driver strace)
+    chromium chromium-driver strace systemd)
 
 # The Windows build (scripts/windows): Debian's mingw-w64 cross compiler with
 # posix threads, Ninja, and the Qt host tools of Debian's own Qt 6.4.2
