@@ -56,6 +56,11 @@ void LivePublisher::finish()
     records::LiveSnapshot last;
     {
         std::lock_guard lock(m_mutex);
+        // A live view that is not being written is not tried once more at
+        // the end: the run would wait for its server's timeout again, and
+        // the page shows a station it no longer hears from anyway.
+        if (m_failing)
+            return;
         m_station.stopped = true;
         last = takeSnapshot();
     }

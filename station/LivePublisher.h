@@ -58,7 +58,8 @@ public:
     LivePublisher &operator=(const LivePublisher &) = delete;
 
     // The run has ended cleanly: writes the last states, the station
-    // "stopped". Waits for the sink, whose waits are bounded.
+    // "stopped", unless the live view is failing. Waits for the sink, whose
+    // waits are bounded.
     void finish();
 
     void boardStarted(int slot) override;
