@@ -13,16 +13,7 @@ under_xvfb 60 "$0" "$@"
 station=$1
 sim=$2
 cli=$3
-sims=
-trap 'for s in $sims; do kill "$s" 2>/dev/null; done; finish' EXIT
-
-fixture() { # fixture LINK ARGS...: a simulated fixture behind the link
-    link=$1
-    shift
-    "$sim" --link "$link" "$@" >/dev/null 2>&1 &
-    sims="$sims $!"
-    wait_for 5 test -e "$link" || fail "the simulator for $link did not start"
-}
+. "$(dirname "$0")/fixtures_lib.sh"
 
 cp "$station" "$work/quobin-station"
 "$sim" --write-sample "$work/job.hex" --records 3000 >/dev/null || fail "no sample image"

@@ -20,16 +20,7 @@ cli=$3
 reader=$4
 grab=$5
 shot=${6:-}
-sims=
-trap 'for s in $sims; do kill "$s" 2>/dev/null; done; finish' EXIT
-
-fixture() { # fixture LINK ARGS...: a simulated fixture behind the link
-    link=$1
-    shift
-    "$sim" --link "$link" "$@" >/dev/null 2>&1 &
-    sims="$sims $!"
-    wait_for 5 test -e "$link" || fail "the simulator for $link did not start"
-}
+. "$(dirname "$0")/fixtures_lib.sh"
 
 tiles() {
     /usr/bin/python3 "$reader" > "$work/tiles.txt" 2>/dev/null
