@@ -1,6 +1,7 @@
 #include "CliRun.h"
 #include "HexRecord.h"
 #include "PostgresServer.h"
+#include "ReadmeBlock.h"
 #include "StationRig.h"
 #include "TempFiles.h"
 
@@ -27,15 +28,7 @@ QString sha256(const QByteArray &bytes)
 // The SQL of a README block between its markers.
 QString readmeBlock(const QString &name)
 {
-    QFile readme(QStringLiteral(QUOBIN_README));
-    if (!readme.open(QIODevice::ReadOnly))
-        return {};
-    const QString text = QString::fromUtf8(readme.readAll());
-    const qsizetype begin = text.indexOf(QStringLiteral("<!-- %1: begin -->\n```sql\n").arg(name));
-    const qsizetype end = text.indexOf(QStringLiteral("```\n<!-- %1: end -->").arg(name));
-    if (begin < 0 || end < begin)
-        return {};
-    return text.mid(begin, end - begin).section(QLatin1Char('\n'), 2);
+    return quobin::testing::readmeBlock(QStringLiteral(QUOBIN_README), name);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "HexRecord.h"
 #include "PostgresServer.h"
+#include "ReadmeBlock.h"
 #include "RecordStores.h"
 #include "StationRig.h"
 #include "TempFiles.h"
@@ -720,13 +721,8 @@ private slots:
     // not gaps.
     void theDocumentedRightsAreEnough()
     {
-        QFile readme(QStringLiteral(QUOBIN_README));
-        QVERIFY(readme.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(readme.readAll());
-        const qsizetype begin = text.indexOf(QStringLiteral("<!-- grants: begin -->\n```sql\n"));
-        const qsizetype end = text.indexOf(QStringLiteral("```\n<!-- grants: end -->"));
-        QVERIFY(begin > 0 && end > begin);
-        const QString grants = text.mid(begin, end - begin).section(QLatin1Char('\n'), 2);
+        const QString grants = readmeBlock(QStringLiteral(QUOBIN_README), QStringLiteral("grants"));
+        QVERIFY(!grants.isEmpty());
         QVERIFY2(grants.contains(QStringLiteral("TO line")), qPrintable(grants));
 
         PostgresServer server;
